@@ -1,0 +1,248 @@
+// The device tree and SetupAPI's device information sets. A set holds the
+// devices present when it was made; an element whose device is removed stays
+// in the set, so enumeration by index goes on with the next device.
+#include "internal.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace Sim {
+
+static Device* DeviceByInst(DWORD devInst) {
+    for (auto& device : Current().devices) {
+        if (device.devInst == devInst)
+            return &device;
+    }
+    return nullptr;
+}
+
+// The set's element the record names, or null with the error set.
+static Device* Element(HDEVINFO set, PSP_DEVINFO_DATA data, bool* validSet) {
+    Handle* handle = FindHandle(set, HandleKind::DeviceSet);
+    *validSet = handle != nullptr;
+    if (handle == nullptr) {
+        Fail(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    if (data == nullptr || data->cbSize != sizeof(SP_DEVINFO_DATA)) {
+        Fail(ERROR_INVALID_USER_BUFFER);
+        return nullptr;
+    }
+    bool member = false;
+    for (DWORD inst : handle->devices)
+        member = member || inst == data->DevInst;
+    if (!member) {
+        Fail(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    Device* device = DeviceByInst(data->DevInst);
+    if (device == nullptr)
+        Fail(ERROR_NO_SUCH_DEVINST);
+    return device;
+}
+
+static std::string InstanceOf(PSP_DEVINFO_DATA data) {
+    if (data == nullptr)
+        return "NULL";
+    Device* device = DeviceByInst(data->DevInst);
+    return device ? Q(device->instanceId.c_str()) : "devinst " + D(data->DevInst);
+}
+
+static void FillRecord(const Device& device, DWORD index, PSP_DEVINFO_DATA data) {
+    data->ClassGuid = device.classGuid;
+    data->DevInst = device.devInst;
+    data->Reserved = index + 1;
+}
+
+} // namespace Sim
+
+using namespace Sim;
+
+namespace Win {
+
+HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* classGuid, LPCSTR enumerator, HWND parent,
+                                     DWORD flags) {
+    std::string call = "SetupDiGetClassDevsA(" + std::string(classGuid ? "&guid" : "NULL") + ", " +
+                       Q(enumerator) + ", " + H(parent) + ", " + X(flags) + ")";
+    if (classGuid != nullptr || enumerator != nullptr || parent != nullptr ||
+        (flags & ~(DIGCF_PRESENT | DIGCF_ALLCLASSES)) != 0)
+        Unmodelled(call);
+    if (!(flags & DIGCF_ALLCLASSES)) {
+        Fail(ERROR_INVALID_PARAMETER);
+        return Log(call, INVALID_HANDLE_VALUE, std::string("INVALID_HANDLE_VALUE (87)"));
+    }
+    Handle handle{};
+    for (auto& device : Current().devices) {
+        if (device.registered && (device.present || !(flags & DIGCF_PRESENT)))
+            handle.devices.push_back(device.devInst);
+    }
+    HDEVINFO set = NewHandle(HandleKind::DeviceSet, handle);
+    return Log(call, set, H(set) + " of " + D((long long)handle.devices.size()));
+}
+
+HDEVINFO WINAPI SetupDiCreateDeviceInfoList(const GUID* classGuid, HWND parent) {
+    std::string call = "SetupDiCreateDeviceInfoList()";
+    if (parent != nullptr)
+        Unmodelled(call + " with a parent window");
+    (void)classGuid;
+    HDEVINFO set = NewHandle(HandleKind::DeviceSet, Handle{});
+    return Log(call, set, H(set));
+}
+
+BOOL WINAPI SetupDiCreateDeviceInfoA(HDEVINFO set, LPCSTR name, const GUID* classGuid,
+                                     LPCSTR description, HWND parent, DWORD flags,
+                                     PSP_DEVINFO_DATA data) {
+    (void)description;
+    std::string call =
+        "SetupDiCreateDeviceInfoA(" + H(set) + ", " + Q(name) + ", " + X(flags) + ")";
+    Handle* handle = FindHandle(set, HandleKind::DeviceSet);
+    if (handle == nullptr)
+        return LogBool(call, Fail(ERROR_INVALID_HANDLE));
+    if (parent != nullptr || classGuid == nullptr || name == nullptr || flags != DICD_GENERATE_ID)
+        Unmodelled(call);
+    if (data != nullptr && data->cbSize != sizeof(SP_DEVINFO_DATA))
+        return LogBool(call, Fail(ERROR_INVALID_USER_BUFFER));
+    // DICD_GENERATE_ID: a root-enumerated instance, ROOT\<NAME>\NNNN.
+    std::string base = "ROOT\\" + std::string(name) + "\\";
+    for (char& c : base)
+        c = (c >= 'a' && c <= 'z') ? (char)(c - 32) : c;
+    int number = 0;
+    char suffix[16];
+    do {
+        std::snprintf(suffix, sizeof suffix, "%04d", number++);
+    } while (FindDevice(base + suffix) != nullptr);
+    Device& device = AddDevice(base + suffix, *classGuid, {});
+    device.registered = false;
+    handle = FindHandle(set, HandleKind::DeviceSet);
+    handle->devices.push_back(device.devInst);
+    if (data != nullptr)
+        FillRecord(device, (DWORD)handle->devices.size() - 1, data);
+    return LogBool(call, TRUE);
+}
+
+BOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD property,
+                                              const BYTE* buffer, DWORD size) {
+    std::string call = "SetupDiSetDeviceRegistryPropertyA(" + H(set) + ", " + InstanceOf(data) +
+                       ", " + D(property) + ", " + D(size) + ")";
+    if (property != SPDRP_HARDWAREID)
+        Unmodelled(call);
+    bool validSet;
+    Device* device = Element(set, data, &validSet);
+    if (device == nullptr)
+        return LogBool(call, FALSE);
+    if (!Current().administrator)
+        return LogBool(call, Fail(ERROR_ACCESS_DENIED));
+    device->hasHardwareIds = true;
+    device->hardwareIds.clear();
+    for (DWORD i = 0; i < size; ++i) {
+        // The ANSI code page's first half is ASCII, the same in UTF-16.
+        device->hardwareIds.push_back(buffer[i]);
+        device->hardwareIds.push_back(0);
+    }
+    return LogBool(call, TRUE);
+}
+
+BOOL WINAPI SetupDiRegisterDeviceInfo(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD flags,
+                                      LPVOID compare, LPVOID context, PSP_DEVINFO_DATA duplicate) {
+    std::string call = "SetupDiRegisterDeviceInfo(" + H(set) + ", " + InstanceOf(data) + ")";
+    if (flags != 0 || compare != nullptr || context != nullptr || duplicate != nullptr)
+        Unmodelled(call);
+    bool validSet;
+    Device* device = Element(set, data, &validSet);
+    if (device == nullptr)
+        return LogBool(call, FALSE);
+    if (!Current().administrator)
+        return LogBool(call, Fail(ERROR_ACCESS_DENIED));
+    device->registered = true;
+    device->present = true;
+    return LogBool(call, TRUE);
+}
+
+BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO set, DWORD index, PSP_DEVINFO_DATA data) {
+    std::string call = "SetupDiEnumDeviceInfo(" + H(set) + ", " + D(index) + ")";
+    Handle* handle = FindHandle(set, HandleKind::DeviceSet);
+    if (handle == nullptr)
+        return LogBool(call, Fail(ERROR_INVALID_HANDLE));
+    if (data == nullptr || data->cbSize != sizeof(SP_DEVINFO_DATA))
+        return LogBool(call, Fail(ERROR_INVALID_USER_BUFFER));
+    if (index >= handle->devices.size())
+        return LogBool(call, Fail(ERROR_NO_MORE_ITEMS));
+    DWORD inst = handle->devices[index];
+    Device* device = DeviceByInst(inst);
+    if (device != nullptr) {
+        FillRecord(*device, index, data);
+    } else {
+        // A removed device's element keeps what it knew.
+        data->DevInst = inst;
+        data->Reserved = index + 1;
+    }
+    return LogBool(call, TRUE);
+}
+
+BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD property,
+                                              LPDWORD type, LPBYTE buffer, DWORD size,
+                                              LPDWORD required) {
+    std::string call = "SetupDiGetDeviceRegistryPropertyW(" + H(set) + ", " + InstanceOf(data) +
+                       ", " + D(property) + ", " + D(size) + ")";
+    if (property != SPDRP_HARDWAREID)
+        Unmodelled(call);
+    bool validSet;
+    Device* device = Element(set, data, &validSet);
+    if (device == nullptr)
+        return LogBool(call, FALSE);
+    if (!device->hasHardwareIds)
+        return LogBool(call, Fail(ERROR_INVALID_DATA));
+    DWORD length = (DWORD)device->hardwareIds.size();
+    if (required != nullptr)
+        *required = length;
+    if (buffer == nullptr && size != 0)
+        return LogBool(call, Fail(ERROR_INVALID_USER_BUFFER));
+    if (size < length)
+        return LogBool(call, Fail(ERROR_INSUFFICIENT_BUFFER));
+    if (type != nullptr)
+        *type = REG_MULTI_SZ;
+    std::memcpy(buffer, device->hardwareIds.data(), length);
+    return LogBool(call, TRUE);
+}
+
+BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO set, PSP_DEVINFO_DATA data) {
+    std::string call =
+        "SetupDiCallClassInstaller(" + D(function) + ", " + H(set) + ", " + InstanceOf(data) + ")";
+    if (function != DIF_REMOVE)
+        Unmodelled(call);
+    bool validSet;
+    Device* device = Element(set, data, &validSet);
+    if (device == nullptr)
+        return LogBool(call, FALSE);
+    if (!Current().administrator || device->refuseRemoval)
+        return LogBool(call, Fail(ERROR_ACCESS_DENIED));
+    auto& devices = Current().devices;
+    for (size_t i = 0; i < devices.size(); ++i) {
+        if (devices[i].devInst == device->devInst) {
+            devices.erase(devices.begin() + (long)i);
+            break;
+        }
+    }
+    return LogBool(call, TRUE);
+}
+
+BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO set) {
+    std::string call = "SetupDiDestroyDeviceInfoList(" + H(set) + ")";
+    Handle* handle = FindHandle(set, HandleKind::DeviceSet);
+    if (handle == nullptr)
+        return LogBool(call, Fail(ERROR_INVALID_HANDLE));
+    // Elements that were never registered go with the set.
+    auto& devices = Current().devices;
+    for (DWORD inst : handle->devices) {
+        for (size_t i = 0; i < devices.size(); ++i) {
+            if (devices[i].devInst == inst && !devices[i].registered) {
+                devices.erase(devices.begin() + (long)i);
+                break;
+            }
+        }
+    }
+    DropHandle(set);
+    return LogBool(call, TRUE);
+}
+
+} // namespace Win

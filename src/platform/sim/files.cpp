@@ -1,0 +1,353 @@
+// The file system, as Win32 resolves paths: names compare without case, a
+// relative path is taken from the current directory, and the trailing spaces
+// and dots of a path's last component are dropped while those of a middle
+// component are kept. Also the shell's special folders, deletion at restart
+// and libraries.
+#include "internal.h"
+
+#include <cstring>
+
+namespace Sim {
+
+static const char SESSION_MANAGER[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+
+// The parent folder of a resolved path and the last name, or null with the error set.
+static Node* ParentOf(const std::string& path, std::string* last, std::string* full) {
+    std::vector<std::string> parts;
+    if (!ResolvePath(path, &parts)) {
+        Fail(ERROR_PATH_NOT_FOUND);
+        return nullptr;
+    }
+    if (full != nullptr)
+        *full = JoinPath(parts);
+    Node* node = &Current().fileRoot;
+    for (size_t i = 0; i + 1 < parts.size(); ++i) {
+        auto child = node->children.find(parts[i]);
+        if (child == node->children.end() || !child->second->directory) {
+            Fail(ERROR_PATH_NOT_FOUND);
+            return nullptr;
+        }
+        node = child->second.get();
+    }
+    *last = parts.back();
+    return node;
+}
+
+static bool Matches(const char* pattern, const char* name) {
+    if (*pattern == 0)
+        return *name == 0;
+    if (*pattern == '*')
+        return Matches(pattern + 1, name) || (*name != 0 && Matches(pattern, name + 1));
+    if (*name == 0)
+        return false;
+    if (*pattern != '?' && !SameName(std::string(1, *pattern), std::string(1, *name)))
+        return false;
+    return Matches(pattern + 1, name + 1);
+}
+
+static void FillFound(const Node& node, LPWIN32_FIND_DATAA data) {
+    std::memset(data, 0, sizeof *data);
+    data->dwFileAttributes = node.directory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+    data->nFileSizeLow = (DWORD)node.content.size();
+    std::memcpy(data->cFileName, node.name.c_str(), node.name.size() + 1);
+}
+
+// HRESULT-returning trampolines, one a loaded library, so that the address
+// GetProcAddress returns can be called and know which library it belongs to.
+constexpr int LIBRARY_SLOTS = 8;
+static std::string slotPath[LIBRARY_SLOTS];
+static HRESULT UnregisterIn(int slot) {
+    Machine& m = Current();
+    Node* node = FindNode(slotPath[slot]);
+    m.unregistered.push_back(slotPath[slot]);
+    m.journal.push_back("DllUnregisterServer() in " + Q(slotPath[slot].c_str()));
+    return node && node->library ? node->library->unregisterResult : (HRESULT)0x8000FFFF;
+}
+template <int N> HRESULT WINAPI Unregister() {
+    return UnregisterIn(N);
+}
+static FARPROC slotProc[LIBRARY_SLOTS] = {
+    (FARPROC)&Unregister<0>, (FARPROC)&Unregister<1>, (FARPROC)&Unregister<2>,
+    (FARPROC)&Unregister<3>, (FARPROC)&Unregister<4>, (FARPROC)&Unregister<5>,
+    (FARPROC)&Unregister<6>, (FARPROC)&Unregister<7>,
+};
+
+} // namespace Sim
+
+using namespace Sim;
+
+namespace Win {
+
+BOOL WINAPI SHGetSpecialFolderPathA(HWND owner, LPSTR path, int csidl, BOOL create) {
+    std::string call =
+        "SHGetSpecialFolderPathA(" + H(owner) + ", " + D(csidl) + ", " + D(create) + ")";
+    Machine& m = Current();
+    std::string folder;
+    if (csidl == CSIDL_PROGRAMS)
+        folder = m.programsFolder;
+    else if (csidl == CSIDL_COMMON_PROGRAMS)
+        folder = m.commonProgramsFolder;
+    else
+        Unmodelled(call);
+    if (folder.size() + 1 > MAX_PATH)
+        Unmodelled(call + ": a special folder longer than MAX_PATH");
+    if (FindNode(folder) == nullptr) {
+        if (!create)
+            return LogBool(call, Fail(ERROR_FILE_NOT_FOUND));
+        MakeDirectory(folder, csidl == CSIDL_COMMON_PROGRAMS);
+    }
+    std::memcpy(path, folder.c_str(), folder.size() + 1);
+    return Log(call, (BOOL)TRUE, "TRUE " + Q(path));
+}
+
+HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
+    std::string call = "FindFirstFileA(" + Q(pattern) + ")";
+    std::string last;
+    Node* folder = ParentOf(pattern, &last, nullptr);
+    if (folder == nullptr)
+        return Log(call, INVALID_HANDLE_VALUE,
+                   "INVALID_HANDLE_VALUE (" + D(Current().lastError) + ")");
+    Handle handle{};
+    for (auto& child : folder->children) {
+        if (Matches(last.c_str(), child.second->name.c_str()))
+            handle.found.push_back(child.second->name);
+    }
+    if (handle.found.empty()) {
+        Fail(ERROR_FILE_NOT_FOUND);
+        return Log(call, INVALID_HANDLE_VALUE, std::string("INVALID_HANDLE_VALUE (2)"));
+    }
+    std::string first = handle.found.front();
+    handle.found.erase(handle.found.begin());
+    handle.name = pattern; // the folder is re-read by name for each result
+    FillFound(*folder->children[first], data);
+    HANDLE search = NewHandle(HandleKind::Find, handle);
+    return Log(call, search, H(search) + " " + Q(data->cFileName));
+}
+
+BOOL WINAPI FindNextFileA(HANDLE search, LPWIN32_FIND_DATAA data) {
+    std::string call = "FindNextFileA(" + H(search) + ")";
+    Handle* handle = FindHandle(search, HandleKind::Find);
+    if (handle == nullptr)
+        return LogBool(call, Fail(ERROR_INVALID_HANDLE));
+    std::string last;
+    Node* folder = ParentOf(handle->name, &last, nullptr);
+    while (folder != nullptr && !handle->found.empty()) {
+        std::string next = handle->found.front();
+        handle->found.erase(handle->found.begin());
+        auto child = folder->children.find(next);
+        if (child != folder->children.end()) {
+            FillFound(*child->second, data);
+            return Log(call, (BOOL)TRUE, "TRUE " + Q(data->cFileName));
+        }
+    }
+    return LogBool(call, Fail(ERROR_NO_MORE_FILES));
+}
+
+BOOL WINAPI FindClose(HANDLE search) {
+    std::string call = "FindClose(" + H(search) + ")";
+    if (FindHandle(search, HandleKind::Find) == nullptr)
+        return LogBool(call, Fail(ERROR_INVALID_HANDLE));
+    DropHandle(search);
+    return LogBool(call, TRUE);
+}
+
+BOOL WINAPI DeleteFileA(LPCSTR path) {
+    std::string call = "DeleteFileA(" + Q(path) + ")";
+    std::string last;
+    Node* folder = ParentOf(path, &last, nullptr);
+    if (folder == nullptr)
+        return LogBool(call, FALSE);
+    auto child = folder->children.find(last);
+    if (child == folder->children.end())
+        return LogBool(call, Fail(ERROR_FILE_NOT_FOUND));
+    if (child->second->directory || (child->second->adminOnly && !Current().administrator))
+        return LogBool(call, Fail(ERROR_ACCESS_DENIED));
+    folder->children.erase(child);
+    return LogBool(call, TRUE);
+}
+
+BOOL WINAPI CreateDirectoryA(LPCSTR path, LPVOID security) {
+    std::string call = "CreateDirectoryA(" + Q(path) + ")";
+    if (security != nullptr)
+        Unmodelled(call + " with security attributes");
+    std::string last;
+    Node* folder = ParentOf(path, &last, nullptr);
+    if (folder == nullptr)
+        return LogBool(call, FALSE);
+    if (folder->children.count(last) != 0)
+        return LogBool(call, Fail(ERROR_ALREADY_EXISTS));
+    if (folder->adminOnly && !Current().administrator)
+        return LogBool(call, Fail(ERROR_ACCESS_DENIED));
+    auto node = std::make_unique<Node>();
+    node->name = last;
+    node->directory = true;
+    node->adminOnly = folder->adminOnly;
+    folder->children[last] = std::move(node);
+    return LogBool(call, TRUE);
+}
+
+BOOL WINAPI RemoveDirectoryA(LPCSTR path) {
+    std::string call = "RemoveDirectoryA(" + Q(path) + ")";
+    std::string last;
+    Node* folder = ParentOf(path, &last, nullptr);
+    if (folder == nullptr)
+        return LogBool(call, FALSE);
+    auto child = folder->children.find(last);
+    if (child == folder->children.end())
+        return LogBool(call, Fail(ERROR_FILE_NOT_FOUND));
+    if (!child->second->directory)
+        return LogBool(call, Fail(267)); // ERROR_DIRECTORY
+    if (child->second->adminOnly && !Current().administrator)
+        return LogBool(call, Fail(ERROR_ACCESS_DENIED));
+    if (!child->second->children.empty())
+        return LogBool(call, Fail(ERROR_DIR_NOT_EMPTY));
+    folder->children.erase(child);
+    return LogBool(call, TRUE);
+}
+
+DWORD WINAPI GetFileAttributesA(LPCSTR path) {
+    std::string call = "GetFileAttributesA(" + Q(path) + ")";
+    Node* node = FindNode(path);
+    if (node == nullptr) {
+        Fail(ERROR_FILE_NOT_FOUND);
+        return Log(call, (DWORD)0xFFFFFFFF, std::string("INVALID_FILE_ATTRIBUTES"));
+    }
+    DWORD attributes = node->directory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+    return Log(call, attributes, X(attributes));
+}
+
+BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR replacement, DWORD flags) {
+    std::string call = "MoveFileExA(" + Q(existing) + ", " + Q(replacement) + ", " + D(flags) + ")";
+    if (!(flags & MOVEFILE_DELAY_UNTIL_REBOOT) || replacement != nullptr ||
+        (flags & ~(MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING)) != 0)
+        Unmodelled(call + ": only deletion at restart is modelled");
+    if (existing == nullptr)
+        return LogBool(call, Fail(ERROR_INVALID_PARAMETER));
+    if (!Current().administrator)
+        return LogBool(call, Fail(ERROR_ACCESS_DENIED));
+    // The path is recorded as the NT path of its full form; whether the file
+    // exists is not asked.
+    std::string nt;
+    std::vector<std::string> parts;
+    std::string e = existing;
+    if (e.size() >= 2 && e[0] == '\\' && e[1] == '\\')
+        nt = "\\??\\UNC\\" + e.substr(2);
+    else if (ResolvePath(e, &parts))
+        nt = "\\??\\" + JoinPath(parts);
+    else
+        return LogBool(call, Fail(ERROR_PATH_NOT_FOUND));
+    Key* session = MakeKey(HKEY_LOCAL_MACHINE, SESSION_MANAGER);
+    Value* value = session->FindValue("PendingFileRenameOperations");
+    std::vector<BYTE> data;
+    if (value != nullptr) {
+        if (value->type != REG_MULTI_SZ)
+            return LogBool(call, Fail(ERROR_INVALID_DATA));
+        data = value->data;
+        if (data.size() >= 2 && data.back() == 0)
+            data.pop_back(); // the list's final NUL, put back after the new entry
+    }
+    data.insert(data.end(), nt.begin(), nt.end());
+    data.push_back(0);
+    data.push_back(0); // no new name: delete
+    data.push_back(0);
+    SetValue(HKEY_LOCAL_MACHINE, SESSION_MANAGER, "PendingFileRenameOperations", REG_MULTI_SZ,
+             data);
+    return LogBool(call, TRUE);
+}
+
+HMODULE WINAPI LoadLibraryA(LPCSTR path) {
+    std::string call = "LoadLibraryA(" + Q(path) + ")";
+    Machine& m = Current();
+    std::string name = path ? path : "";
+    Node* node = nullptr;
+    std::string loaded;
+    if (name.find('\\') == std::string::npos && name.find('/') == std::string::npos) {
+        // A bare name: the current directory, then the system directory.
+        for (const std::string& folder : {m.currentDirectory, m.systemDirectory}) {
+            node = FindNode(folder + "\\" + name);
+            if (node != nullptr) {
+                loaded = folder + "\\" + name;
+                break;
+            }
+        }
+    } else {
+        node = FindNode(name);
+        std::vector<std::string> parts;
+        if (node != nullptr && ResolvePath(name, &parts))
+            loaded = JoinPath(parts);
+    }
+    if (node == nullptr || node->directory) {
+        Fail(ERROR_MOD_NOT_FOUND);
+        return Log(call, (HMODULE) nullptr, std::string("NULL (126)"));
+    }
+    if (!node->library) {
+        Fail(193); // ERROR_BAD_EXE_FORMAT
+        return Log(call, (HMODULE) nullptr, std::string("NULL (193)"));
+    }
+    Handle handle{};
+    handle.name = loaded;
+    HMODULE module = (HMODULE)NewHandle(HandleKind::Module, handle);
+    return Log(call, module, H(module));
+}
+
+FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
+    std::string call = "GetProcAddress(" + H(module) + ", " + Q(name) + ")";
+    Handle* handle = FindHandle(module, HandleKind::Module);
+    if (handle == nullptr) {
+        Fail(ERROR_INVALID_HANDLE);
+        return Log(call, (FARPROC) nullptr, std::string("NULL (6)"));
+    }
+    Node* node = FindNode(handle->name);
+    if (node == nullptr || !node->library || std::string(name) != "DllUnregisterServer" ||
+        !node->library->exportsUnregister) {
+        Fail(ERROR_PROC_NOT_FOUND);
+        return Log(call, (FARPROC) nullptr, std::string("NULL (127)"));
+    }
+    int freeSlot = -1;
+    for (int slot = 0; slot < LIBRARY_SLOTS; ++slot) {
+        if (slotPath[slot] == handle->name)
+            return Log(call, slotProc[slot], std::string("DllUnregisterServer"));
+        if (slotPath[slot].empty() && freeSlot < 0)
+            freeSlot = slot;
+    }
+    if (freeSlot >= 0) {
+        slotPath[freeSlot] = handle->name;
+        return Log(call, slotProc[freeSlot], std::string("DllUnregisterServer"));
+    }
+    Unmodelled("more libraries with live exports than the simulator has slots");
+}
+
+BOOL WINAPI FreeLibrary(HMODULE module) {
+    std::string call = "FreeLibrary(" + H(module) + ")";
+    Handle* handle = FindHandle(module, HandleKind::Module);
+    if (handle == nullptr)
+        return LogBool(call, Fail(ERROR_INVALID_HANDLE));
+    for (auto& slot : slotPath) {
+        if (slot == handle->name)
+            slot.clear();
+    }
+    DropHandle(module);
+    return LogBool(call, TRUE);
+}
+
+BOOL WINAPI SetCurrentDirectoryA(LPCSTR path) {
+    std::string call = "SetCurrentDirectoryA(" + Q(path) + ")";
+    std::vector<std::string> parts;
+    Node* node = FindNode(path);
+    if (node == nullptr || !ResolvePath(path, &parts))
+        return LogBool(call, Fail(ERROR_FILE_NOT_FOUND));
+    if (!node->directory)
+        return LogBool(call, Fail(267));
+    Current().currentDirectory = JoinPath(parts);
+    return LogBool(call, TRUE);
+}
+
+DWORD WINAPI GetCurrentDirectoryA(DWORD size, LPSTR buffer) {
+    const std::string& folder = Current().currentDirectory;
+    if (size < folder.size() + 1)
+        return (DWORD)folder.size() + 1;
+    std::memcpy(buffer, folder.c_str(), folder.size() + 1);
+    return (DWORD)folder.size();
+}
+
+} // namespace Win

@@ -1,0 +1,56 @@
+// Shared helpers of the simulated Windows' sources.
+#pragma once
+
+#include "machine.h"
+
+#include <string>
+
+namespace Sim {
+
+// Stops the run: the product made a call, or used a flag, that is not modelled.
+[[noreturn]] void Unmodelled(const std::string& what);
+
+// Journal formatting: a quoted text (or NULL), a number, a handle by name.
+std::string Q(const char* text);
+std::string D(long long value);
+std::string X(DWORD value);
+std::string H(const void* handle);
+
+// Appends "call -> result" to the journal and returns `result`.
+template <typename T> T Log(const std::string& call, T result, const std::string& shown) {
+    Current().journal.push_back(call + " -> " + shown);
+    return result;
+}
+inline BOOL LogBool(const std::string& call, BOOL result) {
+    if (!result)
+        return Log(call, result, "FALSE (" + D(Current().lastError) + ")");
+    return Log(call, result, std::string("TRUE"));
+}
+inline LONG LogStatus(const std::string& call, LONG status) {
+    return Log(call, status, D(status));
+}
+
+// Fails the call with `error` as Windows would report it through GetLastError.
+inline BOOL Fail(DWORD error) {
+    Current().lastError = error;
+    return FALSE;
+}
+
+void* NewHandle(HandleKind kind, Handle handle);
+Handle* FindHandle(const void* value, HandleKind kind);
+void DropHandle(const void* value);
+
+// Full path of a Win32 path as Windows resolves it: relative to the current
+// directory, "." and ".." folded, the last component's trailing spaces and
+// dots dropped. The components after the drive ("C:") are returned.
+bool ResolvePath(const std::string& path, std::vector<std::string>* components);
+std::string JoinPath(const std::vector<std::string>& components);
+
+// Registry: the key a handle or predefined root names.
+std::shared_ptr<Key> KeyOf(HKEY key, DWORD* access, LONG* status);
+
+// Services: remove a service whose deletion is due.
+void FinishServiceDeletion(const std::string& name);
+bool DeleteKeyAt(HKEY root, const std::string& path);
+
+} // namespace Sim

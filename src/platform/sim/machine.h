@@ -1,0 +1,178 @@
+// The simulated Windows: one machine held as plain state (a registry, the
+// service control manager's database, a device tree, a file tree, a console,
+// a heap) behind the Win32 functions of api.h. Every call is written to a
+// journal; every handle is counted. A call or flag it does not model stops
+// the process rather than guess. Where it knowingly differs from Windows is
+// listed in sim/DIFFERENCES.md.
+#pragma once
+
+#include "../api.h"
+
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace Sim {
+
+// Orders and compares names as the registry and the file system do: without case.
+struct NoCase {
+    bool operator()(const std::string& a, const std::string& b) const;
+};
+bool SameName(const std::string& a, const std::string& b);
+
+struct Value {
+    DWORD type = REG_NONE;
+    std::vector<BYTE> data;
+};
+
+struct Key {
+    std::string name;
+    Key* parent = nullptr;
+    std::map<std::string, std::shared_ptr<Key>, NoCase> children; // enumerated in this order
+    std::vector<std::pair<std::string, Value>> values;            // in the order set
+    bool refuseOpen = false;                                      // opens fail: access denied
+    bool refuseDelete = false;                                    // deletion fails: access denied
+    bool deleted = false;
+
+    Value* FindValue(const std::string& valueName);
+};
+
+// What a service program does; the configuration lives in the registry key
+// Services\<name>, as on Windows.
+struct Service {
+    DWORD state = SERVICE_STOPPED;
+    bool acceptsStop = true;        // false: refuses SERVICE_CONTROL_STOP
+    std::set<DWORD> customControls; // user-defined controls (128-255) it handles
+    std::vector<DWORD> received;    // every control delivered to it, in order
+    bool deletePending = false;
+    int openHandles = 0;
+};
+
+struct Device {
+    DWORD devInst = 0;
+    std::string instanceId;
+    GUID classGuid{};
+    bool hasHardwareIds = false;
+    std::vector<BYTE> hardwareIds; // the property as stored: UTF-16 REG_MULTI_SZ bytes
+    bool present = true;
+    bool refuseRemoval = false;
+    bool registered = true; // false while only an element of the set that created it
+};
+
+// A library's behaviour when loaded.
+struct Library {
+    bool exportsUnregister = true;
+    HRESULT unregisterResult = 0;
+};
+
+struct Node {
+    std::string name;
+    bool directory = false;
+    bool adminOnly = false; // only an administrator may delete it (or what it holds)
+    std::map<std::string, std::unique_ptr<Node>, NoCase> children;
+    std::vector<BYTE> content;
+    std::unique_ptr<Library> library;
+};
+
+enum class HandleKind { Key, Scm, Service, Find, Module, DeviceSet, Token, Console, File };
+
+struct Handle {
+    HandleKind kind;
+    int number; // for the journal: key#1, svc#2, ...
+    std::shared_ptr<Key> key;
+    std::string name;               // service name, module path
+    std::vector<std::string> found; // a file search's remaining names
+    std::vector<DWORD> devices;     // a device set's devInst of each element
+    DWORD access = 0;
+};
+
+// Windows version words as GetVersion returns them.
+constexpr DWORD VERSION_NT4 = 0x05650004;   // 4.0 build 1381
+constexpr DWORD VERSION_98 = 0xC0000A04;    // 4.10, not NT
+constexpr DWORD VERSION_2000 = 0x08930005;  // 5.0 build 2195
+constexpr DWORD VERSION_XP = 0x0A280105;    // 5.1 build 2600
+constexpr DWORD VERSION_VISTA = 0x17700006; // 6.0 build 6000
+
+struct Machine {
+    // Settings.
+    DWORD version = VERSION_XP;
+    bool administrator = true;   // the user holds administrative rights
+    bool shutdownRight = true;   // the user's token holds SeShutdownPrivilege
+    bool consoleFails = false;   // AllocConsole fails and no console exists
+    long heapFailsAfter = -1;    // allocations that succeed before all fail (-1: never)
+    int messageBoxAnswer = IDOK; // what the user's click, or its absence, returns
+    std::string systemDirectory = "C:\\WINDOWS\\system32";
+    std::string programsFolder = "C:\\Documents and Settings\\Administrator\\Start Menu\\Programs";
+    std::string commonProgramsFolder =
+        "C:\\Documents and Settings\\All Users\\Start Menu\\Programs";
+
+    // State.
+    std::shared_ptr<Key>
+        machineRoot; // HKEY_LOCAL_MACHINE; HKEY_CLASSES_ROOT is its SOFTWARE\Classes
+    std::map<std::string, Service, NoCase> services; // the service control manager's database
+    std::vector<Device> devices;
+    Node fileRoot; // children are the drives, "C:"
+    std::string currentDirectory = "C:\\";
+    DWORD lastError = 0;
+    bool hasConsole = false;
+    std::string consoleText;
+    std::vector<std::pair<std::string, std::string>> messageBoxes; // caption, text
+    std::vector<std::string> unregistered; // paths of libraries whose DllUnregisterServer ran
+    std::vector<std::string> restartRequests;
+    bool privilegeEnabled = false;
+    long allocations = 0;
+    long liveAllocations = 0;
+    DWORD nextDevInst = 1;
+
+    // Bookkeeping.
+    std::vector<std::string> journal;
+    std::map<ULONG_PTR, Handle> handles;
+    ULONG_PTR nextHandle = 0x1000;
+    std::map<HandleKind, int> handleNumbers;
+};
+
+// The machine the Win32 functions act on.
+Machine& Current();
+
+// Replaces the current machine by a fresh Windows XP with an administrator logged on.
+void Reset();
+
+// A Windows restart: pending file operations carried out, services marked
+// for deletion removed, running state forgotten.
+void Restart();
+
+// Inspection and set-up helpers for tests and the footprint; none is journalled.
+Key* FindKey(HKEY root, const std::string& path);
+Key* MakeKey(HKEY root, const std::string& path);
+bool ReadValue(HKEY root, const std::string& path, const std::string& name, Value* value);
+void SetValue(HKEY root, const std::string& path, const std::string& name, DWORD type,
+              const std::vector<BYTE>& data);
+std::vector<BYTE> MultiSz(const std::vector<std::string>& entries);
+std::vector<std::string> SplitMultiSz(const std::vector<BYTE>& data);
+std::vector<BYTE> Dword(DWORD value);
+std::vector<BYTE> Sz(const std::string& text);
+
+Node* FindNode(const std::string& path);
+Node* MakeDirectory(const std::string& path, bool adminOnly = false);
+Node* MakeFile(const std::string& path, const std::string& content = "", bool adminOnly = false);
+bool Exists(const std::string& path);
+
+std::vector<BYTE> WideMultiSz(const std::vector<std::string>& entries);
+Device& AddDevice(const std::string& instanceId, const GUID& classGuid,
+                  const std::vector<std::string>& hardwareIds);
+Device* FindDevice(const std::string& instanceId);
+
+// Open handles of each kind.
+int OpenHandles(HandleKind kind);
+int OpenHandles();
+
+// The whole machine as text lines, for differences: one line a registry
+// value, key, service, device, file and pending operation.
+std::vector<std::string> Describe();
+
+// Names the journal gives a root key.
+std::string RootName(HKEY root);
+
+} // namespace Sim

@@ -1,0 +1,278 @@
+// The registry: HKEY_LOCAL_MACHINE, and HKEY_CLASSES_ROOT as the view of its
+// SOFTWARE\Classes. Names compare without case; subkeys enumerate in sorted
+// order, as the registry keeps them.
+#include "internal.h"
+
+#include <cstring>
+
+namespace Sim {
+
+static bool IsRoot(HKEY key) {
+    return key == HKEY_LOCAL_MACHINE || key == HKEY_CLASSES_ROOT;
+}
+
+static bool Writes(REGSAM access) {
+    return (access & (KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | DELETE | 0x00040000 |
+                      0x00080000)) != 0;
+}
+
+std::shared_ptr<Key> KeyOf(HKEY key, DWORD* access, LONG* status) {
+    Machine& m = Current();
+    *status = ERROR_SUCCESS;
+    if (key == HKEY_LOCAL_MACHINE) {
+        *access = KEY_ALL_ACCESS;
+        return m.machineRoot;
+    }
+    if (key == HKEY_CLASSES_ROOT) {
+        *access = KEY_ALL_ACCESS;
+        return m.machineRoot->children["SOFTWARE"]->children["Classes"];
+    }
+    if (key == HKEY_CURRENT_USER)
+        Unmodelled("HKEY_CURRENT_USER");
+    Handle* handle = FindHandle(key, HandleKind::Key);
+    if (handle == nullptr) {
+        *status = ERROR_INVALID_HANDLE;
+        return nullptr;
+    }
+    if (handle->key->deleted) {
+        *status = ERROR_KEY_DELETED;
+        return nullptr;
+    }
+    *access = handle->access;
+    return handle->key;
+}
+
+// Splits a subkey path; false for an empty component inside it.
+static bool SplitPath(const char* path, std::vector<std::string>* parts) {
+    if (path == nullptr)
+        return true;
+    std::string part;
+    size_t length = std::strlen(path);
+    for (size_t i = 0; i < length; ++i) {
+        if (path[i] == '\\') {
+            if (part.empty())
+                return false;
+            parts->push_back(part);
+            part.clear();
+        } else {
+            part += path[i];
+        }
+    }
+    if (!part.empty())
+        parts->push_back(part);
+    return true;
+}
+
+static LONG Walk(HKEY root, const char* path, bool create, std::shared_ptr<Key>* out,
+                 bool* created) {
+    DWORD access;
+    LONG status;
+    std::shared_ptr<Key> key = KeyOf(root, &access, &status);
+    if (!key)
+        return status;
+    std::vector<std::string> parts;
+    if (!SplitPath(path, &parts))
+        return 161; // ERROR_BAD_PATHNAME
+    for (auto& part : parts) {
+        auto child = key->children.find(part);
+        if (child == key->children.end()) {
+            if (!create)
+                return ERROR_FILE_NOT_FOUND;
+            if (!Current().administrator)
+                return ERROR_ACCESS_DENIED;
+            auto made = std::make_shared<Key>();
+            made->name = part;
+            made->parent = key.get();
+            key->children[part] = made;
+            key = made;
+            *created = true;
+        } else {
+            key = child->second;
+        }
+    }
+    *out = key;
+    return ERROR_SUCCESS;
+}
+
+static std::string OpenCall(const char* name, HKEY root, const char* path, REGSAM access) {
+    return std::string(name) + "(" + H(root) + ", " + Q(path) + ", " + X(access) + ")";
+}
+
+static LONG OpenOrCreate(const char* callName, HKEY root, const char* path, REGSAM access,
+                         PHKEY result, bool create, LPDWORD disposition) {
+    std::string call = OpenCall(callName, root, path, access);
+    if (result == nullptr)
+        Unmodelled(call + " without a result pointer");
+    *result = nullptr;
+    std::shared_ptr<Key> key;
+    bool created = false;
+    LONG status = Walk(root, path, create, &key, &created);
+    if (status == ERROR_SUCCESS && key->refuseOpen)
+        status = ERROR_ACCESS_DENIED;
+    if (status == ERROR_SUCCESS && !Current().administrator && Writes(access))
+        status = ERROR_ACCESS_DENIED;
+    if (status != ERROR_SUCCESS)
+        return LogStatus(call, status);
+    Handle handle{};
+    handle.key = key;
+    handle.access = access;
+    *result = (HKEY)NewHandle(HandleKind::Key, handle);
+    if (disposition != nullptr)
+        *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+    return Log(call, status, "0 " + H(*result));
+}
+
+} // namespace Sim
+
+using namespace Sim;
+
+namespace Win {
+
+LONG WINAPI RegOpenKeyExA(HKEY root, LPCSTR path, DWORD options, REGSAM access, PHKEY key) {
+    if (options != 0)
+        Unmodelled("RegOpenKeyExA options " + X(options));
+    return OpenOrCreate("RegOpenKeyExA", root, path, access, key, false, nullptr);
+}
+
+LONG WINAPI RegCreateKeyExA(HKEY root, LPCSTR path, DWORD reserved, LPSTR className, DWORD options,
+                            REGSAM access, LPVOID security, PHKEY key, LPDWORD disposition) {
+    if (reserved != 0 || className != nullptr || options != REG_OPTION_NON_VOLATILE ||
+        security != nullptr)
+        Unmodelled("RegCreateKeyExA with a class, options or security");
+    return OpenOrCreate("RegCreateKeyExA", root, path, access, key, true, disposition);
+}
+
+LONG WINAPI RegQueryValueExA(HKEY hkey, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                             LPDWORD size) {
+    std::string call = "RegQueryValueExA(" + H(hkey) + ", " + Q(name) + ", " +
+                       (size ? D(*size) : std::string("NULL")) + ")";
+    if (reserved != nullptr)
+        return LogStatus(call, ERROR_INVALID_PARAMETER);
+    if (data != nullptr && size == nullptr)
+        return LogStatus(call, 998); // ERROR_NOACCESS
+    DWORD access;
+    LONG status;
+    std::shared_ptr<Key> key = KeyOf(hkey, &access, &status);
+    if (!key)
+        return LogStatus(call, status);
+    if (!(access & KEY_QUERY_VALUE))
+        return LogStatus(call, ERROR_ACCESS_DENIED);
+    Value* value = key->FindValue(name ? name : "");
+    if (value == nullptr)
+        return LogStatus(call, ERROR_FILE_NOT_FOUND);
+    DWORD length = (DWORD)value->data.size();
+    if (type != nullptr)
+        *type = value->type;
+    if (data != nullptr && *size < length) {
+        // Windows leaves the buffer's contents undefined here; this leaves them untouched.
+        *size = length;
+        return LogStatus(call, ERROR_MORE_DATA);
+    }
+    if (data != nullptr && length != 0)
+        std::memcpy(data, value->data.data(), length);
+    if (size != nullptr)
+        *size = length;
+    return Log(call, (LONG)ERROR_SUCCESS, "0 size " + D(length));
+}
+
+LONG WINAPI RegSetValueExA(HKEY hkey, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data,
+                           DWORD size) {
+    std::string call =
+        "RegSetValueExA(" + H(hkey) + ", " + Q(name) + ", " + D(type) + ", " + D(size) + ")";
+    if (reserved != 0)
+        return LogStatus(call, ERROR_INVALID_PARAMETER);
+    if (data == nullptr && size != 0)
+        return LogStatus(call, 998);
+    DWORD access;
+    LONG status;
+    std::shared_ptr<Key> key = KeyOf(hkey, &access, &status);
+    if (!key)
+        return LogStatus(call, status);
+    if (!(access & KEY_SET_VALUE))
+        return LogStatus(call, ERROR_ACCESS_DENIED);
+    std::string valueName = name ? name : "";
+    Value* value = key->FindValue(valueName);
+    if (value == nullptr) {
+        key->values.push_back({valueName, Value()});
+        value = &key->values.back().second;
+    }
+    value->type = type;
+    value->data.assign(data, data + size);
+    return LogStatus(call, ERROR_SUCCESS);
+}
+
+LONG WINAPI RegDeleteValueA(HKEY hkey, LPCSTR name) {
+    std::string call = "RegDeleteValueA(" + H(hkey) + ", " + Q(name) + ")";
+    DWORD access;
+    LONG status;
+    std::shared_ptr<Key> key = KeyOf(hkey, &access, &status);
+    if (!key)
+        return LogStatus(call, status);
+    if (!(access & KEY_SET_VALUE))
+        return LogStatus(call, ERROR_ACCESS_DENIED);
+    for (size_t i = 0; i < key->values.size(); ++i) {
+        if (SameName(key->values[i].first, name ? name : "")) {
+            key->values.erase(key->values.begin() + (long)i);
+            return LogStatus(call, ERROR_SUCCESS);
+        }
+    }
+    return LogStatus(call, ERROR_FILE_NOT_FOUND);
+}
+
+LONG WINAPI RegEnumKeyA(HKEY hkey, DWORD index, LPSTR name, DWORD size) {
+    std::string call = "RegEnumKeyA(" + H(hkey) + ", " + D(index) + ", " + D(size) + ")";
+    DWORD access;
+    LONG status;
+    std::shared_ptr<Key> key = KeyOf(hkey, &access, &status);
+    if (!key)
+        return LogStatus(call, status);
+    if (!(access & KEY_ENUMERATE_SUB_KEYS))
+        return LogStatus(call, ERROR_ACCESS_DENIED);
+    if (index >= key->children.size())
+        return LogStatus(call, ERROR_NO_MORE_ITEMS);
+    auto child = key->children.begin();
+    std::advance(child, index);
+    const std::string& childName = child->second->name;
+    if (childName.size() + 1 > size)
+        return LogStatus(call, ERROR_MORE_DATA);
+    std::memcpy(name, childName.c_str(), childName.size() + 1);
+    return Log(call, (LONG)ERROR_SUCCESS, "0 " + Q(name));
+}
+
+LONG WINAPI RegDeleteKeyA(HKEY root, LPCSTR path) {
+    std::string call = "RegDeleteKeyA(" + H(root) + ", " + Q(path) + ")";
+    if (path == nullptr || path[0] == 0)
+        Unmodelled(call + ": deleting the key of the handle itself");
+    std::shared_ptr<Key> key;
+    bool created = false;
+    LONG status = Walk(root, path, false, &key, &created);
+    if (status != ERROR_SUCCESS)
+        return LogStatus(call, status);
+    // A key that still has subkeys cannot be deleted on Windows NT.
+    if (!key->children.empty() || key->refuseDelete || key->refuseOpen ||
+        !Current().administrator || key->parent == nullptr)
+        return LogStatus(call, ERROR_ACCESS_DENIED);
+    key->deleted = true;
+    key->parent->children.erase(key->name);
+    return LogStatus(call, ERROR_SUCCESS);
+}
+
+LONG WINAPI RegFlushKey(HKEY hkey) {
+    std::string call = "RegFlushKey(" + H(hkey) + ")";
+    DWORD access;
+    LONG status;
+    KeyOf(hkey, &access, &status);
+    return LogStatus(call, status);
+}
+
+LONG WINAPI RegCloseKey(HKEY hkey) {
+    std::string call = "RegCloseKey(" + H(hkey) + ")";
+    if (IsRoot(hkey))
+        return LogStatus(call, ERROR_SUCCESS);
+    if (FindHandle(hkey, HandleKind::Key) == nullptr)
+        return LogStatus(call, ERROR_INVALID_HANDLE);
+    DropHandle(hkey);
+    return LogStatus(call, ERROR_SUCCESS);
+}
+
+} // namespace Win

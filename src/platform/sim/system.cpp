@@ -1,0 +1,285 @@
+// The process's view of the system: version, console, heap, message box,
+// strings, its token and the restart request.
+#include "internal.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace Sim {
+
+static HANDLE const PROCESS_HEAP = (HANDLE)(ULONG_PTR)0x00140000;
+static HANDLE const CURRENT_PROCESS = (HANDLE)(ULONG_PTR)-1;
+static const DWORD SHUTDOWN_PRIVILEGE = 19;
+
+// Windows-1252 for the bytes 0x80-0x9F; the rest of the code page is Latin-1.
+static const char16_t CP1252_HIGH[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+static char16_t AnsiToWide(unsigned char c) {
+    return c >= 0x80 && c <= 0x9F ? CP1252_HIGH[c - 0x80] : (char16_t)c;
+}
+
+static char16_t FoldWide(char16_t c) {
+    if ((c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7))
+        return (char16_t)(c - 0x20);
+    return c;
+}
+
+} // namespace Sim
+
+using namespace Sim;
+
+namespace Win {
+
+DWORD WINAPI GetLastError() {
+    return Current().lastError;
+}
+
+void WINAPI SetLastError(DWORD error) {
+    Current().lastError = error;
+}
+
+DWORD WINAPI GetVersion() {
+    DWORD version = Current().version;
+    return Log("GetVersion()", version, X(version));
+}
+
+BOOL WINAPI AllocConsole() {
+    Machine& m = Current();
+    if (m.consoleFails || m.hasConsole)
+        return LogBool("AllocConsole()", Fail(ERROR_ACCESS_DENIED));
+    m.hasConsole = true;
+    return LogBool("AllocConsole()", TRUE);
+}
+
+HANDLE WINAPI GetStdHandle(DWORD which) {
+    std::string call = "GetStdHandle(" + D((int)which) + ")";
+    if (which != STD_OUTPUT_HANDLE)
+        Unmodelled(call);
+    Machine& m = Current();
+    if (!m.hasConsole)
+        return Log(call, (HANDLE) nullptr, std::string("NULL"));
+    for (auto& entry : m.handles) {
+        if (entry.second.kind == HandleKind::Console)
+            return Log(call, (HANDLE)entry.first, H((HANDLE)entry.first));
+    }
+    HANDLE console = NewHandle(HandleKind::Console, Handle{});
+    return Log(call, console, H(console));
+}
+
+BOOL WINAPI WriteConsoleA(HANDLE console, const void* buffer, DWORD count, LPDWORD written,
+                          LPVOID reserved) {
+    std::string text((const char*)buffer, count);
+    std::string call =
+        "WriteConsoleA(" + H(console) + ", " + Q(text.c_str()) + ", " + D(count) + ")";
+    if (reserved != nullptr)
+        Unmodelled(call);
+    if (FindHandle(console, HandleKind::Console) == nullptr || !Current().hasConsole)
+        return LogBool(call, Fail(ERROR_INVALID_HANDLE));
+    Current().consoleText += text;
+    if (written != nullptr)
+        *written = count;
+    return LogBool(call, TRUE);
+}
+
+HANDLE WINAPI GetProcessHeap() {
+    return PROCESS_HEAP;
+}
+
+LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
+    std::string call = "HeapAlloc(heap, " + X(flags) + ", " + D((long long)bytes) + ")";
+    if (heap != PROCESS_HEAP || (flags & ~HEAP_ZERO_MEMORY) != 0)
+        Unmodelled(call);
+    Machine& m = Current();
+    if (m.heapFailsAfter >= 0 && m.allocations >= m.heapFailsAfter)
+        return Log(call, (LPVOID) nullptr, std::string("NULL"));
+    ++m.allocations;
+    ++m.liveAllocations;
+    // Memory from the heap holds whatever it held: here a recognisable byte.
+    void* memory = std::malloc(bytes ? bytes : 1);
+    std::memset(memory, (flags & HEAP_ZERO_MEMORY) ? 0 : 0xBA, bytes);
+    return Log(call, memory, std::string("block"));
+}
+
+BOOL WINAPI HeapFree(HANDLE heap, DWORD flags, LPVOID memory) {
+    std::string call = "HeapFree(heap, " + X(flags) + ")";
+    if (heap != PROCESS_HEAP || flags != 0)
+        Unmodelled(call);
+    if (memory != nullptr) {
+        std::free(memory);
+        --Current().liveAllocations;
+    }
+    return LogBool(call, TRUE);
+}
+
+UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size) {
+    const std::string& folder = Current().systemDirectory;
+    std::string call = "GetSystemDirectoryA(" + D(size) + ")";
+    if (size < folder.size() + 1)
+        return Log(call, (UINT)folder.size() + 1, D((long long)folder.size() + 1));
+    std::memcpy(buffer, folder.c_str(), folder.size() + 1);
+    return Log(call, (UINT)folder.size(), D((long long)folder.size()) + " " + Q(buffer));
+}
+
+BOOL WINAPI CloseHandle(HANDLE handle) {
+    std::string call = "CloseHandle(" + H(handle) + ")";
+    if (FindHandle(handle, HandleKind::Token) == nullptr &&
+        FindHandle(handle, HandleKind::File) == nullptr)
+        return LogBool(call, Fail(ERROR_INVALID_HANDLE));
+    DropHandle(handle);
+    return LogBool(call, TRUE);
+}
+
+HANDLE WINAPI GetCurrentProcess() {
+    return CURRENT_PROCESS;
+}
+
+int WINAPI lstrcmpiA(LPCSTR a, LPCSTR b) {
+    // Equality is what matters here; Windows orders by its linguistic rules.
+    for (;; ++a, ++b) {
+        char16_t x = FoldWide(AnsiToWide((unsigned char)*a));
+        char16_t y = FoldWide(AnsiToWide((unsigned char)*b));
+        if (x != y)
+            return x < y ? -1 : 1;
+        if (x == 0)
+            return 0;
+    }
+}
+
+int WINAPI lstrcmpiW(LPCWSTR a, LPCWSTR b) {
+    for (;; ++a, ++b) {
+        char16_t x = FoldWide(*a), y = FoldWide(*b);
+        if (x != y)
+            return x < y ? -1 : 1;
+        if (x == 0)
+            return 0;
+    }
+}
+
+int WINAPI lstrlenA(LPCSTR text) {
+    return text ? (int)std::strlen(text) : 0;
+}
+
+int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int bytes, LPWSTR wide,
+                               int units) {
+    if (codePage != CP_ACP || flags != 0 || bytes != -1)
+        Unmodelled("MultiByteToWideChar other than CP_ACP, 0, -1");
+    int needed = (int)std::strlen(text) + 1;
+    if (units == 0)
+        return needed;
+    if (units < needed) {
+        Fail(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    for (int i = 0; i < needed; ++i)
+        wide[i] = AnsiToWide((unsigned char)text[i]);
+    return needed;
+}
+
+void WINAPI RtlMoveMemory(void* destination, const void* source, SIZE_T bytes) {
+    std::memmove(destination, source, bytes);
+}
+
+int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
+    std::string call =
+        "MessageBoxA(" + H(owner) + ", " + Q(text) + ", " + Q(caption) + ", " + D(type) + ")";
+    if (owner != nullptr || type != MB_OK)
+        Unmodelled(call);
+    Machine& m = Current();
+    m.messageBoxes.push_back({caption ? caption : "", text ? text : ""});
+    return Log(call, m.messageBoxAnswer, D(m.messageBoxAnswer));
+}
+
+int WINAPIV wsprintfA(LPSTR buffer, LPCSTR format, ...) {
+    // Windows writes at most 1024 characters and the NUL.
+    std::string out;
+    va_list args;
+    va_start(args, format);
+    for (const char* p = format; *p != 0; ++p) {
+        if (*p != '%') {
+            out += *p;
+            continue;
+        }
+        ++p;
+        if (*p == 's') {
+            const char* text = va_arg(args, const char*);
+            out += text ? text : "(null)";
+        } else if (*p == '%') {
+            out += '%';
+        } else {
+            Unmodelled(std::string("wsprintfA format %") + *p);
+        }
+    }
+    va_end(args);
+    if (out.size() > 1024)
+        out.resize(1024);
+    std::memcpy(buffer, out.c_str(), out.size() + 1);
+    return (int)out.size();
+}
+
+BOOL WINAPI OpenProcessToken(HANDLE process, DWORD access, HANDLE* token) {
+    std::string call = "OpenProcessToken(" +
+                       std::string(process == CURRENT_PROCESS ? "current process" : H(process)) +
+                       ", " + X(access) + ")";
+    if (process != CURRENT_PROCESS)
+        Unmodelled(call);
+    Handle handle{};
+    handle.access = access;
+    *token = NewHandle(HandleKind::Token, handle);
+    return Log(call, (BOOL)TRUE, "TRUE " + H(*token));
+}
+
+BOOL WINAPI LookupPrivilegeValueA(LPCSTR system, LPCSTR name, PLUID luid) {
+    std::string call = "LookupPrivilegeValueA(" + Q(system) + ", " + Q(name) + ")";
+    if (system != nullptr)
+        Unmodelled(call);
+    if (name == nullptr || std::strcmp(name, "SeShutdownPrivilege") != 0)
+        return LogBool(call, Fail(ERROR_NO_SUCH_PRIVILEGE));
+    luid->LowPart = SHUTDOWN_PRIVILEGE;
+    luid->HighPart = 0;
+    return LogBool(call, TRUE);
+}
+
+BOOL WINAPI AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES state,
+                                  DWORD size, PTOKEN_PRIVILEGES previous, LPDWORD returned) {
+    std::string call = "AdjustTokenPrivileges(" + H(token) + ", " + D(disableAll) + ", " +
+                       (state ? D(state->PrivilegeCount) + " privilege" : "NULL") + ")";
+    if (disableAll || size != 0 || previous != nullptr || returned != nullptr || state == nullptr)
+        Unmodelled(call);
+    Handle* handle = FindHandle(token, HandleKind::Token);
+    if (handle == nullptr)
+        return LogBool(call, Fail(ERROR_INVALID_HANDLE));
+    if (!(handle->access & TOKEN_ADJUST_PRIVILEGES))
+        return LogBool(call, Fail(ERROR_ACCESS_DENIED));
+    Machine& m = Current();
+    bool allAssigned = true;
+    for (DWORD i = 0; i < state->PrivilegeCount; ++i) {
+        const LUID_AND_ATTRIBUTES& p = state->Privileges[i];
+        bool shutdown = p.Luid.LowPart == SHUTDOWN_PRIVILEGE && p.Luid.HighPart == 0;
+        if (!shutdown || !m.shutdownRight) {
+            allAssigned = false;
+            continue;
+        }
+        m.privilegeEnabled = (p.Attributes & SE_PRIVILEGE_ENABLED) != 0;
+    }
+    // It succeeds even when a privilege is not held, and says so only here.
+    m.lastError = allAssigned ? ERROR_SUCCESS : ERROR_NOT_ALL_ASSIGNED;
+    return Log(call, (BOOL)TRUE, "TRUE (" + D(m.lastError) + ")");
+}
+
+BOOL WINAPI ExitWindowsEx(UINT flags, DWORD reason) {
+    std::string call = "ExitWindowsEx(" + D(flags) + ", " + D(reason) + ")";
+    if ((flags & ~EWX_FORCE) != EWX_REBOOT)
+        Unmodelled(call);
+    Machine& m = Current();
+    if (!m.privilegeEnabled)
+        return LogBool(call, Fail(ERROR_PRIVILEGE_NOT_HELD));
+    m.restartRequests.push_back(call);
+    return LogBool(call, TRUE);
+}
+
+} // namespace Win

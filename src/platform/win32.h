@@ -1,0 +1,88 @@
+// The real realization: Windows itself. Every name of the boundary is the
+// system's own function, so a call costs exactly what the direct call costs.
+#pragma once
+
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <setupapi.h>
+#include <shlobj.h>
+#include <windows.h>
+
+// The SDK headers turn RtlMoveMemory into the C runtime's memmove; the product
+// needs no C runtime, so it calls kernel32's export instead.
+#undef RtlMoveMemory
+extern "C" __declspec(dllimport) void WINAPI
+    RtlMoveMemory(void* destination, const void* source, SIZE_T bytes);
+
+static_assert(sizeof(void*) == 4, "the product is a 32-bit program");
+static_assert(sizeof(SP_DEVINFO_DATA) == 28, "SP_DEVINFO_DATA layout");
+static_assert(sizeof(SERVICE_STATUS) == 28, "SERVICE_STATUS layout");
+static_assert(sizeof(TOKEN_PRIVILEGES) == 16, "TOKEN_PRIVILEGES layout");
+static_assert(sizeof(WIN32_FIND_DATAA) == 320, "WIN32_FIND_DATAA layout");
+
+namespace Win {
+using ::AdjustTokenPrivileges;
+using ::AllocConsole;
+using ::ChangeServiceConfigA;
+using ::CloseHandle;
+using ::CloseServiceHandle;
+using ::ControlService;
+using ::CreateDirectoryA;
+using ::CreateServiceA;
+using ::DeleteFileA;
+using ::DeleteService;
+using ::ExitWindowsEx;
+using ::FindClose;
+using ::FindFirstFileA;
+using ::FindNextFileA;
+using ::FreeLibrary;
+using ::GetCurrentDirectoryA;
+using ::GetCurrentProcess;
+using ::GetFileAttributesA;
+using ::GetLastError;
+using ::GetProcAddress;
+using ::GetProcessHeap;
+using ::GetStdHandle;
+using ::GetSystemDirectoryA;
+using ::GetVersion;
+using ::HeapAlloc;
+using ::HeapFree;
+using ::LoadLibraryA;
+using ::LookupPrivilegeValueA;
+using ::lstrcmpiA;
+using ::lstrcmpiW;
+using ::lstrlenA;
+using ::MessageBoxA;
+using ::MoveFileExA;
+using ::MultiByteToWideChar;
+using ::OpenProcessToken;
+using ::OpenSCManagerA;
+using ::OpenServiceA;
+using ::QueryServiceStatus;
+using ::RegCloseKey;
+using ::RegCreateKeyExA;
+using ::RegDeleteKeyA;
+using ::RegDeleteValueA;
+using ::RegEnumKeyA;
+using ::RegFlushKey;
+using ::RegOpenKeyExA;
+using ::RegQueryValueExA;
+using ::RegSetValueExA;
+using ::RemoveDirectoryA;
+using ::RtlMoveMemory;
+using ::SetCurrentDirectoryA;
+using ::SetLastError;
+using ::SetupDiCallClassInstaller;
+using ::SetupDiCreateDeviceInfoA;
+using ::SetupDiCreateDeviceInfoList;
+using ::SetupDiDestroyDeviceInfoList;
+using ::SetupDiEnumDeviceInfo;
+using ::SetupDiGetClassDevsA;
+using ::SetupDiGetDeviceRegistryPropertyW;
+using ::SetupDiRegisterDeviceInfo;
+using ::SetupDiSetDeviceRegistryPropertyA;
+using ::SHGetSpecialFolderPathA;
+using ::StartServiceA;
+using ::WriteConsoleA;
+using ::wsprintfA;
+} // namespace Win

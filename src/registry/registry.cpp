@@ -1,0 +1,74 @@
+#include "registry.h"
+
+DWORD ReadRegistryValue(HKEY root, const char* path, const char* name, BYTE* buffer) {
+    HKEY key;
+    if (Win::RegOpenKeyExA(root, path, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+        return 0;
+    DWORD type;
+    DWORD size = VALUE_BUFFER_SIZE;
+    LONG status = Win::RegQueryValueExA(key, name, NULL, &type, buffer, &size);
+    Win::RegCloseKey(key);
+    // Only a successful query has put the count in range.
+    if (status != ERROR_SUCCESS || size > VALUE_BUFFER_SIZE)
+        return 0;
+    return size;
+}
+
+static LONG WriteValue(HKEY root, const char* path, const char* name, DWORD type, const BYTE* data,
+                       DWORD size) {
+    HKEY key;
+    LONG status = Win::RegOpenKeyExA(root, path, 0, KEY_ALL_ACCESS, &key);
+    if (status != ERROR_SUCCESS)
+        return status;
+    status = Win::RegSetValueExA(key, name, 0, type, data, size);
+    if (status != ERROR_SUCCESS) {
+        Win::RegCloseKey(key);
+        return status;
+    }
+    Win::RegFlushKey(key);
+    return Win::RegCloseKey(key);
+}
+
+void WriteMultiStringValue(HKEY root, const char* path, const char* name, const BYTE* data,
+                           DWORD size) {
+    WriteValue(root, path, name, REG_MULTI_SZ, data, size);
+}
+
+LONG WriteDwordValue(HKEY root, const char* path, const char* name, DWORD value) {
+    return WriteValue(root, path, name, REG_DWORD, (const BYTE*)&value, sizeof(value));
+}
+
+void DeleteRegistryValue(HKEY root, const char* path, const char* name) {
+    HKEY key;
+    if (Win::RegOpenKeyExA(root, path, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+        return;
+    Win::RegDeleteValueA(key, name);
+    Win::RegCloseKey(key);
+}
+
+LONG DeleteKeyTree(HKEY root, const char* path) {
+    HKEY key;
+    LONG status = Win::RegOpenKeyExA(root, path, 0, KEY_ALL_ACCESS, &key);
+    if (status != ERROR_SUCCESS)
+        return status;
+
+    // Each child deleted moves the next one to the index being read. A child
+    // that stays (no rights, or its path would not fit) is stepped over, so
+    // the loop ends. Every level adds at least two bytes to a path that must
+    // fit in KEY_PATH_SIZE, which bounds the depth.
+    DWORD index = 0;
+    for (;;) {
+        Win::RegFlushKey(key);
+        char child[KEY_PATH_SIZE];
+        if (Win::RegEnumKeyA(key, index, child, KEY_PATH_SIZE) != ERROR_SUCCESS)
+            break;
+        char childPath[KEY_PATH_SIZE];
+        if (!CopyText(childPath, KEY_PATH_SIZE, path) ||
+            !AppendText(childPath, KEY_PATH_SIZE, "\\") ||
+            !AppendText(childPath, KEY_PATH_SIZE, child) ||
+            DeleteKeyTree(root, childPath) != ERROR_SUCCESS)
+            ++index;
+    }
+    Win::RegCloseKey(key);
+    return Win::RegDeleteKeyA(root, path);
+}

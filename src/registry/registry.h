@@ -1,0 +1,27 @@
+// The five registry operations of the removal steps. Each opens its key with
+// KEY_ALL_ACCESS, does one thing and closes the key; none creates a key, so a
+// missing key means there is nothing to do.
+#pragma once
+
+#include "text.h"
+
+// Key paths and child names live in buffers of this size.
+constexpr DWORD KEY_PATH_SIZE = MAX_PATH;
+
+// Reads a value into a VALUE_BUFFER_SIZE-byte buffer; the byte count, or 0
+// for a missing key or value, a larger value, or an empty one.
+DWORD ReadRegistryValue(HKEY root, const char* path, const char* name, BYTE* buffer);
+
+// Stores `size` bytes of `data` as a REG_MULTI_SZ value.
+void WriteMultiStringValue(HKEY root, const char* path, const char* name, const BYTE* data,
+                           DWORD size);
+
+// Stores a REG_DWORD value; a Win32 error code.
+LONG WriteDwordValue(HKEY root, const char* path, const char* name, DWORD value);
+
+void DeleteRegistryValue(HKEY root, const char* path, const char* name);
+
+// Deletes a key and everything below it, deepest keys first; the error code of
+// the key's own deletion, or of its failed open. A child that cannot be
+// deleted is passed over and the others still go; the key then stays.
+LONG DeleteKeyTree(HKEY root, const char* path);

@@ -1,0 +1,76 @@
+#include "../catalogue/catalogue.h"
+#include "../registry/registry.h"
+#include "steps.h"
+
+typedef HRESULT(WINAPI* UnregisterServerProc)();
+
+static const char DRIVERS_FOLDER[] = "drivers\\";
+
+// "X:\..." or "\\server\share...". Anything else would be resolved against the
+// current directory, which by now is the system directory: a relative or empty
+// folder would unregister and delete files of Windows itself.
+static BOOL IsAbsoluteFolder(const char* folder) {
+    char drive = (char)(folder[0] | 0x20);
+    if (drive >= 'a' && drive <= 'z' && folder[1] == ':' && folder[2] == '\\')
+        return TRUE;
+    return folder[0] == '\\' && folder[1] == '\\' && folder[2] != 0 && folder[2] != '\\';
+}
+
+// The folder and a file name, or FALSE when they do not fit in MAX_PATH.
+static BOOL BuildFilePath(char* path, const char* folder, const char* name) {
+    return CopyText(path, MAX_PATH, folder) && AppendText(path, MAX_PATH, name);
+}
+
+void UnregisterServers(const char* list, const char* folder) {
+    for (const char* name = list; *name != 0; name = NextListEntry(name)) {
+        char path[MAX_PATH];
+        if (!BuildFilePath(path, folder, name))
+            continue;
+        HMODULE module = Win::LoadLibraryA(path);
+        if (module == NULL)
+            continue;
+        FARPROC proc = Win::GetProcAddress(module, "DllUnregisterServer");
+        if (proc != NULL)
+            reinterpret_cast<UnregisterServerProc>(proc)();
+        Win::FreeLibrary(module);
+    }
+}
+
+BOOL ScheduleDeleteList(const char* list, const char* folder) {
+    BOOL result = FALSE;
+    for (const char* name = list; *name != 0; name = NextListEntry(name)) {
+        char path[MAX_PATH];
+        if (BuildFilePath(path, folder, name))
+            result = Win::MoveFileExA(path, NULL,
+                                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT);
+    }
+    return result;
+}
+
+// `folder` is the product folder with its trailing backslash, in a buffer of
+// VALUE_BUFFER_SIZE bytes; the driver subfolder is appended to it in place.
+void ScheduleFileRemoval(char* folder) {
+    ScheduleDeleteList(MainFileList, folder);
+    ScheduleDeleteList(ExtraFileList, folder);
+    ScheduleDeleteList(SupportFileList, folder);
+    if (AppendText(folder, VALUE_BUFFER_SIZE, DRIVERS_FOLDER))
+        ScheduleDeleteList(DriverFileList, folder);
+}
+
+void RemoveComponentFiles() {
+    char folder[VALUE_BUFFER_SIZE];
+    DWORD size = ReadRegistryValue(HKEY_LOCAL_MACHINE, PRODUCT_CONTROL_KEY, PRODUCT_FOLDER_VALUE,
+                                   (BYTE*)folder);
+    if (size == 0)
+        return;
+    // Only a folder that ends within what was read, is not empty and is
+    // absolute is worked in; any other value skips the step.
+    int length = BoundedTextLength(folder, size);
+    if (length <= 0 || !IsAbsoluteFolder(folder))
+        return;
+    if (folder[length - 1] != '\\' && !AppendText(folder, VALUE_BUFFER_SIZE, "\\"))
+        return;
+    UnregisterServers(MainServerList, folder);
+    UnregisterServers(SupportServerList, folder);
+    ScheduleFileRemoval(folder);
+}

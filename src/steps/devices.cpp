@@ -1,0 +1,41 @@
+#include "../catalogue/catalogue.h"
+#include "../registry/text.h"
+#include "steps.h"
+
+constexpr DWORD HARDWARE_ID_BYTES = 64;
+constexpr int HARDWARE_ID_UNITS = 64;
+
+int MatchHardwareId(const WCHAR* hardwareId) {
+    for (const char* entry = HardwareIdList; *entry != 0; entry = NextListEntry(entry)) {
+        WCHAR wide[HARDWARE_ID_UNITS];
+        if (Win::MultiByteToWideChar(CP_ACP, 0, entry, -1, wide, HARDWARE_ID_UNITS) == 0)
+            continue;
+        if (Win::lstrcmpiW(wide, hardwareId) == 0)
+            return 1;
+    }
+    return 0;
+}
+
+void RemoveDevices(const char* systemDirectory) {
+    if (systemDirectory != NULL)
+        Win::SetCurrentDirectoryA(systemDirectory);
+
+    HDEVINFO set = Win::SetupDiGetClassDevsA(NULL, NULL, NULL, DIGCF_PRESENT | DIGCF_ALLCLASSES);
+    if (set == INVALID_HANDLE_VALUE)
+        return;
+    for (DWORD index = 0;; ++index) {
+        SP_DEVINFO_DATA record;
+        record.cbSize = sizeof(record);
+        if (!Win::SetupDiEnumDeviceInfo(set, index, &record))
+            break;
+        // One unit more than the property may fill, always NUL: a hardware ID
+        // that is not terminated within what was read is never read past.
+        WCHAR hardwareId[HARDWARE_ID_BYTES / sizeof(WCHAR) + 1];
+        hardwareId[HARDWARE_ID_BYTES / sizeof(WCHAR)] = 0;
+        if (Win::SetupDiGetDeviceRegistryPropertyW(set, &record, SPDRP_HARDWAREID, NULL,
+                                                   (BYTE*)hardwareId, HARDWARE_ID_BYTES, NULL) &&
+            MatchHardwareId(hardwareId) == 1)
+            Win::SetupDiCallClassInstaller(DIF_REMOVE, set, &record);
+    }
+    Win::SetupDiDestroyDeviceInfoList(set);
+}

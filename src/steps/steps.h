@@ -1,0 +1,39 @@
+// The removal steps, each in its own source, called once from RunUninstall.
+#pragma once
+
+#include "../platform/platform.h"
+
+// Deletes the product's shortcuts and group folder from one Start-menu
+// programs folder; nonzero when the folder was removed.
+BOOL RemoveStartMenuGroup(int csidl);
+
+// Gives TermService back the configuration Windows installs it with.
+void RestoreTerminalService(SC_HANDLE scm);
+// Takes the product's groups out of the service group order.
+void CleanServiceGroupOrder();
+// Sets Winlogon's logon type back to 1.
+void RestoreLogonType();
+
+// Asks the class installer to remove every present product device.
+// `systemDirectory` may be NULL when it could not be found.
+void RemoveDevices(const char* systemDirectory);
+// 1 when the UTF-16 hardware ID is one of the product's, else 0.
+int MatchHardwareId(const WCHAR* hardwareId);
+
+// Sends the preparation control, then stops and deletes every product service.
+void RemoveServices(SC_HANDLE scm);
+
+// Unregisters the product's COM servers and queues its files for deletion at restart.
+void RemoveComponentFiles();
+void UnregisterServers(const char* list, const char* folder);
+void ScheduleFileRemoval(char* folder);
+BOOL ScheduleDeleteList(const char* list, const char* folder);
+
+// Takes the product's upper filters out of the six device setup classes.
+void CleanClassFilters();
+
+// Deletes the product's shell, Winlogon and control registry trees.
+void RemoveRegistrations();
+
+// Enables the shutdown privilege and asks Windows to restart; nonzero when accepted.
+BOOL RestartSystem();

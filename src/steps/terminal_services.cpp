@@ -1,0 +1,49 @@
+#include "../catalogue/catalogue.h"
+#include "../registry/multistring.h"
+#include "../registry/registry.h"
+#include "steps.h"
+
+static const char TERMSERVICE[] = "TermService";
+static const char TERMSERVICE_KEY[] = "SYSTEM\\CurrentControlSet\\Services\\TermService";
+static const char GROUP_ORDER_KEY[] = "SYSTEM\\CurrentControlSet\\Control\\ServiceGroupOrder";
+static const char WINLOGON_KEY[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
+static const char TERMSERVICE_DEPENDENCIES[] = "RPCSS\0";
+
+void RestoreTerminalService(SC_HANDLE scm) {
+    SC_HANDLE service = Win::OpenServiceA(scm, TERMSERVICE, SERVICE_CHANGE_CONFIG);
+    if (service == NULL)
+        return;
+    char imagePath[VALUE_BUFFER_SIZE];
+    DWORD size =
+        ReadRegistryValue(HKEY_LOCAL_MACHINE, TERMSERVICE_KEY, "ImagePath", (BYTE*)imagePath);
+    // The path goes back as it was read, unexpanded; one not ended within
+    // what was read is not handed on.
+    if (size != 0 && BoundedTextLength(imagePath, size) > 0) {
+        DWORD tag;
+        Win::ChangeServiceConfigA(service, SERVICE_WIN32_SHARE_PROCESS, SERVICE_DEMAND_START,
+                                  SERVICE_ERROR_NORMAL, imagePath, TERMSERVICE, &tag,
+                                  TERMSERVICE_DEPENDENCIES, "LocalSystem", NULL,
+                                  "Terminal Services");
+    }
+    Win::CloseServiceHandle(service);
+}
+
+void CleanServiceGroupOrder() {
+    HANDLE heap = Win::GetProcessHeap();
+    char* list = (char*)Win::HeapAlloc(heap, 0, VALUE_BUFFER_SIZE);
+    if (list == NULL)
+        return;
+    DWORD size = ReadRegistryValue(HKEY_LOCAL_MACHINE, GROUP_ORDER_KEY, "List", (BYTE*)list);
+    if (size != 0) {
+        size = RemoveListEntry(list, size, GROUP_ORDER_TERMSERVICE);
+        size = RemoveListEntry(list, size, GROUP_ORDER_MULTIUSER);
+        // An emptied order is left as it was rather than written empty.
+        if (size >= 2)
+            WriteMultiStringValue(HKEY_LOCAL_MACHINE, GROUP_ORDER_KEY, "List", (BYTE*)list, size);
+    }
+    Win::HeapFree(heap, 0, list);
+}
+
+void RestoreLogonType() {
+    WriteDwordValue(HKEY_LOCAL_MACHINE, WINLOGON_KEY, "LogonType", 1);
+}

@@ -1,0 +1,29 @@
+// The product as its installer leaves it on a machine: one description, laid
+// down through the Windows calls an installer makes.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace Footprint {
+
+extern const char PRODUCT_FOLDER[]; // "C:\Program Files\Tallowin\"
+
+// Lays the whole product down on the current simulated machine, then clears
+// the journal so that a test sees only what the uninstaller does.
+void Install();
+
+// The product's files that exist on the installed machine (full paths).
+std::vector<std::string> InstalledFiles();
+
+// Instance IDs of the installed devices: those the uninstaller must remove,
+// and the product-like ones it must leave.
+extern const char* const REMOVED_DEVICES[];
+extern const int REMOVED_DEVICE_COUNT;
+extern const char* const KEPT_DEVICES[];
+extern const int KEPT_DEVICE_COUNT;
+
+// The service that refuses to stop.
+extern const char STUBBORN_SERVICE[];
+
+} // namespace Footprint
