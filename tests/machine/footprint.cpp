@@ -318,6 +318,7 @@ void Install() {
     InstallDevices();
     InstallFiles();
     Sim::Current().journal.clear();
+    Sim::Current().handleNumbers.clear();
 }
 
 } // namespace Footprint

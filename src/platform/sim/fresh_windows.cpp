@@ -151,13 +151,15 @@ void LayFreshWindows() {
     AddDevice("IDE\\DISKVBOX_HARDDISK\\42562D3231", disk, {"IDE\\DiskVBOX_HARDDISK", "GenDisk"});
     AddDevice("ROOT\\ACPI_HAL\\0000", system, {"acpiapic"});
 
-    MakeDirectory("C:\\WINDOWS\\system32\\drivers", true);
+    MakeDirectory("C:\\WINDOWS", true);
+    MakeDirectory("C:\\WINDOWS\\system32\\drivers");
     MakeFile("C:\\WINDOWS\\system32\\kernel32.dll", "", true);
     MakeFile("C:\\WINDOWS\\system32\\drivers\\kbdclass.sys", "", true);
     MakeDirectory("C:\\Program Files", true);
     MakeFile(m.programsFolder + "\\Accessories\\Notepad.lnk");
     MakeFile(m.programsFolder + "\\Internet Explorer.lnk");
-    MakeFile(m.commonProgramsFolder + "\\Accessories\\Paint.lnk", "", true);
+    MakeDirectory(m.commonProgramsFolder, true);
+    MakeFile(m.commonProgramsFolder + "\\Accessories\\Paint.lnk");
     MakeFile(m.commonProgramsFolder + "\\Windows Media Player.lnk", "", true);
 }
 

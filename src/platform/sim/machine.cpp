@@ -402,8 +402,9 @@ static Node* MakeNode(const std::string& path, bool directory, bool adminOnly) {
         if (!child) {
             child = std::make_unique<Node>();
             child->name = parts[i];
-            child->directory = directory || i + 1 < parts.size();
-            child->adminOnly = adminOnly || node->adminOnly;
+            bool last = i + 1 == parts.size();
+            child->directory = directory || !last;
+            child->adminOnly = node->adminOnly || (last && adminOnly);
         }
         node = child.get();
     }

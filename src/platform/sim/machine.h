@@ -149,6 +149,7 @@ Key* MakeKey(HKEY root, const std::string& path);
 bool ReadValue(HKEY root, const std::string& path, const std::string& name, Value* value);
 void SetValue(HKEY root, const std::string& path, const std::string& name, DWORD type,
               const std::vector<BYTE>& data);
+bool DeleteKeyAt(HKEY root, const std::string& path); // with everything below it
 std::vector<BYTE> MultiSz(const std::vector<std::string>& entries);
 std::vector<std::string> SplitMultiSz(const std::vector<BYTE>& data);
 std::vector<BYTE> Dword(DWORD value);

@@ -73,10 +73,13 @@ static std::vector<BYTE> MultiStringBytes(const char* list) {
     return data;
 }
 
-// The next tag of a load-order group: one more than the highest in use.
-static DWORD NextTag(const std::string& group) {
+// The next tag of a load-order group: one more than the highest any other
+// service of the group holds.
+static DWORD NextTag(const std::string& group, const std::string& self) {
     DWORD highest = 0;
     for (auto& service : Current().services) {
+        if (SameName(service.first, self))
+            continue;
         Value value;
         if (!ReadValue(HKEY_LOCAL_MACHINE, ServiceKey(service.first), "Group", &value))
             continue;
@@ -113,7 +116,7 @@ static bool WriteConfig(const std::string& name, DWORD type, DWORD start, DWORD 
     if (group != nullptr)
         SetValue(HKEY_LOCAL_MACHINE, key, "Group", REG_SZ, Sz(group));
     if (tag != nullptr) {
-        *tag = NextTag(groupName);
+        *tag = NextTag(groupName, name);
         SetValue(HKEY_LOCAL_MACHINE, key, "Tag", REG_DWORD, Dword(*tag));
     }
     if (dependencies != nullptr) {
