@@ -4,9 +4,10 @@
 
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
+#include <windows.h>
+// After <windows.h>, which they build on.
 #include <setupapi.h>
 #include <shlobj.h>
-#include <windows.h>
 
 // The SDK headers turn RtlMoveMemory into the C runtime's memmove; the product
 // needs no C runtime, so it calls kernel32's export instead.

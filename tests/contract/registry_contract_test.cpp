@@ -1,0 +1,107 @@
+#include "contract.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+class RegistryContract : public ContractTest {
+protected:
+    std::string Path(const std::string& sub = "")
+    {
+        return std::string(Contract::SCRATCH_KEY) + (sub.empty() ? "" : "\\" + sub);
+    }
+    HKEY Open(const std::string& sub = "")
+    {
+        HKEY key = (HKEY)(ULONG_PTR)0xdeadbeef;
+        EXPECT_EQ(ERROR_SUCCESS,
+                  Win::RegOpenKeyExA(HKEY_LOCAL_MACHINE, Path(sub).c_str(), 0, KEY_ALL_ACCESS, &key));
+        return key;
+    }
+};
+
+} // namespace
+
+TEST_F(RegistryContract, NamesCompareWithoutCaseAndMissingThingsAreFileNotFound)
+{
+    Contract::SetValue("Child", "Value", REG_SZ, std::string("x\0", 2));
+    HKEY key = Open("CHILD");
+    BYTE data[16];
+    DWORD size = sizeof data;
+    DWORD type = 0xdeadbeef;
+    EXPECT_EQ(ERROR_SUCCESS, Win::RegQueryValueExA(key, "VALUE", nullptr, &type, data, &size));
+    EXPECT_EQ(REG_SZ, type);
+    EXPECT_EQ(2u, size);
+    size = sizeof data;
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, Win::RegQueryValueExA(key, "absent", nullptr, &type, data, &size));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, Win::RegDeleteValueA(key, "absent"));
+    Win::RegCloseKey(key);
+
+    HKEY missing = (HKEY)(ULONG_PTR)0xdeadbeef;
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND,
+              Win::RegOpenKeyExA(HKEY_LOCAL_MACHINE, Path("Nowhere").c_str(), 0, KEY_ALL_ACCESS,
+                                 &missing));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, Win::RegDeleteKeyA(HKEY_LOCAL_MACHINE, Path("Nowhere").c_str()));
+}
+
+TEST_F(RegistryContract, ATooSmallBufferGetsMoreDataAndTheSizeNeeded)
+{
+    std::string big(100, 'b');
+    Contract::SetValue("", "Big", REG_BINARY, big);
+    HKEY key = Open();
+    std::vector<BYTE> data(50, 0xA5);
+    DWORD size = 50;
+    EXPECT_EQ(ERROR_MORE_DATA, Win::RegQueryValueExA(key, "Big", nullptr, nullptr, data.data(), &size));
+    EXPECT_EQ(100u, size);
+    size = 0;
+    EXPECT_EQ(ERROR_SUCCESS, Win::RegQueryValueExA(key, "Big", nullptr, nullptr, nullptr, &size));
+    EXPECT_EQ(100u, size);
+    Win::RegCloseKey(key);
+}
+
+TEST_F(RegistryContract, SubkeysEnumerateInNameOrderAndAKeyWithSubkeysCannotBeDeleted)
+{
+    for (const char* name : {"charlie", "Alpha", "bravo"})
+        Contract::SetValue(std::string("Parent\\") + name, nullptr, 0, "");
+    HKEY key = Open("Parent");
+    std::vector<std::string> names;
+    char name[MAX_PATH];
+    DWORD index = 0;
+    while (Win::RegEnumKeyA(key, index++, name, MAX_PATH) == ERROR_SUCCESS)
+        names.push_back(name);
+    EXPECT_EQ(std::vector<std::string>({"Alpha", "bravo", "charlie"}), names);
+    EXPECT_EQ(ERROR_NO_MORE_ITEMS, Win::RegEnumKeyA(key, 3, name, MAX_PATH));
+    EXPECT_EQ(ERROR_MORE_DATA, Win::RegEnumKeyA(key, 2, name, 4));
+
+    EXPECT_EQ(ERROR_ACCESS_DENIED, Win::RegDeleteKeyA(HKEY_LOCAL_MACHINE, Path("Parent").c_str()));
+    EXPECT_TRUE(Contract::KeyExists(HKEY_LOCAL_MACHINE, Path("Parent")));
+    // The first child is deleted; the next one moves to index 0.
+    EXPECT_EQ(ERROR_SUCCESS, Win::RegDeleteKeyA(HKEY_LOCAL_MACHINE, Path("Parent\\alpha").c_str()));
+    EXPECT_EQ(ERROR_SUCCESS, Win::RegEnumKeyA(key, 0, name, MAX_PATH));
+    EXPECT_STREQ("bravo", name);
+    Win::RegCloseKey(key);
+}
+
+TEST_F(RegistryContract, AHandleToADeletedKeyReportsItDeleted)
+{
+    Contract::SetValue("Doomed", "v", REG_DWORD, std::string(4, '\0'));
+    HKEY key = Open("Doomed");
+    EXPECT_EQ(ERROR_SUCCESS, Win::RegDeleteKeyA(HKEY_LOCAL_MACHINE, Path("Doomed").c_str()));
+    BYTE data[4];
+    DWORD size = sizeof data;
+    EXPECT_EQ(ERROR_KEY_DELETED, Win::RegQueryValueExA(key, "v", nullptr, nullptr, data, &size));
+    EXPECT_EQ(ERROR_SUCCESS, Win::RegCloseKey(key));
+}
+
+TEST_F(RegistryContract, ClassesRootIsTheMachinesSoftwareClasses)
+{
+    HKEY key;
+    const std::string clsid = "CLSID\\{0F0F0F0F-1111-2222-3333-444455556666}";
+    ASSERT_EQ(ERROR_SUCCESS, Win::RegCreateKeyExA(HKEY_CLASSES_ROOT, clsid.c_str(), 0, nullptr, 0,
+                                                  KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    Win::RegCloseKey(key);
+    EXPECT_TRUE(Contract::KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\" + clsid));
+    EXPECT_EQ(ERROR_SUCCESS, Win::RegDeleteKeyA(HKEY_CLASSES_ROOT, clsid.c_str()));
+    EXPECT_FALSE(Contract::KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\" + clsid));
+}

@@ -1,0 +1,176 @@
+// The simulated Windows' own behaviour beyond what the contract tests share
+// with a real Windows: the settings a test turns, and the restart.
+#include "support.h"
+
+#include <cstring>
+
+namespace {
+
+class Simulator : public FreshMachine {};
+
+} // namespace
+
+TEST_F(Simulator, VersionConsoleHeapAndBoxAreSettings)
+{
+    M().version = Sim::VERSION_98;
+    EXPECT_EQ(0xC0000A04u, Win::GetVersion());
+
+    EXPECT_TRUE(Win::AllocConsole());
+    EXPECT_FALSE(Win::AllocConsole()); // a process has one console
+    HANDLE out = Win::GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD written = 0;
+    EXPECT_TRUE(Win::WriteConsoleA(out, "hi", 2, &written, nullptr));
+    EXPECT_EQ(2u, written);
+    EXPECT_EQ("hi", M().consoleText);
+
+    Sim::Reset();
+    M().consoleFails = true;
+    EXPECT_FALSE(Win::AllocConsole());
+    EXPECT_EQ(nullptr, Win::GetStdHandle(STD_OUTPUT_HANDLE));
+    EXPECT_FALSE(Win::WriteConsoleA(nullptr, "hi", 2, &written, nullptr));
+    EXPECT_EQ(ERROR_INVALID_HANDLE, Win::GetLastError());
+
+    M().heapFailsAfter = 1;
+    void* first = Win::HeapAlloc(Win::GetProcessHeap(), 0, 4096);
+    ASSERT_NE(nullptr, first);
+    EXPECT_EQ(0xBA, ((BYTE*)first)[4095]); // not zeroed
+    EXPECT_EQ(nullptr, Win::HeapAlloc(Win::GetProcessHeap(), 0, 4096));
+    EXPECT_EQ(1, M().liveAllocations);
+    Win::HeapFree(Win::GetProcessHeap(), 0, first);
+    EXPECT_EQ(0, M().liveAllocations);
+
+    M().messageBoxAnswer = 0;
+    EXPECT_EQ(0, Win::MessageBoxA(nullptr, "text", "caption", MB_OK));
+    ASSERT_EQ(1u, M().messageBoxes.size());
+    EXPECT_EQ("caption", M().messageBoxes[0].first);
+}
+
+TEST_F(Simulator, AnOrdinaryUserIsRefusedWhatNeedsAnAdministrator)
+{
+    M().administrator = false;
+    EXPECT_EQ(nullptr, Win::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    EXPECT_EQ(ERROR_ACCESS_DENIED, Win::GetLastError());
+    SC_HANDLE scm = Win::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    EXPECT_NE(nullptr, scm);
+    Win::CloseServiceHandle(scm);
+
+    HKEY key;
+    EXPECT_EQ(ERROR_ACCESS_DENIED, Win::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM", 0,
+                                                      KEY_ALL_ACCESS, &key));
+    EXPECT_EQ(ERROR_SUCCESS, Win::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM", 0, KEY_READ, &key));
+    Win::RegCloseKey(key);
+    EXPECT_FALSE(Win::MoveFileExA("C:\\x.dll", nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+    EXPECT_EQ(ERROR_ACCESS_DENIED, Win::GetLastError());
+    EXPECT_FALSE(Win::DeleteFileA((M().commonProgramsFolder + "\\Windows Media Player.lnk").c_str()));
+    EXPECT_TRUE(Win::DeleteFileA((M().programsFolder + "\\Internet Explorer.lnk").c_str()));
+}
+
+TEST_F(Simulator, TheRestartNeedsTheEnabledShutdownPrivilege)
+{
+    HANDLE token;
+    ASSERT_TRUE(Win::OpenProcessToken(Win::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token));
+    EXPECT_FALSE(Win::ExitWindowsEx(EWX_REBOOT, 0));
+    EXPECT_EQ(ERROR_PRIVILEGE_NOT_HELD, Win::GetLastError());
+    TOKEN_PRIVILEGES privileges{1, {{{0, 0}, SE_PRIVILEGE_ENABLED}}};
+    ASSERT_TRUE(Win::LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &privileges.Privileges[0].Luid));
+    M().shutdownRight = false;
+    EXPECT_TRUE(Win::AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr));
+    EXPECT_EQ(ERROR_NOT_ALL_ASSIGNED, Win::GetLastError());
+    EXPECT_FALSE(Win::ExitWindowsEx(EWX_REBOOT, 0));
+    M().shutdownRight = true;
+    EXPECT_TRUE(Win::AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr));
+    EXPECT_EQ(ERROR_SUCCESS, Win::GetLastError());
+    EXPECT_TRUE(Win::ExitWindowsEx(EWX_REBOOT, 0));
+    EXPECT_EQ(1u, M().restartRequests.size());
+    EXPECT_TRUE(Win::CloseHandle(token));
+    EXPECT_FALSE(Win::CloseHandle(token));
+}
+
+TEST_F(Simulator, ServicesGetTheirControlsInOrderAndMayRefuse)
+{
+    SC_HANDLE scm = Win::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE service = Win::CreateServiceA(scm, "Svc", "Svc", SERVICE_ALL_ACCESS,
+                                            SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
+                                            SERVICE_ERROR_NORMAL, "C:\\svc.exe", nullptr, nullptr,
+                                            nullptr, nullptr, nullptr);
+    M().services["Svc"].customControls.insert(200);
+    ASSERT_TRUE(Win::StartServiceA(service, 0, nullptr));
+    SERVICE_STATUS status;
+    EXPECT_TRUE(Win::ControlService(service, 200, &status));
+    EXPECT_FALSE(Win::ControlService(service, 201, &status));
+    EXPECT_EQ(ERROR_CALL_NOT_IMPLEMENTED, Win::GetLastError());
+    M().services["Svc"].acceptsStop = false;
+    EXPECT_FALSE(Win::ControlService(service, SERVICE_CONTROL_STOP, &status));
+    EXPECT_EQ(ERROR_INVALID_SERVICE_CONTROL, Win::GetLastError());
+    EXPECT_EQ(std::vector<DWORD>({200, 201}), M().services["Svc"].received);
+    EXPECT_TRUE(Win::DeleteService(service));
+    EXPECT_TRUE(Win::CloseServiceHandle(service));
+    // Still running, so still there until the restart.
+    EXPECT_EQ(1u, M().services.count("svc"));
+    SC_HANDLE limited = Win::OpenServiceA(scm, "Svc", SERVICE_QUERY_STATUS);
+    EXPECT_FALSE(Win::ControlService(limited, SERVICE_CONTROL_STOP, &status));
+    EXPECT_EQ(ERROR_ACCESS_DENIED, Win::GetLastError());
+    Win::CloseServiceHandle(limited);
+    Win::CloseServiceHandle(scm);
+    Sim::Restart();
+    EXPECT_EQ(0u, M().services.count("Svc"));
+    EXPECT_EQ(SERVICE_STOPPED, M().services["TermService"].state);      // demand start
+    EXPECT_EQ(SERVICE_RUNNING, M().services["RpcSs"].state);            // automatic
+}
+
+TEST_F(Simulator, TheRestartCarriesOutThePendingDeletionsInOrder)
+{
+    Sim::MakeFile("C:\\Product\\a.dll");
+    Sim::MakeFile("C:\\Product\\b.sys");
+    Sim::MakeFile("C:\\Product\\keep.txt");
+    for (const char* path : {"C:\\Product\\a.dll", "C:\\Product\\B.SYS", "C:\\Product\\gone.exe"})
+        EXPECT_TRUE(Win::MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+    EXPECT_TRUE(Sim::Exists("C:\\Product\\a.dll"));
+    Sim::Restart();
+    EXPECT_FALSE(Sim::Exists("C:\\Product\\a.dll"));
+    EXPECT_FALSE(Sim::Exists("C:\\Product\\b.sys"));
+    EXPECT_TRUE(Sim::Exists("C:\\Product\\keep.txt"));
+    EXPECT_FALSE(Sim::ReadValue(HKEY_LOCAL_MACHINE,
+                                "SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                                "PendingFileRenameOperations", nullptr));
+}
+
+TEST_F(Simulator, LibrariesLoadByFullPathOrFromTheCurrentThenTheSystemFolder)
+{
+    Sim::MakeFile("C:\\WINDOWS\\system32\\sys.dll")->library = std::make_unique<Sim::Library>();
+    Sim::MakeFile("C:\\Here\\sys.dll")->library = std::make_unique<Sim::Library>();
+    Sim::MakeFile("C:\\Here\\plain.txt");
+    ASSERT_TRUE(Win::SetCurrentDirectoryA("C:\\Here"));
+    HMODULE module = Win::LoadLibraryA("sys.dll");
+    ASSERT_NE(nullptr, module);
+    FARPROC proc = Win::GetProcAddress(module, "DllUnregisterServer");
+    ASSERT_NE(nullptr, proc);
+    EXPECT_EQ(0, reinterpret_cast<HRESULT (*)()>(proc)());
+    EXPECT_EQ(std::vector<std::string>({"C:\\Here\\sys.dll"}), M().unregistered);
+    EXPECT_EQ(nullptr, Win::GetProcAddress(module, "DllRegisterServer"));
+    EXPECT_EQ(ERROR_PROC_NOT_FOUND, Win::GetLastError());
+    EXPECT_TRUE(Win::FreeLibrary(module));
+    EXPECT_EQ(nullptr, Win::LoadLibraryA("C:\\Here\\plain.txt"));
+    EXPECT_EQ(nullptr, Win::LoadLibraryA("C:\\Nowhere\\x.dll"));
+    EXPECT_EQ(ERROR_MOD_NOT_FOUND, Win::GetLastError());
+    EXPECT_EQ(0, Sim::OpenHandles());
+}
+
+TEST_F(Simulator, EveryCallIsJournalledWithItsArgumentsAndResult)
+{
+    HKEY key;
+    Win::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM", 0, KEY_READ, &key);
+    Win::RegCloseKey(key);
+    EXPECT_EQ(std::vector<std::string>({"RegOpenKeyExA(HKLM, \"SYSTEM\", 0x20019) -> 0 key#1",
+                                        "RegCloseKey(key#1) -> 0"}),
+              M().journal);
+}
+
+TEST(SimulatorDeathTest, WhatIsNotModelledStopsTheRun)
+{
+    Sim::Reset();
+    HKEY key;
+    EXPECT_DEATH(Win::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM", 1, KEY_READ, &key), "not modelled");
+    EXPECT_DEATH(Win::MoveFileExA("C:\\a", "C:\\b", 0), "not modelled");
+    EXPECT_DEATH(Win::SHGetSpecialFolderPathA(nullptr, nullptr, 5, FALSE), "not modelled");
+}
