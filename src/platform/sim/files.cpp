@@ -33,6 +33,20 @@ static Node* ParentOf(const std::string& path, std::string* last, std::string* f
     return node;
 }
 
+// The folder holding `path` and the entry for its last name, or null with
+// the error set (the entry is the folder's end when the name is absent).
+static Node* Entry(const std::string& path,
+                   std::map<std::string, std::unique_ptr<Node>, NoCase>::iterator* entry) {
+    std::string last;
+    Node* folder = ParentOf(path, &last, nullptr);
+    if (folder != nullptr) {
+        *entry = folder->children.find(last);
+        if (*entry == folder->children.end())
+            Fail(ERROR_FILE_NOT_FOUND);
+    }
+    return folder;
+}
+
 static bool Matches(const char* pattern, const char* name) {
     if (*pattern == 0)
         return *name == 0;
@@ -153,13 +167,10 @@ BOOL WINAPI FindClose(HANDLE search) {
 
 BOOL WINAPI DeleteFileA(LPCSTR path) {
     std::string call = "DeleteFileA(" + Q(path) + ")";
-    std::string last;
-    Node* folder = ParentOf(path, &last, nullptr);
-    if (folder == nullptr)
+    std::map<std::string, std::unique_ptr<Node>, NoCase>::iterator child;
+    Node* folder = Entry(path, &child);
+    if (folder == nullptr || child == folder->children.end())
         return LogBool(call, FALSE);
-    auto child = folder->children.find(last);
-    if (child == folder->children.end())
-        return LogBool(call, Fail(ERROR_FILE_NOT_FOUND));
     if (child->second->directory || (child->second->adminOnly && !Current().administrator))
         return LogBool(call, Fail(ERROR_ACCESS_DENIED));
     folder->children.erase(child);
@@ -188,13 +199,10 @@ BOOL WINAPI CreateDirectoryA(LPCSTR path, LPVOID security) {
 
 BOOL WINAPI RemoveDirectoryA(LPCSTR path) {
     std::string call = "RemoveDirectoryA(" + Q(path) + ")";
-    std::string last;
-    Node* folder = ParentOf(path, &last, nullptr);
-    if (folder == nullptr)
+    std::map<std::string, std::unique_ptr<Node>, NoCase>::iterator child;
+    Node* folder = Entry(path, &child);
+    if (folder == nullptr || child == folder->children.end())
         return LogBool(call, FALSE);
-    auto child = folder->children.find(last);
-    if (child == folder->children.end())
-        return LogBool(call, Fail(ERROR_FILE_NOT_FOUND));
     if (!child->second->directory)
         return LogBool(call, Fail(267)); // ERROR_DIRECTORY
     if (child->second->adminOnly && !Current().administrator)

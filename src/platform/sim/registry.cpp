@@ -42,6 +42,17 @@ std::shared_ptr<Key> KeyOf(HKEY key, DWORD* access, LONG* status) {
     return handle->key;
 }
 
+// The key of a handle that was opened with `needed` access, or null with the status set.
+static std::shared_ptr<Key> KeyWith(HKEY hkey, REGSAM needed, LONG* status) {
+    DWORD access;
+    std::shared_ptr<Key> key = KeyOf(hkey, &access, status);
+    if (key && !(access & needed)) {
+        *status = ERROR_ACCESS_DENIED;
+        return nullptr;
+    }
+    return key;
+}
+
 // Splits a subkey path; false for an empty component inside it.
 static bool SplitPath(const char* path, std::vector<std::string>* parts) {
     if (path == nullptr)
@@ -150,13 +161,10 @@ LONG WINAPI RegQueryValueExA(HKEY hkey, LPCSTR name, LPDWORD reserved, LPDWORD t
         return LogStatus(call, ERROR_INVALID_PARAMETER);
     if (data != nullptr && size == nullptr)
         return LogStatus(call, 998); // ERROR_NOACCESS
-    DWORD access;
     LONG status;
-    std::shared_ptr<Key> key = KeyOf(hkey, &access, &status);
+    std::shared_ptr<Key> key = KeyWith(hkey, KEY_QUERY_VALUE, &status);
     if (!key)
         return LogStatus(call, status);
-    if (!(access & KEY_QUERY_VALUE))
-        return LogStatus(call, ERROR_ACCESS_DENIED);
     Value* value = key->FindValue(name ? name : "");
     if (value == nullptr)
         return LogStatus(call, ERROR_FILE_NOT_FOUND);
@@ -183,13 +191,10 @@ LONG WINAPI RegSetValueExA(HKEY hkey, LPCSTR name, DWORD reserved, DWORD type, c
         return LogStatus(call, ERROR_INVALID_PARAMETER);
     if (data == nullptr && size != 0)
         return LogStatus(call, 998);
-    DWORD access;
     LONG status;
-    std::shared_ptr<Key> key = KeyOf(hkey, &access, &status);
+    std::shared_ptr<Key> key = KeyWith(hkey, KEY_SET_VALUE, &status);
     if (!key)
         return LogStatus(call, status);
-    if (!(access & KEY_SET_VALUE))
-        return LogStatus(call, ERROR_ACCESS_DENIED);
     std::string valueName = name ? name : "";
     Value* value = key->FindValue(valueName);
     if (value == nullptr) {
@@ -203,13 +208,10 @@ LONG WINAPI RegSetValueExA(HKEY hkey, LPCSTR name, DWORD reserved, DWORD type, c
 
 LONG WINAPI RegDeleteValueA(HKEY hkey, LPCSTR name) {
     std::string call = "RegDeleteValueA(" + H(hkey) + ", " + Q(name) + ")";
-    DWORD access;
     LONG status;
-    std::shared_ptr<Key> key = KeyOf(hkey, &access, &status);
+    std::shared_ptr<Key> key = KeyWith(hkey, KEY_SET_VALUE, &status);
     if (!key)
         return LogStatus(call, status);
-    if (!(access & KEY_SET_VALUE))
-        return LogStatus(call, ERROR_ACCESS_DENIED);
     for (size_t i = 0; i < key->values.size(); ++i) {
         if (SameName(key->values[i].first, name ? name : "")) {
             key->values.erase(key->values.begin() + (long)i);
@@ -221,13 +223,10 @@ LONG WINAPI RegDeleteValueA(HKEY hkey, LPCSTR name) {
 
 LONG WINAPI RegEnumKeyA(HKEY hkey, DWORD index, LPSTR name, DWORD size) {
     std::string call = "RegEnumKeyA(" + H(hkey) + ", " + D(index) + ", " + D(size) + ")";
-    DWORD access;
     LONG status;
-    std::shared_ptr<Key> key = KeyOf(hkey, &access, &status);
+    std::shared_ptr<Key> key = KeyWith(hkey, KEY_ENUMERATE_SUB_KEYS, &status);
     if (!key)
         return LogStatus(call, status);
-    if (!(access & KEY_ENUMERATE_SUB_KEYS))
-        return LogStatus(call, ERROR_ACCESS_DENIED);
     if (index >= key->children.size())
         return LogStatus(call, ERROR_NO_MORE_ITEMS);
     auto child = key->children.begin();
