@@ -12,6 +12,14 @@ cmake --preset host >/dev/null
 cmake --build --preset host -j "$(nproc)"
 ctest --preset host -j "$(nproc)"
 
+echo "== host tests with AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake --preset host-sanitize >/dev/null
+cmake --build --preset host-sanitize -j "$(nproc)"
+ctest --preset host-sanitize -j "$(nproc)"
+
+echo "== a short fuzzing run"
+scripts/fuzz.sh 30
+
 echo "== windows build (VkUninst.exe)"
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$(nproc)"

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 
 namespace Footprint {
 
@@ -13,12 +14,6 @@ extern const char PRODUCT_FOLDER[] = "C:\\Program Files\\Tallowin\\";
 extern const char STUBBORN_SERVICE[] = "DzHelper";
 
 namespace {
-
-const char CONTROL[] = "SYSTEM\\CurrentControlSet\\Control\\";
-const char CLASS[] = "SYSTEM\\CurrentControlSet\\Control\\Class\\";
-const char WINLOGON[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
-const char HANDLERS[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Controls "
-                        "Folder\\Desk\\shellex\\PropertySheetHandlers\\";
 
 struct RegistryEntry {
     HKEY root;
@@ -191,8 +186,11 @@ static std::vector<BYTE> Data(DWORD type, const char* text) {
     return data;
 }
 
-static void InstallRegistry() {
+static void InstallRegistry(unsigned long mask) {
+    int bit = 0;
     for (const RegistryEntry& entry : REGISTRY) {
+        if (!(mask >> (bit++ % 32) & 1))
+            continue;
         HKEY key;
         Check(Win::RegCreateKeyExA(entry.root, entry.path, 0, nullptr, REG_OPTION_NON_VOLATILE,
                                    KEY_ALL_ACCESS, nullptr, &key, nullptr) == ERROR_SUCCESS,
@@ -205,10 +203,13 @@ static void InstallRegistry() {
     }
 }
 
-static void InstallServices() {
+static void InstallServices(unsigned long mask) {
     SC_HANDLE scm = Win::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     Check(scm != nullptr, "OpenSCManagerA");
+    int bit = 0;
     for (const ServiceEntry& entry : SERVICES) {
+        if (!(mask >> bit++ & 1))
+            continue;
         std::string image = std::string(PRODUCT_FOLDER) + entry.image;
         SC_HANDLE service = Win::CreateServiceA(
             scm, entry.name, entry.name, SERVICE_ALL_ACCESS, entry.type, entry.start,
@@ -226,6 +227,10 @@ static void InstallServices() {
         Win::CloseServiceHandle(service);
     }
     // TermService as the product changes it.
+    if (!(mask >> 18 & 1)) {
+        Win::CloseServiceHandle(scm);
+        return;
+    }
     SC_HANDLE term = Win::OpenServiceA(scm, "TermService", SERVICE_CHANGE_CONFIG);
     Check(term != nullptr, "TermService");
     Check(Win::ChangeServiceConfigA(term, SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
@@ -237,9 +242,12 @@ static void InstallServices() {
     Win::CloseServiceHandle(scm);
 }
 
-static void InstallDevices() {
+static void InstallDevices(unsigned long mask) {
     HDEVINFO set = Win::SetupDiCreateDeviceInfoList(&SYSTEM_CLASS, nullptr);
+    int bit = 0;
     for (const DeviceEntry& entry : DEVICES) {
+        if (!(mask >> bit++ & 1))
+            continue;
         SP_DEVINFO_DATA data;
         data.cbSize = sizeof data;
         Check(Win::SetupDiCreateDeviceInfoA(set, entry.name, &SYSTEM_CLASS, nullptr, nullptr,
@@ -262,13 +270,11 @@ static void InstallDevices() {
 
 std::vector<std::string> InstalledFiles() {
     std::vector<std::string> files;
+    std::set<std::string, Sim::NoCase> seen;
     auto add = [&](const char* list, const std::string& folder) {
         for (const char* name = list; *name != 0; name += std::strlen(name) + 1) {
             std::string path = folder + name;
-            bool seen = false;
-            for (auto& file : files)
-                seen = seen || Sim::SameName(file, path);
-            if (!seen)
+            if (seen.insert(path).second)
                 files.push_back(path);
         }
     };
@@ -279,7 +285,7 @@ std::vector<std::string> InstalledFiles() {
     return files;
 }
 
-static void InstallFiles() {
+static void InstallProductFolder() {
     Check(Win::CreateDirectoryA("C:\\Program Files\\Tallowin", nullptr), "product folder");
     Check(Win::CreateDirectoryA("C:\\Program Files\\Tallowin\\drivers", nullptr), "drivers");
     for (const std::string& path : InstalledFiles()) {
@@ -295,10 +301,16 @@ static void InstallFiles() {
     // What the user put beside the product's files stays.
     Sim::MakeFile(std::string(PRODUCT_FOLDER) + "seats.txt", "user's notes", true);
     Sim::MakeFile(std::string(PRODUCT_FOLDER) + "drivers\\oem0.inf", "another vendor's", true);
+}
 
+static void InstallFiles(bool files, unsigned groups) {
+    if (files)
+        InstallProductFolder();
     // The Start-menu groups, made the ordinary way: the folder name loses
     // its trailing spaces.
     for (int csidl : {CSIDL_PROGRAMS, CSIDL_COMMON_PROGRAMS}) {
+        if (!(groups >> (csidl == CSIDL_COMMON_PROGRAMS) & 1))
+            continue;
         char folder[MAX_PATH];
         Check(Win::SHGetSpecialFolderPathA(nullptr, folder, csidl, TRUE), "special folder");
         std::string group = std::string(folder) + START_MENU_GROUP;
@@ -312,13 +324,14 @@ static void InstallFiles() {
     }
 }
 
-void Install() {
-    InstallRegistry();
-    InstallServices();
-    InstallDevices();
-    InstallFiles();
+void Install(const Parts& parts) {
+    InstallRegistry(parts.registry);
+    InstallServices(parts.services);
+    InstallDevices(parts.devices);
+    InstallFiles(parts.files, parts.groups);
     Sim::Current().journal.clear();
     Sim::Current().handleNumbers.clear();
+    Sim::Current().failableCalls = 0;
 }
 
 } // namespace Footprint

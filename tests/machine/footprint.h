@@ -9,9 +9,18 @@ namespace Footprint {
 
 extern const char PRODUCT_FOLDER[]; // "C:\Program Files\Tallowin\"
 
-// Lays the whole product down on the current simulated machine, then clears
-// the journal so that a test sees only what the uninstaller does.
-void Install();
+// Which parts to lay down, one bit an entry of each table; all by default.
+struct Parts {
+    unsigned long registry = ~0ul; // the registry entries, in table order
+    unsigned long services = ~0ul; // the 18 services; bit 18: TermService as the product changes it
+    unsigned long devices = ~0ul;  // the product-like devices
+    bool files = true;             // the product folder and its files
+    unsigned groups = 3;           // bit 0: the user's Start-menu group, bit 1: all users'
+};
+
+// Lays the product down on the current simulated machine, then clears the
+// journal so that a test sees only what the uninstaller does.
+void Install(const Parts& parts = Parts());
 
 // The product's files that exist on the installed machine (full paths).
 std::vector<std::string> InstalledFiles();

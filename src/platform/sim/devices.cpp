@@ -64,6 +64,10 @@ HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* classGuid, LPCSTR enumerator, H
                                      DWORD flags) {
     std::string call = "SetupDiGetClassDevsA(" + std::string(classGuid ? "&guid" : "NULL") + ", " +
                        Q(enumerator) + ", " + H(parent) + ", " + X(flags) + ")";
+    if (Injected()) {
+        Fail(ERROR_NOT_ENOUGH_MEMORY);
+        return Log(call, INVALID_HANDLE_VALUE, std::string("INVALID_HANDLE_VALUE (8)"));
+    }
     if (classGuid != nullptr || enumerator != nullptr || parent != nullptr ||
         (flags & ~(DIGCF_PRESENT | DIGCF_ALLCLASSES)) != 0)
         Unmodelled(call);
@@ -160,6 +164,8 @@ BOOL WINAPI SetupDiRegisterDeviceInfo(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD
 
 BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO set, DWORD index, PSP_DEVINFO_DATA data) {
     std::string call = "SetupDiEnumDeviceInfo(" + H(set) + ", " + D(index) + ")";
+    if (Injected())
+        return LogBool(call, Fail(ERROR_NOT_ENOUGH_MEMORY));
     Handle* handle = FindHandle(set, HandleKind::DeviceSet);
     if (handle == nullptr)
         return LogBool(call, Fail(ERROR_INVALID_HANDLE));
@@ -184,6 +190,8 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, PSP_DEVINFO_DATA dat
                                               LPDWORD required) {
     std::string call = "SetupDiGetDeviceRegistryPropertyW(" + H(set) + ", " + InstanceOf(data) +
                        ", " + D(property) + ", " + D(size) + ")";
+    if (Injected())
+        return LogBool(call, Fail(ERROR_INVALID_DATA));
     if (property != SPDRP_HARDWAREID)
         Unmodelled(call);
     bool validSet;
@@ -208,6 +216,8 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, PSP_DEVINFO_DATA dat
 BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO set, PSP_DEVINFO_DATA data) {
     std::string call =
         "SetupDiCallClassInstaller(" + D(function) + ", " + H(set) + ", " + InstanceOf(data) + ")";
+    if (Injected())
+        return LogBool(call, Fail(ERROR_ACCESS_DENIED));
     if (function != DIF_REMOVE)
         Unmodelled(call);
     bool validSet;

@@ -95,6 +95,8 @@ namespace Win {
 BOOL WINAPI SHGetSpecialFolderPathA(HWND owner, LPSTR path, int csidl, BOOL create) {
     std::string call =
         "SHGetSpecialFolderPathA(" + H(owner) + ", " + D(csidl) + ", " + D(create) + ")";
+    if (Injected())
+        return LogBool(call, Fail(ERROR_ACCESS_DENIED));
     Machine& m = Current();
     std::string folder;
     if (csidl == CSIDL_PROGRAMS)
@@ -116,6 +118,10 @@ BOOL WINAPI SHGetSpecialFolderPathA(HWND owner, LPSTR path, int csidl, BOOL crea
 
 HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
     std::string call = "FindFirstFileA(" + Q(pattern) + ")";
+    if (Injected()) {
+        Fail(ERROR_ACCESS_DENIED);
+        return Log(call, INVALID_HANDLE_VALUE, std::string("INVALID_HANDLE_VALUE (5)"));
+    }
     std::string last;
     Node* folder = ParentOf(pattern, &last, nullptr);
     if (folder == nullptr)
@@ -140,6 +146,8 @@ HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
 
 BOOL WINAPI FindNextFileA(HANDLE search, LPWIN32_FIND_DATAA data) {
     std::string call = "FindNextFileA(" + H(search) + ")";
+    if (Injected())
+        return LogBool(call, Fail(ERROR_ACCESS_DENIED));
     Handle* handle = FindHandle(search, HandleKind::Find);
     if (handle == nullptr)
         return LogBool(call, Fail(ERROR_INVALID_HANDLE));
@@ -167,6 +175,8 @@ BOOL WINAPI FindClose(HANDLE search) {
 
 BOOL WINAPI DeleteFileA(LPCSTR path) {
     std::string call = "DeleteFileA(" + Q(path) + ")";
+    if (Injected())
+        return LogBool(call, Fail(32)); // ERROR_SHARING_VIOLATION
     std::map<std::string, std::unique_ptr<Node>, NoCase>::iterator child;
     Node* folder = Entry(path, &child);
     if (folder == nullptr || child == folder->children.end())
@@ -199,6 +209,8 @@ BOOL WINAPI CreateDirectoryA(LPCSTR path, LPVOID security) {
 
 BOOL WINAPI RemoveDirectoryA(LPCSTR path) {
     std::string call = "RemoveDirectoryA(" + Q(path) + ")";
+    if (Injected())
+        return LogBool(call, Fail(32));
     std::map<std::string, std::unique_ptr<Node>, NoCase>::iterator child;
     Node* folder = Entry(path, &child);
     if (folder == nullptr || child == folder->children.end())
@@ -226,6 +238,8 @@ DWORD WINAPI GetFileAttributesA(LPCSTR path) {
 
 BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR replacement, DWORD flags) {
     std::string call = "MoveFileExA(" + Q(existing) + ", " + Q(replacement) + ", " + D(flags) + ")";
+    if (Injected())
+        return LogBool(call, Fail(ERROR_ACCESS_DENIED));
     if (!(flags & MOVEFILE_DELAY_UNTIL_REBOOT) || replacement != nullptr ||
         (flags & ~(MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING)) != 0)
         Unmodelled(call + ": only deletion at restart is modelled");
@@ -265,6 +279,10 @@ BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR replacement, DWORD flags) {
 
 HMODULE WINAPI LoadLibraryA(LPCSTR path) {
     std::string call = "LoadLibraryA(" + Q(path) + ")";
+    if (Injected()) {
+        Fail(ERROR_NOT_ENOUGH_MEMORY);
+        return Log(call, (HMODULE) nullptr, std::string("NULL (8)"));
+    }
     Machine& m = Current();
     std::string name = path ? path : "";
     Node* node = nullptr;
@@ -300,6 +318,10 @@ HMODULE WINAPI LoadLibraryA(LPCSTR path) {
 
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
     std::string call = "GetProcAddress(" + H(module) + ", " + Q(name) + ")";
+    if (Injected()) {
+        Fail(ERROR_PROC_NOT_FOUND);
+        return Log(call, (FARPROC) nullptr, std::string("NULL (127)"));
+    }
     Handle* handle = FindHandle(module, HandleKind::Module);
     if (handle == nullptr) {
         Fail(ERROR_INVALID_HANDLE);
@@ -340,6 +362,8 @@ BOOL WINAPI FreeLibrary(HMODULE module) {
 
 BOOL WINAPI SetCurrentDirectoryA(LPCSTR path) {
     std::string call = "SetCurrentDirectoryA(" + Q(path) + ")";
+    if (Injected())
+        return LogBool(call, Fail(ERROR_ACCESS_DENIED));
     std::vector<std::string> parts;
     Node* node = FindNode(path);
     if (node == nullptr || !ResolvePath(path, &parts))

@@ -18,7 +18,8 @@ std::string H(const void* handle);
 
 // Appends "call -> result" to the journal and returns `result`.
 template <typename T> T Log(const std::string& call, T result, const std::string& shown) {
-    Current().journal.push_back(call + " -> " + shown);
+    if (Current().journalOn)
+        Current().journal.push_back(call + " -> " + shown);
     return result;
 }
 inline BOOL LogBool(const std::string& call, BOOL result) {
@@ -35,6 +36,11 @@ inline BOOL Fail(DWORD error) {
     Current().lastError = error;
     return FALSE;
 }
+
+// Counts a call that can fail; true when it is the one a test asked to fail
+// (Machine::failCall). Releases (closing a handle, freeing memory) cannot
+// fail for a valid handle and are not counted; nor is GetVersion.
+bool Injected();
 
 void* NewHandle(HandleKind kind, Handle handle);
 Handle* FindHandle(const void* value, HandleKind kind);

@@ -5,28 +5,42 @@
 
 namespace Sim {
 
+// Upper case as the ANSI code page folds it: ASCII and Latin-1 letters.
+static const struct FoldTable {
+    unsigned char to[256];
+    FoldTable() {
+        for (int c = 0; c < 256; ++c) {
+            bool lower = (c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7);
+            to[c] = (unsigned char)(lower ? c - 0x20 : c);
+        }
+    }
+} FOLD;
+
 static int Fold(unsigned char c) {
-    if (c >= 'a' && c <= 'z')
-        return c - 'a' + 'A';
-    // Latin-1 letters as the ANSI code page folds them.
-    if (c >= 0xE0 && c <= 0xFE && c != 0xF7)
-        return c - 0x20;
-    return c;
+    return FOLD.to[c];
 }
 
 bool NoCase::operator()(const std::string& a, const std::string& b) const {
     size_t n = a.size() < b.size() ? a.size() : b.size();
+    const unsigned char* x = (const unsigned char*)a.data();
+    const unsigned char* y = (const unsigned char*)b.data();
     for (size_t i = 0; i < n; ++i) {
-        int x = Fold((unsigned char)a[i]), y = Fold((unsigned char)b[i]);
-        if (x != y)
-            return x < y;
+        if (FOLD.to[x[i]] != FOLD.to[y[i]])
+            return FOLD.to[x[i]] < FOLD.to[y[i]];
     }
     return a.size() < b.size();
 }
 
 bool SameName(const std::string& a, const std::string& b) {
-    NoCase less;
-    return !less(a, b) && !less(b, a);
+    if (a.size() != b.size())
+        return false;
+    const unsigned char* x = (const unsigned char*)a.data();
+    const unsigned char* y = (const unsigned char*)b.data();
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (FOLD.to[x[i]] != FOLD.to[y[i]])
+            return false;
+    }
+    return true;
 }
 
 Value* Key::FindValue(const std::string& valueName) {
@@ -38,6 +52,11 @@ Value* Key::FindValue(const std::string& valueName) {
 }
 
 static std::unique_ptr<Machine> current;
+
+Machine::~Machine() {
+    for (void* block : heapBlocks)
+        std::free(block);
+}
 
 Machine& Current() {
     if (!current)
@@ -51,6 +70,8 @@ void Unmodelled(const std::string& what) {
 }
 
 std::string Q(const char* text) {
+    if (!Current().journalOn)
+        return std::string();
     if (text == nullptr)
         return "NULL";
     std::string out = "\"";
@@ -68,10 +89,14 @@ std::string Q(const char* text) {
 }
 
 std::string D(long long value) {
+    if (!Current().journalOn)
+        return std::string();
     return std::to_string(value);
 }
 
 std::string X(DWORD value) {
+    if (!Current().journalOn)
+        return std::string();
     char text[16];
     std::snprintf(text, sizeof text, "0x%X", value);
     return text;
@@ -112,6 +137,8 @@ std::string RootName(HKEY root) {
 }
 
 std::string H(const void* handle) {
+    if (!Current().journalOn)
+        return std::string();
     if (handle == nullptr)
         return "NULL";
     if (handle == INVALID_HANDLE_VALUE)
@@ -123,6 +150,11 @@ std::string H(const void* handle) {
     if (found == Current().handles.end())
         return "bad#" + X((DWORD)value);
     return std::string(KindName(found->second.kind)) + "#" + D(found->second.number);
+}
+
+bool Injected() {
+    Machine& m = Current();
+    return ++m.failableCalls == m.failCall;
 }
 
 void* NewHandle(HandleKind kind, Handle handle) {
@@ -364,6 +396,11 @@ bool ResolvePath(const std::string& path, std::vector<std::string>* components) 
     parts[0][0] = (char)Fold((unsigned char)parts[0][0]);
     *components = parts;
     return true;
+}
+
+std::string FullPath(const std::string& path) {
+    std::vector<std::string> parts;
+    return ResolvePath(path, &parts) ? JoinPath(parts) : std::string();
 }
 
 std::string JoinPath(const std::vector<std::string>& components) {

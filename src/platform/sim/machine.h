@@ -103,6 +103,7 @@ struct Machine {
     bool consoleFails = false;   // AllocConsole fails and no console exists
     long heapFailsAfter = -1;    // allocations that succeed before all fail (-1: never)
     int messageBoxAnswer = IDOK; // what the user's click, or its absence, returns
+    long failCall = 0;           // the failable call (counted from 1) that fails; 0: none
     std::string systemDirectory = "C:\\WINDOWS\\system32";
     std::string programsFolder = "C:\\Documents and Settings\\Administrator\\Start Menu\\Programs";
     std::string commonProgramsFolder =
@@ -124,13 +125,21 @@ struct Machine {
     bool privilegeEnabled = false;
     long allocations = 0;
     long liveAllocations = 0;
+    std::set<void*> heapBlocks; // released with the machine, as with the process
     DWORD nextDevInst = 1;
 
     // Bookkeeping.
+    bool journalOn = true;  // off, calls are neither formatted nor written (for speed)
+    long failableCalls = 0; // calls that could have been made to fail so far
     std::vector<std::string> journal;
     std::map<ULONG_PTR, Handle> handles;
     ULONG_PTR nextHandle = 0x1000;
     std::map<HandleKind, int> handleNumbers;
+
+    Machine() = default;
+    Machine(const Machine&) = delete;
+    Machine& operator=(const Machine&) = delete;
+    ~Machine();
 };
 
 // The machine the Win32 functions act on.
@@ -172,6 +181,11 @@ int OpenHandles();
 // The whole machine as text lines, for differences: one line a registry
 // value, key, service, device, file and pending operation.
 std::vector<std::string> Describe();
+
+// The full path Windows makes of a path (relative to the current folder,
+// "." and ".." folded, the last name's trailing spaces and dots dropped), or
+// "" when it names no place on a drive.
+std::string FullPath(const std::string& path);
 
 // Names the journal gives a root key.
 std::string RootName(HKEY root);

@@ -112,6 +112,10 @@ static std::string OpenCall(const char* name, HKEY root, const char* path, REGSA
 static LONG OpenOrCreate(const char* callName, HKEY root, const char* path, REGSAM access,
                          PHKEY result, bool create, LPDWORD disposition) {
     std::string call = OpenCall(callName, root, path, access);
+    if (Injected()) {
+        *result = nullptr;
+        return LogStatus(call, ERROR_ACCESS_DENIED);
+    }
     if (result == nullptr)
         Unmodelled(call + " without a result pointer");
     *result = nullptr;
@@ -157,6 +161,8 @@ LONG WINAPI RegQueryValueExA(HKEY hkey, LPCSTR name, LPDWORD reserved, LPDWORD t
                              LPDWORD size) {
     std::string call = "RegQueryValueExA(" + H(hkey) + ", " + Q(name) + ", " +
                        (size ? D(*size) : std::string("NULL")) + ")";
+    if (Injected())
+        return LogStatus(call, ERROR_ACCESS_DENIED);
     if (reserved != nullptr)
         return LogStatus(call, ERROR_INVALID_PARAMETER);
     if (data != nullptr && size == nullptr)
@@ -187,6 +193,8 @@ LONG WINAPI RegSetValueExA(HKEY hkey, LPCSTR name, DWORD reserved, DWORD type, c
                            DWORD size) {
     std::string call =
         "RegSetValueExA(" + H(hkey) + ", " + Q(name) + ", " + D(type) + ", " + D(size) + ")";
+    if (Injected())
+        return LogStatus(call, ERROR_ACCESS_DENIED);
     if (reserved != 0)
         return LogStatus(call, ERROR_INVALID_PARAMETER);
     if (data == nullptr && size != 0)
@@ -208,6 +216,8 @@ LONG WINAPI RegSetValueExA(HKEY hkey, LPCSTR name, DWORD reserved, DWORD type, c
 
 LONG WINAPI RegDeleteValueA(HKEY hkey, LPCSTR name) {
     std::string call = "RegDeleteValueA(" + H(hkey) + ", " + Q(name) + ")";
+    if (Injected())
+        return LogStatus(call, ERROR_ACCESS_DENIED);
     LONG status;
     std::shared_ptr<Key> key = KeyWith(hkey, KEY_SET_VALUE, &status);
     if (!key)
@@ -223,6 +233,8 @@ LONG WINAPI RegDeleteValueA(HKEY hkey, LPCSTR name) {
 
 LONG WINAPI RegEnumKeyA(HKEY hkey, DWORD index, LPSTR name, DWORD size) {
     std::string call = "RegEnumKeyA(" + H(hkey) + ", " + D(index) + ", " + D(size) + ")";
+    if (Injected())
+        return LogStatus(call, ERROR_ACCESS_DENIED);
     LONG status;
     std::shared_ptr<Key> key = KeyWith(hkey, KEY_ENUMERATE_SUB_KEYS, &status);
     if (!key)
@@ -240,6 +252,8 @@ LONG WINAPI RegEnumKeyA(HKEY hkey, DWORD index, LPSTR name, DWORD size) {
 
 LONG WINAPI RegDeleteKeyA(HKEY root, LPCSTR path) {
     std::string call = "RegDeleteKeyA(" + H(root) + ", " + Q(path) + ")";
+    if (Injected())
+        return LogStatus(call, ERROR_ACCESS_DENIED);
     if (path == nullptr || path[0] == 0)
         Unmodelled(call + ": deleting the key of the handle itself");
     std::shared_ptr<Key> key;
@@ -258,6 +272,8 @@ LONG WINAPI RegDeleteKeyA(HKEY root, LPCSTR path) {
 
 LONG WINAPI RegFlushKey(HKEY hkey) {
     std::string call = "RegFlushKey(" + H(hkey) + ")";
+    if (Injected())
+        return LogStatus(call, ERROR_ACCESS_DENIED);
     DWORD access;
     LONG status;
     KeyOf(hkey, &access, &status);

@@ -142,6 +142,10 @@ namespace Win {
 
 SC_HANDLE WINAPI OpenSCManagerA(LPCSTR machine, LPCSTR database, DWORD access) {
     std::string call = "OpenSCManagerA(" + Q(machine) + ", " + Q(database) + ", " + X(access) + ")";
+    if (Injected()) {
+        Fail(ERROR_ACCESS_DENIED);
+        return Log(call, (SC_HANDLE) nullptr, std::string("NULL (5)"));
+    }
     if (machine != nullptr || (database != nullptr && std::string(database) != "ServicesActive"))
         Unmodelled(call);
     const DWORD userRights =
@@ -158,6 +162,10 @@ SC_HANDLE WINAPI OpenSCManagerA(LPCSTR machine, LPCSTR database, DWORD access) {
 
 SC_HANDLE WINAPI OpenServiceA(SC_HANDLE scm, LPCSTR name, DWORD access) {
     std::string call = "OpenServiceA(" + H(scm) + ", " + Q(name) + ", " + X(access) + ")";
+    if (Injected()) {
+        Fail(ERROR_ACCESS_DENIED);
+        return Log(call, (SC_HANDLE) nullptr, std::string("NULL (5)"));
+    }
     if (FindHandle(scm, HandleKind::Scm) == nullptr) {
         Fail(ERROR_INVALID_HANDLE);
         return Log(call, (SC_HANDLE) nullptr, "NULL (6)");
@@ -228,6 +236,8 @@ SC_HANDLE WINAPI CreateServiceA(SC_HANDLE scm, LPCSTR name, LPCSTR displayName, 
 BOOL WINAPI StartServiceA(SC_HANDLE handle, DWORD argc, LPCSTR* argv) {
     (void)argv;
     std::string call = "StartServiceA(" + H(handle) + ", " + D(argc) + ")";
+    if (Injected())
+        return LogBool(call, Fail(ERROR_ACCESS_DENIED));
     Handle* entry;
     Service* s = ServiceOf(handle, &entry);
     if (s == nullptr)
@@ -244,6 +254,8 @@ BOOL WINAPI StartServiceA(SC_HANDLE handle, DWORD argc, LPCSTR* argv) {
 
 BOOL WINAPI ControlService(SC_HANDLE handle, DWORD control, LPSERVICE_STATUS status) {
     std::string call = "ControlService(" + H(handle) + ", " + D(control) + ")";
+    if (Injected())
+        return LogBool(call, Fail(ERROR_SERVICE_REQUEST_TIMEOUT));
     Handle* entry;
     Service* s = ServiceOf(handle, &entry);
     if (s == nullptr)
@@ -289,6 +301,8 @@ BOOL WINAPI ControlService(SC_HANDLE handle, DWORD control, LPSERVICE_STATUS sta
 
 BOOL WINAPI QueryServiceStatus(SC_HANDLE handle, LPSERVICE_STATUS status) {
     std::string call = "QueryServiceStatus(" + H(handle) + ")";
+    if (Injected())
+        return LogBool(call, Fail(ERROR_ACCESS_DENIED));
     Handle* entry;
     Service* s = ServiceOf(handle, &entry);
     if (s == nullptr)
@@ -301,6 +315,8 @@ BOOL WINAPI QueryServiceStatus(SC_HANDLE handle, LPSERVICE_STATUS status) {
 
 BOOL WINAPI DeleteService(SC_HANDLE handle) {
     std::string call = "DeleteService(" + H(handle) + ")";
+    if (Injected())
+        return LogBool(call, Fail(ERROR_ACCESS_DENIED));
     Handle* entry;
     Service* s = ServiceOf(handle, &entry);
     if (s == nullptr)
@@ -329,6 +345,8 @@ BOOL WINAPI ChangeServiceConfigA(SC_HANDLE handle, DWORD serviceType, DWORD star
                        Q(group) + ", " + (tag ? "&tag" : "NULL") + ", " +
                        (dependencies ? Q(deps.c_str()) : "NULL") + ", " + Q(account) + ", " +
                        Q(password) + ", " + Q(displayName) + ")";
+    if (Injected())
+        return LogBool(call, Fail(ERROR_ACCESS_DENIED));
     Handle* entry;
     Service* s = ServiceOf(handle, &entry);
     if (s == nullptr)

@@ -50,7 +50,7 @@ DWORD WINAPI GetVersion() {
 
 BOOL WINAPI AllocConsole() {
     Machine& m = Current();
-    if (m.consoleFails || m.hasConsole)
+    if (Injected() || m.consoleFails || m.hasConsole)
         return LogBool("AllocConsole()", Fail(ERROR_ACCESS_DENIED));
     m.hasConsole = true;
     return LogBool("AllocConsole()", TRUE);
@@ -58,6 +58,10 @@ BOOL WINAPI AllocConsole() {
 
 HANDLE WINAPI GetStdHandle(DWORD which) {
     std::string call = "GetStdHandle(" + D((int)which) + ")";
+    if (Injected()) {
+        Fail(ERROR_INVALID_HANDLE);
+        return Log(call, INVALID_HANDLE_VALUE, std::string("INVALID_HANDLE_VALUE"));
+    }
     if (which != STD_OUTPUT_HANDLE)
         Unmodelled(call);
     Machine& m = Current();
@@ -76,6 +80,8 @@ BOOL WINAPI WriteConsoleA(HANDLE console, const void* buffer, DWORD count, LPDWO
     std::string text((const char*)buffer, count);
     std::string call =
         "WriteConsoleA(" + H(console) + ", " + Q(text.c_str()) + ", " + D(count) + ")";
+    if (Injected())
+        return LogBool(call, Fail(ERROR_INVALID_HANDLE));
     if (reserved != nullptr)
         Unmodelled(call);
     if (FindHandle(console, HandleKind::Console) == nullptr || !Current().hasConsole)
@@ -92,6 +98,8 @@ HANDLE WINAPI GetProcessHeap() {
 
 LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
     std::string call = "HeapAlloc(heap, " + X(flags) + ", " + D((long long)bytes) + ")";
+    if (Injected())
+        return Log(call, (LPVOID) nullptr, std::string("NULL"));
     if (heap != PROCESS_HEAP || (flags & ~HEAP_ZERO_MEMORY) != 0)
         Unmodelled(call);
     Machine& m = Current();
@@ -101,6 +109,7 @@ LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
     ++m.liveAllocations;
     // Memory from the heap holds whatever it held: here a recognisable byte.
     void* memory = std::malloc(bytes ? bytes : 1);
+    m.heapBlocks.insert(memory);
     std::memset(memory, (flags & HEAP_ZERO_MEMORY) ? 0 : 0xBA, bytes);
     return Log(call, memory, std::string("block"));
 }
@@ -110,6 +119,7 @@ BOOL WINAPI HeapFree(HANDLE heap, DWORD flags, LPVOID memory) {
     if (heap != PROCESS_HEAP || flags != 0)
         Unmodelled(call);
     if (memory != nullptr) {
+        Current().heapBlocks.erase(memory);
         std::free(memory);
         --Current().liveAllocations;
     }
@@ -119,6 +129,8 @@ BOOL WINAPI HeapFree(HANDLE heap, DWORD flags, LPVOID memory) {
 UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size) {
     const std::string& folder = Current().systemDirectory;
     std::string call = "GetSystemDirectoryA(" + D(size) + ")";
+    if (Injected())
+        return Log(call, (UINT)0, std::string("0"));
     if (size < folder.size() + 1)
         return Log(call, (UINT)folder.size() + 1, D((long long)folder.size() + 1));
     std::memcpy(buffer, folder.c_str(), folder.size() + 1);
@@ -187,6 +199,8 @@ void WINAPI RtlMoveMemory(void* destination, const void* source, SIZE_T bytes) {
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
     std::string call =
         "MessageBoxA(" + H(owner) + ", " + Q(text) + ", " + Q(caption) + ", " + D(type) + ")";
+    if (Injected())
+        return Log(call, 0, std::string("0"));
     if (owner != nullptr || type != MB_OK)
         Unmodelled(call);
     Machine& m = Current();
@@ -225,6 +239,8 @@ BOOL WINAPI OpenProcessToken(HANDLE process, DWORD access, HANDLE* token) {
     std::string call = "OpenProcessToken(" +
                        std::string(process == CURRENT_PROCESS ? "current process" : H(process)) +
                        ", " + X(access) + ")";
+    if (Injected())
+        return LogBool(call, Fail(ERROR_ACCESS_DENIED));
     if (process != CURRENT_PROCESS)
         Unmodelled(call);
     Handle handle{};
@@ -235,6 +251,8 @@ BOOL WINAPI OpenProcessToken(HANDLE process, DWORD access, HANDLE* token) {
 
 BOOL WINAPI LookupPrivilegeValueA(LPCSTR system, LPCSTR name, PLUID luid) {
     std::string call = "LookupPrivilegeValueA(" + Q(system) + ", " + Q(name) + ")";
+    if (Injected())
+        return LogBool(call, Fail(ERROR_NO_SUCH_PRIVILEGE));
     if (system != nullptr)
         Unmodelled(call);
     if (name == nullptr || std::strcmp(name, "SeShutdownPrivilege") != 0)
@@ -248,6 +266,8 @@ BOOL WINAPI AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEG
                                   DWORD size, PTOKEN_PRIVILEGES previous, LPDWORD returned) {
     std::string call = "AdjustTokenPrivileges(" + H(token) + ", " + D(disableAll) + ", " +
                        (state ? D(state->PrivilegeCount) + " privilege" : "NULL") + ")";
+    if (Injected())
+        return LogBool(call, Fail(ERROR_ACCESS_DENIED));
     if (disableAll || size != 0 || previous != nullptr || returned != nullptr || state == nullptr)
         Unmodelled(call);
     Handle* handle = FindHandle(token, HandleKind::Token);
@@ -273,6 +293,8 @@ BOOL WINAPI AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEG
 
 BOOL WINAPI ExitWindowsEx(UINT flags, DWORD reason) {
     std::string call = "ExitWindowsEx(" + D(flags) + ", " + D(reason) + ")";
+    if (Injected())
+        return LogBool(call, Fail(ERROR_ACCESS_DENIED));
     if ((flags & ~EWX_FORCE) != EWX_REBOOT)
         Unmodelled(call);
     Machine& m = Current();

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Runs the fuzz target for SECONDS (default 60) on both cores: each input
+# builds a machine, the uninstaller runs on it, and the run must keep the
+# invariant. Builds the target first if needed. Prints the runs and findings;
+# exits non-zero on any finding.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-60}
+jobs=$(nproc)
+
+scripts/setup.sh
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j "$jobs" >/dev/null
+
+work=build/fuzz/run
+rm -rf "$work"
+mkdir -p "$work/corpus" "$work/findings"
+cp tests/fuzz/corpus/* "$work/corpus/"
+
+(cd "$work" && ../vk_fuzz -max_total_time="$seconds" -jobs="$jobs" -workers="$jobs" \
+    -print_final_stats=1 -artifact_prefix=findings/ corpus >/dev/null 2>&1) || true
+
+runs=0
+for log in "$work"/fuzz-*.log; do
+    n=$(grep -h 'stat::number_of_executed_units' "$log" | awk '{s+=$2} END {print s+0}')
+    runs=$((runs + n))
+done
+findings=$(find "$work/findings" -type f | wc -l)
+for f in "$work"/findings/*; do
+    [ -e "$f" ] || continue
+    echo "finding: $f"
+    grep -h -E 'invariant:|leak:|not modelled|ERROR:|runtime error' "$work"/fuzz-*.log | sort -u | head -20
+done
+echo "fuzz: $runs runs in ${seconds}s on $jobs cores, $findings findings"
+[ "$findings" -eq 0 ]
