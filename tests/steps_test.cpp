@@ -218,6 +218,23 @@ TEST_F(FreshMachine, HardwareIdsAreReadNoFurtherThanTheirBuffer)
     EXPECT_EQ("C:\\", M().currentDirectory);
 }
 
+TEST_F(FreshMachine, AnUnterminatedIdIsNotCompletedByTheDeviceReadBeforeIt)
+{
+    GUID system{};
+    // "Korrin" with no terminator, read right after a device whose first ID
+    // ends in "\KrHub": together they would spell a product ID.
+    Sim::AddDevice("ROOT\\BEFORE\\0000", system, {"Vendor\\KrHub"});
+    Sim::Device& cut = Sim::AddDevice("ROOT\\CUT\\0000", system, {"x"});
+    cut.hardwareIds.clear();
+    for (char c : std::string("Korrin")) {
+        cut.hardwareIds.push_back((BYTE)c);
+        cut.hardwareIds.push_back(0);
+    }
+    RemoveDevices(nullptr);
+    EXPECT_NE(nullptr, Sim::FindDevice("ROOT\\CUT\\0000"));
+    EXPECT_TRUE(CallsOf("SetupDiCallClassInstaller").empty());
+}
+
 TEST(MatchHardwareId, ComparesTheFirstIdWithoutCase)
 {
     EXPECT_EQ(1, MatchHardwareId(u"KORRIN\\VKXHCI"));

@@ -28,10 +28,12 @@ void RemoveDevices(const char* systemDirectory) {
         record.cbSize = sizeof(record);
         if (!Win::SetupDiEnumDeviceInfo(set, index, &record))
             break;
-        // One unit more than the property may fill, always NUL: a hardware ID
-        // that is not terminated within what was read is never read past.
+        // Cleared before every read, and one unit longer than the property
+        // may fill: a hardware ID that is not terminated within what was read
+        // is never read past, nor completed by what an earlier device left.
         WCHAR hardwareId[HARDWARE_ID_BYTES / sizeof(WCHAR) + 1];
-        hardwareId[HARDWARE_ID_BYTES / sizeof(WCHAR)] = 0;
+        for (WCHAR& unit : hardwareId)
+            unit = 0;
         if (Win::SetupDiGetDeviceRegistryPropertyW(set, &record, SPDRP_HARDWAREID, NULL,
                                                    (BYTE*)hardwareId, HARDWARE_ID_BYTES, NULL) &&
             MatchHardwareId(hardwareId) == 1)

@@ -264,7 +264,9 @@ void PlantLibraries(FuzzedDataProvider& in) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider in(data, size);
     Sim::Reset();
-    Sim::Current().journalOn = false;
+    // VK_FUZZ_JOURNAL=1 keeps the journal, to read how a finding came about.
+    static const bool journal = std::getenv("VK_FUZZ_JOURNAL") != nullptr;
+    Sim::Current().journalOn = journal;
     Footprint::Parts parts;
     if (in.ConsumeBool()) {
         parts.registry = in.ConsumeIntegral<uint32_t>();
@@ -344,6 +346,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             std::fprintf(stderr, "invariant: %s\n", fault.c_str());
         for (auto& leak : leaks)
             std::fprintf(stderr, "leak: %s\n", leak.c_str());
+        for (auto& line : m.journal)
+            std::fprintf(stderr, "journal: %s\n", line.c_str());
         std::abort();
     }
     return 0;

@@ -358,7 +358,12 @@ std::vector<std::string> Check(const Snapshot& before, const Snapshot& after) {
             product = product || same;
         }
         if (!d.present || !d.hasHardwareIds || d.hardwareIds.size() > 64 || !product)
-            faults.push_back("a device that is not the product's went: " + device.first);
+        {
+            std::string ids;
+            for (BYTE b : d.hardwareIds)
+                ids += b >= 0x20 && b < 0x7F ? std::string(1, (char)b) : "\\x" + std::to_string(b);
+            faults.push_back("a device that is not the product's went: " + device.first + " " + ids);
+        }
     }
 
     std::vector<std::string> groups;

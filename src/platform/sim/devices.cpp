@@ -62,8 +62,10 @@ namespace Win {
 
 HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* classGuid, LPCSTR enumerator, HWND parent,
                                      DWORD flags) {
-    std::string call = "SetupDiGetClassDevsA(" + std::string(classGuid ? "&guid" : "NULL") + ", " +
-                       Q(enumerator) + ", " + H(parent) + ", " + X(flags) + ")";
+    std::string call = Current().journalOn
+                           ? "SetupDiGetClassDevsA(" + std::string(classGuid ? "&guid" : "NULL") +
+                                 ", " + Q(enumerator) + ", " + H(parent) + ", " + X(flags) + ")"
+                           : std::string();
     if (Injected()) {
         Fail(ERROR_NOT_ENOUGH_MEMORY);
         return Log(call, INVALID_HANDLE_VALUE, std::string("INVALID_HANDLE_VALUE (8)"));
@@ -85,7 +87,7 @@ HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* classGuid, LPCSTR enumerator, H
 }
 
 HDEVINFO WINAPI SetupDiCreateDeviceInfoList(const GUID* classGuid, HWND parent) {
-    std::string call = "SetupDiCreateDeviceInfoList()";
+    std::string call = Current().journalOn ? "SetupDiCreateDeviceInfoList()" : std::string();
     if (parent != nullptr)
         Unmodelled(call + " with a parent window");
     (void)classGuid;
@@ -97,8 +99,9 @@ BOOL WINAPI SetupDiCreateDeviceInfoA(HDEVINFO set, LPCSTR name, const GUID* clas
                                      LPCSTR description, HWND parent, DWORD flags,
                                      PSP_DEVINFO_DATA data) {
     (void)description;
-    std::string call =
-        "SetupDiCreateDeviceInfoA(" + H(set) + ", " + Q(name) + ", " + X(flags) + ")";
+    std::string call = Current().journalOn ? "SetupDiCreateDeviceInfoA(" + H(set) + ", " + Q(name) +
+                                                 ", " + X(flags) + ")"
+                                           : std::string();
     Handle* handle = FindHandle(set, HandleKind::DeviceSet);
     if (handle == nullptr)
         return LogBool(call, Fail(ERROR_INVALID_HANDLE));
@@ -126,8 +129,10 @@ BOOL WINAPI SetupDiCreateDeviceInfoA(HDEVINFO set, LPCSTR name, const GUID* clas
 
 BOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD property,
                                               const BYTE* buffer, DWORD size) {
-    std::string call = "SetupDiSetDeviceRegistryPropertyA(" + H(set) + ", " + InstanceOf(data) +
-                       ", " + D(property) + ", " + D(size) + ")";
+    std::string call = Current().journalOn
+                           ? "SetupDiSetDeviceRegistryPropertyA(" + H(set) + ", " +
+                                 InstanceOf(data) + ", " + D(property) + ", " + D(size) + ")"
+                           : std::string();
     if (property != SPDRP_HARDWAREID)
         Unmodelled(call);
     bool validSet;
@@ -148,7 +153,9 @@ BOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA dat
 
 BOOL WINAPI SetupDiRegisterDeviceInfo(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD flags,
                                       LPVOID compare, LPVOID context, PSP_DEVINFO_DATA duplicate) {
-    std::string call = "SetupDiRegisterDeviceInfo(" + H(set) + ", " + InstanceOf(data) + ")";
+    std::string call = Current().journalOn
+                           ? "SetupDiRegisterDeviceInfo(" + H(set) + ", " + InstanceOf(data) + ")"
+                           : std::string();
     if (flags != 0 || compare != nullptr || context != nullptr || duplicate != nullptr)
         Unmodelled(call);
     bool validSet;
@@ -163,7 +170,9 @@ BOOL WINAPI SetupDiRegisterDeviceInfo(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD
 }
 
 BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO set, DWORD index, PSP_DEVINFO_DATA data) {
-    std::string call = "SetupDiEnumDeviceInfo(" + H(set) + ", " + D(index) + ")";
+    std::string call = Current().journalOn
+                           ? "SetupDiEnumDeviceInfo(" + H(set) + ", " + D(index) + ")"
+                           : std::string();
     if (Injected())
         return LogBool(call, Fail(ERROR_NOT_ENOUGH_MEMORY));
     Handle* handle = FindHandle(set, HandleKind::DeviceSet);
@@ -188,8 +197,10 @@ BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO set, DWORD index, PSP_DEVINFO_DATA da
 BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD property,
                                               LPDWORD type, LPBYTE buffer, DWORD size,
                                               LPDWORD required) {
-    std::string call = "SetupDiGetDeviceRegistryPropertyW(" + H(set) + ", " + InstanceOf(data) +
-                       ", " + D(property) + ", " + D(size) + ")";
+    std::string call = Current().journalOn
+                           ? "SetupDiGetDeviceRegistryPropertyW(" + H(set) + ", " +
+                                 InstanceOf(data) + ", " + D(property) + ", " + D(size) + ")"
+                           : std::string();
     if (Injected())
         return LogBool(call, Fail(ERROR_INVALID_DATA));
     if (property != SPDRP_HARDWAREID)
@@ -214,8 +225,9 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, PSP_DEVINFO_DATA dat
 }
 
 BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO set, PSP_DEVINFO_DATA data) {
-    std::string call =
-        "SetupDiCallClassInstaller(" + D(function) + ", " + H(set) + ", " + InstanceOf(data) + ")";
+    std::string call = Current().journalOn ? "SetupDiCallClassInstaller(" + D(function) + ", " +
+                                                 H(set) + ", " + InstanceOf(data) + ")"
+                                           : std::string();
     if (Injected())
         return LogBool(call, Fail(ERROR_ACCESS_DENIED));
     if (function != DIF_REMOVE)
@@ -237,7 +249,8 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO set, PSP_DE
 }
 
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO set) {
-    std::string call = "SetupDiDestroyDeviceInfoList(" + H(set) + ")";
+    std::string call =
+        Current().journalOn ? "SetupDiDestroyDeviceInfoList(" + H(set) + ")" : std::string();
     Handle* handle = FindHandle(set, HandleKind::DeviceSet);
     if (handle == nullptr)
         return LogBool(call, Fail(ERROR_INVALID_HANDLE));

@@ -93,8 +93,9 @@ using namespace Sim;
 namespace Win {
 
 BOOL WINAPI SHGetSpecialFolderPathA(HWND owner, LPSTR path, int csidl, BOOL create) {
-    std::string call =
-        "SHGetSpecialFolderPathA(" + H(owner) + ", " + D(csidl) + ", " + D(create) + ")";
+    std::string call = Current().journalOn ? "SHGetSpecialFolderPathA(" + H(owner) + ", " +
+                                                 D(csidl) + ", " + D(create) + ")"
+                                           : std::string();
     if (Injected())
         return LogBool(call, Fail(ERROR_ACCESS_DENIED));
     Machine& m = Current();
@@ -117,7 +118,7 @@ BOOL WINAPI SHGetSpecialFolderPathA(HWND owner, LPSTR path, int csidl, BOOL crea
 }
 
 HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
-    std::string call = "FindFirstFileA(" + Q(pattern) + ")";
+    std::string call = Current().journalOn ? "FindFirstFileA(" + Q(pattern) + ")" : std::string();
     if (Injected()) {
         Fail(ERROR_ACCESS_DENIED);
         return Log(call, INVALID_HANDLE_VALUE, std::string("INVALID_HANDLE_VALUE (5)"));
@@ -145,7 +146,7 @@ HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
 }
 
 BOOL WINAPI FindNextFileA(HANDLE search, LPWIN32_FIND_DATAA data) {
-    std::string call = "FindNextFileA(" + H(search) + ")";
+    std::string call = Current().journalOn ? "FindNextFileA(" + H(search) + ")" : std::string();
     if (Injected())
         return LogBool(call, Fail(ERROR_ACCESS_DENIED));
     Handle* handle = FindHandle(search, HandleKind::Find);
@@ -166,7 +167,7 @@ BOOL WINAPI FindNextFileA(HANDLE search, LPWIN32_FIND_DATAA data) {
 }
 
 BOOL WINAPI FindClose(HANDLE search) {
-    std::string call = "FindClose(" + H(search) + ")";
+    std::string call = Current().journalOn ? "FindClose(" + H(search) + ")" : std::string();
     if (FindHandle(search, HandleKind::Find) == nullptr)
         return LogBool(call, Fail(ERROR_INVALID_HANDLE));
     DropHandle(search);
@@ -174,7 +175,7 @@ BOOL WINAPI FindClose(HANDLE search) {
 }
 
 BOOL WINAPI DeleteFileA(LPCSTR path) {
-    std::string call = "DeleteFileA(" + Q(path) + ")";
+    std::string call = Current().journalOn ? "DeleteFileA(" + Q(path) + ")" : std::string();
     if (Injected())
         return LogBool(call, Fail(32)); // ERROR_SHARING_VIOLATION
     std::map<std::string, std::unique_ptr<Node>, NoCase>::iterator child;
@@ -188,7 +189,7 @@ BOOL WINAPI DeleteFileA(LPCSTR path) {
 }
 
 BOOL WINAPI CreateDirectoryA(LPCSTR path, LPVOID security) {
-    std::string call = "CreateDirectoryA(" + Q(path) + ")";
+    std::string call = Current().journalOn ? "CreateDirectoryA(" + Q(path) + ")" : std::string();
     if (security != nullptr)
         Unmodelled(call + " with security attributes");
     std::string last;
@@ -208,7 +209,7 @@ BOOL WINAPI CreateDirectoryA(LPCSTR path, LPVOID security) {
 }
 
 BOOL WINAPI RemoveDirectoryA(LPCSTR path) {
-    std::string call = "RemoveDirectoryA(" + Q(path) + ")";
+    std::string call = Current().journalOn ? "RemoveDirectoryA(" + Q(path) + ")" : std::string();
     if (Injected())
         return LogBool(call, Fail(32));
     std::map<std::string, std::unique_ptr<Node>, NoCase>::iterator child;
@@ -226,7 +227,7 @@ BOOL WINAPI RemoveDirectoryA(LPCSTR path) {
 }
 
 DWORD WINAPI GetFileAttributesA(LPCSTR path) {
-    std::string call = "GetFileAttributesA(" + Q(path) + ")";
+    std::string call = Current().journalOn ? "GetFileAttributesA(" + Q(path) + ")" : std::string();
     Node* node = FindNode(path);
     if (node == nullptr) {
         Fail(ERROR_FILE_NOT_FOUND);
@@ -237,7 +238,9 @@ DWORD WINAPI GetFileAttributesA(LPCSTR path) {
 }
 
 BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR replacement, DWORD flags) {
-    std::string call = "MoveFileExA(" + Q(existing) + ", " + Q(replacement) + ", " + D(flags) + ")";
+    std::string call = Current().journalOn ? "MoveFileExA(" + Q(existing) + ", " + Q(replacement) +
+                                                 ", " + D(flags) + ")"
+                                           : std::string();
     if (Injected())
         return LogBool(call, Fail(ERROR_ACCESS_DENIED));
     if (!(flags & MOVEFILE_DELAY_UNTIL_REBOOT) || replacement != nullptr ||
@@ -278,7 +281,7 @@ BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR replacement, DWORD flags) {
 }
 
 HMODULE WINAPI LoadLibraryA(LPCSTR path) {
-    std::string call = "LoadLibraryA(" + Q(path) + ")";
+    std::string call = Current().journalOn ? "LoadLibraryA(" + Q(path) + ")" : std::string();
     if (Injected()) {
         Fail(ERROR_NOT_ENOUGH_MEMORY);
         return Log(call, (HMODULE) nullptr, std::string("NULL (8)"));
@@ -317,7 +320,8 @@ HMODULE WINAPI LoadLibraryA(LPCSTR path) {
 }
 
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
-    std::string call = "GetProcAddress(" + H(module) + ", " + Q(name) + ")";
+    std::string call =
+        Current().journalOn ? "GetProcAddress(" + H(module) + ", " + Q(name) + ")" : std::string();
     if (Injected()) {
         Fail(ERROR_PROC_NOT_FOUND);
         return Log(call, (FARPROC) nullptr, std::string("NULL (127)"));
@@ -348,7 +352,7 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
 }
 
 BOOL WINAPI FreeLibrary(HMODULE module) {
-    std::string call = "FreeLibrary(" + H(module) + ")";
+    std::string call = Current().journalOn ? "FreeLibrary(" + H(module) + ")" : std::string();
     Handle* handle = FindHandle(module, HandleKind::Module);
     if (handle == nullptr)
         return LogBool(call, Fail(ERROR_INVALID_HANDLE));
@@ -361,7 +365,8 @@ BOOL WINAPI FreeLibrary(HMODULE module) {
 }
 
 BOOL WINAPI SetCurrentDirectoryA(LPCSTR path) {
-    std::string call = "SetCurrentDirectoryA(" + Q(path) + ")";
+    std::string call =
+        Current().journalOn ? "SetCurrentDirectoryA(" + Q(path) + ")" : std::string();
     if (Injected())
         return LogBool(call, Fail(ERROR_ACCESS_DENIED));
     std::vector<std::string> parts;

@@ -111,7 +111,7 @@ static std::string OpenCall(const char* name, HKEY root, const char* path, REGSA
 
 static LONG OpenOrCreate(const char* callName, HKEY root, const char* path, REGSAM access,
                          PHKEY result, bool create, LPDWORD disposition) {
-    std::string call = OpenCall(callName, root, path, access);
+    std::string call = Current().journalOn ? OpenCall(callName, root, path, access) : std::string();
     if (Injected()) {
         *result = nullptr;
         return LogStatus(call, ERROR_ACCESS_DENIED);
@@ -159,8 +159,9 @@ LONG WINAPI RegCreateKeyExA(HKEY root, LPCSTR path, DWORD reserved, LPSTR classN
 
 LONG WINAPI RegQueryValueExA(HKEY hkey, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
                              LPDWORD size) {
-    std::string call = "RegQueryValueExA(" + H(hkey) + ", " + Q(name) + ", " +
-                       (size ? D(*size) : std::string("NULL")) + ")";
+    std::string call = Current().journalOn ? "RegQueryValueExA(" + H(hkey) + ", " + Q(name) + ", " +
+                                                 (size ? D(*size) : std::string("NULL")) + ")"
+                                           : std::string();
     if (Injected())
         return LogStatus(call, ERROR_ACCESS_DENIED);
     if (reserved != nullptr)
@@ -191,8 +192,9 @@ LONG WINAPI RegQueryValueExA(HKEY hkey, LPCSTR name, LPDWORD reserved, LPDWORD t
 
 LONG WINAPI RegSetValueExA(HKEY hkey, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data,
                            DWORD size) {
-    std::string call =
-        "RegSetValueExA(" + H(hkey) + ", " + Q(name) + ", " + D(type) + ", " + D(size) + ")";
+    std::string call = Current().journalOn ? "RegSetValueExA(" + H(hkey) + ", " + Q(name) + ", " +
+                                                 D(type) + ", " + D(size) + ")"
+                                           : std::string();
     if (Injected())
         return LogStatus(call, ERROR_ACCESS_DENIED);
     if (reserved != 0)
@@ -215,7 +217,8 @@ LONG WINAPI RegSetValueExA(HKEY hkey, LPCSTR name, DWORD reserved, DWORD type, c
 }
 
 LONG WINAPI RegDeleteValueA(HKEY hkey, LPCSTR name) {
-    std::string call = "RegDeleteValueA(" + H(hkey) + ", " + Q(name) + ")";
+    std::string call =
+        Current().journalOn ? "RegDeleteValueA(" + H(hkey) + ", " + Q(name) + ")" : std::string();
     if (Injected())
         return LogStatus(call, ERROR_ACCESS_DENIED);
     LONG status;
@@ -232,7 +235,9 @@ LONG WINAPI RegDeleteValueA(HKEY hkey, LPCSTR name) {
 }
 
 LONG WINAPI RegEnumKeyA(HKEY hkey, DWORD index, LPSTR name, DWORD size) {
-    std::string call = "RegEnumKeyA(" + H(hkey) + ", " + D(index) + ", " + D(size) + ")";
+    std::string call = Current().journalOn
+                           ? "RegEnumKeyA(" + H(hkey) + ", " + D(index) + ", " + D(size) + ")"
+                           : std::string();
     if (Injected())
         return LogStatus(call, ERROR_ACCESS_DENIED);
     LONG status;
@@ -251,7 +256,8 @@ LONG WINAPI RegEnumKeyA(HKEY hkey, DWORD index, LPSTR name, DWORD size) {
 }
 
 LONG WINAPI RegDeleteKeyA(HKEY root, LPCSTR path) {
-    std::string call = "RegDeleteKeyA(" + H(root) + ", " + Q(path) + ")";
+    std::string call =
+        Current().journalOn ? "RegDeleteKeyA(" + H(root) + ", " + Q(path) + ")" : std::string();
     if (Injected())
         return LogStatus(call, ERROR_ACCESS_DENIED);
     if (path == nullptr || path[0] == 0)
@@ -271,7 +277,7 @@ LONG WINAPI RegDeleteKeyA(HKEY root, LPCSTR path) {
 }
 
 LONG WINAPI RegFlushKey(HKEY hkey) {
-    std::string call = "RegFlushKey(" + H(hkey) + ")";
+    std::string call = Current().journalOn ? "RegFlushKey(" + H(hkey) + ")" : std::string();
     if (Injected())
         return LogStatus(call, ERROR_ACCESS_DENIED);
     DWORD access;
@@ -281,7 +287,7 @@ LONG WINAPI RegFlushKey(HKEY hkey) {
 }
 
 LONG WINAPI RegCloseKey(HKEY hkey) {
-    std::string call = "RegCloseKey(" + H(hkey) + ")";
+    std::string call = Current().journalOn ? "RegCloseKey(" + H(hkey) + ")" : std::string();
     if (IsRoot(hkey))
         return LogStatus(call, ERROR_SUCCESS);
     if (FindHandle(hkey, HandleKind::Key) == nullptr)

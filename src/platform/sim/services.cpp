@@ -141,7 +141,9 @@ using namespace Sim;
 namespace Win {
 
 SC_HANDLE WINAPI OpenSCManagerA(LPCSTR machine, LPCSTR database, DWORD access) {
-    std::string call = "OpenSCManagerA(" + Q(machine) + ", " + Q(database) + ", " + X(access) + ")";
+    std::string call = Current().journalOn ? "OpenSCManagerA(" + Q(machine) + ", " + Q(database) +
+                                                 ", " + X(access) + ")"
+                                           : std::string();
     if (Injected()) {
         Fail(ERROR_ACCESS_DENIED);
         return Log(call, (SC_HANDLE) nullptr, std::string("NULL (5)"));
@@ -161,7 +163,9 @@ SC_HANDLE WINAPI OpenSCManagerA(LPCSTR machine, LPCSTR database, DWORD access) {
 }
 
 SC_HANDLE WINAPI OpenServiceA(SC_HANDLE scm, LPCSTR name, DWORD access) {
-    std::string call = "OpenServiceA(" + H(scm) + ", " + Q(name) + ", " + X(access) + ")";
+    std::string call = Current().journalOn
+                           ? "OpenServiceA(" + H(scm) + ", " + Q(name) + ", " + X(access) + ")"
+                           : std::string();
     if (Injected()) {
         Fail(ERROR_ACCESS_DENIED);
         return Log(call, (SC_HANDLE) nullptr, std::string("NULL (5)"));
@@ -196,8 +200,10 @@ SC_HANDLE WINAPI CreateServiceA(SC_HANDLE scm, LPCSTR name, LPCSTR displayName, 
                                 LPCSTR binaryPath, LPCSTR group, LPDWORD tag, LPCSTR dependencies,
                                 LPCSTR account, LPCSTR password) {
     (void)password;
-    std::string call = "CreateServiceA(" + H(scm) + ", " + Q(name) + ", " + X(serviceType) + ", " +
-                       D(startType) + ", " + Q(binaryPath) + ", " + Q(group) + ")";
+    std::string call = Current().journalOn
+                           ? "CreateServiceA(" + H(scm) + ", " + Q(name) + ", " + X(serviceType) +
+                                 ", " + D(startType) + ", " + Q(binaryPath) + ", " + Q(group) + ")"
+                           : std::string();
     Handle* manager = FindHandle(scm, HandleKind::Scm);
     if (manager == nullptr) {
         Fail(ERROR_INVALID_HANDLE);
@@ -235,7 +241,8 @@ SC_HANDLE WINAPI CreateServiceA(SC_HANDLE scm, LPCSTR name, LPCSTR displayName, 
 
 BOOL WINAPI StartServiceA(SC_HANDLE handle, DWORD argc, LPCSTR* argv) {
     (void)argv;
-    std::string call = "StartServiceA(" + H(handle) + ", " + D(argc) + ")";
+    std::string call =
+        Current().journalOn ? "StartServiceA(" + H(handle) + ", " + D(argc) + ")" : std::string();
     if (Injected())
         return LogBool(call, Fail(ERROR_ACCESS_DENIED));
     Handle* entry;
@@ -253,7 +260,8 @@ BOOL WINAPI StartServiceA(SC_HANDLE handle, DWORD argc, LPCSTR* argv) {
 }
 
 BOOL WINAPI ControlService(SC_HANDLE handle, DWORD control, LPSERVICE_STATUS status) {
-    std::string call = "ControlService(" + H(handle) + ", " + D(control) + ")";
+    std::string call = Current().journalOn ? "ControlService(" + H(handle) + ", " + D(control) + ")"
+                                           : std::string();
     if (Injected())
         return LogBool(call, Fail(ERROR_SERVICE_REQUEST_TIMEOUT));
     Handle* entry;
@@ -300,7 +308,8 @@ BOOL WINAPI ControlService(SC_HANDLE handle, DWORD control, LPSERVICE_STATUS sta
 }
 
 BOOL WINAPI QueryServiceStatus(SC_HANDLE handle, LPSERVICE_STATUS status) {
-    std::string call = "QueryServiceStatus(" + H(handle) + ")";
+    std::string call =
+        Current().journalOn ? "QueryServiceStatus(" + H(handle) + ")" : std::string();
     if (Injected())
         return LogBool(call, Fail(ERROR_ACCESS_DENIED));
     Handle* entry;
@@ -314,7 +323,7 @@ BOOL WINAPI QueryServiceStatus(SC_HANDLE handle, LPSERVICE_STATUS status) {
 }
 
 BOOL WINAPI DeleteService(SC_HANDLE handle) {
-    std::string call = "DeleteService(" + H(handle) + ")";
+    std::string call = Current().journalOn ? "DeleteService(" + H(handle) + ")" : std::string();
     if (Injected())
         return LogBool(call, Fail(ERROR_ACCESS_DENIED));
     Handle* entry;
@@ -340,11 +349,13 @@ BOOL WINAPI ChangeServiceConfigA(SC_HANDLE handle, DWORD serviceType, DWORD star
         for (const char* p = dependencies; *p != 0; p += std::string(p).size() + 1)
             deps += (deps.empty() ? "" : "|") + std::string(p);
     }
-    std::string call = "ChangeServiceConfigA(" + H(handle) + ", " + X(serviceType) + ", " +
-                       D(startType) + ", " + D(errorControl) + ", " + Q(binaryPath) + ", " +
-                       Q(group) + ", " + (tag ? "&tag" : "NULL") + ", " +
-                       (dependencies ? Q(deps.c_str()) : "NULL") + ", " + Q(account) + ", " +
-                       Q(password) + ", " + Q(displayName) + ")";
+    std::string call = Current().journalOn
+                           ? "ChangeServiceConfigA(" + H(handle) + ", " + X(serviceType) + ", " +
+                                 D(startType) + ", " + D(errorControl) + ", " + Q(binaryPath) +
+                                 ", " + Q(group) + ", " + (tag ? "&tag" : "NULL") + ", " +
+                                 (dependencies ? Q(deps.c_str()) : "NULL") + ", " + Q(account) +
+                                 ", " + Q(password) + ", " + Q(displayName) + ")"
+                           : std::string();
     if (Injected())
         return LogBool(call, Fail(ERROR_ACCESS_DENIED));
     Handle* entry;
@@ -362,7 +373,8 @@ BOOL WINAPI ChangeServiceConfigA(SC_HANDLE handle, DWORD serviceType, DWORD star
 }
 
 BOOL WINAPI CloseServiceHandle(SC_HANDLE handle) {
-    std::string call = "CloseServiceHandle(" + H(handle) + ")";
+    std::string call =
+        Current().journalOn ? "CloseServiceHandle(" + H(handle) + ")" : std::string();
     if (FindHandle(handle, HandleKind::Scm) != nullptr) {
         DropHandle(handle);
         return LogBool(call, TRUE);

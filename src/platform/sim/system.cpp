@@ -57,7 +57,7 @@ BOOL WINAPI AllocConsole() {
 }
 
 HANDLE WINAPI GetStdHandle(DWORD which) {
-    std::string call = "GetStdHandle(" + D((int)which) + ")";
+    std::string call = Current().journalOn ? "GetStdHandle(" + D((int)which) + ")" : std::string();
     if (Injected()) {
         Fail(ERROR_INVALID_HANDLE);
         return Log(call, INVALID_HANDLE_VALUE, std::string("INVALID_HANDLE_VALUE"));
@@ -78,8 +78,9 @@ HANDLE WINAPI GetStdHandle(DWORD which) {
 BOOL WINAPI WriteConsoleA(HANDLE console, const void* buffer, DWORD count, LPDWORD written,
                           LPVOID reserved) {
     std::string text((const char*)buffer, count);
-    std::string call =
-        "WriteConsoleA(" + H(console) + ", " + Q(text.c_str()) + ", " + D(count) + ")";
+    std::string call = Current().journalOn ? "WriteConsoleA(" + H(console) + ", " +
+                                                 Q(text.c_str()) + ", " + D(count) + ")"
+                                           : std::string();
     if (Injected())
         return LogBool(call, Fail(ERROR_INVALID_HANDLE));
     if (reserved != nullptr)
@@ -97,7 +98,9 @@ HANDLE WINAPI GetProcessHeap() {
 }
 
 LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
-    std::string call = "HeapAlloc(heap, " + X(flags) + ", " + D((long long)bytes) + ")";
+    std::string call = Current().journalOn
+                           ? "HeapAlloc(heap, " + X(flags) + ", " + D((long long)bytes) + ")"
+                           : std::string();
     if (Injected())
         return Log(call, (LPVOID) nullptr, std::string("NULL"));
     if (heap != PROCESS_HEAP || (flags & ~HEAP_ZERO_MEMORY) != 0)
@@ -115,7 +118,7 @@ LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
 }
 
 BOOL WINAPI HeapFree(HANDLE heap, DWORD flags, LPVOID memory) {
-    std::string call = "HeapFree(heap, " + X(flags) + ")";
+    std::string call = Current().journalOn ? "HeapFree(heap, " + X(flags) + ")" : std::string();
     if (heap != PROCESS_HEAP || flags != 0)
         Unmodelled(call);
     if (memory != nullptr) {
@@ -128,7 +131,7 @@ BOOL WINAPI HeapFree(HANDLE heap, DWORD flags, LPVOID memory) {
 
 UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size) {
     const std::string& folder = Current().systemDirectory;
-    std::string call = "GetSystemDirectoryA(" + D(size) + ")";
+    std::string call = Current().journalOn ? "GetSystemDirectoryA(" + D(size) + ")" : std::string();
     if (Injected())
         return Log(call, (UINT)0, std::string("0"));
     if (size < folder.size() + 1)
@@ -138,7 +141,7 @@ UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size) {
 }
 
 BOOL WINAPI CloseHandle(HANDLE handle) {
-    std::string call = "CloseHandle(" + H(handle) + ")";
+    std::string call = Current().journalOn ? "CloseHandle(" + H(handle) + ")" : std::string();
     if (FindHandle(handle, HandleKind::Token) == nullptr &&
         FindHandle(handle, HandleKind::File) == nullptr)
         return LogBool(call, Fail(ERROR_INVALID_HANDLE));
@@ -197,8 +200,9 @@ void WINAPI RtlMoveMemory(void* destination, const void* source, SIZE_T bytes) {
 }
 
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
-    std::string call =
-        "MessageBoxA(" + H(owner) + ", " + Q(text) + ", " + Q(caption) + ", " + D(type) + ")";
+    std::string call = Current().journalOn ? "MessageBoxA(" + H(owner) + ", " + Q(text) + ", " +
+                                                 Q(caption) + ", " + D(type) + ")"
+                                           : std::string();
     if (Injected())
         return Log(call, 0, std::string("0"));
     if (owner != nullptr || type != MB_OK)
@@ -236,9 +240,12 @@ int WINAPIV wsprintfA(LPSTR buffer, LPCSTR format, ...) {
 }
 
 BOOL WINAPI OpenProcessToken(HANDLE process, DWORD access, HANDLE* token) {
-    std::string call = "OpenProcessToken(" +
-                       std::string(process == CURRENT_PROCESS ? "current process" : H(process)) +
-                       ", " + X(access) + ")";
+    std::string call =
+        Current().journalOn
+            ? "OpenProcessToken(" +
+                  std::string(process == CURRENT_PROCESS ? "current process" : H(process)) + ", " +
+                  X(access) + ")"
+            : std::string();
     if (Injected())
         return LogBool(call, Fail(ERROR_ACCESS_DENIED));
     if (process != CURRENT_PROCESS)
@@ -250,7 +257,9 @@ BOOL WINAPI OpenProcessToken(HANDLE process, DWORD access, HANDLE* token) {
 }
 
 BOOL WINAPI LookupPrivilegeValueA(LPCSTR system, LPCSTR name, PLUID luid) {
-    std::string call = "LookupPrivilegeValueA(" + Q(system) + ", " + Q(name) + ")";
+    std::string call = Current().journalOn
+                           ? "LookupPrivilegeValueA(" + Q(system) + ", " + Q(name) + ")"
+                           : std::string();
     if (Injected())
         return LogBool(call, Fail(ERROR_NO_SUCH_PRIVILEGE));
     if (system != nullptr)
@@ -264,8 +273,10 @@ BOOL WINAPI LookupPrivilegeValueA(LPCSTR system, LPCSTR name, PLUID luid) {
 
 BOOL WINAPI AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES state,
                                   DWORD size, PTOKEN_PRIVILEGES previous, LPDWORD returned) {
-    std::string call = "AdjustTokenPrivileges(" + H(token) + ", " + D(disableAll) + ", " +
-                       (state ? D(state->PrivilegeCount) + " privilege" : "NULL") + ")";
+    std::string call = Current().journalOn
+                           ? "AdjustTokenPrivileges(" + H(token) + ", " + D(disableAll) + ", " +
+                                 (state ? D(state->PrivilegeCount) + " privilege" : "NULL") + ")"
+                           : std::string();
     if (Injected())
         return LogBool(call, Fail(ERROR_ACCESS_DENIED));
     if (disableAll || size != 0 || previous != nullptr || returned != nullptr || state == nullptr)
@@ -292,7 +303,8 @@ BOOL WINAPI AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEG
 }
 
 BOOL WINAPI ExitWindowsEx(UINT flags, DWORD reason) {
-    std::string call = "ExitWindowsEx(" + D(flags) + ", " + D(reason) + ")";
+    std::string call =
+        Current().journalOn ? "ExitWindowsEx(" + D(flags) + ", " + D(reason) + ")" : std::string();
     if (Injected())
         return LogBool(call, Fail(ERROR_ACCESS_DENIED));
     if ((flags & ~EWX_FORCE) != EWX_REBOOT)
