@@ -230,8 +230,13 @@ TEST_F(FreshMachine, AnUnterminatedIdIsNotCompletedByTheDeviceReadBeforeIt)
         cut.hardwareIds.push_back((BYTE)c);
         cut.hardwareIds.push_back(0);
     }
+    // "*ZOLTAudio01" with the last byte missing: half a unit is no '1'.
+    std::vector<BYTE> odd = Sim::WideMultiSz({"*ZOLTAudio01"});
+    odd.resize(23);
+    Sim::AddDevice("ROOT\\ODD\\0000", system, {"x"}).hardwareIds = odd;
     RemoveDevices(nullptr);
     EXPECT_NE(nullptr, Sim::FindDevice("ROOT\\CUT\\0000"));
+    EXPECT_NE(nullptr, Sim::FindDevice("ROOT\\ODD\\0000"));
     EXPECT_TRUE(CallsOf("SetupDiCallClassInstaller").empty());
 }
 

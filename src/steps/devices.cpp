@@ -28,15 +28,18 @@ void RemoveDevices(const char* systemDirectory) {
         record.cbSize = sizeof(record);
         if (!Win::SetupDiEnumDeviceInfo(set, index, &record))
             break;
-        // Cleared before every read, and one unit longer than the property
-        // may fill: a hardware ID that is not terminated within what was read
-        // is never read past, nor completed by what an earlier device left.
+        // Only the whole units the read delivered take part, ended by a NUL
+        // placed after them: a hardware ID not terminated within what was
+        // read is never read past, nor completed by what the buffer held.
         WCHAR hardwareId[HARDWARE_ID_BYTES / sizeof(WCHAR) + 1];
-        for (WCHAR& unit : hardwareId)
-            unit = 0;
-        if (Win::SetupDiGetDeviceRegistryPropertyW(set, &record, SPDRP_HARDWAREID, NULL,
-                                                   (BYTE*)hardwareId, HARDWARE_ID_BYTES, NULL) &&
-            MatchHardwareId(hardwareId) == 1)
+        DWORD returned = 0;
+        if (!Win::SetupDiGetDeviceRegistryPropertyW(set, &record, SPDRP_HARDWAREID, NULL,
+                                                    (BYTE*)hardwareId, HARDWARE_ID_BYTES,
+                                                    &returned) ||
+            returned > HARDWARE_ID_BYTES)
+            continue;
+        hardwareId[returned / sizeof(WCHAR)] = 0;
+        if (MatchHardwareId(hardwareId) == 1)
             Win::SetupDiCallClassInstaller(DIF_REMOVE, set, &record);
     }
     Win::SetupDiDestroyDeviceInfoList(set);
