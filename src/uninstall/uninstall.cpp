@@ -16,10 +16,6 @@ constexpr DWORD LINE_TEXT_LIMIT = LINE_BUFFER_SIZE - 3; // room for CR, LF and N
 static HANDLE consoleOutput;
 static char* systemDirectory;
 
-const char* SystemDirectory() {
-    return systemDirectory;
-}
-
 int ShowError(const char* text) {
     return Win::MessageBoxA(NULL, text, ERROR_CAPTION, MB_OK);
 }

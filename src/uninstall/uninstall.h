@@ -24,6 +24,3 @@ BOOL PrintLine(const char* text);
 
 // Shows `text` in a modal error box; IDOK, or 0 when it cannot be shown.
 int ShowError(const char* text);
-
-// The system directory found by PrepareEnvironment, or NULL.
-const char* SystemDirectory();
