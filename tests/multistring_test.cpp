@@ -1,5 +1,6 @@
 // Editing a double-NUL list in place, with the buffer around it filled with a
 // sentinel byte so that any read or write outside the list shows.
+#include "machine/lists.h"
 #include "platform/sim/machine.h"
 #include "registry/multistring.h"
 
@@ -16,15 +17,13 @@ struct Buffer {
     std::vector<char> bytes = std::vector<char>(VALUE_BUFFER_SIZE, SENTINEL);
     DWORD size = 0;
 
-    explicit Buffer(const std::string& list)
-    {
+    explicit Buffer(const std::string& list) {
         std::copy(list.begin(), list.end(), bytes.begin());
         size = (DWORD)list.size();
     }
     std::string List(DWORD length) const { return std::string(bytes.data(), length); }
     // Bytes from `from` on are still the sentinel.
-    bool UntouchedFrom(DWORD from) const
-    {
+    bool UntouchedFrom(DWORD from) const {
         for (DWORD i = from; i < VALUE_BUFFER_SIZE; ++i) {
             if (bytes[i] != SENTINEL)
                 return false;
@@ -33,8 +32,7 @@ struct Buffer {
     }
 };
 
-std::string L(std::initializer_list<const char*> entries)
-{
+std::string L(std::initializer_list<const char*> entries) {
     std::string list;
     for (const char* entry : entries)
         list += std::string(entry) + '\0';
@@ -43,8 +41,7 @@ std::string L(std::initializer_list<const char*> entries)
 
 } // namespace
 
-TEST(RemoveListEntry, RemovesEveryCaseInsensitiveMatchIncludingOnesThatMoveIntoPlace)
-{
+TEST(RemoveListEntry, RemovesEveryCaseInsensitiveMatchIncludingOnesThatMoveIntoPlace) {
     Buffer abA(L({"A", "B", "A"}));
     EXPECT_EQ(3u, RemoveListEntry(abA.bytes.data(), abA.size, "a"));
     EXPECT_EQ(L({"B"}), abA.List(3));
@@ -58,16 +55,14 @@ TEST(RemoveListEntry, RemovesEveryCaseInsensitiveMatchIncludingOnesThatMoveIntoP
     EXPECT_EQ(L({"PartMgr", "VolSnap"}), filters.List(size));
 }
 
-TEST(RemoveListEntry, OnlyWholeEntriesMatch)
-{
+TEST(RemoveListEntry, OnlyWholeEntriesMatch) {
     Buffer list(L({"AB", "CD"}));
     EXPECT_EQ(7u, RemoveListEntry(list.bytes.data(), list.size, "ABC"));
     EXPECT_EQ(7u, RemoveListEntry(list.bytes.data(), list.size, "A"));
     EXPECT_EQ(L({"AB", "CD"}), list.List(7));
 }
 
-TEST(RemoveListEntry, EmptiedAndEmptyLists)
-{
+TEST(RemoveListEntry, EmptiedAndEmptyLists) {
     Buffer x(L({"X"}));
     DWORD size = RemoveListEntry(x.bytes.data(), x.size, "X");
     EXPECT_EQ(1u, size);
@@ -80,8 +75,7 @@ TEST(RemoveListEntry, EmptiedAndEmptyLists)
     EXPECT_TRUE(empty.UntouchedFrom(2));
 }
 
-TEST(RemoveListEntry, NeverTouchesBytesPastTheList)
-{
+TEST(RemoveListEntry, NeverTouchesBytesPastTheList) {
     // The move after a removal ends at the list's final NUL; the sentinel
     // right after the list must stay where it was.
     Buffer list(L({"one", "two", "three"}));
@@ -96,8 +90,7 @@ TEST(RemoveListEntry, NeverTouchesBytesPastTheList)
     EXPECT_EQ("junk", padded.List(padded.size).substr(5));
 }
 
-TEST(RemoveListEntry, ListWithoutItsFinalNulKeepsItsShape)
-{
+TEST(RemoveListEntry, ListWithoutItsFinalNulKeepsItsShape) {
     // "A\0DzStore\0": every entry ended, the list's own NUL missing.
     std::string data = std::string("A\0DzStore\0", 10);
     Buffer list(data);
@@ -112,8 +105,7 @@ TEST(RemoveListEntry, ListWithoutItsFinalNulKeepsItsShape)
     EXPECT_TRUE(only.UntouchedFrom(8));
 }
 
-TEST(RemoveListEntry, DataThatIsNoListIsLeftAlone)
-{
+TEST(RemoveListEntry, DataThatIsNoListIsLeftAlone) {
     // An entry that runs to the end of the data: a string cut short, or a
     // value of another type.
     Buffer cut(std::string("A\0DzSto", 7));
@@ -132,15 +124,9 @@ TEST(RemoveListEntry, DataThatIsNoListIsLeftAlone)
     EXPECT_EQ(std::vector<char>(VALUE_BUFFER_SIZE, 'q'), full);
 }
 
-TEST(RemoveListEntry, AFullBufferListIsEditedWithinIt)
-{
+TEST(RemoveListEntry, AFullBufferListIsEditedWithinIt) {
     // Entries filling exactly 4096 bytes, the last of them the product's.
-    std::string list;
-    while (list.size() + 9 + 20 < VALUE_BUFFER_SIZE)
-        list += std::string("Filter01") + '\0';
-    list += std::string(VALUE_BUFFER_SIZE - 10 - list.size(), 'F') + '\0';
-    list += std::string("DzStore") + '\0';
-    list += '\0';
+    std::string list = FullFilterList();
     ASSERT_EQ(VALUE_BUFFER_SIZE, list.size());
     std::vector<char> buffer(list.begin(), list.end());
     DWORD size = RemoveListEntry(buffer.data(), VALUE_BUFFER_SIZE, "DzStore");

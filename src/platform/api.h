@@ -20,7 +20,6 @@ LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes);
 BOOL WINAPI HeapFree(HANDLE heap, DWORD flags, LPVOID memory);
 UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size);
 BOOL WINAPI SetCurrentDirectoryA(LPCSTR path);
-DWORD WINAPI GetCurrentDirectoryA(DWORD size, LPSTR buffer);
 HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data);
 BOOL WINAPI FindNextFileA(HANDLE search, LPWIN32_FIND_DATAA data);
 BOOL WINAPI FindClose(HANDLE search);
@@ -36,7 +35,6 @@ BOOL WINAPI CloseHandle(HANDLE handle);
 HANDLE WINAPI GetCurrentProcess();
 int WINAPI lstrcmpiA(LPCSTR a, LPCSTR b);
 int WINAPI lstrcmpiW(LPCWSTR a, LPCWSTR b);
-int WINAPI lstrlenA(LPCSTR text);
 int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int bytes, LPWSTR wide,
                                int units);
 void WINAPI RtlMoveMemory(void* destination, const void* source, SIZE_T bytes);
@@ -69,7 +67,6 @@ SC_HANDLE WINAPI CreateServiceA(SC_HANDLE scm, LPCSTR name, LPCSTR displayName, 
                                 LPCSTR account, LPCSTR password);
 BOOL WINAPI StartServiceA(SC_HANDLE service, DWORD argc, LPCSTR* argv);
 BOOL WINAPI ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status);
-BOOL WINAPI QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status);
 BOOL WINAPI DeleteService(SC_HANDLE service);
 BOOL WINAPI ChangeServiceConfigA(SC_HANDLE service, DWORD serviceType, DWORD startType,
                                  DWORD errorControl, LPCSTR binaryPath, LPCSTR group, LPDWORD tag,

@@ -1,6 +1,7 @@
 // Speed of the whole simulated run and of the two primitives that do the
 // most work: list editing and deleting key trees.
 #include "machine/footprint.h"
+#include "machine/lists.h"
 #include "platform/sim/machine.h"
 #include "registry/multistring.h"
 #include "registry/registry.h"
@@ -28,12 +29,7 @@ BENCHMARK(TypicalRun)->Unit(benchmark::kMicrosecond);
 // whole list is measured, walked and compared.
 static void RemoveListEntryFullList(benchmark::State& state) {
     Sim::Reset();
-    std::string list;
-    while (list.size() + 9 + 20 < VALUE_BUFFER_SIZE)
-        list += std::string("Filter01") + '\0';
-    list += std::string(VALUE_BUFFER_SIZE - 10 - list.size(), 'F') + '\0';
-    list += std::string("DzStore") + '\0';
-    list += '\0';
+    std::string list = FullFilterList();
     std::vector<char> buffer(VALUE_BUFFER_SIZE);
     for (auto _ : state) {
         std::memcpy(buffer.data(), list.data(), VALUE_BUFFER_SIZE);

@@ -379,12 +379,4 @@ BOOL WINAPI SetCurrentDirectoryA(LPCSTR path) {
     return LogBool(call, TRUE);
 }
 
-DWORD WINAPI GetCurrentDirectoryA(DWORD size, LPSTR buffer) {
-    const std::string& folder = Current().currentDirectory;
-    if (size < folder.size() + 1)
-        return (DWORD)folder.size() + 1;
-    std::memcpy(buffer, folder.c_str(), folder.size() + 1);
-    return (DWORD)folder.size();
-}
-
 } // namespace Win

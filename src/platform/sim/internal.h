@@ -57,6 +57,5 @@ std::shared_ptr<Key> KeyOf(HKEY key, DWORD* access, LONG* status);
 
 // Services: remove a service whose deletion is due.
 void FinishServiceDeletion(const std::string& name);
-bool DeleteKeyAt(HKEY root, const std::string& path);
 
 } // namespace Sim

@@ -29,12 +29,7 @@ void FinishServiceDeletion(const std::string& name) {
     const Service& s = found->second;
     if (!s.deletePending || s.openHandles > 0 || s.state != SERVICE_STOPPED)
         return;
-    Key* key = FindKey(HKEY_LOCAL_MACHINE, ServiceKey(name));
-    if (key != nullptr) {
-        std::shared_ptr<Key> keep = key->parent->children[key->name];
-        keep->deleted = true;
-        keep->parent->children.erase(keep->name);
-    }
+    DeleteKeyAt(HKEY_LOCAL_MACHINE, ServiceKey(name));
     m.services.erase(found);
 }
 
@@ -304,21 +299,6 @@ BOOL WINAPI ControlService(SC_HANDLE handle, DWORD control, LPSERVICE_STATUS sta
     s->received.push_back(control);
     if (s->customControls.count(control) == 0)
         return LogBool(call, Fail(ERROR_CALL_NOT_IMPLEMENTED));
-    return LogBool(call, TRUE);
-}
-
-BOOL WINAPI QueryServiceStatus(SC_HANDLE handle, LPSERVICE_STATUS status) {
-    std::string call =
-        Current().journalOn ? "QueryServiceStatus(" + H(handle) + ")" : std::string();
-    if (Injected())
-        return LogBool(call, Fail(ERROR_ACCESS_DENIED));
-    Handle* entry;
-    Service* s = ServiceOf(handle, &entry);
-    if (s == nullptr)
-        return LogBool(call, Fail(ERROR_INVALID_HANDLE));
-    if (!(entry->access & SERVICE_QUERY_STATUS))
-        return LogBool(call, Fail(ERROR_ACCESS_DENIED));
-    FillStatus(entry->name, *s, status);
     return LogBool(call, TRUE);
 }
 

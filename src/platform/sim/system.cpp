@@ -175,10 +175,6 @@ int WINAPI lstrcmpiW(LPCWSTR a, LPCWSTR b) {
     }
 }
 
-int WINAPI lstrlenA(LPCSTR text) {
-    return text ? (int)std::strlen(text) : 0;
-}
-
 int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int bytes, LPWSTR wide,
                                int units) {
     if (codePage != CP_ACP || flags != 0 || bytes != -1)
