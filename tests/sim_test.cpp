@@ -1,8 +1,12 @@
 // The simulated Windows' own behaviour beyond what the contract tests share
 // with a real Windows: the settings a test turns, and the restart.
+#include "machine/footprint.h"
 #include "support.h"
+#include "uninstall/uninstall.h"
 
+#include <cstdio>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -163,4 +167,58 @@ TEST(SimulatorDeathTest, WhatIsNotModelledStopsTheRun)
     EXPECT_DEATH(Win::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM", 1, KEY_READ, &key), "not modelled");
     EXPECT_DEATH(Win::MoveFileExA("C:\\a", "C:\\b", 0), "not modelled");
     EXPECT_DEATH(Win::SHGetSpecialFolderPathA(nullptr, nullptr, 5, FALSE), "not modelled");
+}
+
+TEST(SimulatorDeathTest, AFreedBlockIsNeverFreedOrUsedAgain) {
+    Sim::Reset();
+    HANDLE heap = Win::GetProcessHeap();
+    char* block = (char*)Win::HeapAlloc(heap, 0, 64);
+    ASSERT_NE(nullptr, block);
+    EXPECT_TRUE(Win::HeapFree(heap, 0, block));
+    EXPECT_DEATH(Win::HeapFree(heap, 0, block), "no live block");
+    int local = 0;
+    EXPECT_DEATH(Win::HeapFree(heap, 0, &local), "no live block");
+#if defined(__SANITIZE_ADDRESS__)
+    // Under AddressSanitizer the freed block stays unreadable while the machine lives.
+    EXPECT_DEATH(std::printf("%d\n", block[10]), "use-after-poison");
+#endif
+}
+
+TEST_F(Simulator, AKeyPathWithAnEmptyNameIsBad) {
+    HKEY key = nullptr;
+    EXPECT_EQ(161, Win::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "\\SYSTEM", 0, KEY_READ, &key));
+    EXPECT_EQ(161, Win::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\\\Select", 0, KEY_READ, &key));
+    EXPECT_EQ(161, Win::RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\\\New", 0, nullptr, 0,
+                                        KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    EXPECT_EQ(nullptr, Sim::FindKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\New"));
+    ASSERT_EQ(ERROR_SUCCESS, Win::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\", 0, KEY_READ, &key));
+    EXPECT_EQ(ERROR_SUCCESS, Win::RegCloseKey(key));
+}
+
+TEST_F(Simulator, ACopyIsAWholeMachineOfItsOwn) {
+    Footprint::Install();
+    std::unique_ptr<Sim::Machine> copy = Sim::Copy(M());
+    RunUninstall();
+    const std::vector<std::string> journal = M().journal, after = Sim::Describe();
+    Sim::Replace(std::move(copy));
+    RunUninstall();
+    EXPECT_EQ(journal, M().journal);
+    EXPECT_EQ(after, Sim::Describe());
+
+    // Open handles name the copy's keys, a key deleted while open included.
+    Sim::Reset();
+    HKEY live, gone;
+    ASSERT_EQ(ERROR_SUCCESS, Win::RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Live", 0, nullptr,
+                                                  0, KEY_ALL_ACCESS, nullptr, &live, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, Win::RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Gone", 0, nullptr,
+                                                  0, KEY_ALL_ACCESS, nullptr, &gone, nullptr));
+    Sim::DeleteKeyAt(HKEY_LOCAL_MACHINE, "SOFTWARE\\Gone");
+    Sim::Replace(Sim::Copy(M()));
+    EXPECT_EQ(2, Sim::OpenHandles(Sim::HandleKind::Key));
+    const BYTE one[] = {1, 0, 0, 0};
+    EXPECT_EQ(ERROR_SUCCESS, Win::RegSetValueExA(live, "Set", 0, REG_DWORD, one, 4));
+    EXPECT_TRUE(Sim::ReadValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Live", "Set", nullptr));
+    EXPECT_EQ(ERROR_KEY_DELETED, Win::RegSetValueExA(gone, "Set", 0, REG_DWORD, one, 4));
+    EXPECT_EQ(ERROR_SUCCESS, Win::RegCloseKey(live));
+    EXPECT_EQ(ERROR_SUCCESS, Win::RegCloseKey(gone));
 }

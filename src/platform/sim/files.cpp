@@ -261,22 +261,23 @@ BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR replacement, DWORD flags) {
         nt = "\\??\\" + JoinPath(parts);
     else
         return LogBool(call, Fail(ERROR_PATH_NOT_FOUND));
+    // The entry is added to the value in place: the list grows by one entry
+    // a file, and copying it whole each time costs the order of its square.
     Key* session = MakeKey(HKEY_LOCAL_MACHINE, SESSION_MANAGER);
     Value* value = session->FindValue("PendingFileRenameOperations");
-    std::vector<BYTE> data;
-    if (value != nullptr) {
-        if (value->type != REG_MULTI_SZ)
-            return LogBool(call, Fail(ERROR_INVALID_DATA));
-        data = value->data;
-        if (data.size() >= 2 && data.back() == 0)
-            data.pop_back(); // the list's final NUL, put back after the new entry
+    if (value == nullptr) {
+        session->values.push_back({"PendingFileRenameOperations", Value{REG_MULTI_SZ, {}}});
+        value = &session->values.back().second;
+    } else if (value->type != REG_MULTI_SZ) {
+        return LogBool(call, Fail(ERROR_INVALID_DATA));
     }
+    std::vector<BYTE>& data = value->data;
+    if (data.size() >= 2 && data.back() == 0)
+        data.pop_back(); // the list's final NUL, put back after the new entry
     data.insert(data.end(), nt.begin(), nt.end());
     data.push_back(0);
     data.push_back(0); // no new name: delete
     data.push_back(0);
-    SetValue(HKEY_LOCAL_MACHINE, SESSION_MANAGER, "PendingFileRenameOperations", REG_MULTI_SZ,
-             data);
     return LogBool(call, TRUE);
 }
 

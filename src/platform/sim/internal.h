@@ -52,6 +52,11 @@ void DropHandle(const void* value);
 bool ResolvePath(const std::string& path, std::vector<std::string>* components);
 std::string JoinPath(const std::vector<std::string>& components);
 
+// Marks memory unreadable under AddressSanitizer (no effect without it), and
+// readable again.
+void Poison(void* memory, size_t bytes);
+void ReleasePoison(void* memory, size_t bytes);
+
 // Registry: the key a handle or predefined root names.
 std::shared_ptr<Key> KeyOf(HKEY key, DWORD* access, LONG* status);
 

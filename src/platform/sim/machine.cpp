@@ -1,5 +1,11 @@
 #include "internal.h"
 
+#if defined(__has_include)
+#if __has_include(<sanitizer/asan_interface.h>)
+#include <sanitizer/asan_interface.h>
+#endif
+#endif
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -54,8 +60,12 @@ Value* Key::FindValue(const std::string& valueName) {
 static std::unique_ptr<Machine> current;
 
 Machine::~Machine() {
-    for (void* block : heapBlocks)
-        std::free(block);
+    for (auto& block : heapBlocks)
+        std::free(block.first);
+    for (auto& block : freedBlocks) {
+        ReleasePoison(block.first, block.second);
+        std::free(block.first);
+    }
 }
 
 Machine& Current() {
@@ -63,6 +73,26 @@ Machine& Current() {
         Reset();
     return *current;
 }
+
+#if defined(__SANITIZE_ADDRESS__)
+#define VK_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VK_ASAN 1
+#endif
+#endif
+
+#ifdef VK_ASAN
+void Poison(void* memory, size_t bytes) {
+    __asan_poison_memory_region(memory, bytes);
+}
+void ReleasePoison(void* memory, size_t bytes) {
+    __asan_unpoison_memory_region(memory, bytes);
+}
+#else
+void Poison(void*, size_t) {}
+void ReleasePoison(void*, size_t) {}
+#endif
 
 void Unmodelled(const std::string& what) {
     std::fprintf(stderr, "simulated Windows: not modelled: %s\n", what.c_str());
@@ -191,21 +221,22 @@ int OpenHandles() {
 
 // ---- registry helpers ----
 
-static std::vector<std::string> SplitKeyPath(const std::string& path) {
-    std::vector<std::string> parts;
-    std::string part;
-    for (char c : path) {
-        if (c == '\\') {
-            if (!part.empty())
-                parts.push_back(part);
-            part.clear();
-        } else {
-            part += c;
+// Calls `each` with every name of a key path in turn, empty names skipped;
+// stops early when it returns false. One buffer serves every name.
+template <typename Each> static void ForEachName(const std::string& path, Each each) {
+    static thread_local std::string name;
+    size_t at = 0;
+    while (at <= path.size()) {
+        size_t end = path.find('\\', at);
+        if (end == std::string::npos)
+            end = path.size();
+        if (end > at) {
+            name.assign(path, at, end - at);
+            if (!each(name))
+                return;
         }
+        at = end + 1;
     }
-    if (!part.empty())
-        parts.push_back(part);
-    return parts;
 }
 
 static Key* RootKey(HKEY root) {
@@ -219,26 +250,26 @@ static Key* RootKey(HKEY root) {
 
 Key* FindKey(HKEY root, const std::string& path) {
     Key* key = RootKey(root);
-    for (auto& part : SplitKeyPath(path)) {
-        auto child = key->children.find(part);
-        if (child == key->children.end())
-            return nullptr;
-        key = child->second.get();
-    }
+    ForEachName(path, [&](const std::string& name) {
+        auto child = key->children.find(name);
+        key = child == key->children.end() ? nullptr : child->second.get();
+        return key != nullptr;
+    });
     return key;
 }
 
 Key* MakeKey(HKEY root, const std::string& path) {
     Key* key = RootKey(root);
-    for (auto& part : SplitKeyPath(path)) {
-        auto& child = key->children[part];
+    ForEachName(path, [&](const std::string& name) {
+        auto& child = key->children[name];
         if (!child) {
             child = std::make_shared<Key>();
-            child->name = part;
+            child->name = name;
             child->parent = key;
         }
         key = child.get();
-    }
+        return true;
+    });
     return key;
 }
 
@@ -394,7 +425,7 @@ bool ResolvePath(const std::string& path, std::vector<std::string>* components) 
     if (parts.empty())
         return false;
     parts[0][0] = (char)Fold((unsigned char)parts[0][0]);
-    *components = parts;
+    *components = std::move(parts);
     return true;
 }
 
@@ -644,6 +675,103 @@ void Restart() {
 namespace Sim {
 
 void LayFreshWindows();
+
+namespace {
+
+std::shared_ptr<Key> CopyKey(const Key& from, Key* parent,
+                             std::map<const Key*, std::shared_ptr<Key>>* copies) {
+    auto key = std::make_shared<Key>();
+    key->name = from.name;
+    key->parent = parent;
+    key->values = from.values;
+    key->refuseOpen = from.refuseOpen;
+    key->refuseDelete = from.refuseDelete;
+    key->deleted = from.deleted;
+    for (auto& child : from.children)
+        key->children.emplace_hint(key->children.end(), child.first,
+                                   CopyKey(*child.second, key.get(), copies));
+    if (copies != nullptr)
+        (*copies)[&from] = key;
+    return key;
+}
+
+void CopyNode(const Node& from, Node* to) {
+    to->name = from.name;
+    to->directory = from.directory;
+    to->adminOnly = from.adminOnly;
+    to->content = from.content;
+    if (from.library)
+        to->library = std::make_unique<Library>(*from.library);
+    for (auto& child : from.children) {
+        auto node = std::make_unique<Node>();
+        CopyNode(*child.second, node.get());
+        to->children.emplace_hint(to->children.end(), child.first, std::move(node));
+    }
+}
+
+} // namespace
+
+std::unique_ptr<Machine> Copy(const Machine& from) {
+    if (!from.heapBlocks.empty() || !from.freedBlocks.empty())
+        Unmodelled("a copy of a machine whose heap holds blocks");
+    auto m = std::make_unique<Machine>();
+    m->version = from.version;
+    m->administrator = from.administrator;
+    m->shutdownRight = from.shutdownRight;
+    m->consoleFails = from.consoleFails;
+    m->heapFailsAfter = from.heapFailsAfter;
+    m->messageBoxAnswer = from.messageBoxAnswer;
+    m->failCall = from.failCall;
+    m->systemDirectory = from.systemDirectory;
+    m->programsFolder = from.programsFolder;
+    m->commonProgramsFolder = from.commonProgramsFolder;
+
+    // Handles hold keys, some perhaps deleted since: each key is copied once
+    // and a handle names the copy of its key.
+    std::map<const Key*, std::shared_ptr<Key>> copies;
+    std::map<const Key*, std::shared_ptr<Key>>* track = from.handles.empty() ? nullptr : &copies;
+    if (from.machineRoot)
+        m->machineRoot = CopyKey(*from.machineRoot, nullptr, track);
+    m->services = from.services;
+    m->devices = from.devices;
+    CopyNode(from.fileRoot, &m->fileRoot);
+    m->currentDirectory = from.currentDirectory;
+    m->lastError = from.lastError;
+    m->hasConsole = from.hasConsole;
+    m->consoleText = from.consoleText;
+    m->messageBoxes = from.messageBoxes;
+    m->unregistered = from.unregistered;
+    m->restartRequests = from.restartRequests;
+    m->privilegeEnabled = from.privilegeEnabled;
+    m->allocations = from.allocations;
+    m->liveAllocations = from.liveAllocations;
+    m->nextDevInst = from.nextDevInst;
+
+    m->journalOn = from.journalOn;
+    m->failableCalls = from.failableCalls;
+    m->journal = from.journal;
+    m->handles = from.handles;
+    for (auto& handle : m->handles) {
+        std::shared_ptr<Key>& key = handle.second.key;
+        if (!key)
+            continue;
+        auto copy = copies.find(key.get());
+        if (copy == copies.end()) {
+            // A key deleted while open: copied on its own, no longer in the tree.
+            auto parent = copies.find(key->parent);
+            copy = copies.emplace(key.get(), CopyKey(*key, nullptr, &copies)).first;
+            copy->second->parent = parent == copies.end() ? nullptr : parent->second.get();
+        }
+        key = copy->second;
+    }
+    m->nextHandle = from.nextHandle;
+    m->handleNumbers = from.handleNumbers;
+    return m;
+}
+
+void Replace(std::unique_ptr<Machine> machine) {
+    current = std::move(machine);
+}
 
 void Reset() {
     current = std::make_unique<Machine>();

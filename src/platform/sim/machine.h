@@ -125,7 +125,11 @@ struct Machine {
     bool privilegeEnabled = false;
     long allocations = 0;
     long liveAllocations = 0;
-    std::set<void*> heapBlocks; // released with the machine, as with the process
+    std::map<void*, size_t> heapBlocks; // live blocks and their sizes
+    // Blocks freed by the product are kept, unreadable under AddressSanitizer,
+    // until the machine goes: any later use of one is caught however much the
+    // simulator itself allocated since. Both go with the machine, as with the process.
+    std::vector<std::pair<void*, size_t>> freedBlocks;
     DWORD nextDevInst = 1;
 
     // Bookkeeping.
@@ -147,6 +151,14 @@ Machine& Current();
 
 // Replaces the current machine by a fresh Windows XP with an administrator logged on.
 void Reset();
+
+// A deep copy of a machine: its settings, state and bookkeeping, open handles
+// included. Heap blocks are not copied; a machine holding any stops the
+// process rather than be copied half.
+std::unique_ptr<Machine> Copy(const Machine& machine);
+
+// Makes `machine` the current one (a copy, say, of a machine set up once).
+void Replace(std::unique_ptr<Machine> machine);
 
 // A Windows restart: pending file operations carried out, services marked
 // for deletion removed, running state forgotten.

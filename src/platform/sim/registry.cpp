@@ -53,24 +53,14 @@ static std::shared_ptr<Key> KeyWith(HKEY hkey, REGSAM needed, LONG* status) {
     return key;
 }
 
-// Splits a subkey path; false for an empty component inside it.
-static bool SplitPath(const char* path, std::vector<std::string>* parts) {
+// A subkey path may not begin with a backslash nor hold two in a row.
+static bool WellFormed(const char* path) {
     if (path == nullptr)
         return true;
-    std::string part;
-    size_t length = std::strlen(path);
-    for (size_t i = 0; i < length; ++i) {
-        if (path[i] == '\\') {
-            if (part.empty())
-                return false;
-            parts->push_back(part);
-            part.clear();
-        } else {
-            part += path[i];
-        }
+    for (const char* c = path; *c != 0; ++c) {
+        if (*c == '\\' && (c == path || c[-1] == '\\'))
+            return false;
     }
-    if (!part.empty())
-        parts->push_back(part);
     return true;
 }
 
@@ -81,10 +71,15 @@ static LONG Walk(HKEY root, const char* path, bool create, std::shared_ptr<Key>*
     std::shared_ptr<Key> key = KeyOf(root, &access, &status);
     if (!key)
         return status;
-    std::vector<std::string> parts;
-    if (!SplitPath(path, &parts))
+    if (!WellFormed(path))
         return 161; // ERROR_BAD_PATHNAME
-    for (auto& part : parts) {
+    static thread_local std::string part;
+    for (const char* at = path; at != nullptr && *at != 0;) {
+        const char* end = std::strchr(at, '\\');
+        if (end == nullptr)
+            end = at + std::strlen(at);
+        part.assign(at, (size_t)(end - at));
+        at = *end == 0 ? end : end + 1;
         auto child = key->children.find(part);
         if (child == key->children.end()) {
             if (!create)
@@ -95,7 +90,7 @@ static LONG Walk(HKEY root, const char* path, bool create, std::shared_ptr<Key>*
             made->name = part;
             made->parent = key.get();
             key->children[part] = made;
-            key = made;
+            key = std::move(made);
             *created = true;
         } else {
             key = child->second;

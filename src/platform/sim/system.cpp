@@ -112,7 +112,7 @@ LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
     ++m.liveAllocations;
     // Memory from the heap holds whatever it held: here a recognisable byte.
     void* memory = std::malloc(bytes ? bytes : 1);
-    m.heapBlocks.insert(memory);
+    m.heapBlocks[memory] = bytes;
     std::memset(memory, (flags & HEAP_ZERO_MEMORY) ? 0 : 0xBA, bytes);
     return Log(call, memory, std::string("block"));
 }
@@ -122,9 +122,14 @@ BOOL WINAPI HeapFree(HANDLE heap, DWORD flags, LPVOID memory) {
     if (heap != PROCESS_HEAP || flags != 0)
         Unmodelled(call);
     if (memory != nullptr) {
-        Current().heapBlocks.erase(memory);
-        std::free(memory);
-        --Current().liveAllocations;
+        Machine& m = Current();
+        auto block = m.heapBlocks.find(memory);
+        if (block == m.heapBlocks.end())
+            Unmodelled("HeapFree of memory that is no live block of the heap");
+        Poison(block->first, block->second);
+        m.freedBlocks.push_back(*block);
+        m.heapBlocks.erase(block);
+        --m.liveAllocations;
     }
     return LogBool(call, TRUE);
 }
