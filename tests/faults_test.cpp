@@ -27,7 +27,7 @@ class Faults : public FreshMachine {
 TEST_F(Faults, TheTypicalRunKeepsTheInvariant) {
     Invariant::Snapshot before = Invariant::Take();
     RunUninstall();
-    EXPECT_EQ("", Join(Invariant::Check(before, Invariant::Take())));
+    EXPECT_EQ("", Join(Invariant::Check(before, Sim::Current())));
     EXPECT_EQ("", Join(Invariant::Leaks()));
 }
 
@@ -42,8 +42,8 @@ TEST_F(Faults, TheInvariantCatchesForeignDamage) {
     M().devices.erase(M().devices.begin());
     Sim::FindNode(M().programsFolder)->children.erase("Internet Explorer.lnk");
     M().services.erase("RpcSs");
-    EXPECT_EQ(5u, Invariant::Check(before, Invariant::Take()).size())
-        << Join(Invariant::Check(before, Invariant::Take()));
+    EXPECT_EQ(5u, Invariant::Check(before, Sim::Current()).size())
+        << Join(Invariant::Check(before, Sim::Current()));
 }
 
 TEST_F(Faults, EveryCallOfTheTypicalRunFailingInTurnLeavesARunThatEndsCleanly) {
@@ -56,7 +56,7 @@ TEST_F(Faults, EveryCallOfTheTypicalRunFailingInTurnLeavesARunThatEndsCleanly) {
         Invariant::Snapshot before = Invariant::Take();
         M().failCall = fail;
         RunUninstall();
-        std::vector<std::string> faults = Invariant::Check(before, Invariant::Take());
+        std::vector<std::string> faults = Invariant::Check(before, Sim::Current());
         std::vector<std::string> leaks = Invariant::Leaks();
         ASSERT_TRUE(faults.empty() && leaks.empty()) << "call " << fail << " failing:\n"
                                                      << Join(faults) << Join(leaks);

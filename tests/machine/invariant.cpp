@@ -36,7 +36,8 @@ bool Under(const std::string& path, const std::string& top) {
 }
 
 bool IsProductService(const std::string& name) {
-    for (auto& service : Entries(ServiceList)) {
+    static const std::vector<std::string> services = Entries(ServiceList);
+    for (auto& service : services) {
         if (Sim::SameName(service, name))
             return true;
     }
@@ -127,23 +128,36 @@ void CheckList(const std::string& where, const Sim::Value* was, const Sim::Value
         faults->push_back(where + ": the list's type changed");
 }
 
-std::string Folded(const std::string& path) {
-    std::string folded = path;
-    for (char& c : folded)
-        c = (char)std::toupper((unsigned char)c);
-    return folded;
+const Sim::Value* FindValue(const Sim::Key& key, const std::string& name) {
+    for (auto& value : key.values) {
+        if (Sim::SameName(value.first, name))
+            return &value.second;
+    }
+    return nullptr;
+}
+
+// The key at a path "HKLM\..." of the machine, or null.
+const Sim::Key* KeyAt(const Sim::Machine& machine, const std::string& path) {
+    const Sim::Key* key = machine.machineRoot.get();
+    size_t at = HKLM.size();
+    while (key != nullptr && at < path.size()) {
+        size_t end = path.find('\\', at);
+        if (end == std::string::npos)
+            end = path.size();
+        auto child = key->children.find(path.substr(at, end - at));
+        key = child == key->children.end() ? nullptr : child->second.get();
+        at = end + 1;
+    }
+    return key;
 }
 
 std::string ProductFolder(const Snapshot& before) {
-    auto key = before.keys.find(Folded(CONTROL));
-    if (key == before.keys.end())
+    const Sim::Key* key = KeyAt(*before.machine, CONTROL);
+    const Sim::Value* value = key ? FindValue(*key, PRODUCT_FOLDER_VALUE) : nullptr;
+    if (value == nullptr)
         return "";
-    auto value = key->second.values.find(PRODUCT_FOLDER_VALUE);
-    if (value == key->second.values.end())
-        return "";
-    const std::vector<BYTE>& data = value->second.data;
     std::string folder;
-    for (BYTE b : data) {
+    for (BYTE b : value->data) {
         if (b == 0)
             break;
         folder += (char)b;
@@ -168,17 +182,23 @@ void CheckPending(const Snapshot& before, const Sim::Value* was, const Sim::Valu
         faults->push_back("earlier pending file operations were changed");
         return;
     }
-    std::string folder = ProductFolder(before);
-    std::vector<std::string> names;
-    for (const char* list : {MainFileList, ExtraFileList, SupportFileList})
-        for (auto& name : Entries(list))
-            names.push_back(name);
-    for (auto& name : Entries(DriverFileList))
-        names.push_back("drivers\\" + name);
     // The deletions the run may record: the product's files in its folder.
-    std::set<std::string, Sim::NoCase> allowed;
-    if (!folder.empty()) {
-        for (auto& name : names) {
+    // The set is kept for the next check of the same folder, resolved from
+    // the same current folder.
+    static std::string madeFor;
+    static std::set<std::string, Sim::NoCase> allowed;
+    std::string folder = ProductFolder(before);
+    std::string key = folder + '|' + Sim::Current().currentDirectory;
+    if (key != madeFor) {
+        allowed.clear();
+        madeFor = key;
+        std::vector<std::string> names;
+        for (const char* list : {MainFileList, ExtraFileList, SupportFileList})
+            for (auto& name : Entries(list))
+                names.push_back(name);
+        for (auto& name : Entries(DriverFileList))
+            names.push_back("drivers\\" + name);
+        for (auto& name : folder.empty() ? std::vector<std::string>() : names) {
             std::string full = folder + name;
             allowed.insert(full.compare(0, 2, "\\\\") == 0 ? "\\??\\UNC\\" + full.substr(2)
                                                            : "\\??\\" + Sim::FullPath(full));
@@ -228,104 +248,217 @@ void CheckTermService(const std::string& name, const Sim::Value* was, const Sim:
         faults->push_back("TermService's " + name + " changed to something not Windows' own");
 }
 
+// A value that differs between the two machines (`was` or `now` null when
+// absent) is one the run may rewrite, or a fault.
+void CheckValue(const Snapshot& before, const std::string& path, const std::string& name,
+                const Sim::Value* was, const Sim::Value* is, std::vector<std::string>* faults) {
+    const std::string where = path + " : " + name;
+    const char* guid = ClassFilterGuids;
+    for (int row = 0; row < CLASS_FILTER_ROWS; ++row, guid += std::strlen(guid) + 1) {
+        if (Sim::SameName(path, CLASS + guid + "}") && Sim::SameName(name, "UpperFilters")) {
+            CheckList(where, was, is, {ClassFilterNames[row]}, true, faults);
+            return;
+        }
+    }
+    if (Sim::SameName(path, GROUP_ORDER) && Sim::SameName(name, "List"))
+        CheckList(where, was, is, {GROUP_ORDER_TERMSERVICE, GROUP_ORDER_MULTIUSER}, false, faults);
+    else if (Sim::SameName(path, SESSION) && Sim::SameName(name, "PendingFileRenameOperations"))
+        CheckPending(before, was, is, faults);
+    else if (Sim::SameName(path, WINLOGON) && Sim::SameName(name, "LogonType")) {
+        if (is == nullptr || is->type != REG_DWORD || is->data != Sim::Dword(1))
+            faults->push_back("LogonType is not the 32-bit value 1");
+    } else if (Sim::SameName(path, TERMSERVICE))
+        CheckTermService(name, was, is, faults);
+    else if (ProductKey(path) && Sim::SameName(name, "DeleteFlag"))
+        return;
+    else
+        faults->push_back("a foreign value changed: " + where);
+}
+
+// Walks the registry of the machine before and after side by side; `path`
+// names the key in hand ("HKLM\...", as stored before).
+class RegistryWalk {
+  public:
+    RegistryWalk(const Snapshot& before, std::vector<std::string>* faults)
+        : before_(before), faults_(faults), path_("HKLM") {}
+
+    void Both(const Sim::Key& was, const Sim::Key& now) {
+        for (auto& value : was.values) {
+            const Sim::Value* is = FindValue(now, value.first);
+            if (is == nullptr || is->type != value.second.type || is->data != value.second.data)
+                CheckValue(before_, path_, value.first, &value.second, is, faults_);
+        }
+        for (auto& value : now.values) {
+            if (FindValue(was, value.first) == nullptr)
+                CheckValue(before_, path_, value.first, nullptr, &value.second, faults_);
+        }
+        for (auto& child : was.children) {
+            size_t length = Enter(child.second->name);
+            auto found = now.children.find(child.first);
+            if (found == now.children.end())
+                Went(*child.second);
+            else
+                Both(*child.second, *found->second);
+            path_.resize(length);
+        }
+        for (auto& child : now.children) {
+            if (was.children.count(child.first) != 0)
+                continue;
+            size_t length = Enter(child.second->name);
+            Appeared(*child.second);
+            path_.resize(length);
+        }
+    }
+
+  private:
+    size_t Enter(const std::string& name) {
+        size_t length = path_.size();
+        path_ += '\\';
+        path_ += name;
+        return length;
+    }
+
+    void Went(const Sim::Key& key) {
+        if (ProductKey(path_))
+            return; // and so is everything below it
+        faults_->push_back("a foreign key went: " + path_);
+        for (auto& child : key.children) {
+            size_t length = Enter(child.second->name);
+            Went(*child.second);
+            path_.resize(length);
+        }
+    }
+
+    void Appeared(const Sim::Key& key) {
+        faults_->push_back("a key appeared: " + path_);
+        for (auto& child : key.children) {
+            size_t length = Enter(child.second->name);
+            Appeared(*child.second);
+            path_.resize(length);
+        }
+    }
+
+    const Snapshot& before_;
+    std::vector<std::string>* faults_;
+    std::string path_;
+};
+
+bool IsProductDevice(const Sim::Device& d) {
+    std::u16string first;
+    for (size_t i = 0; i + 1 < d.hardwareIds.size() && i < 64; i += 2) {
+        char16_t c = (char16_t)(d.hardwareIds[i] | d.hardwareIds[i + 1] << 8);
+        if (c == 0)
+            break;
+        first += c;
+    }
+    bool product = false;
+    for (auto& id : Entries(HardwareIdList)) {
+        std::u16string wide(id.begin(), id.end());
+        bool same = wide.size() == first.size();
+        for (size_t i = 0; same && i < wide.size(); ++i)
+            same = Win::lstrcmpiW(std::u16string(1, wide[i]).c_str(),
+                                  std::u16string(1, first[i]).c_str()) == 0;
+        product = product || same;
+    }
+    return d.present && d.hasHardwareIds && d.hardwareIds.size() <= 64 && product;
+}
+
+// Walks the file trees side by side. A path ends in a backslash for a folder.
+class FileWalk {
+  public:
+    FileWalk(const Snapshot& before, std::vector<std::string>* faults)
+        : programs_(before.machine->programsFolder),
+          commonPrograms_(before.machine->commonProgramsFolder), faults_(faults) {
+        for (const std::string& folder : {programs_, commonPrograms_})
+            groups_.push_back(folder + "\\Tallowin\\");
+    }
+
+    void Both(const Sim::Node& was, const Sim::Node& now) {
+        for (auto& child : was.children) {
+            size_t length = Enter(*child.second);
+            auto found = now.children.find(child.first);
+            if (found == now.children.end() ||
+                found->second->directory != child.second->directory) {
+                Went(*child.second);
+            } else if (child.second->directory) {
+                Both(*child.second, *found->second);
+            }
+            path_.resize(length);
+        }
+        for (auto& child : now.children) {
+            auto found = was.children.find(child.first);
+            if (found != was.children.end() && found->second->directory == child.second->directory)
+                continue;
+            size_t length = Enter(*child.second);
+            Appeared(*child.second);
+            path_.resize(length);
+        }
+    }
+
+  private:
+    size_t Enter(const Sim::Node& node) {
+        size_t length = path_.size();
+        path_ += node.name;
+        if (node.directory)
+            path_ += '\\';
+        return length;
+    }
+
+    // Only the product's groups and the shortcuts directly in them may go.
+    void Went(const Sim::Node& node) {
+        bool allowed = false;
+        for (auto& group : groups_) {
+            if (Sim::SameName(path_, group))
+                allowed = true;
+            bool inside = path_.size() > group.size() &&
+                          Sim::SameName(path_.substr(0, group.size()), group) &&
+                          path_.find('\\', group.size()) == std::string::npos;
+            bool shortcut =
+                path_.size() >= 4 && Sim::SameName(path_.substr(path_.size() - 4), ".lnk");
+            allowed = allowed || (inside && shortcut);
+        }
+        if (!allowed)
+            faults_->push_back("a file went that is not a product shortcut: " + path_);
+        for (auto& child : node.children) {
+            size_t length = Enter(*child.second);
+            Went(*child.second);
+            path_.resize(length);
+        }
+    }
+
+    // Only the Start-menu folders themselves, and the folders above them, may appear.
+    void Appeared(const Sim::Node& node) {
+        if (!Sim::SameName(path_, programs_ + "\\") &&
+            !Sim::SameName(path_, commonPrograms_ + "\\") &&
+            !Sim::SameName(programs_.substr(0, path_.size()), path_) &&
+            !Sim::SameName(commonPrograms_.substr(0, path_.size()), path_))
+            faults_->push_back("a file appeared: " + path_);
+        for (auto& child : node.children) {
+            size_t length = Enter(*child.second);
+            Appeared(*child.second);
+            path_.resize(length);
+        }
+    }
+
+    std::string programs_, commonPrograms_;
+    std::vector<std::string> groups_;
+    std::vector<std::string>* faults_;
+    std::string path_;
+};
+
 } // namespace
 
 Snapshot Take() {
-    Snapshot snapshot;
-    std::vector<std::pair<const Sim::Key*, std::string>> work = {
-        {Sim::Current().machineRoot.get(), "HKLM"}};
-    while (!work.empty()) {
-        auto [key, path] = work.back();
-        work.pop_back();
-        Snapshot::KeyState& state = snapshot.keys[Folded(path)];
-        state.path = path;
-        for (auto& value : key->values)
-            state.values[value.first] = value.second;
-        for (auto& child : key->children)
-            work.push_back({child.second.get(), path + "\\" + child.second->name});
-    }
-    snapshot.services.insert(Sim::Current().services.begin(), Sim::Current().services.end());
-    for (auto& device : Sim::Current().devices)
-        snapshot.devices[device.instanceId] = device;
-    std::vector<std::pair<const Sim::Node*, std::string>> nodes = {{&Sim::Current().fileRoot, ""}};
-    while (!nodes.empty()) {
-        auto [node, path] = nodes.back();
-        nodes.pop_back();
-        for (auto& child : node->children) {
-            std::string childPath =
-                path + child.second->name + (child.second->directory ? "\\" : "");
-            snapshot.files.insert(childPath);
-            if (child.second->directory)
-                nodes.push_back({child.second.get(), childPath});
-        }
-    }
-    snapshot.programs = Sim::Current().programsFolder;
-    snapshot.commonPrograms = Sim::Current().commonProgramsFolder;
-    return snapshot;
+    return Snapshot{Sim::Copy(Sim::Current())};
 }
 
-std::vector<std::string> Check(const Snapshot& before, const Snapshot& after) {
+std::vector<std::string> Check(const Snapshot& before, const Sim::Machine& after) {
     std::vector<std::string> faults;
-    const Sim::Value* none = nullptr;
+    const Sim::Machine& was = *before.machine;
 
-    for (auto& entry : before.keys) {
-        auto found = after.keys.find(entry.first);
-        const std::string& path = entry.second.path;
-        if (found == after.keys.end()) {
-            if (!ProductKey(path))
-                faults.push_back("a foreign key went: " + path);
-            continue;
-        }
-        const auto& values = entry.second.values;
-        const auto& nowValues = found->second.values;
-        // Every value name in either.
-        std::set<std::string, Sim::NoCase> names;
-        for (auto& v : values)
-            names.insert(v.first);
-        for (auto& v : nowValues)
-            names.insert(v.first);
-        for (auto& name : names) {
-            auto w = values.find(name);
-            auto n = nowValues.find(name);
-            const Sim::Value* was = w == values.end() ? none : &w->second;
-            const Sim::Value* is = n == nowValues.end() ? none : &n->second;
-            if (was && is && was->type == is->type && was->data == is->data)
-                continue;
-            const std::string where = path + " : " + name;
-            bool filterClass = false;
-            const char* guid = ClassFilterGuids;
-            for (int row = 0; row < CLASS_FILTER_ROWS; ++row, guid += std::strlen(guid) + 1) {
-                if (Sim::SameName(path, CLASS + guid + "}") &&
-                    Sim::SameName(name, "UpperFilters")) {
-                    CheckList(where, was, is, {ClassFilterNames[row]}, true, &faults);
-                    filterClass = true;
-                }
-            }
-            if (filterClass)
-                continue;
-            if (Sim::SameName(path, GROUP_ORDER) && Sim::SameName(name, "List"))
-                CheckList(where, was, is, {GROUP_ORDER_TERMSERVICE, GROUP_ORDER_MULTIUSER}, false,
-                          &faults);
-            else if (Sim::SameName(path, SESSION) &&
-                     Sim::SameName(name, "PendingFileRenameOperations"))
-                CheckPending(before, was, is, &faults);
-            else if (Sim::SameName(path, WINLOGON) && Sim::SameName(name, "LogonType")) {
-                if (is == nullptr || is->type != REG_DWORD || is->data != Sim::Dword(1))
-                    faults.push_back("LogonType is not the 32-bit value 1");
-            } else if (Sim::SameName(path, TERMSERVICE))
-                CheckTermService(name, was, is, &faults);
-            else if (ProductKey(path) && Sim::SameName(name, "DeleteFlag"))
-                continue;
-            else
-                faults.push_back("a foreign value changed: " + where);
-        }
-    }
-    for (auto& entry : after.keys) {
-        if (before.keys.count(entry.first) == 0)
-            faults.push_back("a key appeared: " + entry.second.path);
-    }
+    RegistryWalk(before, &faults).Both(*was.machineRoot, *after.machineRoot);
 
-    for (auto& service : before.services) {
+    for (auto& service : was.services) {
         auto now = after.services.find(service.first);
         bool same = now != after.services.end() && now->second.state == service.second.state &&
                     now->second.deletePending == service.second.deletePending;
@@ -333,65 +466,23 @@ std::vector<std::string> Check(const Snapshot& before, const Snapshot& after) {
             faults.push_back("a foreign service changed: " + service.first);
     }
     for (auto& service : after.services) {
-        if (before.services.count(service.first) == 0)
+        if (was.services.count(service.first) == 0)
             faults.push_back("a service appeared: " + service.first);
     }
 
-    for (auto& device : before.devices) {
-        if (after.devices.count(device.first) != 0)
+    for (auto& d : was.devices) {
+        bool kept = false;
+        for (auto& now : after.devices)
+            kept = kept || Sim::SameName(now.instanceId, d.instanceId);
+        if (kept || IsProductDevice(d))
             continue;
-        const Sim::Device& d = device.second;
-        std::u16string first;
-        for (size_t i = 0; i + 1 < d.hardwareIds.size() && i < 64; i += 2) {
-            char16_t c = (char16_t)(d.hardwareIds[i] | d.hardwareIds[i + 1] << 8);
-            if (c == 0)
-                break;
-            first += c;
-        }
-        bool product = false;
-        for (auto& id : Entries(HardwareIdList)) {
-            std::u16string wide(id.begin(), id.end());
-            bool same = wide.size() == first.size();
-            for (size_t i = 0; same && i < wide.size(); ++i)
-                same = Win::lstrcmpiW(std::u16string(1, wide[i]).c_str(),
-                                      std::u16string(1, first[i]).c_str()) == 0;
-            product = product || same;
-        }
-        if (!d.present || !d.hasHardwareIds || d.hardwareIds.size() > 64 || !product)
-        {
-            std::string ids;
-            for (BYTE b : d.hardwareIds)
-                ids += b >= 0x20 && b < 0x7F ? std::string(1, (char)b) : "\\x" + std::to_string(b);
-            faults.push_back("a device that is not the product's went: " + device.first + " " + ids);
-        }
+        std::string ids;
+        for (BYTE b : d.hardwareIds)
+            ids += b >= 0x20 && b < 0x7F ? std::string(1, (char)b) : "\\x" + std::to_string(b);
+        faults.push_back("a device that is not the product's went: " + d.instanceId + " " + ids);
     }
 
-    std::vector<std::string> groups;
-    for (const std::string& folder : {before.programs, before.commonPrograms})
-        groups.push_back(folder + "\\Tallowin\\");
-    for (auto& file : before.files) {
-        if (after.files.count(file) != 0)
-            continue;
-        bool allowed = false;
-        for (auto& group : groups) {
-            if (Sim::SameName(file, group))
-                allowed = true;
-            bool inside = file.size() > group.size() &&
-                          Sim::SameName(file.substr(0, group.size()), group) &&
-                          file.find('\\', group.size()) == std::string::npos;
-            bool shortcut = file.size() >= 4 && Sim::SameName(file.substr(file.size() - 4), ".lnk");
-            allowed = allowed || (inside && shortcut);
-        }
-        if (!allowed)
-            faults.push_back("a file went that is not a product shortcut: " + file);
-    }
-    for (auto& file : after.files) {
-        if (before.files.count(file) == 0 && !Sim::SameName(file, before.programs + "\\") &&
-            !Sim::SameName(file, before.commonPrograms + "\\") &&
-            !Sim::SameName(before.programs.substr(0, file.size()), file) &&
-            !Sim::SameName(before.commonPrograms.substr(0, file.size()), file))
-            faults.push_back("a file appeared: " + file);
-    }
+    FileWalk(before, &faults).Both(was.fileRoot, after.fileRoot);
     return faults;
 }
 

@@ -5,31 +5,21 @@
 
 #include "platform/sim/machine.h"
 
-#include <map>
-#include <set>
+#include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 namespace Invariant {
 
+// The machine as it was: a copy of the whole simulated Windows.
 struct Snapshot {
-    struct KeyState {
-        std::string path; // as stored, "HKLM\..."
-        std::map<std::string, Sim::Value, Sim::NoCase> values;
-    };
-    // By the key path in upper case.
-    std::unordered_map<std::string, KeyState> keys;
-    std::map<std::string, Sim::Service, Sim::NoCase> services;
-    std::map<std::string, Sim::Device, Sim::NoCase> devices;
-    std::set<std::string, Sim::NoCase> files; // folders end in a backslash
-    std::string programs, commonPrograms;
+    std::unique_ptr<Sim::Machine> machine;
 };
 
 Snapshot Take();
 
 // Every way in which `after` breaks the rules given `before`; empty when it keeps them.
-std::vector<std::string> Check(const Snapshot& before, const Snapshot& after);
+std::vector<std::string> Check(const Snapshot& before, const Sim::Machine& after);
 
 // Handles still open that should not be: all but the service control
 // manager's (at most one) and the console's.
