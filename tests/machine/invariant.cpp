@@ -128,32 +128,10 @@ void CheckList(const std::string& where, const Sim::Value* was, const Sim::Value
         faults->push_back(where + ": the list's type changed");
 }
 
-const Sim::Value* FindValue(const Sim::Key& key, const std::string& name) {
-    for (auto& value : key.values) {
-        if (Sim::SameName(value.first, name))
-            return &value.second;
-    }
-    return nullptr;
-}
-
-// The key at a path "HKLM\..." of the machine, or null.
-const Sim::Key* KeyAt(const Sim::Machine& machine, const std::string& path) {
-    const Sim::Key* key = machine.machineRoot.get();
-    size_t at = HKLM.size();
-    while (key != nullptr && at < path.size()) {
-        size_t end = path.find('\\', at);
-        if (end == std::string::npos)
-            end = path.size();
-        auto child = key->children.find(path.substr(at, end - at));
-        key = child == key->children.end() ? nullptr : child->second.get();
-        at = end + 1;
-    }
-    return key;
-}
-
 std::string ProductFolder(const Snapshot& before) {
-    const Sim::Key* key = KeyAt(*before.machine, CONTROL);
-    const Sim::Value* value = key ? FindValue(*key, PRODUCT_FOLDER_VALUE) : nullptr;
+    const Sim::Key* key =
+        Sim::FindKeyBelow(before.machine->machineRoot.get(), CONTROL.substr(HKLM.size()));
+    const Sim::Value* value = key ? key->FindValue(PRODUCT_FOLDER_VALUE) : nullptr;
     if (value == nullptr)
         return "";
     std::string folder;
@@ -192,13 +170,15 @@ void CheckPending(const Snapshot& before, const Sim::Value* was, const Sim::Valu
     if (key != madeFor) {
         allowed.clear();
         madeFor = key;
+    }
+    if (allowed.empty() && !folder.empty()) {
         std::vector<std::string> names;
         for (const char* list : {MainFileList, ExtraFileList, SupportFileList})
             for (auto& name : Entries(list))
                 names.push_back(name);
         for (auto& name : Entries(DriverFileList))
             names.push_back("drivers\\" + name);
-        for (auto& name : folder.empty() ? std::vector<std::string>() : names) {
+        for (auto& name : names) {
             std::string full = folder + name;
             allowed.insert(full.compare(0, 2, "\\\\") == 0 ? "\\??\\UNC\\" + full.substr(2)
                                                            : "\\??\\" + Sim::FullPath(full));
@@ -284,12 +264,12 @@ class RegistryWalk {
 
     void Both(const Sim::Key& was, const Sim::Key& now) {
         for (auto& value : was.values) {
-            const Sim::Value* is = FindValue(now, value.first);
+            const Sim::Value* is = now.FindValue(value.first);
             if (is == nullptr || is->type != value.second.type || is->data != value.second.data)
                 CheckValue(before_, path_, value.first, &value.second, is, faults_);
         }
         for (auto& value : now.values) {
-            if (FindValue(was, value.first) == nullptr)
+            if (was.FindValue(value.first) == nullptr)
                 CheckValue(before_, path_, value.first, nullptr, &value.second, faults_);
         }
         for (auto& child : was.children) {

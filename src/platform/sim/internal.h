@@ -57,6 +57,23 @@ std::string JoinPath(const std::vector<std::string>& components);
 void Poison(void* memory, size_t bytes);
 void ReleasePoison(void* memory, size_t bytes);
 
+// Calls `each` with every name of a key path in turn, empty names skipped;
+// stops early when it returns false. One buffer serves every name.
+template <typename Each> void ForEachName(const char* path, Each each) {
+    static thread_local std::string name;
+    for (const char* at = path; at != nullptr && *at != 0;) {
+        const char* end = at;
+        while (*end != 0 && *end != '\\')
+            ++end;
+        if (end > at) {
+            name.assign(at, (size_t)(end - at));
+            if (!each(name))
+                return;
+        }
+        at = *end == 0 ? end : end + 1;
+    }
+}
+
 // Registry: the key a handle or predefined root names.
 std::shared_ptr<Key> KeyOf(HKEY key, DWORD* access, LONG* status);
 

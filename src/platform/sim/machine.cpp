@@ -49,12 +49,16 @@ bool SameName(const std::string& a, const std::string& b) {
     return true;
 }
 
-Value* Key::FindValue(const std::string& valueName) {
+const Value* Key::FindValue(const std::string& valueName) const {
     for (auto& entry : values) {
         if (SameName(entry.first, valueName))
             return &entry.second;
     }
     return nullptr;
+}
+
+Value* Key::FindValue(const std::string& valueName) {
+    return const_cast<Value*>(static_cast<const Key*>(this)->FindValue(valueName));
 }
 
 static std::unique_ptr<Machine> current;
@@ -221,24 +225,6 @@ int OpenHandles() {
 
 // ---- registry helpers ----
 
-// Calls `each` with every name of a key path in turn, empty names skipped;
-// stops early when it returns false. One buffer serves every name.
-template <typename Each> static void ForEachName(const std::string& path, Each each) {
-    static thread_local std::string name;
-    size_t at = 0;
-    while (at <= path.size()) {
-        size_t end = path.find('\\', at);
-        if (end == std::string::npos)
-            end = path.size();
-        if (end > at) {
-            name.assign(path, at, end - at);
-            if (!each(name))
-                return;
-        }
-        at = end + 1;
-    }
-}
-
 static Key* RootKey(HKEY root) {
     Machine& m = Current();
     if (root == HKEY_LOCAL_MACHINE)
@@ -249,8 +235,11 @@ static Key* RootKey(HKEY root) {
 }
 
 Key* FindKey(HKEY root, const std::string& path) {
-    Key* key = RootKey(root);
-    ForEachName(path, [&](const std::string& name) {
+    return FindKeyBelow(RootKey(root), path);
+}
+
+Key* FindKeyBelow(Key* key, const std::string& path) {
+    ForEachName(path.c_str(), [&](const std::string& name) {
         auto child = key->children.find(name);
         key = child == key->children.end() ? nullptr : child->second.get();
         return key != nullptr;
@@ -260,7 +249,7 @@ Key* FindKey(HKEY root, const std::string& path) {
 
 Key* MakeKey(HKEY root, const std::string& path) {
     Key* key = RootKey(root);
-    ForEachName(path, [&](const std::string& name) {
+    ForEachName(path.c_str(), [&](const std::string& name) {
         auto& child = key->children[name];
         if (!child) {
             child = std::make_shared<Key>();
@@ -758,9 +747,7 @@ std::unique_ptr<Machine> Copy(const Machine& from) {
         auto copy = copies.find(key.get());
         if (copy == copies.end()) {
             // A key deleted while open: copied on its own, no longer in the tree.
-            auto parent = copies.find(key->parent);
             copy = copies.emplace(key.get(), CopyKey(*key, nullptr, &copies)).first;
-            copy->second->parent = parent == copies.end() ? nullptr : parent->second.get();
         }
         key = copy->second;
     }

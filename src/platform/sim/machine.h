@@ -37,6 +37,7 @@ struct Key {
     bool deleted = false;
 
     Value* FindValue(const std::string& valueName);
+    const Value* FindValue(const std::string& valueName) const;
 };
 
 // What a service program does; the configuration lives in the registry key
@@ -166,6 +167,7 @@ void Restart();
 
 // Inspection and set-up helpers for tests and the footprint; none is journalled.
 Key* FindKey(HKEY root, const std::string& path);
+Key* FindKeyBelow(Key* key, const std::string& path); // of any machine, not only the current
 Key* MakeKey(HKEY root, const std::string& path);
 bool ReadValue(HKEY root, const std::string& path, const std::string& name, Value* value);
 void SetValue(HKEY root, const std::string& path, const std::string& name, DWORD type,

@@ -73,29 +73,30 @@ static LONG Walk(HKEY root, const char* path, bool create, std::shared_ptr<Key>*
         return status;
     if (!WellFormed(path))
         return 161; // ERROR_BAD_PATHNAME
-    static thread_local std::string part;
-    for (const char* at = path; at != nullptr && *at != 0;) {
-        const char* end = std::strchr(at, '\\');
-        if (end == nullptr)
-            end = at + std::strlen(at);
-        part.assign(at, (size_t)(end - at));
-        at = *end == 0 ? end : end + 1;
+    // Well formed, the only empty name is after a final backslash, which is skipped.
+    LONG result = ERROR_SUCCESS;
+    ForEachName(path, [&](const std::string& part) {
         auto child = key->children.find(part);
-        if (child == key->children.end()) {
-            if (!create)
-                return ERROR_FILE_NOT_FOUND;
-            if (!Current().administrator)
-                return ERROR_ACCESS_DENIED;
-            auto made = std::make_shared<Key>();
-            made->name = part;
-            made->parent = key.get();
-            key->children[part] = made;
-            key = std::move(made);
-            *created = true;
-        } else {
+        if (child != key->children.end()) {
             key = child->second;
+            return true;
         }
-    }
+        if (!create)
+            result = ERROR_FILE_NOT_FOUND;
+        else if (!Current().administrator)
+            result = ERROR_ACCESS_DENIED;
+        if (result != ERROR_SUCCESS)
+            return false;
+        auto made = std::make_shared<Key>();
+        made->name = part;
+        made->parent = key.get();
+        key->children[part] = made;
+        key = std::move(made);
+        *created = true;
+        return true;
+    });
+    if (result != ERROR_SUCCESS)
+        return result;
     *out = key;
     return ERROR_SUCCESS;
 }
