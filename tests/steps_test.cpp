@@ -319,7 +319,8 @@ TEST_F(Installed, AFolderValueThatIsNotASafeAbsoluteFolderSkipsTheStep)
     const std::vector<std::pair<std::string, DWORD>> values = {
         {std::string("\0", 1), REG_SZ},
         {std::string("", 0), REG_SZ},
-        {"C:\\Program Files\\Tallowin", REG_BINARY}, // not NUL-terminated within what was read
+        {std::string("C:Tallowin\0", 11), REG_SZ}, // drive-relative
+        {"C:\\" + std::string(4093, 'p'), REG_SZ}, // fills the buffer with no NUL to end it
         {std::string("Tallowin\\\0", 10), REG_SZ},
         {std::string("\\Program Files\\Tallowin\\\0", 25), REG_SZ},
         {std::string("%ProgramFiles%\\Tallowin\0", 24), REG_EXPAND_SZ},
@@ -337,6 +338,26 @@ TEST_F(Installed, AFolderValueThatIsNotASafeAbsoluteFolderSkipsTheStep)
         EXPECT_TRUE(CallsOf("LoadLibraryA").empty()) << value.first.size();
         EXPECT_TRUE(Pending().empty()) << value.first.size();
         EXPECT_TRUE(M().unregistered.empty());
+    }
+}
+
+// Windows stores a string as it was given, NUL or not, and takes either
+// separator; each of these names the product folder.
+TEST_F(Installed, AFolderStoredWithoutItsNulOrWithForwardSlashesIsStillTheFolder)
+{
+    RemoveComponentFiles();
+    const std::vector<std::string> expected = Pending();
+    const std::vector<std::string> unregistered = M().unregistered;
+    ASSERT_EQ(53u, expected.size());
+    for (const std::string& value :
+         {std::string("C:\\Program Files\\Tallowin"), std::string("C:\\Program Files\\Tallowin\\"),
+          std::string("C:/Program Files/Tallowin/\0", 27)}) {
+        Sim::Reset();
+        Footprint::Install();
+        SetFolder(value);
+        RemoveComponentFiles();
+        EXPECT_EQ(expected, Pending()) << value;
+        EXPECT_EQ(unregistered, M().unregistered) << value;
     }
 }
 
@@ -405,7 +426,7 @@ TEST_F(Installed, TermServiceGetsWindowsOwnConfigurationBack)
 TEST_F(Installed, TermServiceWithoutAReadableImagePathIsLeftAsItIs)
 {
     SC_HANDLE scm = Scm();
-    for (std::string bytes : {std::string(), std::string("C:\\x", 4)}) {
+    for (std::string bytes : {std::string(), "C:\\" + std::string(4093, 'x')}) {
         Sim::SetValue(HKEY_LOCAL_MACHINE, TERMSERVICE, "ImagePath", REG_EXPAND_SZ,
                       std::vector<BYTE>(bytes.begin(), bytes.end()));
         std::vector<std::string> before = Sim::Describe();
@@ -414,6 +435,13 @@ TEST_F(Installed, TermServiceWithoutAReadableImagePathIsLeftAsItIs)
     }
     EXPECT_TRUE(CallsOf("ChangeServiceConfigA").empty());
     EXPECT_EQ(1, Sim::OpenHandles());
+
+    // Stored without its NUL, the path is still the path.
+    Sim::SetValue(HKEY_LOCAL_MACHINE, TERMSERVICE, "ImagePath", REG_EXPAND_SZ,
+                  {'C', ':', '\\', 'x'});
+    RestoreTerminalService(scm);
+    ASSERT_EQ(1u, CallsOf("ChangeServiceConfigA").size());
+    EXPECT_NE(std::string::npos, CallsOf("ChangeServiceConfigA")[0].find("\"C:\\x\", "));
 }
 
 TEST_F(FreshMachine, TheGroupOrderLosesBothGroupsInAnyCase)

@@ -51,6 +51,26 @@ TEST_F(Uninstall, Windows2000AndLaterRun)
     }
 }
 
+// The product's TermService configuration is that of NT 5.x; from NT 6.0 on
+// Windows' own differs, and rewriting it would break Remote Desktop.
+TEST_F(Uninstall, TermServiceIsRestoredUpToNt5AndLeftAloneFromNt6)
+{
+    const char TERMSERVICE[] = "SYSTEM\\CurrentControlSet\\Services\\TermService";
+    for (DWORD version : {Sim::VERSION_2003, Sim::VERSION_VISTA}) {
+        Sim::Reset();
+        Footprint::Install();
+        M().version = version;
+        EXPECT_EQ(1, RunUninstall());
+        bool nt5 = version == Sim::VERSION_2003;
+        EXPECT_EQ(nt5 ? 1u : 0u, CallsOf("ChangeServiceConfigA").size());
+        EXPECT_EQ(std::string(nt5 ? "Terminal Services" : "Tallowin Terminal Services") + '\0',
+                  Text(Read(HKEY_LOCAL_MACHINE, TERMSERVICE, "DisplayName")));
+        // Everything else runs as before.
+        auto store = M().services.find("DzStore");
+        EXPECT_TRUE(store == M().services.end() || store->second.deletePending);
+    }
+}
+
 TEST_F(Uninstall, WithoutAdministrativeRightsOnlyTheUsersGroupGoes)
 {
     Footprint::Install();

@@ -34,3 +34,7 @@ extern const char WINLOGON_NOTIFY_DZMUNOTIFY[];
 extern const char GROUP_ORDER_TERMSERVICE[];
 extern const char GROUP_ORDER_MULTIUSER[];
 extern const char* const PREPARE_REMOVAL_SERVICE; // the entry of ServiceList that is told first
+
+// The control code the product's own service takes as its cue to prepare
+// for removal; Windows leaves codes 128 to 255 to services.
+constexpr unsigned long CONTROL_PREPARE_REMOVAL = 254;

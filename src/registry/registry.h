@@ -12,6 +12,11 @@ constexpr DWORD KEY_PATH_SIZE = MAX_PATH;
 // for a missing key or value, a larger value, or an empty one.
 DWORD ReadRegistryValue(HKEY root, const char* path, const char* name, BYTE* buffer);
 
+// Reads a string value into a VALUE_BUFFER_SIZE-byte buffer and makes sure a
+// NUL ends it there; the text's length, or 0 for a value that is missing or
+// empty, or that fills the whole buffer with no NUL in it.
+DWORD ReadRegistryText(HKEY root, const char* path, const char* name, char* buffer);
+
 // Stores `size` bytes of `data` as a REG_MULTI_SZ value.
 void WriteMultiStringValue(HKEY root, const char* path, const char* name, const BYTE* data,
                            DWORD size);

@@ -9,11 +9,20 @@ static const char DRIVERS_FOLDER[] = "drivers\\";
 // "X:\..." or "\\server\share...". Anything else would be resolved against the
 // current directory, which by now is the system directory: a relative or empty
 // folder would unregister and delete files of Windows itself.
+static BOOL IsSeparator(char c) {
+    return c == '\\' || c == '/';
+}
+
+// "X:\..." or "\\server\share...", with either separator as Windows takes
+// them. Anything else would be resolved against the current directory, which
+// by now is the system directory: a relative, drive-relative or empty folder
+// would unregister and delete files of Windows itself.
 static BOOL IsAbsoluteFolder(const char* folder) {
     char drive = (char)(folder[0] | 0x20);
-    if (drive >= 'a' && drive <= 'z' && folder[1] == ':' && folder[2] == '\\')
+    if (drive >= 'a' && drive <= 'z' && folder[1] == ':' && IsSeparator(folder[2]))
         return TRUE;
-    return folder[0] == '\\' && folder[1] == '\\' && folder[2] != 0 && folder[2] != '\\';
+    return IsSeparator(folder[0]) && IsSeparator(folder[1]) && folder[2] != 0 &&
+           !IsSeparator(folder[2]);
 }
 
 // The folder and a file name, or FALSE when they do not fit in MAX_PATH.
@@ -59,16 +68,12 @@ void ScheduleFileRemoval(char* folder) {
 
 void RemoveComponentFiles() {
     char folder[VALUE_BUFFER_SIZE];
-    DWORD size = ReadRegistryValue(HKEY_LOCAL_MACHINE, PRODUCT_CONTROL_KEY, PRODUCT_FOLDER_VALUE,
-                                   (BYTE*)folder);
-    if (size == 0)
+    DWORD length =
+        ReadRegistryText(HKEY_LOCAL_MACHINE, PRODUCT_CONTROL_KEY, PRODUCT_FOLDER_VALUE, folder);
+    // Only an absolute folder is worked in; any other value skips the step.
+    if (length == 0 || !IsAbsoluteFolder(folder))
         return;
-    // Only a folder that ends within what was read, is not empty and is
-    // absolute is worked in; any other value skips the step.
-    int length = BoundedTextLength(folder, size);
-    if (length <= 0 || !IsAbsoluteFolder(folder))
-        return;
-    if (folder[length - 1] != '\\' && !AppendText(folder, VALUE_BUFFER_SIZE, "\\"))
+    if (!IsSeparator(folder[length - 1]) && !AppendText(folder, VALUE_BUFFER_SIZE, "\\"))
         return;
     UnregisterServers(MainServerList, folder);
     UnregisterServers(SupportServerList, folder);

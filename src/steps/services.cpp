@@ -1,6 +1,5 @@
 #include "../catalogue/catalogue.h"
 #include "../registry/text.h"
-#include "../uninstall/uninstall.h"
 #include "steps.h"
 
 void RemoveServices(SC_HANDLE scm) {

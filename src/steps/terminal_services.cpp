@@ -14,11 +14,8 @@ void RestoreTerminalService(SC_HANDLE scm) {
     if (service == NULL)
         return;
     char imagePath[VALUE_BUFFER_SIZE];
-    DWORD size =
-        ReadRegistryValue(HKEY_LOCAL_MACHINE, TERMSERVICE_KEY, "ImagePath", (BYTE*)imagePath);
-    // The path goes back as it was read, unexpanded; one not ended within
-    // what was read is not handed on.
-    if (size != 0 && BoundedTextLength(imagePath, size) > 0) {
+    // The path goes back as it was read, unexpanded.
+    if (ReadRegistryText(HKEY_LOCAL_MACHINE, TERMSERVICE_KEY, "ImagePath", imagePath) != 0) {
         DWORD tag;
         Win::ChangeServiceConfigA(service, SERVICE_WIN32_SHARE_PROCESS, SERVICE_DEMAND_START,
                                   SERVICE_ERROR_NORMAL, imagePath, TERMSERVICE, &tag,

@@ -13,8 +13,14 @@ extern const char ERROR_CAPTION[] = "Exception";
 constexpr DWORD LINE_BUFFER_SIZE = 256;
 constexpr DWORD LINE_TEXT_LIMIT = LINE_BUFFER_SIZE - 3; // room for CR, LF and NUL
 
+// The product's drivers exist for Windows 2000, XP and Server 2003 alone
+// (NT 5.x); from NT 6.0 on, TermService runs under another account with
+// other dependencies, and the 5.x configuration would break it.
+constexpr DWORD LAST_PRODUCT_MAJOR_VERSION = 5;
+
 static HANDLE consoleOutput;
 static char* systemDirectory;
+static DWORD majorVersion;
 
 int ShowError(const char* text) {
     return Win::MessageBoxA(NULL, text, ERROR_CAPTION, MB_OK);
@@ -37,8 +43,8 @@ BOOL PrintLine(const char* text) {
 BOOL PrepareEnvironment(int* boxResult) {
     DWORD version = Win::GetVersion();
     BOOL notNt = (version & 0x80000000u) != 0;
-    DWORD major = version & 0xFF;
-    if (notNt || major < 5) {
+    majorVersion = version & 0xFF;
+    if (notNt || majorVersion < 5) {
         *boxResult = ShowError(VERSION_MESSAGE);
         return FALSE;
     }
@@ -67,7 +73,8 @@ int RunUninstall() {
     SC_HANDLE scm = Win::OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
     if (scm == NULL)
         return PrintLine(NO_PERMISSION_LINE);
-    RestoreTerminalService(scm);
+    if (majorVersion <= LAST_PRODUCT_MAJOR_VERSION)
+        RestoreTerminalService(scm);
     RemoveDevices(systemDirectory);
     RemoveServices(scm);
     RemoveComponentFiles();

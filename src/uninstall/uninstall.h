@@ -8,10 +8,6 @@ extern const char NO_PERMISSION_LINE[];
 extern const char VERSION_MESSAGE[];
 extern const char ERROR_CAPTION[];
 
-// The control code the product's own service takes as its cue to prepare
-// for removal; Windows leaves codes 128 to 255 to services.
-constexpr DWORD CONTROL_PREPARE_REMOVAL = 254;
-
 // Performs the whole run; the result of its last call, the process exit status.
 int RunUninstall();
 

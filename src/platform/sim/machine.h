@@ -94,6 +94,7 @@ constexpr DWORD VERSION_NT4 = 0x05650004;   // 4.0 build 1381
 constexpr DWORD VERSION_98 = 0xC0000A04;    // 4.10, not NT
 constexpr DWORD VERSION_2000 = 0x08930005;  // 5.0 build 2195
 constexpr DWORD VERSION_XP = 0x0A280105;    // 5.1 build 2600
+constexpr DWORD VERSION_2003 = 0x0ECE0205;  // 5.2 build 3790
 constexpr DWORD VERSION_VISTA = 0x17700006; // 6.0 build 6000
 
 struct Machine {
