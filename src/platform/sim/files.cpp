@@ -5,6 +5,7 @@
 // and libraries.
 #include "internal.h"
 
+#include <cctype>
 #include <cstring>
 
 namespace Sim {
@@ -59,11 +60,59 @@ static bool Matches(const char* pattern, const char* name) {
     return Matches(pattern + 1, name + 1);
 }
 
+// The 8.3 name Windows gives a file whose long name does not fit 8.3 itself
+// ("" when it does): the first six usable characters of the base, "~1", and
+// the first three of the last extension, in capitals. Every short name here
+// is the first of its kind: two names alike in their first six characters
+// would both be "~1".
+static std::string ShortName(const std::string& name) {
+    size_t dot = name.rfind('.');
+    std::string base = name.substr(0, dot);
+    std::string extension = dot == std::string::npos ? "" : name.substr(dot + 1);
+    auto fits = [](const std::string& part, size_t most) {
+        if (part.size() > most)
+            return false;
+        for (char c : part) {
+            if (c == ' ' || c == '.' || c == '+' || c == ',' || c == ';' || c == '=' || c == '[' ||
+                c == ']')
+                return false;
+        }
+        return true;
+    };
+    if (!base.empty() && fits(base, 8) && fits(extension, 3))
+        return "";
+    auto usable = [](const std::string& part, size_t most) {
+        std::string out;
+        for (char c : part) {
+            if (out.size() == most)
+                break;
+            if (c == ' ' || c == '.')
+                continue;
+            bool odd = c == '+' || c == ',' || c == ';' || c == '=' || c == '[' || c == ']';
+            out += odd ? '_' : (char)std::toupper((unsigned char)c);
+        }
+        return out;
+    };
+    std::string shortName = usable(base, 6) + "~1";
+    std::string shortExtension = usable(extension, 3);
+    return shortExtension.empty() ? shortName : shortName + "." + shortExtension;
+}
+
+// A search pattern matches a file by its long name or by its short name.
+static bool MatchesFile(const char* pattern, const std::string& name) {
+    if (Matches(pattern, name.c_str()))
+        return true;
+    std::string shortName = ShortName(name);
+    return !shortName.empty() && Matches(pattern, shortName.c_str());
+}
+
 static void FillFound(const Node& node, LPWIN32_FIND_DATAA data) {
     std::memset(data, 0, sizeof *data);
     data->dwFileAttributes = node.directory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
     data->nFileSizeLow = (DWORD)node.content.size();
     std::memcpy(data->cFileName, node.name.c_str(), node.name.size() + 1);
+    std::string shortName = ShortName(node.name);
+    std::memcpy(data->cAlternateFileName, shortName.c_str(), shortName.size() + 1);
 }
 
 // HRESULT-returning trampolines, one a loaded library, so that the address
@@ -130,7 +179,7 @@ HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
                    "INVALID_HANDLE_VALUE (" + D(Current().lastError) + ")");
     Handle handle{};
     for (auto& child : folder->children) {
-        if (Matches(last.c_str(), child.second->name.c_str()))
+        if (MatchesFile(last.c_str(), child.second->name))
             handle.found.push_back(child.second->name);
     }
     if (handle.found.empty()) {
