@@ -12,9 +12,8 @@
 namespace {
 
 class Run : public FreshMachine {
-protected:
-    void SetUp() override
-    {
+  protected:
+    void SetUp() override {
         Sim::Reset();
         fresh = Sim::Describe();
         Footprint::Install();
@@ -22,8 +21,21 @@ protected:
     std::vector<std::string> fresh;
 };
 
-std::vector<std::string> Lines(const std::string& path)
-{
+const char DISK_CLASS[] =
+    "SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E967-E325-11CE-BFC1-08002BE10318}";
+
+// The class's upper filters, or "(none)".
+std::string Filters(const char* classKey) {
+    Sim::Value value;
+    if (!Sim::ReadValue(HKEY_LOCAL_MACHINE, classKey, "UpperFilters", &value))
+        return "(none)";
+    std::string joined;
+    for (auto& entry : Sim::SplitMultiSz(value.data))
+        joined += entry + "|";
+    return joined;
+}
+
+std::vector<std::string> Lines(const std::string& path) {
     std::ifstream in(path);
     std::vector<std::string> lines;
     for (std::string line; std::getline(in, line);)
@@ -32,8 +44,8 @@ std::vector<std::string> Lines(const std::string& path)
 }
 
 // Lines of `a` that are not in `b`.
-std::vector<std::string> Minus(const std::vector<std::string>& a, const std::vector<std::string>& b)
-{
+std::vector<std::string> Minus(const std::vector<std::string>& a,
+                               const std::vector<std::string>& b) {
     std::vector<std::string> out;
     for (auto& line : a) {
         if (std::find(b.begin(), b.end(), line) == b.end())
@@ -44,8 +56,7 @@ std::vector<std::string> Minus(const std::vector<std::string>& a, const std::vec
 
 } // namespace
 
-TEST_F(Run, TheTypicalRunMakesExactlyTheCallsOfItsSteps)
-{
+TEST_F(Run, TheTypicalRunMakesExactlyTheCallsOfItsSteps) {
     EXPECT_EQ(1, RunUninstall());
     const std::string golden = std::string(VK_TEST_DATA) + "/typical_run.journal";
     if (std::getenv("VK_WRITE_JOURNAL") != nullptr) {
@@ -64,8 +75,7 @@ TEST_F(Run, TheTypicalRunMakesExactlyTheCallsOfItsSteps)
     EXPECT_EQ(0, M().liveAllocations - 2); // the system directory and the filter buffer
 }
 
-TEST_F(Run, AfterTheRestartNothingOfTheProductRemainsButWhatTheRunLeavesOnPurpose)
-{
+TEST_F(Run, AfterTheRestartNothingOfTheProductRemainsButWhatTheRunLeavesOnPurpose) {
     EXPECT_EQ(1, RunUninstall());
     EXPECT_EQ("Stoping and removing all components of Tallowin. Please wait...\r\n",
               M().consoleText);
@@ -94,8 +104,7 @@ TEST_F(Run, AfterTheRestartNothingOfTheProductRemainsButWhatTheRunLeavesOnPurpos
               Minus(now, fresh));
 }
 
-TEST_F(Run, ASecondRunFindsNothingToRemoveButStillRewritesAndRestarts)
-{
+TEST_F(Run, ASecondRunFindsNothingToRemoveButStillRewritesAndRestarts) {
     RunUninstall();
     Sim::Restart();
     std::vector<std::string> before = Sim::Describe();
@@ -110,4 +119,31 @@ TEST_F(Run, ASecondRunFindsNothingToRemoveButStillRewritesAndRestarts)
     // The group order, four filter lists that are still there, and the logon type.
     EXPECT_EQ(6u, CallsOf("RegSetValueExA").size());
     EXPECT_EQ(1u, CallsOf("ExitWindowsEx").size());
+}
+
+// A server's code is foreign code in our process. By the time it runs the
+// services are deleted and the class filters naming them are still to be
+// cleaned: a fault that ended the run there would leave a machine without
+// its disks, keyboard or mouse at the next start.
+TEST_F(Run, AServerThatFaultsIsLeftAndTheRunGoesOn) {
+    const std::string folder = Footprint::PRODUCT_FOLDER;
+    Sim::FindNode(folder + "VkView.dll")->library->faultsInUnregister = true;
+    Sim::FindNode(folder + "SeatMmc.dll")->library->faultsWhenLoaded = true;
+    EXPECT_EQ(1, RunUninstall());
+    EXPECT_EQ(std::vector<std::string>({folder + "VkView.dll", folder + "VkUsbMmc.dll",
+                                        folder + "VkUsbVw.dll", folder + "VkMMC.dll",
+                                        folder + "SeatView.dll"}),
+              M().unregistered);
+    std::vector<std::string> guarded = CallsOf("CallGuarded");
+    EXPECT_EQ(6u, guarded.size());
+    EXPECT_EQ(2, std::count_if(M().journal.begin(), M().journal.end(), [](const std::string& line) {
+                  return line == "CallGuarded() -> 0xC0000005";
+              }));
+    // Everything after the servers was still done.
+    EXPECT_EQ(53u, CallsOf("MoveFileExA").size());
+    EXPECT_EQ("PartMgr|", Filters(DISK_CLASS));
+    EXPECT_FALSE(Sim::FindKey(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Multiuser"));
+    EXPECT_EQ(1u, M().restartRequests.size());
+    // The two servers that faulted stay loaded; nothing else is left open.
+    EXPECT_EQ(2, Sim::OpenHandles(Sim::HandleKind::Module));
 }

@@ -39,6 +39,12 @@ int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int byte
                                int units);
 void WINAPI RtlMoveMemory(void* destination, const void* source, SIZE_T bytes);
 
+// Not a Windows function: calls `call` with `argument` under a structured
+// exception guard, so that a fault in foreign code it runs ends only that
+// call. 0 when the call returned, else the exception's code.
+typedef void(WINAPI* GUARDED_CALL)(LPVOID argument);
+DWORD WINAPI CallGuarded(GUARDED_CALL call, LPVOID argument);
+
 // user32
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 int WINAPIV wsprintfA(LPSTR buffer, LPCSTR format, ...);

@@ -15,8 +15,13 @@
 extern "C" __declspec(dllimport) void WINAPI
     RtlMoveMemory(void* destination, const void* source, SIZE_T bytes);
 
+#if defined(_WIN64)
+// The Windows test builds also run the product as a 64-bit program, under 64-bit Wine.
+static_assert(sizeof(SP_DEVINFO_DATA) == 32, "SP_DEVINFO_DATA layout");
+#else
 static_assert(sizeof(void*) == 4, "the product is a 32-bit program");
 static_assert(sizeof(SP_DEVINFO_DATA) == 28, "SP_DEVINFO_DATA layout");
+#endif
 static_assert(sizeof(SERVICE_STATUS) == 28, "SERVICE_STATUS layout");
 static_assert(sizeof(TOKEN_PRIVILEGES) == 16, "TOKEN_PRIVILEGES layout");
 static_assert(sizeof(WIN32_FIND_DATAA) == 320, "WIN32_FIND_DATAA layout");
@@ -83,4 +88,10 @@ using ::SHGetSpecialFolderPathA;
 using ::StartServiceA;
 using ::WriteConsoleA;
 using ::wsprintfA;
+
+// Not a Windows function: calls `call` with `argument` under a structured
+// exception guard, so that a fault in foreign code it runs ends only that
+// call. 0 when the call returned, else the exception's code.
+typedef void(WINAPI* GUARDED_CALL)(LPVOID argument);
+DWORD WINAPI CallGuarded(GUARDED_CALL call, LPVOID argument);
 } // namespace Win

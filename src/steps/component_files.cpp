@@ -30,18 +30,26 @@ static BOOL BuildFilePath(char* path, const char* folder, const char* name) {
     return CopyText(path, MAX_PATH, folder) && AppendText(path, MAX_PATH, name);
 }
 
+// Loads one server and lets it unregister. The server's code runs in our
+// process: its entry point on loading, then DllUnregisterServer.
+static void WINAPI UnregisterServer(LPVOID path) {
+    HMODULE module = Win::LoadLibraryA((const char*)path);
+    if (module == NULL)
+        return;
+    FARPROC proc = Win::GetProcAddress(module, "DllUnregisterServer");
+    if (proc != NULL)
+        reinterpret_cast<UnregisterServerProc>(proc)();
+    Win::FreeLibrary(module);
+}
+
+// A server that faults is left as it is, loaded: the services are deleted by
+// now and the class filters that name them are still to be cleaned, so the
+// run must not end here.
 void UnregisterServers(const char* list, const char* folder) {
     for (const char* name = list; *name != 0; name = NextListEntry(name)) {
         char path[MAX_PATH];
-        if (!BuildFilePath(path, folder, name))
-            continue;
-        HMODULE module = Win::LoadLibraryA(path);
-        if (module == NULL)
-            continue;
-        FARPROC proc = Win::GetProcAddress(module, "DllUnregisterServer");
-        if (proc != NULL)
-            reinterpret_cast<UnregisterServerProc>(proc)();
-        Win::FreeLibrary(module);
+        if (BuildFilePath(path, folder, name))
+            Win::CallGuarded(UnregisterServer, path);
     }
 }
 

@@ -124,6 +124,8 @@ static HRESULT UnregisterIn(int slot) {
     Node* node = FindNode(slotPath[slot]);
     m.unregistered.push_back(slotPath[slot]);
     m.journal.push_back("DllUnregisterServer() in " + Q(slotPath[slot].c_str()));
+    if (node && node->library && node->library->faultsInUnregister)
+        throw Fault{EXCEPTION_ACCESS_VIOLATION};
     return node && node->library ? node->library->unregisterResult : (HRESULT)0x8000FFFF;
 }
 template <int N> HRESULT WINAPI Unregister() {
@@ -366,7 +368,22 @@ HMODULE WINAPI LoadLibraryA(LPCSTR path) {
     Handle handle{};
     handle.name = loaded;
     HMODULE module = (HMODULE)NewHandle(HandleKind::Module, handle);
+    if (node->library->faultsWhenLoaded) {
+        // The module is mapped and stays so; the fault leaves the loader.
+        Log(call, module, "fault in the entry point");
+        throw Fault{EXCEPTION_ACCESS_VIOLATION};
+    }
     return Log(call, module, H(module));
+}
+
+DWORD WINAPI CallGuarded(GUARDED_CALL guarded, LPVOID argument) {
+    DWORD code = 0;
+    try {
+        guarded(argument);
+    } catch (const Fault& fault) {
+        code = fault.code;
+    }
+    return Log(std::string("CallGuarded()"), code, code == 0 ? std::string("0") : X(code));
 }
 
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {

@@ -66,6 +66,15 @@ struct Device {
 struct Library {
     bool exportsUnregister = true;
     HRESULT unregisterResult = 0;
+    bool faultsWhenLoaded = false;   // its entry point faults while it is being loaded
+    bool faultsInUnregister = false; // DllUnregisterServer faults
+};
+
+// A fault (an access violation, say) in code running in the process: thrown
+// by a simulated library, caught by CallGuarded. One that no guard catches
+// ends the process: the test that ran it sees the exception.
+struct Fault {
+    DWORD code;
 };
 
 struct Node {
