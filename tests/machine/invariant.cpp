@@ -247,9 +247,13 @@ void CheckValue(const Snapshot& before, const std::string& path, const std::stri
     else if (Sim::SameName(path, WINLOGON) && Sim::SameName(name, "LogonType")) {
         if (is == nullptr || is->type != REG_DWORD || is->data != Sim::Dword(1))
             faults->push_back("LogonType is not the 32-bit value 1");
-    } else if (Sim::SameName(path, TERMSERVICE))
-        CheckTermService(name, was, is, faults);
-    else if (ProductKey(path) && Sim::SameName(name, "DeleteFlag"))
+    } else if (Sim::SameName(path, TERMSERVICE)) {
+        // From NT 6.0 on Windows' own configuration is another one: left alone.
+        if ((before.machine->version & 0xFF) >= 6)
+            faults->push_back("TermService changed on NT 6.0 or later: " + name);
+        else
+            CheckTermService(name, was, is, faults);
+    } else if (ProductKey(path) && Sim::SameName(name, "DeleteFlag"))
         return;
     else
         faults->push_back("a foreign value changed: " + where);

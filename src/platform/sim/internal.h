@@ -17,9 +17,13 @@ std::string X(DWORD value);
 std::string H(const void* handle);
 
 // Appends "call -> result" to the journal and returns `result`.
+// A process killed after this call ends here (Machine::killAfterCall).
 template <typename T> T Log(const std::string& call, T result, const std::string& shown) {
-    if (Current().journalOn)
-        Current().journal.push_back(call + " -> " + shown);
+    Machine& m = Current();
+    if (m.journalOn)
+        m.journal.push_back(call + " -> " + shown);
+    if (++m.calls == m.killAfterCall)
+        throw Killed{};
     return result;
 }
 inline BOOL LogBool(const std::string& call, BOOL result) {

@@ -576,6 +576,36 @@ std::vector<std::string> Describe() {
 
 // ---- restart ----
 
+void EndProcess() {
+    Machine& m = Current();
+    std::vector<std::string> services;
+    for (auto& entry : m.handles) {
+        if (entry.second.kind == HandleKind::Service)
+            services.push_back(entry.second.name);
+    }
+    m.handles.clear();
+    for (auto& name : services) {
+        auto found = m.services.find(name);
+        if (found != m.services.end()) {
+            --found->second.openHandles;
+            FinishServiceDeletion(name);
+        }
+    }
+    for (auto& block : m.heapBlocks)
+        std::free(block.first);
+    m.heapBlocks.clear();
+    for (auto& block : m.freedBlocks) {
+        ReleasePoison(block.first, block.second);
+        std::free(block.first);
+    }
+    m.freedBlocks.clear();
+    m.liveAllocations = 0;
+    m.hasConsole = false;
+    m.privilegeEnabled = false;
+    m.currentDirectory = "C:\\";
+    m.killAfterCall = 0;
+}
+
 void Restart() {
     Machine& m = Current();
     static const char SESSION_MANAGER[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
@@ -711,6 +741,7 @@ std::unique_ptr<Machine> Copy(const Machine& from) {
     m->heapFailsAfter = from.heapFailsAfter;
     m->messageBoxAnswer = from.messageBoxAnswer;
     m->failCall = from.failCall;
+    m->killAfterCall = from.killAfterCall;
     m->systemDirectory = from.systemDirectory;
     m->programsFolder = from.programsFolder;
     m->commonProgramsFolder = from.commonProgramsFolder;
@@ -738,6 +769,7 @@ std::unique_ptr<Machine> Copy(const Machine& from) {
 
     m->journalOn = from.journalOn;
     m->failableCalls = from.failableCalls;
+    m->calls = from.calls;
     m->journal = from.journal;
     m->handles = from.handles;
     for (auto& handle : m->handles) {

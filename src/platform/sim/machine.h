@@ -77,6 +77,11 @@ struct Fault {
     DWORD code;
 };
 
+// The process ended from outside (power lost, the console closed, a foreign
+// library that killed it) right after a call: thrown by that call, caught by
+// no guard.
+struct Killed {};
+
 struct Node {
     std::string name;
     bool directory = false;
@@ -115,6 +120,7 @@ struct Machine {
     long heapFailsAfter = -1;    // allocations that succeed before all fail (-1: never)
     int messageBoxAnswer = IDOK; // what the user's click, or its absence, returns
     long failCall = 0;           // the failable call (counted from 1) that fails; 0: none
+    long killAfterCall = 0;      // the call (counted from 1) after which the process is killed
     std::string systemDirectory = "C:\\WINDOWS\\system32";
     std::string programsFolder = "C:\\Documents and Settings\\Administrator\\Start Menu\\Programs";
     std::string commonProgramsFolder =
@@ -146,6 +152,7 @@ struct Machine {
     // Bookkeeping.
     bool journalOn = true;  // off, calls are neither formatted nor written (for speed)
     long failableCalls = 0; // calls that could have been made to fail so far
+    long calls = 0;         // calls made so far, journalled or not
     std::vector<std::string> journal;
     std::map<ULONG_PTR, Handle> handles;
     ULONG_PTR nextHandle = 0x1000;
@@ -174,6 +181,11 @@ void Replace(std::unique_ptr<Machine> machine);
 // A Windows restart: pending file operations carried out, services marked
 // for deletion removed, running state forgotten.
 void Restart();
+
+// The process ends, whole or killed: Windows closes every handle it held (a
+// service marked for deletion and no longer open goes then) and its heap
+// goes with it. The next call starts a new process.
+void EndProcess();
 
 // Inspection and set-up helpers for tests and the footprint; none is journalled.
 Key* FindKey(HKEY root, const std::string& path);
