@@ -7,16 +7,14 @@ namespace Contract {
 extern const char SCRATCH_KEY[] = "SOFTWARE\\VkContract";
 extern const char SCRATCH_FOLDER[] = "C:\\VkContract";
 
-void Begin()
-{
+void Begin() {
     Sim::Reset();
     Sim::MakeDirectory(SCRATCH_FOLDER);
 }
 
 void End() {}
 
-void SetValue(const std::string& path, const char* name, DWORD type, const std::string& data)
-{
+void SetValue(const std::string& path, const char* name, DWORD type, const std::string& data) {
     std::string full = std::string(SCRATCH_KEY) + (path.empty() ? "" : "\\" + path);
     HKEY key;
     ASSERT_EQ(ERROR_SUCCESS, Win::RegCreateKeyExA(HKEY_LOCAL_MACHINE, full.c_str(), 0, nullptr, 0,
@@ -28,8 +26,7 @@ void SetValue(const std::string& path, const char* name, DWORD type, const std::
     Win::RegCloseKey(key);
 }
 
-bool KeyExists(HKEY root, const std::string& path)
-{
+bool KeyExists(HKEY root, const std::string& path) {
     HKEY key;
     if (Win::RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
         return false;
@@ -37,9 +34,13 @@ bool KeyExists(HKEY root, const std::string& path)
     return true;
 }
 
-void WriteFile(const std::string& path)
-{
+void WriteFile(const std::string& path) {
     Sim::MakeFile(path, "data");
+}
+
+void PlaceFaultingLibrary(const std::string& path) {
+    Sim::MakeFile(path, "library")->library = std::make_unique<Sim::Library>();
+    Sim::FindNode(path)->library->faultsInUnregister = true;
 }
 
 } // namespace Contract

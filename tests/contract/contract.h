@@ -12,7 +12,7 @@
 
 namespace Contract {
 
-extern const char SCRATCH_KEY[];   // under HKEY_LOCAL_MACHINE
+extern const char SCRATCH_KEY[];    // under HKEY_LOCAL_MACHINE
 extern const char SCRATCH_FOLDER[]; // a folder the test may fill
 
 // Resets the simulated machine, or on Windows clears what an earlier run left.
@@ -24,11 +24,14 @@ void End();
 void SetValue(const std::string& path, const char* name, DWORD type, const std::string& data);
 bool KeyExists(HKEY root, const std::string& path);
 void WriteFile(const std::string& path);
+// Places at `path` a COM server library whose DllUnregisterServer reads
+// through a null pointer.
+void PlaceFaultingLibrary(const std::string& path);
 
 } // namespace Contract
 
 class ContractTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { Contract::Begin(); }
     void TearDown() override { Contract::End(); }
 };
