@@ -43,4 +43,34 @@ void PlaceFaultingLibrary(const std::string& path) {
     Sim::FindNode(path)->library->faultsInUnregister = true;
 }
 
+static std::string Text(const std::u16string& wide) {
+    return Sim::WideToText(wide.data(), wide.size());
+}
+
+void SetValueW(const std::u16string& path, const char* name, DWORD type,
+               const std::u16string& data) {
+    std::string full = std::string(SCRATCH_KEY) + (path.empty() ? "" : "\\" + Text(path));
+    if (name == nullptr)
+        Sim::MakeKeyText(HKEY_LOCAL_MACHINE, full);
+    else
+        Sim::SetTextValue(HKEY_LOCAL_MACHINE, full, name, type, Text(data));
+}
+
+std::u16string ValueW(const std::string& path, const char* name) {
+    Sim::Key* key = Sim::FindKey(HKEY_LOCAL_MACHINE,
+                                 std::string(SCRATCH_KEY) + (path.empty() ? "" : "\\" + path));
+    const Sim::Value* value = key ? key->FindValue(name) : nullptr;
+    if (value == nullptr)
+        return u"(none)";
+    return Sim::TextToWide(std::string(value->data.begin(), value->data.end()));
+}
+
+const char* ServiceProgram() {
+    return "C:\\VkContract\\service.exe";
+}
+
+bool UnderWine() {
+    return false;
+}
+
 } // namespace Contract

@@ -28,7 +28,30 @@ void WriteFile(const std::string& path);
 // through a null pointer.
 void PlaceFaultingLibrary(const std::string& path);
 
+// As a program using the W functions would: creates `path` (relative to the
+// scratch key) and, given a name, sets a string value there. Both may hold
+// characters the ANSI code page cannot carry.
+void SetValueW(const std::u16string& path, const char* name, DWORD type,
+               const std::u16string& data);
+// A value as the W functions read it; "(none)" when there is none.
+std::u16string ValueW(const std::string& path, const char* name);
+
+// A service program that, told to stop, reports STOP_PENDING with a wait
+// hint and stops a moment later. The simulator runs no programs.
+const char* ServiceProgram();
+
+// True on Wine, which departs from Windows in known ways.
+bool UnderWine();
+
 } // namespace Contract
+
+// Marks a test of what Windows documents and Wine is known not to do: it
+// runs on the simulator and is skipped, visibly, under Wine.
+#define KNOWN_WINE_DIFFERENCE(windows)                                                             \
+    do {                                                                                           \
+        if (Contract::UnderWine())                                                                 \
+            GTEST_SKIP() << "known Wine difference; Windows: " << (windows);                       \
+    } while (0)
 
 class ContractTest : public ::testing::Test {
   protected:

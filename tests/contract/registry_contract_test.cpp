@@ -105,3 +105,63 @@ TEST_F(RegistryContract, ClassesRootIsTheMachinesSoftwareClasses)
     EXPECT_EQ(ERROR_SUCCESS, Win::RegDeleteKeyA(HKEY_CLASSES_ROOT, clsid.c_str()));
     EXPECT_FALSE(Contract::KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\" + clsid));
 }
+
+// U+0416, a capital Cyrillic letter; U+0436 is its lower case. Windows-1252
+// has neither, nor any best fit for them.
+const char16_t ZHE = 0x0416, ZHE_SMALL = 0x0436;
+
+TEST_F(RegistryContract, StringsAreUnicodeAndTheAFunctionsSeeThemThroughTheCodePage) {
+    // An entry the code page cannot carry reads back with '?'...
+    const std::u16string planted = {u'o', u'n', u'e', 0, u'x', ZHE, 0, u't', 0, 0};
+    Contract::SetValueW(u"", "List", REG_MULTI_SZ, planted);
+    HKEY key = Open();
+    BYTE data[32];
+    std::memset(data, 0xA5, sizeof data);
+    DWORD size = sizeof data;
+    EXPECT_EQ(ERROR_SUCCESS, Win::RegQueryValueExA(key, "List", nullptr, nullptr, data, &size));
+    EXPECT_EQ(std::string("one\0x?\0t\0\0", 10), std::string((char*)data, size));
+    // ...and the list written back after an edit has lost it for good.
+    data[7] = 0; // "t" taken out
+    EXPECT_EQ(ERROR_SUCCESS, Win::RegSetValueExA(key, "List", 0, REG_MULTI_SZ, data, 8));
+    EXPECT_EQ(std::u16string(u"one\0x?\0\0", 8), Contract::ValueW("", "List"));
+
+    // What the code page does carry goes through both ways, its undefined bytes too.
+    const char high[] = "\x81\x8D\xE9\x9A\x80";
+    EXPECT_EQ(ERROR_SUCCESS, Win::RegSetValueExA(key, "High", 0, REG_SZ, (const BYTE*)high, 6));
+    EXPECT_EQ(std::u16string({0x81, 0x8D, 0xE9, 0x161, 0x20AC, 0}), Contract::ValueW("", "High"));
+    size = sizeof data;
+    EXPECT_EQ(ERROR_SUCCESS, Win::RegQueryValueExA(key, "High", nullptr, nullptr, data, &size));
+    EXPECT_EQ(std::string(high, 6), std::string((char*)data, size));
+    Win::RegCloseKey(key);
+}
+
+TEST_F(RegistryContract, ASubkeyNamedOutsideTheCodePageEnumeratesWithAQuestionMark) {
+    Contract::SetValueW(std::u16string(u"Parent\\Sub") + ZHE, nullptr, 0, u"");
+    // Names fold case beyond Latin-1: this is the same key.
+    Contract::SetValueW(std::u16string(u"Parent\\SUB") + ZHE_SMALL, nullptr, 0, u"");
+    HKEY key = Open("Parent");
+    char name[MAX_PATH];
+    EXPECT_EQ(ERROR_SUCCESS, Win::RegEnumKeyA(key, 0, name, MAX_PATH));
+    EXPECT_STREQ("Sub?", name);
+    EXPECT_EQ(ERROR_NO_MORE_ITEMS, Win::RegEnumKeyA(key, 1, name, MAX_PATH));
+    // The name enumerated is not the key's: nothing answers to it.
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND,
+              Win::RegDeleteKeyA(HKEY_LOCAL_MACHINE, Path("Parent\\Sub?").c_str()));
+    EXPECT_FALSE(Contract::KeyExists(HKEY_LOCAL_MACHINE, Path("Parent\\Sub?")));
+    EXPECT_EQ(ERROR_SUCCESS, Win::RegEnumKeyA(key, 0, name, MAX_PATH));
+    Win::RegCloseKey(key);
+}
+
+TEST_F(RegistryContract, AStringSetWithoutItsNulIsStoredAndReadAsGiven) {
+    KNOWN_WINE_DIFFERENCE("RegSetValueExA stores the bytes it is given; RegQueryValueExA documents "
+                          "that a string may lack its NUL and the reader must add one");
+    Contract::SetValue("", "Bare", REG_SZ, "abc");
+    HKEY key = Open();
+    BYTE data[8];
+    std::memset(data, 0xA5, sizeof data);
+    DWORD size = sizeof data;
+    EXPECT_EQ(ERROR_SUCCESS, Win::RegQueryValueExA(key, "Bare", nullptr, nullptr, data, &size));
+    EXPECT_EQ(3u, size);
+    EXPECT_EQ(std::string("abc\xA5", 4), std::string((char*)data, 4));
+    Win::RegCloseKey(key);
+}

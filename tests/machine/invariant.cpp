@@ -135,7 +135,7 @@ std::string ProductFolder(const Snapshot& before) {
     if (value == nullptr)
         return "";
     std::string folder;
-    for (BYTE b : value->data) {
+    for (BYTE b : Sim::AnsiData(*value)) {
         if (b == 0)
             break;
         folder += (char)b;
@@ -231,7 +231,16 @@ void CheckTermService(const std::string& name, const Sim::Value* was, const Sim:
 // A value that differs between the two machines (`was` or `now` null when
 // absent) is one the run may rewrite, or a fault.
 void CheckValue(const Snapshot& before, const std::string& path, const std::string& name,
-                const Sim::Value* was, const Sim::Value* is, std::vector<std::string>* faults) {
+                const Sim::Value* wasStored, const Sim::Value* isStored,
+                std::vector<std::string>* faults) {
+    // Judged as the product reads them, through the A functions.
+    Sim::Value wasRead, isRead;
+    if (wasStored != nullptr)
+        wasRead = {wasStored->type, Sim::AnsiData(*wasStored)};
+    if (isStored != nullptr)
+        isRead = {isStored->type, Sim::AnsiData(*isStored)};
+    const Sim::Value* was = wasStored ? &wasRead : nullptr;
+    const Sim::Value* is = isStored ? &isRead : nullptr;
     const std::string where = path + " : " + name;
     const char* guid = ClassFilterGuids;
     for (int row = 0; row < CLASS_FILTER_ROWS; ++row, guid += std::strlen(guid) + 1) {
@@ -298,7 +307,7 @@ class RegistryWalk {
     size_t Enter(const std::string& name) {
         size_t length = path_.size();
         path_ += '\\';
-        path_ += name;
+        path_ += Sim::TextToAnsi(name);
         return length;
     }
 

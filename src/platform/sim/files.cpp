@@ -325,7 +325,8 @@ BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR replacement, DWORD flags) {
     std::vector<BYTE>& data = value->data;
     if (data.size() >= 2 && data.back() == 0)
         data.pop_back(); // the list's final NUL, put back after the new entry
-    data.insert(data.end(), nt.begin(), nt.end());
+    std::string text = AnsiToText(nt);
+    data.insert(data.end(), text.begin(), text.end());
     data.push_back(0);
     data.push_back(0); // no new name: delete
     data.push_back(0);

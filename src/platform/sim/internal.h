@@ -78,6 +78,17 @@ template <typename Each> void ForEachName(const char* path, Each each) {
     }
 }
 
+// Text: the ANSI code page, UTF-8 and upper case (text.cpp).
+char16_t AnsiToWide(unsigned char c);
+int WideToAnsi(char32_t c); // -1 where the code page has no such character
+std::string AnsiToText(const char* bytes, size_t size);
+char32_t NextChar(const std::string& text, size_t* at);
+char32_t Upcase(char32_t c);
+int CompareNames(const std::string& a, const std::string& b);
+// As lstrcmpi compares: ligatures spelt out, soft hyphens ignored, case and
+// then diacritics.
+int CompareLinguistic(const std::u32string& a, const std::u32string& b);
+
 // Registry: the key a handle or predefined root names.
 std::shared_ptr<Key> KeyOf(HKEY key, DWORD* access, LONG* status);
 

@@ -240,16 +240,16 @@ Key* FindKey(HKEY root, const std::string& path) {
 
 Key* FindKeyBelow(Key* key, const std::string& path) {
     ForEachName(path.c_str(), [&](const std::string& name) {
-        auto child = key->children.find(name);
+        auto child = key->children.find(AnsiToText(name));
         key = child == key->children.end() ? nullptr : child->second.get();
         return key != nullptr;
     });
     return key;
 }
 
-Key* MakeKey(HKEY root, const std::string& path) {
-    Key* key = RootKey(root);
-    ForEachName(path.c_str(), [&](const std::string& name) {
+static Key* MakeKeyBelow(Key* key, const std::string& path, bool ansi) {
+    ForEachName(path.c_str(), [&](const std::string& part) {
+        std::string name = ansi ? AnsiToText(part) : part;
         auto& child = key->children[name];
         if (!child) {
             child = std::make_shared<Key>();
@@ -262,24 +262,66 @@ Key* MakeKey(HKEY root, const std::string& path) {
     return key;
 }
 
+Key* MakeKey(HKEY root, const std::string& path) {
+    return MakeKeyBelow(RootKey(root), path, true);
+}
+
+Key* MakeKeyText(HKEY root, const std::string& path) {
+    return MakeKeyBelow(RootKey(root), path, false);
+}
+
+bool IsText(DWORD type) {
+    return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
+
+std::vector<BYTE> AnsiData(const Value& value) {
+    if (!IsText(value.type))
+        return value.data;
+    std::string ansi = TextToAnsi(std::string(value.data.begin(), value.data.end()));
+    return std::vector<BYTE>(ansi.begin(), ansi.end());
+}
+
+Value AnsiValue(DWORD type, const BYTE* data, size_t size) {
+    Value value;
+    value.type = type;
+    if (IsText(type)) {
+        std::string text = AnsiToText((const char*)data, size);
+        value.data.assign(text.begin(), text.end());
+    } else {
+        value.data.assign(data, data + size);
+    }
+    return value;
+}
+
 bool ReadValue(HKEY root, const std::string& path, const std::string& name, Value* value) {
     Key* key = FindKey(root, path);
     Value* found = key ? key->FindValue(name) : nullptr;
-    if (found && value)
-        *value = *found;
+    if (found && value) {
+        value->type = found->type;
+        value->data = AnsiData(*found);
+    }
     return found != nullptr;
+}
+
+static void Store(Key* key, const std::string& name, Value value) {
+    Value* found = key->FindValue(name);
+    if (found == nullptr)
+        key->values.push_back({name, std::move(value)});
+    else
+        *found = std::move(value);
 }
 
 void SetValue(HKEY root, const std::string& path, const std::string& name, DWORD type,
               const std::vector<BYTE>& data) {
-    Key* key = MakeKey(root, path);
-    Value* found = key->FindValue(name);
-    if (found == nullptr) {
-        key->values.push_back({name, Value()});
-        found = &key->values.back().second;
-    }
-    found->type = type;
-    found->data = data;
+    Store(MakeKey(root, path), name, AnsiValue(type, data.data(), data.size()));
+}
+
+void SetTextValue(HKEY root, const std::string& path, const std::string& name, DWORD type,
+                  const std::string& text) {
+    Value value;
+    value.type = type;
+    value.data.assign(text.begin(), text.end());
+    Store(MakeKeyText(root, path), name, std::move(value));
 }
 
 std::vector<BYTE> MultiSz(const std::vector<std::string>& entries) {
@@ -484,9 +526,29 @@ bool Exists(const std::string& path) {
 
 // ---- whole-machine views ----
 
-static std::string ShownBytes(const std::vector<BYTE>& data) {
+// Text with what the code page cannot carry shown as \u{hex}, so that two
+// names that read alike through the A functions still differ here.
+static std::string ShownText(const std::string& text) {
+    std::string shown;
+    for (size_t at = 0; at < text.size();) {
+        char32_t c = NextChar(text, &at);
+        int ansi = WideToAnsi(c);
+        if (ansi >= 0) {
+            shown += (char)ansi;
+        } else {
+            char hex[16];
+            std::snprintf(hex, sizeof hex, "\\u{%X}", (unsigned)c);
+            shown += hex;
+        }
+    }
+    return shown;
+}
+
+static std::string ShownBytes(const std::vector<BYTE>& text) {
+    std::string data = ShownText(std::string(text.begin(), text.end()));
     std::string shown = "\"";
-    for (BYTE c : data) {
+    for (char byte : data) {
+        unsigned char c = (unsigned char)byte;
         if (c == 0) {
             shown += "\\0";
         } else if (c < 0x20 || c >= 0x7F || c == '"') {
@@ -533,7 +595,7 @@ static void DescribeKey(const Key& key, const std::string& path, std::vector<std
         out->push_back("value " + path + " : " + Q(value.first.c_str()) + " = " +
                        ValueText(value.second));
     for (auto& child : key.children)
-        DescribeKey(*child.second, path + "\\" + child.second->name, out);
+        DescribeKey(*child.second, path + "\\" + ShownText(child.second->name), out);
 }
 
 static void DescribeNode(const Node& node, const std::string& path, std::vector<std::string>* out) {
@@ -614,7 +676,7 @@ void Restart() {
     if (pending != nullptr) {
         std::vector<std::string> entries;
         std::string entry;
-        for (BYTE b : pending->data) {
+        for (BYTE b : AnsiData(*pending)) {
             if (b == 0) {
                 entries.push_back(entry);
                 entry.clear();
@@ -674,12 +736,13 @@ void Restart() {
         if (start != nullptr && start->data.size() == 4 && start->data[0] <= SERVICE_AUTO_START &&
             start->data[1] == 0 && start->data[2] == 0 && start->data[3] == 0)
             service.state = SERVICE_RUNNING;
-        auto old = m.services.find(child.first);
+        std::string name = TextToAnsi(child.second->name);
+        auto old = m.services.find(name);
         if (old != m.services.end()) {
             service.acceptsStop = old->second.acceptsStop;
             service.customControls = old->second.customControls;
         }
-        rebuilt[child.second->name] = service;
+        rebuilt[name] = service;
     }
     m.services = rebuilt;
     m.handles.clear();

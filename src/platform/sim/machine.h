@@ -22,16 +22,37 @@ struct NoCase {
 };
 bool SameName(const std::string& a, const std::string& b);
 
+// Orders registry key names (Unicode text, UTF-8) as the registry does: by
+// code point after simple upper-casing.
+struct NameOrder {
+    bool operator()(const std::string& a, const std::string& b) const;
+};
+
+// Windows keeps the registry's strings in UTF-16 and converts them for the A
+// functions through the ANSI code page. Here key names and the data of
+// string-typed values (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ) are Unicode text
+// in UTF-8; everything else is the bytes as given.
 struct Value {
     DWORD type = REG_NONE;
     std::vector<BYTE> data;
 };
+bool IsText(DWORD type);
+// The data as RegQueryValueExA returns it.
+std::vector<BYTE> AnsiData(const Value& value);
+// A value as RegSetValueExA stores it.
+Value AnsiValue(DWORD type, const BYTE* data, size_t size);
+
+// Conversions through the ANSI code page (Windows-1252) and UTF-16.
+std::string AnsiToText(const std::string& ansi);
+std::string TextToAnsi(const std::string& text); // '?' for what the code page lacks
+std::string WideToText(const char16_t* wide, size_t units);
+std::u16string TextToWide(const std::string& text);
 
 struct Key {
-    std::string name;
+    std::string name; // Unicode text
     Key* parent = nullptr;
-    std::map<std::string, std::shared_ptr<Key>, NoCase> children; // enumerated in this order
-    std::vector<std::pair<std::string, Value>> values;            // in the order set
+    std::map<std::string, std::shared_ptr<Key>, NameOrder> children; // enumerated in this order
+    std::vector<std::pair<std::string, Value>> values;               // ANSI names, in the order set
     bool refuseOpen = false;                                      // opens fail: access denied
     bool refuseDelete = false;                                    // deletion fails: access denied
     bool deleted = false;
@@ -187,7 +208,9 @@ void Restart();
 // goes with it. The next call starts a new process.
 void EndProcess();
 
-// Inspection and set-up helpers for tests and the footprint; none is journalled.
+// Inspection and set-up helpers for tests and the footprint; none is
+// journalled. Paths, names and string data are in ANSI, converted as the A
+// functions convert them.
 Key* FindKey(HKEY root, const std::string& path);
 Key* FindKeyBelow(Key* key, const std::string& path); // of any machine, not only the current
 Key* MakeKey(HKEY root, const std::string& path);
@@ -195,6 +218,11 @@ bool ReadValue(HKEY root, const std::string& path, const std::string& name, Valu
 void SetValue(HKEY root, const std::string& path, const std::string& name, DWORD type,
               const std::vector<BYTE>& data);
 bool DeleteKeyAt(HKEY root, const std::string& path); // with everything below it
+// As a program using the W functions would: a key path and string data in
+// UTF-8 that may hold characters the ANSI code page cannot carry.
+Key* MakeKeyText(HKEY root, const std::string& path);
+void SetTextValue(HKEY root, const std::string& path, const std::string& name, DWORD type,
+                  const std::string& text);
 std::vector<BYTE> MultiSz(const std::vector<std::string>& entries);
 std::vector<std::string> SplitMultiSz(const std::vector<BYTE>& data);
 std::vector<BYTE> Dword(DWORD value);

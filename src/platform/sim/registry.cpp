@@ -75,7 +75,8 @@ static LONG Walk(HKEY root, const char* path, bool create, std::shared_ptr<Key>*
         return 161; // ERROR_BAD_PATHNAME
     // Well formed, the only empty name is after a final backslash, which is skipped.
     LONG result = ERROR_SUCCESS;
-    ForEachName(path, [&](const std::string& part) {
+    ForEachName(path, [&](const std::string& ansi) {
+        std::string part = AnsiToText(ansi);
         auto child = key->children.find(part);
         if (child != key->children.end()) {
             key = child->second;
@@ -171,7 +172,10 @@ LONG WINAPI RegQueryValueExA(HKEY hkey, LPCSTR name, LPDWORD reserved, LPDWORD t
     Value* value = key->FindValue(name ? name : "");
     if (value == nullptr)
         return LogStatus(call, ERROR_FILE_NOT_FOUND);
-    DWORD length = (DWORD)value->data.size();
+    // A string is given as it was stored, with no NUL added: the reader
+    // terminates it.
+    std::vector<BYTE> ansi = AnsiData(*value);
+    DWORD length = (DWORD)ansi.size();
     if (type != nullptr)
         *type = value->type;
     if (data != nullptr && *size < length) {
@@ -180,7 +184,7 @@ LONG WINAPI RegQueryValueExA(HKEY hkey, LPCSTR name, LPDWORD reserved, LPDWORD t
         return LogStatus(call, ERROR_MORE_DATA);
     }
     if (data != nullptr && length != 0)
-        std::memcpy(data, value->data.data(), length);
+        std::memcpy(data, ansi.data(), length);
     if (size != nullptr)
         *size = length;
     return Log(call, (LONG)ERROR_SUCCESS, "0 size " + D(length));
@@ -207,8 +211,7 @@ LONG WINAPI RegSetValueExA(HKEY hkey, LPCSTR name, DWORD reserved, DWORD type, c
         key->values.push_back({valueName, Value()});
         value = &key->values.back().second;
     }
-    value->type = type;
-    value->data.assign(data, data + size);
+    *value = AnsiValue(type, data, size);
     return LogStatus(call, ERROR_SUCCESS);
 }
 
@@ -244,7 +247,8 @@ LONG WINAPI RegEnumKeyA(HKEY hkey, DWORD index, LPSTR name, DWORD size) {
         return LogStatus(call, ERROR_NO_MORE_ITEMS);
     auto child = key->children.begin();
     std::advance(child, index);
-    const std::string& childName = child->second->name;
+    // A name the code page cannot carry comes back with '?' in its place.
+    std::string childName = TextToAnsi(child->second->name);
     if (childName.size() + 1 > size)
         return LogStatus(call, ERROR_MORE_DATA);
     std::memcpy(name, childName.c_str(), childName.size() + 1);

@@ -13,20 +13,11 @@ static HANDLE const PROCESS_HEAP = (HANDLE)(ULONG_PTR)0x00140000;
 static HANDLE const CURRENT_PROCESS = (HANDLE)(ULONG_PTR)-1;
 static const DWORD SHUTDOWN_PRIVILEGE = 19;
 
-// Windows-1252 for the bytes 0x80-0x9F; the rest of the code page is Latin-1.
-static const char16_t CP1252_HIGH[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-static char16_t AnsiToWide(unsigned char c) {
-    return c >= 0x80 && c <= 0x9F ? CP1252_HIGH[c - 0x80] : (char16_t)c;
-}
-
-static char16_t FoldWide(char16_t c) {
-    if ((c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7))
-        return (char16_t)(c - 0x20);
-    return c;
+static std::u32string Wide32(const char16_t* text) {
+    std::u32string out;
+    for (; *text != 0; ++text)
+        out += (char32_t)*text;
+    return out;
 }
 
 } // namespace Sim
@@ -158,26 +149,18 @@ HANDLE WINAPI GetCurrentProcess() {
     return CURRENT_PROCESS;
 }
 
+// Windows compares linguistically; see CompareLinguistic for how far that is modelled.
 int WINAPI lstrcmpiA(LPCSTR a, LPCSTR b) {
-    // Equality is what matters here; Windows orders by its linguistic rules.
-    for (;; ++a, ++b) {
-        char16_t x = FoldWide(AnsiToWide((unsigned char)*a));
-        char16_t y = FoldWide(AnsiToWide((unsigned char)*b));
-        if (x != y)
-            return x < y ? -1 : 1;
-        if (x == 0)
-            return 0;
-    }
+    std::u32string x, y;
+    for (; *a != 0; ++a)
+        x += AnsiToWide((unsigned char)*a);
+    for (; *b != 0; ++b)
+        y += AnsiToWide((unsigned char)*b);
+    return CompareLinguistic(x, y);
 }
 
 int WINAPI lstrcmpiW(LPCWSTR a, LPCWSTR b) {
-    for (;; ++a, ++b) {
-        char16_t x = FoldWide(*a), y = FoldWide(*b);
-        if (x != y)
-            return x < y ? -1 : 1;
-        if (x == 0)
-            return 0;
-    }
+    return CompareLinguistic(Wide32((const char16_t*)a), Wide32((const char16_t*)b));
 }
 
 int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int bytes, LPWSTR wide,
