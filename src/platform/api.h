@@ -28,6 +28,7 @@ BOOL WINAPI CreateDirectoryA(LPCSTR path, LPVOID security);
 BOOL WINAPI RemoveDirectoryA(LPCSTR path);
 BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR replacement, DWORD flags);
 DWORD WINAPI GetFileAttributesA(LPCSTR path);
+BOOL WINAPI SetFileAttributesA(LPCSTR path, DWORD attributes);
 HMODULE WINAPI LoadLibraryA(LPCSTR path);
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name);
 BOOL WINAPI FreeLibrary(HMODULE module);

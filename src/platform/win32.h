@@ -74,6 +74,7 @@ using ::RegSetValueExA;
 using ::RemoveDirectoryA;
 using ::RtlMoveMemory;
 using ::SetCurrentDirectoryA;
+using ::SetFileAttributesA;
 using ::SetLastError;
 using ::SetupDiCallClassInstaller;
 using ::SetupDiCreateDeviceInfoA;

@@ -87,3 +87,25 @@ TEST_F(FilesContract, DeletionAtRestartIsRecordedWhetherOrNotTheFileExists)
     EXPECT_EQ(added, after.substr(after.size() - added.size()));
     EXPECT_NE(0xFFFFFFFFu, Win::GetFileAttributesA(In("there.dll").c_str()));
 }
+
+TEST_F(FilesContract, NewFilesAreForArchivingAndAReadOnlyFileIsNotDeleted) {
+    Contract::WriteFile(In("kept.dll"));
+    EXPECT_EQ(FILE_ATTRIBUTE_ARCHIVE, Win::GetFileAttributesA(In("kept.dll").c_str()));
+    EXPECT_EQ(FILE_ATTRIBUTE_DIRECTORY,
+              Win::GetFileAttributesA(Contract::SCRATCH_FOLDER) & FILE_ATTRIBUTE_DIRECTORY);
+    ASSERT_TRUE(Win::SetFileAttributesA(In("kept.dll").c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_FALSE(Win::DeleteFileA(In("kept.dll").c_str()));
+    EXPECT_EQ(ERROR_ACCESS_DENIED, Win::GetLastError());
+    EXPECT_NE(0xFFFFFFFFu, Win::GetFileAttributesA(In("kept.dll").c_str()));
+    ASSERT_TRUE(Win::SetFileAttributesA(In("kept.dll").c_str(), FILE_ATTRIBUTE_NORMAL));
+    EXPECT_TRUE(Win::DeleteFileA(In("kept.dll").c_str()));
+}
+
+TEST_F(FilesContract, TheCurrentDirectoryCannotBeRemoved) {
+    ASSERT_TRUE(Win::CreateDirectoryA(In("Here").c_str(), nullptr));
+    ASSERT_TRUE(Win::SetCurrentDirectoryA(In("Here").c_str()));
+    EXPECT_FALSE(Win::RemoveDirectoryA(In("Here").c_str()));
+    EXPECT_EQ(ERROR_SHARING_VIOLATION, Win::GetLastError());
+    ASSERT_TRUE(Win::SetCurrentDirectoryA("C:\\"));
+    EXPECT_TRUE(Win::RemoveDirectoryA(In("Here").c_str()));
+}

@@ -108,7 +108,7 @@ static bool MatchesFile(const char* pattern, const std::string& name) {
 
 static void FillFound(const Node& node, LPWIN32_FIND_DATAA data) {
     std::memset(data, 0, sizeof *data);
-    data->dwFileAttributes = node.directory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+    data->dwFileAttributes = Attributes(node);
     data->nFileSizeLow = (DWORD)node.content.size();
     std::memcpy(data->cFileName, node.name.c_str(), node.name.size() + 1);
     std::string shortName = ShortName(node.name);
@@ -228,12 +228,13 @@ BOOL WINAPI FindClose(HANDLE search) {
 BOOL WINAPI DeleteFileA(LPCSTR path) {
     std::string call = Current().journalOn ? "DeleteFileA(" + Q(path) + ")" : std::string();
     if (Injected())
-        return LogBool(call, Fail(32)); // ERROR_SHARING_VIOLATION
+        return LogBool(call, Fail(ERROR_SHARING_VIOLATION));
     std::map<std::string, std::unique_ptr<Node>, NoCase>::iterator child;
     Node* folder = Entry(path, &child);
     if (folder == nullptr || child == folder->children.end())
         return LogBool(call, FALSE);
-    if (child->second->directory || (child->second->adminOnly && !Current().administrator))
+    if (child->second->directory || (child->second->adminOnly && !Current().administrator) ||
+        (child->second->attributes & FILE_ATTRIBUTE_READONLY))
         return LogBool(call, Fail(ERROR_ACCESS_DENIED));
     folder->children.erase(child);
     return LogBool(call, TRUE);
@@ -262,7 +263,7 @@ BOOL WINAPI CreateDirectoryA(LPCSTR path, LPVOID security) {
 BOOL WINAPI RemoveDirectoryA(LPCSTR path) {
     std::string call = Current().journalOn ? "RemoveDirectoryA(" + Q(path) + ")" : std::string();
     if (Injected())
-        return LogBool(call, Fail(32));
+        return LogBool(call, Fail(ERROR_SHARING_VIOLATION));
     std::map<std::string, std::unique_ptr<Node>, NoCase>::iterator child;
     Node* folder = Entry(path, &child);
     if (folder == nullptr || child == folder->children.end())
@@ -273,6 +274,9 @@ BOOL WINAPI RemoveDirectoryA(LPCSTR path) {
         return LogBool(call, Fail(ERROR_ACCESS_DENIED));
     if (!child->second->children.empty())
         return LogBool(call, Fail(ERROR_DIR_NOT_EMPTY));
+    // The process holds its current directory open, without sharing deletion.
+    if (SameName(FullPath(path), Current().currentDirectory))
+        return LogBool(call, Fail(ERROR_SHARING_VIOLATION));
     folder->children.erase(child);
     return LogBool(call, TRUE);
 }
@@ -284,8 +288,25 @@ DWORD WINAPI GetFileAttributesA(LPCSTR path) {
         Fail(ERROR_FILE_NOT_FOUND);
         return Log(call, (DWORD)0xFFFFFFFF, std::string("INVALID_FILE_ATTRIBUTES"));
     }
-    DWORD attributes = node->directory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+    DWORD attributes = Attributes(*node);
     return Log(call, attributes, X(attributes));
+}
+
+BOOL WINAPI SetFileAttributesA(LPCSTR path, DWORD attributes) {
+    std::string call = Current().journalOn
+                           ? "SetFileAttributesA(" + Q(path) + ", " + X(attributes) + ")"
+                           : std::string();
+    if (Injected())
+        return LogBool(call, Fail(ERROR_ACCESS_DENIED));
+    Node* node = FindNode(path);
+    if (node == nullptr)
+        return LogBool(call, Fail(ERROR_FILE_NOT_FOUND));
+    const DWORD settable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                           FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY |
+                           FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    // FILE_ATTRIBUTE_NORMAL, alone, clears them all; the others are ignored.
+    node->attributes = attributes & settable;
+    return LogBool(call, TRUE);
 }
 
 BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR replacement, DWORD flags) {

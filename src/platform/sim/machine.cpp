@@ -504,6 +504,7 @@ static Node* MakeNode(const std::string& path, bool directory, bool adminOnly) {
             bool last = i + 1 == parts.size();
             child->directory = directory || !last;
             child->adminOnly = node->adminOnly || (last && adminOnly);
+            child->attributes = child->directory ? 0 : FILE_ATTRIBUTE_ARCHIVE;
         }
         node = child.get();
     }
@@ -518,6 +519,13 @@ Node* MakeFile(const std::string& path, const std::string& content, bool adminOn
     Node* node = MakeNode(path, false, adminOnly);
     node->content.assign(content.begin(), content.end());
     return node;
+}
+
+// A file with no attribute left reports FILE_ATTRIBUTE_NORMAL.
+DWORD Attributes(const Node& node) {
+    if (node.directory)
+        return FILE_ATTRIBUTE_DIRECTORY | node.attributes;
+    return node.attributes != 0 ? node.attributes : FILE_ATTRIBUTE_NORMAL;
 }
 
 bool Exists(const std::string& path) {
@@ -781,6 +789,7 @@ void CopyNode(const Node& from, Node* to) {
     to->name = from.name;
     to->directory = from.directory;
     to->adminOnly = from.adminOnly;
+    to->attributes = from.attributes;
     to->content = from.content;
     if (from.library)
         to->library = std::make_unique<Library>(*from.library);

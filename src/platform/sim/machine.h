@@ -107,6 +107,7 @@ struct Node {
     std::string name;
     bool directory = false;
     bool adminOnly = false; // only an administrator may delete it (or what it holds)
+    DWORD attributes = 0;   // as set, without FILE_ATTRIBUTE_DIRECTORY
     std::map<std::string, std::unique_ptr<Node>, NoCase> children;
     std::vector<BYTE> content;
     std::unique_ptr<Library> library;
@@ -229,6 +230,8 @@ std::vector<BYTE> Dword(DWORD value);
 std::vector<BYTE> Sz(const std::string& text);
 
 Node* FindNode(const std::string& path);
+// What GetFileAttributesA reports of a node.
+DWORD Attributes(const Node& node);
 Node* MakeDirectory(const std::string& path, bool adminOnly = false);
 Node* MakeFile(const std::string& path, const std::string& content = "", bool adminOnly = false);
 bool Exists(const std::string& path);
