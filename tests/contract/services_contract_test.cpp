@@ -1,10 +1,13 @@
 #include "contract.h"
 
+#include <chrono>
 #include <string>
+#include <thread>
 
 namespace {
 
 const char NAME[] = "VkContractService";
+const char DEPENDENT[] = "VkContractDependent";
 
 class ServicesContract : public ContractTest {
 protected:
@@ -16,20 +19,36 @@ protected:
     }
     void TearDown() override
     {
-        SC_HANDLE service = Win::OpenServiceA(scm, NAME, SERVICE_ALL_ACCESS);
-        if (service != nullptr) {
+        for (const char* name : {DEPENDENT, NAME}) {
+            SC_HANDLE service = Win::OpenServiceA(scm, name, SERVICE_ALL_ACCESS);
+            if (service == nullptr)
+                continue;
+            SERVICE_STATUS status;
+            if (Win::ControlService(service, SERVICE_CONTROL_STOP, &status))
+                Stopped(service);
             Win::DeleteService(service);
             Win::CloseServiceHandle(service);
         }
         Win::CloseServiceHandle(scm);
         ContractTest::TearDown();
     }
-    SC_HANDLE Create(const char* group = nullptr)
-    {
-        return Win::CreateServiceA(scm, NAME, NAME, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+    SC_HANDLE Create(const char* group = nullptr, const char* name = NAME,
+                     const char* dependencies = nullptr) {
+        return Win::CreateServiceA(scm, name, name, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
                                    SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-                                   "C:\\VkContract\\service.exe", group, nullptr, nullptr, nullptr,
-                                   nullptr);
+                                   Contract::ServiceProgram(), group, nullptr, dependencies,
+                                   nullptr, nullptr);
+    }
+    // Asks a stopping service for its state until it has stopped; true once it has.
+    static bool Stopped(SC_HANDLE service) {
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            SERVICE_STATUS status;
+            if (!Win::ControlService(service, SERVICE_CONTROL_INTERROGATE, &status) &&
+                Win::GetLastError() == ERROR_SERVICE_NOT_ACTIVE)
+                return status.dwCurrentState == SERVICE_STOPPED;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
     }
     SC_HANDLE scm = nullptr;
 };
@@ -86,5 +105,37 @@ TEST_F(ServicesContract, ChangeServiceConfigWritesTheServicesKey)
     EXPECT_EQ(std::string("RPCSS\0\0", 7), Value("DependOnService"));
     EXPECT_EQ(std::string("Contract Service\0", 17), Value("DisplayName"));
     EXPECT_EQ(std::string("VkContractGroup\0", 16), Value("Group"));
+    Win::CloseServiceHandle(service);
+}
+
+TEST_F(ServicesContract, AStopIsPendingUntilTheServiceHasStopped) {
+    SC_HANDLE service = Create();
+    ASSERT_NE(nullptr, service);
+    ASSERT_TRUE(Win::StartServiceA(service, 0, nullptr));
+    SERVICE_STATUS status;
+    ASSERT_TRUE(Win::ControlService(service, SERVICE_CONTROL_STOP, &status));
+    EXPECT_EQ(SERVICE_STOP_PENDING, status.dwCurrentState);
+    EXPECT_NE(0u, status.dwWaitHint);
+    EXPECT_TRUE(Stopped(service));
+    Win::CloseServiceHandle(service);
+}
+
+TEST_F(ServicesContract, AServiceWithRunningDependentsDoesNotStop) {
+    KNOWN_WINE_DIFFERENCE("ControlService fails with ERROR_DEPENDENT_SERVICES_RUNNING when other "
+                          "running services depend on the service told to stop");
+    SC_HANDLE service = Create();
+    SC_HANDLE dependent = Create(nullptr, DEPENDENT, "VkContractService\0");
+    ASSERT_NE(nullptr, service);
+    ASSERT_NE(nullptr, dependent);
+    ASSERT_TRUE(Win::StartServiceA(service, 0, nullptr));
+    ASSERT_TRUE(Win::StartServiceA(dependent, 0, nullptr));
+    SERVICE_STATUS status;
+    EXPECT_FALSE(Win::ControlService(service, SERVICE_CONTROL_STOP, &status));
+    EXPECT_EQ(ERROR_DEPENDENT_SERVICES_RUNNING, Win::GetLastError());
+    // Once the dependent has stopped, so can the service.
+    EXPECT_TRUE(Win::ControlService(dependent, SERVICE_CONTROL_STOP, &status));
+    EXPECT_TRUE(Stopped(dependent));
+    EXPECT_TRUE(Win::ControlService(service, SERVICE_CONTROL_STOP, &status));
+    Win::CloseServiceHandle(dependent);
     Win::CloseServiceHandle(service);
 }

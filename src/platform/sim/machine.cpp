@@ -630,7 +630,9 @@ std::vector<std::string> Describe() {
     for (auto& service : m.services) {
         const Service& s = service.second;
         out.push_back("service " + service.first +
-                      (s.state == SERVICE_RUNNING ? " running" : " stopped") +
+                      (s.state == SERVICE_RUNNING        ? " running"
+                       : s.state == SERVICE_STOP_PENDING ? " stop pending"
+                                                         : " stopped") +
                       (s.deletePending ? " marked for deletion" : ""));
     }
     for (auto& device : m.devices) {

@@ -6,9 +6,17 @@
 namespace Sim {
 
 static const char SERVICES_KEY[] = "SYSTEM\\CurrentControlSet\\Services\\";
+static const DWORD STOP_WAIT_HINT = 3000; // milliseconds a stopping service asks for
 
 static std::string ServiceKey(const std::string& name) {
     return SERVICES_KEY + name;
+}
+
+// A stopping service has finished by the time anyone asks about it again:
+// its stop takes less than the caller's next call.
+static void Settle(Service* s) {
+    if (s->state == SERVICE_STOP_PENDING)
+        s->state = SERVICE_STOPPED;
 }
 
 static Service* ServiceOf(SC_HANDLE handle, Handle** entry) {
@@ -18,7 +26,27 @@ static Service* ServiceOf(SC_HANDLE handle, Handle** entry) {
     if (h == nullptr)
         return nullptr;
     auto found = Current().services.find(h->name);
-    return found == Current().services.end() ? nullptr : &found->second;
+    if (found == Current().services.end())
+        return nullptr;
+    Settle(&found->second);
+    return &found->second;
+}
+
+// The services that depend on `name` and have not stopped.
+static bool DependentsRunning(const std::string& name) {
+    for (auto& other : Current().services) {
+        if (other.second.state == SERVICE_STOPPED)
+            continue;
+        Value value;
+        if (!ReadValue(HKEY_LOCAL_MACHINE, ServiceKey(other.first), "DependOnService", &value) ||
+            value.type != REG_MULTI_SZ)
+            continue;
+        for (auto& dependency : SplitMultiSz(value.data)) {
+            if (SameName(dependency, name))
+                return true;
+        }
+    }
+    return false;
 }
 
 void FinishServiceDeletion(const std::string& name) {
@@ -51,7 +79,7 @@ static void FillStatus(const std::string& name, const Service& s, LPSERVICE_STAT
     status->dwWin32ExitCode = 0;
     status->dwServiceSpecificExitCode = 0;
     status->dwCheckPoint = 0;
-    status->dwWaitHint = 0;
+    status->dwWaitHint = s.state == SERVICE_STOP_PENDING ? STOP_WAIT_HINT : 0;
 }
 
 // A multi-string argument of the service functions, as its bytes with the final NUL.
@@ -285,10 +313,12 @@ BOOL WINAPI ControlService(SC_HANDLE handle, DWORD control, LPSERVICE_STATUS sta
     if (control == SERVICE_CONTROL_INTERROGATE)
         return LogBool(call, TRUE);
     if (control == SERVICE_CONTROL_STOP) {
+        if (DependentsRunning(name))
+            return LogBool(call, Fail(ERROR_DEPENDENT_SERVICES_RUNNING));
         if (!s->acceptsStop)
             return LogBool(call, Fail(ERROR_INVALID_SERVICE_CONTROL));
         s->received.push_back(control);
-        s->state = SERVICE_STOPPED;
+        s->state = SERVICE_STOP_PENDING;
         FillStatus(name, *s, status);
         return LogBool(call, TRUE);
     }
@@ -367,6 +397,7 @@ BOOL WINAPI CloseServiceHandle(SC_HANDLE handle) {
     auto found = Current().services.find(name);
     if (found != Current().services.end()) {
         --found->second.openHandles;
+        Settle(&found->second);
         FinishServiceDeletion(name);
     }
     return LogBool(call, TRUE);
