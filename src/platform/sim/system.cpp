@@ -151,6 +151,15 @@ HANDLE WINAPI GetCurrentProcess() {
 
 // Windows compares linguistically; see CompareLinguistic for how far that is modelled.
 int WINAPI lstrcmpiA(LPCSTR a, LPCSTR b) {
+    // ASCII alone weighs its upper-cased code: compared in place, as most names are.
+    const unsigned char *p = (const unsigned char*)a, *q = (const unsigned char*)b;
+    for (; *p != 0 && *p < 0x80 && *q < 0x80; ++p, ++q) {
+        char32_t x = Upcase(*p), y = Upcase(*q);
+        if (x != y)
+            return x < y ? -1 : 1;
+    }
+    if (*p == 0 && *q < 0x80)
+        return *q == 0 ? 0 : -1;
     std::u32string x, y;
     for (; *a != 0; ++a)
         x += AnsiToWide((unsigned char)*a);
