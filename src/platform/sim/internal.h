@@ -92,7 +92,8 @@ int CompareLinguistic(const std::u32string& a, const std::u32string& b);
 // Registry: the key a handle or predefined root names.
 std::shared_ptr<Key> KeyOf(HKEY key, DWORD* access, LONG* status);
 
-// Services: remove a service whose deletion is due.
+// Services: remove a service whose deletion is due (once a pending stop has
+// finished, as it has by the time its last handle closes).
 void FinishServiceDeletion(const std::string& name);
 
 } // namespace Sim

@@ -54,7 +54,8 @@ void FinishServiceDeletion(const std::string& name) {
     auto found = m.services.find(name);
     if (found == m.services.end())
         return;
-    const Service& s = found->second;
+    Service& s = found->second;
+    Settle(&s);
     if (!s.deletePending || s.openHandles > 0 || s.state != SERVICE_STOPPED)
         return;
     DeleteKeyAt(HKEY_LOCAL_MACHINE, ServiceKey(name));
@@ -397,7 +398,6 @@ BOOL WINAPI CloseServiceHandle(SC_HANDLE handle) {
     auto found = Current().services.find(name);
     if (found != Current().services.end()) {
         --found->second.openHandles;
-        Settle(&found->second);
         FinishServiceDeletion(name);
     }
     return LogBool(call, TRUE);
