@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <memory>
 
 namespace Invariant {
 
@@ -228,19 +229,19 @@ void CheckTermService(const std::string& name, const Sim::Value* was, const Sim:
         faults->push_back("TermService's " + name + " changed to something not Windows' own");
 }
 
+// A value as the A functions read it, its paths naming files; null when absent.
+// Elsewhere values are judged as stored, so that text the code page cannot
+// carry and a rewrite turned into '?' counts as changed.
+std::unique_ptr<Sim::Value> AnsiView(const Sim::Value* stored) {
+    if (stored == nullptr)
+        return nullptr;
+    return std::make_unique<Sim::Value>(Sim::Value{stored->type, Sim::AnsiData(*stored)});
+}
+
 // A value that differs between the two machines (`was` or `now` null when
 // absent) is one the run may rewrite, or a fault.
 void CheckValue(const Snapshot& before, const std::string& path, const std::string& name,
-                const Sim::Value* wasStored, const Sim::Value* isStored,
-                std::vector<std::string>* faults) {
-    // Judged as the product reads them, through the A functions.
-    Sim::Value wasRead, isRead;
-    if (wasStored != nullptr)
-        wasRead = {wasStored->type, Sim::AnsiData(*wasStored)};
-    if (isStored != nullptr)
-        isRead = {isStored->type, Sim::AnsiData(*isStored)};
-    const Sim::Value* was = wasStored ? &wasRead : nullptr;
-    const Sim::Value* is = isStored ? &isRead : nullptr;
+                const Sim::Value* was, const Sim::Value* is, std::vector<std::string>* faults) {
     const std::string where = path + " : " + name;
     const char* guid = ClassFilterGuids;
     for (int row = 0; row < CLASS_FILTER_ROWS; ++row, guid += std::strlen(guid) + 1) {
@@ -252,7 +253,7 @@ void CheckValue(const Snapshot& before, const std::string& path, const std::stri
     if (Sim::SameName(path, GROUP_ORDER) && Sim::SameName(name, "List"))
         CheckList(where, was, is, {GROUP_ORDER_TERMSERVICE, GROUP_ORDER_MULTIUSER}, false, faults);
     else if (Sim::SameName(path, SESSION) && Sim::SameName(name, "PendingFileRenameOperations"))
-        CheckPending(before, was, is, faults);
+        CheckPending(before, AnsiView(was).get(), AnsiView(is).get(), faults);
     else if (Sim::SameName(path, WINLOGON) && Sim::SameName(name, "LogonType")) {
         if (is == nullptr || is->type != REG_DWORD || is->data != Sim::Dword(1))
             faults->push_back("LogonType is not the 32-bit value 1");
