@@ -4,6 +4,7 @@
 #include "support.h"
 #include "uninstall/uninstall.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -221,4 +222,30 @@ TEST_F(Simulator, ACopyIsAWholeMachineOfItsOwn) {
     EXPECT_EQ(ERROR_KEY_DELETED, Win::RegSetValueExA(gone, "Set", 0, REG_DWORD, one, 4));
     EXPECT_EQ(ERROR_SUCCESS, Win::RegCloseKey(live));
     EXPECT_EQ(ERROR_SUCCESS, Win::RegCloseKey(gone));
+}
+
+TEST_F(Simulator, TextTheCodePageCannotCarryIsToldApartFromAQuestionMark) {
+    // What the invariant and the machine's description rely on to see a
+    // character lost to '?': set-up helpers read as the A functions do, the
+    // stored text does not.
+    const char key[] = "SOFTWARE\\Text";
+    Sim::SetTextValue(HKEY_LOCAL_MACHINE, key, "Zhe", REG_SZ, "Sub\xD0\x96");
+    Sim::SetValue(HKEY_LOCAL_MACHINE, key, "Mark", REG_SZ, Sim::Sz("Sub?"));
+    Sim::Value zhe, mark;
+    ASSERT_TRUE(Sim::ReadValue(HKEY_LOCAL_MACHINE, key, "Zhe", &zhe));
+    ASSERT_TRUE(Sim::ReadValue(HKEY_LOCAL_MACHINE, key, "Mark", &mark));
+    EXPECT_EQ(std::vector<BYTE>({'S', 'u', 'b', '?'}), zhe.data);
+    EXPECT_NE(Sim::FindKey(HKEY_LOCAL_MACHINE, key)->FindValue("Zhe")->data,
+              Sim::FindKey(HKEY_LOCAL_MACHINE, key)->FindValue("Mark")->data);
+    std::vector<std::string> lines = Sim::Describe();
+    auto has = [&](const std::string& line) {
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
+    };
+    EXPECT_TRUE(has("value HKLM\\SOFTWARE\\Text : \"Zhe\" = REG_SZ \"Sub\\u{416}\""));
+    EXPECT_TRUE(has("value HKLM\\SOFTWARE\\Text : \"Mark\" = REG_SZ \"Sub?\\0\""));
+    // A key name, too: "\xE9" is Latin-1 and keeps its byte.
+    Sim::MakeKeyText(HKEY_LOCAL_MACHINE, "SOFTWARE\\Text\\\xC3\xA9\xD0\x96");
+    lines = Sim::Describe();
+    EXPECT_TRUE(has("key HKLM\\SOFTWARE\\Text\\\xE9\\u{416}"));
+    EXPECT_EQ(nullptr, Sim::FindKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Text\\\xC9?"));
 }
