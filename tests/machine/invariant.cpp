@@ -238,6 +238,16 @@ std::unique_ptr<Sim::Value> AnsiView(const Sim::Value* stored) {
     return std::make_unique<Sim::Value>(Sim::Value{stored->type, Sim::AnsiData(*stored)});
 }
 
+// A list as Unicode text whatever its type: the bytes of a list of another
+// type are what the A functions give and, written back, take as ANSI.
+std::unique_ptr<Sim::Value> TextView(const Sim::Value* stored) {
+    if (stored == nullptr || Sim::IsText(stored->type))
+        return stored ? std::make_unique<Sim::Value>(*stored) : nullptr;
+    std::string text = Sim::AnsiToText(std::string(stored->data.begin(), stored->data.end()));
+    return std::make_unique<Sim::Value>(
+        Sim::Value{stored->type, std::vector<BYTE>(text.begin(), text.end())});
+}
+
 // A value that differs between the two machines (`was` or `now` null when
 // absent) is one the run may rewrite, or a fault.
 void CheckValue(const Snapshot& before, const std::string& path, const std::string& name,
@@ -246,12 +256,14 @@ void CheckValue(const Snapshot& before, const std::string& path, const std::stri
     const char* guid = ClassFilterGuids;
     for (int row = 0; row < CLASS_FILTER_ROWS; ++row, guid += std::strlen(guid) + 1) {
         if (Sim::SameName(path, CLASS + guid + "}") && Sim::SameName(name, "UpperFilters")) {
-            CheckList(where, was, is, {ClassFilterNames[row]}, true, faults);
+            CheckList(where, TextView(was).get(), TextView(is).get(), {ClassFilterNames[row]}, true,
+                      faults);
             return;
         }
     }
     if (Sim::SameName(path, GROUP_ORDER) && Sim::SameName(name, "List"))
-        CheckList(where, was, is, {GROUP_ORDER_TERMSERVICE, GROUP_ORDER_MULTIUSER}, false, faults);
+        CheckList(where, TextView(was).get(), TextView(is).get(),
+                  {GROUP_ORDER_TERMSERVICE, GROUP_ORDER_MULTIUSER}, false, faults);
     else if (Sim::SameName(path, SESSION) && Sim::SameName(name, "PendingFileRenameOperations"))
         CheckPending(before, AnsiView(was).get(), AnsiView(is).get(), faults);
     else if (Sim::SameName(path, WINLOGON) && Sim::SameName(name, "LogonType")) {
