@@ -125,6 +125,13 @@ TEST_F(RegistryContract, StringsAreUnicodeAndTheAFunctionsSeeThemThroughTheCodeP
     EXPECT_EQ(ERROR_SUCCESS, Win::RegSetValueExA(key, "List", 0, REG_MULTI_SZ, data, 8));
     EXPECT_EQ(std::u16string(u"one\0x?\0\0", 8), Contract::ValueW("", "List"));
 
+    // Where the code page has a best fit, that is read instead: a letter
+    // without its macron, a fullwidth backslash as a backslash.
+    Contract::SetValueW(u"", "Fit", REG_SZ, {0x100, 0xFF3C, 0});
+    size = sizeof data;
+    EXPECT_EQ(ERROR_SUCCESS, Win::RegQueryValueExA(key, "Fit", nullptr, nullptr, data, &size));
+    EXPECT_EQ(std::string("A\\\0", 3), std::string((char*)data, size));
+
     // What the code page does carry goes through both ways, its undefined bytes too.
     const char high[] = "\x81\x8D\xE9\x9A\x80";
     EXPECT_EQ(ERROR_SUCCESS, Win::RegSetValueExA(key, "High", 0, REG_SZ, (const BYTE*)high, 6));
