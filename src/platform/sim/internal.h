@@ -82,6 +82,10 @@ template <typename Each> void ForEachName(const char* path, Each each) {
 char16_t AnsiToWide(unsigned char c);
 int WideToAnsi(char32_t c); // -1 where the code page has no such character
 std::string AnsiToText(const char* bytes, size_t size);
+bool Ascii(const char* bytes, size_t size); // ASCII reads the same in ANSI and UTF-8
+inline bool Ascii(const std::string& text) {
+    return Ascii(text.data(), text.size());
+}
 char32_t NextChar(const std::string& text, size_t* at);
 char32_t Upcase(char32_t c);
 int CompareNames(const std::string& a, const std::string& b);

@@ -239,8 +239,10 @@ Key* FindKey(HKEY root, const std::string& path) {
 }
 
 Key* FindKeyBelow(Key* key, const std::string& path) {
-    ForEachName(path.c_str(), [&](const std::string& name) {
-        auto child = key->children.find(AnsiToText(name));
+    std::string converted;
+    ForEachName(path.c_str(), [&](const std::string& ansi) {
+        const std::string& name = Ascii(ansi) ? ansi : (converted = AnsiToText(ansi));
+        auto child = key->children.find(name);
         key = child == key->children.end() ? nullptr : child->second.get();
         return key != nullptr;
     });

@@ -75,8 +75,9 @@ static LONG Walk(HKEY root, const char* path, bool create, std::shared_ptr<Key>*
         return 161; // ERROR_BAD_PATHNAME
     // Well formed, the only empty name is after a final backslash, which is skipped.
     LONG result = ERROR_SUCCESS;
+    std::string converted;
     ForEachName(path, [&](const std::string& ansi) {
-        std::string part = AnsiToText(ansi);
+        const std::string& part = Ascii(ansi) ? ansi : (converted = AnsiToText(ansi));
         auto child = key->children.find(part);
         if (child != key->children.end()) {
             key = child->second;
@@ -174,8 +175,13 @@ LONG WINAPI RegQueryValueExA(HKEY hkey, LPCSTR name, LPDWORD reserved, LPDWORD t
         return LogStatus(call, ERROR_FILE_NOT_FOUND);
     // A string is given as it was stored, with no NUL added: the reader
     // terminates it.
-    std::vector<BYTE> ansi = AnsiData(*value);
-    DWORD length = (DWORD)ansi.size();
+    const std::vector<BYTE>* shown = &value->data;
+    std::vector<BYTE> ansi;
+    if (IsText(value->type) && !Ascii((const char*)value->data.data(), value->data.size())) {
+        ansi = AnsiData(*value);
+        shown = &ansi;
+    }
+    DWORD length = (DWORD)shown->size();
     if (type != nullptr)
         *type = value->type;
     if (data != nullptr && *size < length) {
@@ -184,7 +190,7 @@ LONG WINAPI RegQueryValueExA(HKEY hkey, LPCSTR name, LPDWORD reserved, LPDWORD t
         return LogStatus(call, ERROR_MORE_DATA);
     }
     if (data != nullptr && length != 0)
-        std::memcpy(data, ansi.data(), length);
+        std::memcpy(data, shown->data(), length);
     if (size != nullptr)
         *size = length;
     return Log(call, (LONG)ERROR_SUCCESS, "0 size " + D(length));
@@ -211,7 +217,11 @@ LONG WINAPI RegSetValueExA(HKEY hkey, LPCSTR name, DWORD reserved, DWORD type, c
         key->values.push_back({valueName, Value()});
         value = &key->values.back().second;
     }
-    *value = AnsiValue(type, data, size);
+    value->type = type;
+    if (IsText(type) && !Ascii((const char*)data, size))
+        value->data = AnsiValue(type, data, size).data;
+    else
+        value->data.assign(data, data + size);
     return LogStatus(call, ERROR_SUCCESS);
 }
 
@@ -248,7 +258,9 @@ LONG WINAPI RegEnumKeyA(HKEY hkey, DWORD index, LPSTR name, DWORD size) {
     auto child = key->children.begin();
     std::advance(child, index);
     // A name the code page cannot carry comes back with '?' in its place.
-    std::string childName = TextToAnsi(child->second->name);
+    const std::string& stored = child->second->name;
+    std::string converted;
+    const std::string& childName = Ascii(stored) ? stored : (converted = TextToAnsi(stored));
     if (childName.size() + 1 > size)
         return LogStatus(call, ERROR_MORE_DATA);
     std::memcpy(name, childName.c_str(), childName.size() + 1);

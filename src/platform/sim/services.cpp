@@ -34,14 +34,17 @@ static Service* ServiceOf(SC_HANDLE handle, Handle** entry) {
 
 // The services that depend on `name` and have not stopped.
 static bool DependentsRunning(const std::string& name) {
+    Key* services = FindKey(HKEY_LOCAL_MACHINE, SERVICES_KEY);
     for (auto& other : Current().services) {
         if (other.second.state == SERVICE_STOPPED)
             continue;
-        Value value;
-        if (!ReadValue(HKEY_LOCAL_MACHINE, ServiceKey(other.first), "DependOnService", &value) ||
-            value.type != REG_MULTI_SZ)
+        auto key =
+            services->children.find(Ascii(other.first) ? other.first : AnsiToText(other.first));
+        const Value* value =
+            key == services->children.end() ? nullptr : key->second->FindValue("DependOnService");
+        if (value == nullptr || value->type != REG_MULTI_SZ)
             continue;
-        for (auto& dependency : SplitMultiSz(value.data)) {
+        for (auto& dependency : SplitMultiSz(AnsiData(*value))) {
             if (SameName(dependency, name))
                 return true;
         }

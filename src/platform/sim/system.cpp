@@ -149,17 +149,25 @@ HANDLE WINAPI GetCurrentProcess() {
     return CURRENT_PROCESS;
 }
 
-// Windows compares linguistically; see CompareLinguistic for how far that is modelled.
-int WINAPI lstrcmpiA(LPCSTR a, LPCSTR b) {
-    // ASCII alone weighs its upper-cased code: compared in place, as most names are.
-    const unsigned char *p = (const unsigned char*)a, *q = (const unsigned char*)b;
-    for (; *p != 0 && *p < 0x80 && *q < 0x80; ++p, ++q) {
-        char32_t x = Upcase(*p), y = Upcase(*q);
+// ASCII alone weighs its upper-cased code, so a comparison of ASCII names is
+// made in place; -2 when a character beyond ASCII leaves it to the full rules.
+template <typename Char> static int CompareAscii(const Char* a, const Char* b) {
+    for (; *a != 0 && *a < 0x80 && *b < 0x80; ++a, ++b) {
+        Char x = *a >= 'a' && *a <= 'z' ? (Char)(*a - 0x20) : *a;
+        Char y = *b >= 'a' && *b <= 'z' ? (Char)(*b - 0x20) : *b;
         if (x != y)
             return x < y ? -1 : 1;
     }
-    if (*p == 0 && *q < 0x80)
-        return *q == 0 ? 0 : -1;
+    if (*a == 0 && *b < 0x80)
+        return *b == 0 ? 0 : -1;
+    return -2;
+}
+
+// Windows compares linguistically; see CompareLinguistic for how far that is modelled.
+int WINAPI lstrcmpiA(LPCSTR a, LPCSTR b) {
+    int order = CompareAscii((const unsigned char*)a, (const unsigned char*)b);
+    if (order != -2)
+        return order;
     std::u32string x, y;
     for (; *a != 0; ++a)
         x += AnsiToWide((unsigned char)*a);
@@ -169,6 +177,9 @@ int WINAPI lstrcmpiA(LPCSTR a, LPCSTR b) {
 }
 
 int WINAPI lstrcmpiW(LPCWSTR a, LPCWSTR b) {
+    int order = CompareAscii((const char16_t*)a, (const char16_t*)b);
+    if (order != -2)
+        return order;
     return CompareLinguistic(Wide32((const char16_t*)a), Wide32((const char16_t*)b));
 }
 

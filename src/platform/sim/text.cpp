@@ -2,6 +2,9 @@
 // at the A functions. Registry names and strings are held here as UTF-8.
 #include "internal.h"
 
+#include <cstdint>
+#include <cstring>
+
 namespace Sim {
 
 // Windows-1252 for the bytes 0x80-0x9F; the rest of the code page is Latin-1.
@@ -56,8 +59,16 @@ char32_t NextChar(const std::string& text, size_t* at) {
     return code;
 }
 
-static bool Ascii(const char* bytes, size_t size) {
-    for (size_t i = 0; i < size; ++i) {
+bool Ascii(const char* bytes, size_t size) {
+    // Eight bytes at a time: lists run to kilobytes and are read often.
+    size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        uint64_t word;
+        std::memcpy(&word, bytes + i, 8);
+        if (word & 0x8080808080808080ull)
+            return false;
+    }
+    for (; i < size; ++i) {
         if ((unsigned char)bytes[i] >= 0x80)
             return false;
     }
@@ -238,7 +249,20 @@ char32_t Upcase(char32_t c) {
 // Registry names compare as the registry does: code point by code point
 // after simple upper-casing, no linguistic rules.
 int CompareNames(const std::string& a, const std::string& b) {
-    size_t i = 0, j = 0;
+    // Most names are ASCII: compared byte by byte up to the first that is not.
+    size_t i = 0, n = a.size() < b.size() ? a.size() : b.size();
+    for (; i < n; ++i) {
+        unsigned char x = (unsigned char)a[i], y = (unsigned char)b[i];
+        if ((x | y) >= 0x80)
+            break;
+        if (x != y) {
+            x = x >= 'a' && x <= 'z' ? (unsigned char)(x - 0x20) : x;
+            y = y >= 'a' && y <= 'z' ? (unsigned char)(y - 0x20) : y;
+            if (x != y)
+                return x < y ? -1 : 1;
+        }
+    }
+    size_t j = i;
     while (i < a.size() && j < b.size()) {
         char32_t x = Upcase(NextChar(a, &i)), y = Upcase(NextChar(b, &j));
         if (x != y)
