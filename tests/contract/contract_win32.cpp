@@ -1,0 +1,221 @@
+// The real side of the contract tests' seam: Windows itself (under Wine in
+// this project). A real machine is not reset between tests, so each test
+// starts and ends by taking away whatever a contract test may have left:
+// services and devices named after the scratch key, their deletions queued
+// for the restart, the scratch keys and the scratch folder.
+#include "contract.h"
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace Contract {
+
+extern const char SCRATCH_KEY[] = "SOFTWARE\\VkContract";
+extern const char SCRATCH_FOLDER[] = "C:\\VkContract";
+
+namespace {
+
+// Every service, device ID and key a contract test makes begins with this.
+const char SCRATCH_NAME[] = "VkContract";
+// Keys outside the scratch key that tests make and normally delete.
+const char* const SCRATCH_KEYS[] = {
+    "SOFTWARE\\VkContract",
+    "SOFTWARE\\Classes\\CLSID\\{0F0F0F0F-1111-2222-3333-444455556666}",
+};
+
+bool StartsWith(const std::string& text, const std::string& prefix) {
+    return text.size() >= prefix.size() &&
+           lstrcmpiA(text.substr(0, prefix.size()).c_str(), prefix.c_str()) == 0;
+}
+
+void DeleteKeyTree(HKEY root, const std::string& path) {
+    HKEY key;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return;
+    std::vector<std::string> children;
+    char name[MAX_PATH];
+    for (DWORD i = 0; RegEnumKeyA(key, i, name, MAX_PATH) == ERROR_SUCCESS; ++i)
+        children.push_back(name);
+    RegCloseKey(key);
+    for (const std::string& child : children)
+        DeleteKeyTree(root, path + "\\" + child);
+    RegDeleteKeyA(root, path.c_str());
+}
+
+void DeleteFolderTree(const std::string& folder) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = found.cFileName;
+            if (name == "." || name == "..")
+                continue;
+            std::string path = folder + "\\" + name;
+            SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                DeleteFolderTree(path);
+            else
+                DeleteFileA(path.c_str());
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    SetFileAttributesA(folder.c_str(), FILE_ATTRIBUTE_NORMAL);
+    RemoveDirectoryA(folder.c_str());
+}
+
+void RemoveServices() {
+    SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    if (scm == nullptr)
+        return;
+    std::vector<BYTE> buffer(64 * 1024);
+    DWORD needed = 0, count = 0, resume = 0;
+    std::vector<std::string> names;
+    if (EnumServicesStatusA(scm, SERVICE_WIN32 | SERVICE_DRIVER, SERVICE_STATE_ALL,
+                            (ENUM_SERVICE_STATUSA*)buffer.data(), (DWORD)buffer.size(), &needed,
+                            &count, &resume)) {
+        auto* services = (ENUM_SERVICE_STATUSA*)buffer.data();
+        for (DWORD i = 0; i < count; ++i)
+            if (StartsWith(services[i].lpServiceName, SCRATCH_NAME))
+                names.push_back(services[i].lpServiceName);
+    }
+    for (const std::string& name : names) {
+        SC_HANDLE service = OpenServiceA(scm, name.c_str(), SERVICE_ALL_ACCESS);
+        if (service == nullptr)
+            continue;
+        SERVICE_STATUS status;
+        if (ControlService(service, SERVICE_CONTROL_STOP, &status)) {
+            for (int wait = 0; wait < 100 && status.dwCurrentState != SERVICE_STOPPED; ++wait) {
+                Sleep(50);
+                QueryServiceStatus(service, &status);
+            }
+        }
+        DeleteService(service);
+        CloseServiceHandle(service);
+    }
+    CloseServiceHandle(scm);
+}
+
+void RemoveDevices() {
+    HDEVINFO set = SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);
+    if (set == INVALID_HANDLE_VALUE)
+        return;
+    SP_DEVINFO_DATA data;
+    data.cbSize = sizeof data;
+    for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &data); ++i) {
+        char ids[4096] = {};
+        if (SetupDiGetDeviceRegistryPropertyA(set, &data, SPDRP_HARDWAREID, nullptr, (BYTE*)ids,
+                                              sizeof ids - 2, nullptr) &&
+            StartsWith(ids, SCRATCH_NAME))
+            SetupDiCallClassInstaller(DIF_REMOVE, set, &data);
+    }
+    SetupDiDestroyDeviceInfoList(set);
+}
+
+// Takes the scratch folder's entries out of the deletions queued for the
+// restart; Wine carries them out at every new session, but a test must not
+// make the list grow run after run.
+void RemovePendingDeletions() {
+    const char SESSION[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+    const wchar_t VALUE[] = L"PendingFileRenameOperations";
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SESSION, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+        return;
+    DWORD size = 0;
+    if (RegQueryValueExW(key, VALUE, nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS) {
+        std::wstring data(size / 2 + 1, L'\0');
+        RegQueryValueExW(key, VALUE, nullptr, nullptr, (BYTE*)&data[0], &size);
+        data.resize(size / 2);
+        // Pairs of source and target, the target empty for a deletion, so an
+        // empty string ends the list only where a source would begin.
+        std::wstring scratch = L"\\??\\C:\\VkContract\\";
+        std::wstring kept;
+        bool removed = false;
+        size_t at = 0;
+        while (at < data.size() && data[at] != L'\0') {
+            size_t sourceEnd = data.find(L'\0', at);
+            if (sourceEnd == std::wstring::npos)
+                break;
+            size_t targetEnd = data.find(L'\0', sourceEnd + 1);
+            if (targetEnd == std::wstring::npos)
+                targetEnd = data.size();
+            std::wstring source = data.substr(at, sourceEnd - at);
+            if (source.size() >= scratch.size() &&
+                lstrcmpiW(source.substr(0, scratch.size()).c_str(), scratch.c_str()) == 0)
+                removed = true;
+            else
+                kept += data.substr(at, targetEnd - at) + L'\0';
+            at = targetEnd + 1;
+        }
+        if (removed && kept.empty())
+            RegDeleteValueW(key, VALUE);
+        else if (removed) {
+            kept += L'\0';
+            RegSetValueExW(key, VALUE, 0, REG_MULTI_SZ, (const BYTE*)kept.data(),
+                           (DWORD)(kept.size() * 2));
+        }
+    }
+    RegCloseKey(key);
+}
+
+void Clean() {
+    RemoveServices();
+    RemoveDevices();
+    RemovePendingDeletions();
+    for (const char* path : SCRATCH_KEYS)
+        DeleteKeyTree(HKEY_LOCAL_MACHINE, path);
+    DeleteFolderTree(SCRATCH_FOLDER);
+}
+
+} // namespace
+
+void Begin() {
+    Clean();
+    ASSERT_TRUE(CreateDirectoryA(SCRATCH_FOLDER, nullptr)) << "error " << GetLastError();
+}
+
+void End() {
+    Clean();
+}
+
+void SetValue(const std::string& path, const char* name, DWORD type, const std::string& data) {
+    std::string full = std::string(SCRATCH_KEY) + (path.empty() ? "" : "\\" + path);
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, Win::RegCreateKeyExA(HKEY_LOCAL_MACHINE, full.c_str(), 0, nullptr, 0,
+                                                  KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    if (name != nullptr) {
+        EXPECT_EQ(ERROR_SUCCESS, Win::RegSetValueExA(key, name, 0, type, (const BYTE*)data.data(),
+                                                     (DWORD)data.size()));
+    }
+    Win::RegCloseKey(key);
+}
+
+bool KeyExists(HKEY root, const std::string& path) {
+    HKEY key;
+    if (Win::RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    Win::RegCloseKey(key);
+    return true;
+}
+
+void WriteFile(const std::string& path) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file) << path << ": error " << GetLastError();
+    DWORD written = 0;
+    EXPECT_TRUE(::WriteFile(file, "data", 4, &written, nullptr));
+    CloseHandle(file);
+}
+
+} // namespace Contract
+
+int main(int argc, char** argv) {
+    // CTest reads the test list through a pipe, line by line: no CR.
+    _setmode(_fileno(stdout), _O_BINARY);
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
