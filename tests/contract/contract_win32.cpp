@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -129,25 +130,21 @@ void RemovePendingDeletions() {
         std::wstring data(size / 2 + 1, L'\0');
         RegQueryValueExW(key, VALUE, nullptr, nullptr, (BYTE*)&data[0], &size);
         data.resize(size / 2);
-        // Pairs of source and target, the target empty for a deletion, so an
-        // empty string ends the list only where a source would begin.
+        // Pairs of source and target, the target empty for a deletion; one
+        // more NUL ends the list.
         std::wstring scratch = L"\\??\\C:\\VkContract\\";
         std::wstring kept;
         bool removed = false;
-        size_t at = 0;
-        while (at < data.size() && data[at] != L'\0') {
-            size_t sourceEnd = data.find(L'\0', at);
-            if (sourceEnd == std::wstring::npos)
-                break;
-            size_t targetEnd = data.find(L'\0', sourceEnd + 1);
-            if (targetEnd == std::wstring::npos)
-                targetEnd = data.size();
+        for (size_t at = 0; at < data.size();) {
+            size_t sourceEnd = std::min(data.find(L'\0', at), data.size());
+            size_t targetEnd = std::min(data.find(L'\0', sourceEnd + 1), data.size());
             std::wstring source = data.substr(at, sourceEnd - at);
+            std::wstring pair = data.substr(at, targetEnd - at);
             if (source.size() >= scratch.size() &&
                 lstrcmpiW(source.substr(0, scratch.size()).c_str(), scratch.c_str()) == 0)
                 removed = true;
-            else
-                kept += data.substr(at, targetEnd - at) + L'\0';
+            else if (pair.find_first_not_of(L'\0') != std::wstring::npos)
+                kept += pair + L'\0';
             at = targetEnd + 1;
         }
         if (removed && kept.empty())
