@@ -207,6 +207,17 @@ void WriteFile(const std::string& path) {
     CloseHandle(file);
 }
 
+void PlaceFaultingLibrary(const std::string& path) {
+    // Built beside the test program.
+    char program[MAX_PATH];
+    DWORD length = GetModuleFileNameA(nullptr, program, MAX_PATH);
+    ASSERT_TRUE(length > 0 && length < MAX_PATH);
+    std::string library = program;
+    library = library.substr(0, library.rfind('\\') + 1) + "faulting_library.dll";
+    ASSERT_TRUE(CopyFileA(library.c_str(), path.c_str(), FALSE))
+        << library << ": error " << GetLastError();
+}
+
 } // namespace Contract
 
 int main(int argc, char** argv) {
