@@ -28,6 +28,11 @@ const char* const SCRATCH_KEYS[] = {
     "SOFTWARE\\Classes\\CLSID\\{0F0F0F0F-1111-2222-3333-444455556666}",
 };
 
+// The ASCII names of the tests, as the W functions take them.
+std::u16string Wide(const std::string& text) {
+    return std::u16string(text.begin(), text.end());
+}
+
 bool StartsWith(const std::string& text, const std::string& prefix) {
     return text.size() >= prefix.size() &&
            lstrcmpiA(text.substr(0, prefix.size()).c_str(), prefix.c_str()) == 0;
@@ -207,15 +212,56 @@ void WriteFile(const std::string& path) {
     CloseHandle(file);
 }
 
-void PlaceFaultingLibrary(const std::string& path) {
-    // Built beside the test program.
+// A program built beside the test program.
+std::string Beside(const char* name) {
     char program[MAX_PATH];
     DWORD length = GetModuleFileNameA(nullptr, program, MAX_PATH);
-    ASSERT_TRUE(length > 0 && length < MAX_PATH);
-    std::string library = program;
-    library = library.substr(0, library.rfind('\\') + 1) + "faulting_library.dll";
+    std::string path(program, length < MAX_PATH ? length : 0);
+    return path.substr(0, path.rfind('\\') + 1) + name;
+}
+
+void PlaceFaultingLibrary(const std::string& path) {
+    std::string library = Beside("faulting_library.dll");
     ASSERT_TRUE(CopyFileA(library.c_str(), path.c_str(), FALSE))
         << library << ": error " << GetLastError();
+}
+
+void SetValueW(const std::u16string& path, const char* name, DWORD type,
+               const std::u16string& data) {
+    std::u16string full = Wide(SCRATCH_KEY) + (path.empty() ? u"" : u"\\" + path);
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, (const wchar_t*)full.c_str(), 0,
+                                             nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    if (name != nullptr) {
+        EXPECT_EQ(ERROR_SUCCESS,
+                  RegSetValueExW(key, (const wchar_t*)Wide(name).c_str(), 0, type,
+                                 (const BYTE*)data.data(), (DWORD)(data.size() * 2)));
+    }
+    RegCloseKey(key);
+}
+
+std::u16string ValueW(const std::string& path, const char* name) {
+    std::u16string full = Wide(SCRATCH_KEY) + (path.empty() ? u"" : u"\\" + Wide(path));
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, (const wchar_t*)full.c_str(), 0, KEY_READ, &key) !=
+        ERROR_SUCCESS)
+        return u"(none)";
+    std::u16string data(4096, u'\0');
+    DWORD size = (DWORD)(data.size() * 2);
+    LONG status = RegQueryValueExW(key, (const wchar_t*)Wide(name).c_str(), nullptr, nullptr,
+                                   (BYTE*)&data[0], &size);
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS ? data.substr(0, size / 2) : u"(none)";
+}
+
+const char* ServiceProgram() {
+    static const std::string program = Beside("contract_service.exe");
+    return program.c_str();
+}
+
+bool UnderWine() {
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
 } // namespace Contract
