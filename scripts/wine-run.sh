@@ -65,12 +65,17 @@ export WINEPREFIX=$VK_WINEPREFIX
 exec 9>"$WINEPREFIX.lock"
 flock 9
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    rmdir "$WINEPREFIX" 2>/dev/null || true
+    if [ -e "$WINEPREFIX" ]; then
+        echo "wine-run.sh: $WINEPREFIX is there but is no Wine prefix; leaving it" >&2
+        exit 127
+    fi
     # Made aside and moved into place, so that a prefix is never half made.
     fresh=$WINEPREFIX.new
     rm -rf "$fresh"
     WINEPREFIX=$fresh WINEARCH=${VK_WINEARCH:-$arch} "$wine" wineboot -i </dev/null >/dev/null 2>&1 9>&-
     WINEPREFIX=$fresh "$server" -w 9>&-
-    rm -rf "$WINEPREFIX"
+    [ -f "$fresh/system.reg" ] || { echo "wine-run.sh: wineboot could not make $fresh" >&2; exit 127; }
     mv "$fresh" "$WINEPREFIX"
 fi
 # Exit status 0: no session was running and this one is new. Its first
