@@ -38,39 +38,31 @@ bool StartsWith(const std::string& text, const std::string& prefix) {
            lstrcmpiA(text.substr(0, prefix.size()).c_str(), prefix.c_str()) == 0;
 }
 
+// Through the W functions: a test may make names the ANSI code page cannot
+// carry, which the A functions could not name again.
 void DeleteKeyTree(HKEY root, const std::string& path) {
-    HKEY key;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return;
-    std::vector<std::string> children;
-    char name[MAX_PATH];
-    for (DWORD i = 0; RegEnumKeyA(key, i, name, MAX_PATH) == ERROR_SUCCESS; ++i)
-        children.push_back(name);
-    RegCloseKey(key);
-    for (const std::string& child : children)
-        DeleteKeyTree(root, path + "\\" + child);
-    RegDeleteKeyA(root, path.c_str());
+    RegDeleteTreeW(root, (const wchar_t*)Wide(path).c_str());
 }
 
-void DeleteFolderTree(const std::string& folder) {
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+void DeleteFolderTree(const std::wstring& folder) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
     if (search != INVALID_HANDLE_VALUE) {
         do {
-            std::string name = found.cFileName;
-            if (name == "." || name == "..")
+            std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..")
                 continue;
-            std::string path = folder + "\\" + name;
-            SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            std::wstring path = folder + L"\\" + name;
+            SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
             if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
                 DeleteFolderTree(path);
             else
-                DeleteFileA(path.c_str());
-        } while (FindNextFileA(search, &found));
+                DeleteFileW(path.c_str());
+        } while (FindNextFileW(search, &found));
         FindClose(search);
     }
-    SetFileAttributesA(folder.c_str(), FILE_ATTRIBUTE_NORMAL);
-    RemoveDirectoryA(folder.c_str());
+    SetFileAttributesW(folder.c_str(), FILE_ATTRIBUTE_NORMAL);
+    RemoveDirectoryW(folder.c_str());
 }
 
 void RemoveServices() {
@@ -169,7 +161,7 @@ void Clean() {
     RemovePendingDeletions();
     for (const char* path : SCRATCH_KEYS)
         DeleteKeyTree(HKEY_LOCAL_MACHINE, path);
-    DeleteFolderTree(SCRATCH_FOLDER);
+    DeleteFolderTree((const wchar_t*)Wide(SCRATCH_FOLDER).c_str());
 }
 
 } // namespace
