@@ -60,13 +60,13 @@ if scripts/check-exe.sh build/windows/VkUninst.exe; then passed=$((passed + 1));
 wine_start=$(date +%s)
 echo "== contract tests against Windows itself: 64-bit Wine"
 cmake --preset wine >/dev/null
-cmake --build --preset wine -j "$(nproc)"
+cmake --build --preset wine --target vk_contract_tests -j "$(nproc)"
 run_ctest wine 1
 
 if why=$(scripts/x86-32-status.sh); then
     echo "== contract tests against Windows itself: 32-bit Wine"
     cmake --preset wine32 >/dev/null
-    cmake --build --preset wine32 -j "$(nproc)"
+    cmake --build --preset wine32 --target vk_contract_tests -j "$(nproc)"
     run_ctest wine32 1
 else
     echo "== the 32-bit Wine stage was skipped: $why"
