@@ -89,6 +89,11 @@ using ::SHGetSpecialFolderPathA;
 using ::StartServiceA;
 using ::WriteConsoleA;
 using ::wsprintfA;
+// The machine description and its installer.
+using ::CreateFileA;
+using ::QueryServiceStatus;
+using ::RegEnumValueA;
+using ::SetupDiGetDeviceInstanceIdA;
 
 // Not a Windows function: calls `call` with `argument` under a structured
 // exception guard, so that a fault in foreign code it runs ends only that

@@ -407,3 +407,24 @@ BOOL WINAPI CloseServiceHandle(SC_HANDLE handle) {
 }
 
 } // namespace Win
+
+namespace Win {
+
+BOOL WINAPI QueryServiceStatus(SC_HANDLE handle, LPSERVICE_STATUS status) {
+    std::string call =
+        Current().journalOn ? "QueryServiceStatus(" + H(handle) + ")" : std::string();
+    if (Injected())
+        return LogBool(call, Fail(ERROR_ACCESS_DENIED));
+    Handle* entry;
+    Service* s = ServiceOf(handle, &entry);
+    if (s == nullptr)
+        return LogBool(call, Fail(ERROR_INVALID_HANDLE));
+    if (!(entry->access & SERVICE_QUERY_STATUS))
+        return LogBool(call, Fail(ERROR_ACCESS_DENIED));
+    if (status == nullptr)
+        return LogBool(call, Fail(487)); // ERROR_INVALID_ADDRESS
+    FillStatus(entry->name, *s, status);
+    return Log(call, (BOOL)TRUE, "TRUE state " + D(status->dwCurrentState));
+}
+
+} // namespace Win

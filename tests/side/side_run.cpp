@@ -1,0 +1,86 @@
+// Runs the uninstaller on each described machine: lays it down, describes
+// it, runs, describes it again, and writes both descriptions and the
+// changes as JSON. The same source runs on the simulated Windows and,
+// cross-built, on a real one.
+#include "side_run.h"
+
+#include "description/description.h"
+#include "description/lay_down.h"
+#include "uninstall/uninstall.h"
+
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+bool ReadFile(const std::string& path, std::string* text) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return false;
+    std::stringstream buffer;
+    buffer << in.rdbuf();
+    *text = buffer.str();
+    return true;
+}
+
+void WriteFile(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary);
+    out << text << "\n";
+}
+
+std::string BaseName(const std::string& path) {
+    size_t slash = path.find_last_of("/\\");
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    size_t dot = name.rfind(".json");
+    return dot == std::string::npos ? name : name.substr(0, dot);
+}
+
+// One machine; false when it could not be laid down (the reason is written instead).
+bool RunOne(const std::string& input, const std::string& outDir) {
+    std::string name = BaseName(input);
+    std::string text, why;
+    Description::Machine machine;
+    if (!ReadFile(input, &text) || !Description::Read(text, &machine, &why)) {
+        WriteFile(outDir + "/" + name + ".error", "reading: " + why);
+        return false;
+    }
+    if (!FreshMachine(&why) || !Description::LayDown(machine, &why)) {
+        WriteFile(outDir + "/" + name + ".error", "laying down: " + why);
+        return false;
+    }
+    Description::Machine before = Description::Describe();
+    Description::Observe(&before);
+    int result = RunUninstall();
+    Description::Machine after = Description::Describe();
+    Description::Observe(&after);
+    WriteFile(outDir + "/" + name + ".before.json", Description::Write(before));
+    WriteFile(outDir + "/" + name + ".after.json", Description::Write(after));
+    nlohmann::json changes =
+        nlohmann::json::parse(Description::WriteChanges(Description::Changes(before, after)));
+    changes["result"] = result;
+    WriteFile(outDir + "/" + name + ".changes.json", changes.dump(1));
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: %s OUTDIR MACHINE.json...\n", argv[0]);
+        return 2;
+    }
+    auto start = std::chrono::steady_clock::now();
+    int run = 0, refused = 0;
+    for (int i = 2; i < argc; ++i)
+        (RunOne(argv[i], argv[1]) ? run : refused)++;
+    std::string why;
+    FreshMachine(&why); // nothing of the last machine is left behind
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("%d machines run, %d not laid down, %.1f s\n", run, refused, seconds);
+    return 0;
+}

@@ -1,0 +1,9 @@
+#include "side_run.h"
+
+#include "platform/sim/machine.h"
+
+bool FreshMachine(std::string*) {
+    Sim::Reset();
+    Sim::Current().journalOn = false;
+    return true;
+}

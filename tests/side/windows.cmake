@@ -1,0 +1,30 @@
+# The side-by-side programs for real Windows (run under Wine): the runner,
+# built from the product's own sources against Windows itself, the service
+# program, the two server libraries and the stand-in for Wine's restart.
+add_executable(side_run
+    ${PRODUCT_SOURCES}
+    ${DESCRIPTION_SOURCES}
+    src/description/win32_hooks.cpp
+    tests/side/side_run.cpp
+    tests/side/win32_fresh.cpp)
+target_include_directories(side_run PRIVATE src tests)
+target_compile_definitions(side_run PRIVATE VK_PLATFORM_WIN32)
+target_link_options(side_run PRIVATE -static)
+target_link_libraries(side_run PRIVATE advapi32 user32 shell32 setupapi)
+
+add_executable(side_service tests/side/service_program.cpp)
+target_link_options(side_service PRIVATE -static)
+target_link_libraries(side_service PRIVATE advapi32)
+
+add_library(side_server SHARED tests/side/server_library.cpp)
+target_compile_definitions(side_server PRIVATE SIDE_EXPORTS_UNREGISTER)
+add_library(side_plain SHARED tests/side/server_library.cpp)
+foreach(library side_server side_plain)
+    set_target_properties(${library} PROPERTIES PREFIX "")
+    target_link_options(${library} PRIVATE -static)
+    target_link_libraries(${library} PRIVATE advapi32)
+endforeach()
+
+add_executable(fake_wineboot tests/side/fake_wineboot.cpp)
+target_link_options(fake_wineboot PRIVATE -static)
+target_link_libraries(fake_wineboot PRIVATE advapi32)
