@@ -137,18 +137,21 @@ std::vector<Change> Changes(const Machine& before, const Machine& after) {
         });
     // What a service received is observed across the run: compared whether
     // or not the service is still there.
-    auto received = ByName(after.services, serviceName);
-    for (auto& entry : received) {
-        const Service* was = nullptr;
-        for (const Service& s : before.services) {
-            if (Upper(s.name) == entry.first)
-                was = &s;
-        }
-        std::vector<DWORD> old = was ? was->controls : std::vector<DWORD>();
-        if (old != entry.second->controls)
-            changes.push_back({"service controls", entry.second->name, Joined(old),
-                               Joined(entry.second->controls)});
-    }
+    auto receiver = [](const Received& r) { return r.service; };
+    Match(
+        ByName(before.received, receiver), ByName(after.received, receiver),
+        [&](const Received& r) {
+            changes.push_back({"service controls", r.service, Joined(r.controls), ""});
+        },
+        [&](const Received& r) {
+            if (!r.controls.empty())
+                changes.push_back({"service controls", r.service, "", Joined(r.controls)});
+        },
+        [&](const Received& was, const Received& is) {
+            if (was.controls != is.controls)
+                changes.push_back(
+                    {"service controls", is.service, Joined(was.controls), Joined(is.controls)});
+        });
 
     auto deviceName = [](const Device& d) { return d.instanceId; };
     Match(

@@ -36,7 +36,13 @@ struct Service {
     std::string name;
     DWORD state = SERVICE_STOPPED;
     Program program = Program::None;
-    std::vector<DWORD> controls; // received, in order (observed, not read)
+};
+
+// The controls a service's program received, in order (observed, not read:
+// kept after the service is deleted).
+struct Received {
+    std::string service;
+    std::vector<DWORD> controls;
 };
 
 struct Device {
@@ -68,6 +74,7 @@ struct Machine {
     std::vector<BYTE> pending; // "PendingFileRenameOperations" as stored
     std::vector<File> files;
     std::vector<std::string> unregistered; // libraries whose DllUnregisterServer ran (observed)
+    std::vector<Received> received;        // observed
 };
 
 // The product's folder as the installed machine holds it.

@@ -211,8 +211,6 @@ void to_json(json& out, const Service& service) {
     out = json{{"name", Text(service.name)},
                {"state", ServiceStateName(service.state)},
                {"program", ProgramName(service.program)}};
-    if (!service.controls.empty())
-        out["controls"] = service.controls;
 }
 
 void from_json(const json& in, Service& service) {
@@ -227,7 +225,6 @@ void from_json(const json& in, Service& service) {
     service.program = program == "records"        ? Program::Records
                       : program == "refuses stop" ? Program::RefusesStop
                                                   : Program::None;
-    service.controls = in.value("controls", std::vector<DWORD>());
 }
 
 void to_json(json& out, const Device& device) {
@@ -319,6 +316,8 @@ std::string Write(const Machine& machine) {
         out["pending"] = DataJson(REG_MULTI_SZ, machine.pending);
     for (const std::string& path : machine.unregistered)
         out["unregistered"].push_back(Text(path));
+    for (const Received& received : machine.received)
+        out["received"][Text(received.service)] = received.controls;
     return out.dump(1);
 }
 
@@ -336,6 +335,11 @@ bool Read(const std::string& text, Machine* machine, std::string* error) {
         read.files = in.value("files", std::vector<File>());
         for (const std::string& path : in.value("unregistered", std::vector<std::string>()))
             read.unregistered.push_back(Bytes(path));
+        if (in.contains("received")) {
+            for (auto& item : in.at("received").items())
+                read.received.push_back(
+                    {Bytes(item.key()), item.value().get<std::vector<DWORD>>()});
+        }
         if (in.contains("pending")) {
             read.hasPending = true;
             if (!DataFromJson(in.at("pending"), REG_MULTI_SZ, &read.pending)) {

@@ -43,7 +43,6 @@ void Observe(Machine* machine) {
         service.program = driver                      ? Program::None
                           : found->second.acceptsStop ? Program::Records
                                                       : Program::RefusesStop;
-        service.controls = found->second.received;
     }
     for (File& file : machine->files) {
         // Libraries lie in the product folder only.
@@ -55,6 +54,13 @@ void Observe(Machine* machine) {
                 node->library->exportsUnregister ? Library::Unregisters : Library::NoExport;
     }
     machine->unregistered = m.unregistered;
+    machine->received.clear();
+    for (auto& entry : m.receivedByDeleted)
+        machine->received.push_back({entry.first, entry.second});
+    for (auto& entry : m.services) {
+        if (!entry.second.received.empty())
+            machine->received.push_back({entry.first, entry.second.received});
+    }
 }
 
 } // namespace Description

@@ -79,11 +79,6 @@ void Observe(Machine* machine) {
     for (Service& service : machine->services) {
         if (Get(SIDE_PROGRAMS, service.name, &data) && data.size() == 4)
             service.program = (Program)DwordAt(data, 0);
-        service.controls.clear();
-        if (Get(SIDE_CONTROLS, service.name, &data)) {
-            for (size_t at = 0; at + 4 <= data.size(); at += 4)
-                service.controls.push_back(DwordAt(data, at));
-        }
     }
     for (File& file : machine->files) {
         // Libraries lie in the product folder only.
@@ -91,6 +86,24 @@ void Observe(Machine* machine) {
             continue;
         if (!file.directory && Get(SIDE_LIBRARIES, FullPath(file.path), &data) && data.size() == 4)
             file.library = (Library)DwordAt(data, 0);
+    }
+    machine->received.clear();
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SIDE_CONTROLS, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+        char name[256];
+        std::vector<BYTE> controls(4096);
+        for (DWORD index = 0;; ++index) {
+            DWORD nameSize = sizeof name;
+            DWORD size = (DWORD)controls.size();
+            if (RegEnumValueA(key, index, name, &nameSize, nullptr, nullptr, controls.data(),
+                              &size) != ERROR_SUCCESS)
+                break;
+            Received received{name, {}};
+            for (size_t at = 0; at + 4 <= size; at += 4)
+                received.controls.push_back(DwordAt(controls, at));
+            machine->received.push_back(received);
+        }
+        RegCloseKey(key);
     }
     machine->unregistered.clear();
     if (Get(SIDE_KEY, SIDE_UNREGISTERED, &data)) {

@@ -3,7 +3,9 @@
 #pragma once
 
 #define WIN32_LEAN_AND_MEAN
+#ifndef NOMINMAX
 #define NOMINMAX
+#endif
 #include <windows.h>
 // After <windows.h>, which they build on.
 #include <setupapi.h>

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 namespace {
 
@@ -73,10 +74,24 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s OUTDIR MACHINE.json...\n", argv[0]);
         return 2;
     }
+    // "@FILE" names a file that lists machines one a line: a long list
+    // does not fit on a Windows command line.
+    std::vector<std::string> inputs;
+    for (int i = 2; i < argc; ++i) {
+        std::string text;
+        if (argv[i][0] != '@') {
+            inputs.push_back(argv[i]);
+        } else if (ReadFile(argv[i] + 1, &text)) {
+            std::stringstream lines(text);
+            for (std::string line; std::getline(lines, line);)
+                if (!line.empty())
+                    inputs.push_back(line);
+        }
+    }
     auto start = std::chrono::steady_clock::now();
     int run = 0, refused = 0;
-    for (int i = 2; i < argc; ++i)
-        (RunOne(argv[i], argv[1]) ? run : refused)++;
+    for (const std::string& input : inputs)
+        (RunOne(input, argv[1]) ? run : refused)++;
     std::string why;
     FreshMachine(&why); // nothing of the last machine is left behind
     double seconds =

@@ -1,6 +1,10 @@
 # The side-by-side programs for real Windows (run under Wine): the runner,
 # built from the product's own sources against Windows itself, the service
 # program, the two server libraries and the stand-in for Wine's restart.
+# nlohmann-json is header-only: its folder alone, not the host's include folder.
+file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/json-include)
+file(CREATE_LINK /usr/include/nlohmann ${CMAKE_BINARY_DIR}/json-include/nlohmann SYMBOLIC)
+
 add_executable(side_run
     ${PRODUCT_SOURCES}
     ${DESCRIPTION_SOURCES}
@@ -8,6 +12,7 @@ add_executable(side_run
     tests/side/side_run.cpp
     tests/side/win32_fresh.cpp)
 target_include_directories(side_run PRIVATE src tests)
+target_include_directories(side_run SYSTEM PRIVATE ${CMAKE_BINARY_DIR}/json-include)
 target_compile_definitions(side_run PRIVATE VK_PLATFORM_WIN32)
 target_link_options(side_run PRIVATE -static)
 target_link_libraries(side_run PRIVATE advapi32 user32 shell32 setupapi)

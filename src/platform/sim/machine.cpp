@@ -837,6 +837,7 @@ std::unique_ptr<Machine> Copy(const Machine& from) {
     m->consoleText = from.consoleText;
     m->messageBoxes = from.messageBoxes;
     m->unregistered = from.unregistered;
+    m->receivedByDeleted = from.receivedByDeleted;
     m->restartRequests = from.restartRequests;
     m->privilegeEnabled = from.privilegeEnabled;
     m->allocations = from.allocations;

@@ -62,6 +62,7 @@ void FinishServiceDeletion(const std::string& name) {
     if (!s.deletePending || s.openHandles > 0 || s.state != SERVICE_STOPPED)
         return;
     DeleteKeyAt(HKEY_LOCAL_MACHINE, ServiceKey(name));
+    m.receivedByDeleted[name] = s.received;
     m.services.erase(found);
 }
 

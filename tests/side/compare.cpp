@@ -1,0 +1,164 @@
+// Compares the change lists the same machines gave on the simulated Windows
+// and on Wine. Equal lists pass; a change in one list only is a difference,
+// unless it is one of the known Wine differences below, each with why.
+#include "description/description.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
+
+namespace {
+
+struct Known {
+    const char* kind; // the change record's kind
+    const char* what; // a regular expression its subject matches
+    const char* side; // "wine" or "sim": the only list it is in
+    const char* why;
+};
+
+// Where Wine and the simulated Windows are known to part, and why.
+const Known KNOWN[] = {
+    {"value added", "\\\\Services\\\\TermService : Tag$", "sim",
+     "Wine's ChangeServiceConfig ignores the tag it is asked for; Windows assigns the next tag "
+     "of the group, returns it and writes it to the service's key"},
+    {"value changed", "\\\\Services\\\\TermService : ImagePath$", "wine",
+     "Wine's service manager writes ImagePath back as REG_SZ; Windows keeps it REG_EXPAND_SZ, "
+     "the type every service key it installs holds"},
+    {"value added", "\\\\Services\\\\[^\\\\]+ : DeleteFlag$", "sim",
+     "Windows marks a service whose deletion waits for it to stop with DeleteFlag 1 in its key; "
+     "Wine keeps the mark in its service manager only"},
+};
+
+bool ReadText(const std::string& path, std::string* text) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return false;
+    std::stringstream buffer;
+    buffer << in.rdbuf();
+    *text = buffer.str();
+    return true;
+}
+
+struct Side {
+    bool ran = false;
+    std::string error;
+    int result = 0;
+    std::vector<Description::Change> changes;
+};
+
+Side Load(const std::string& folder, const std::string& name) {
+    Side side;
+    std::string text;
+    if (ReadText(folder + "/" + name + ".error", &side.error))
+        return side;
+    if (!ReadText(folder + "/" + name + ".changes.json", &text)) {
+        side.error = "no result";
+        return side;
+    }
+    std::string why;
+    if (!Description::ReadChanges(text, &side.changes, &why)) {
+        side.error = why;
+        return side;
+    }
+    side.result = nlohmann::json::parse(text).value("result", -1);
+    side.ran = true;
+    return side;
+}
+
+const Known* Explained(const Description::Change& change, const char* side) {
+    for (const Known& known : KNOWN) {
+        if (known.kind[0] != 0 && change.kind == known.kind && std::string(side) == known.side &&
+            std::regex_search(change.what, std::regex(known.what)))
+            return &known;
+    }
+    return nullptr;
+}
+
+std::string Show(const Description::Change& change) {
+    std::string text = change.kind + ": " + change.what;
+    if (!change.before.empty() || !change.after.empty())
+        text += " [" + change.before + " -> " + change.after + "]";
+    return text;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: %s SIM-FOLDER WINE-FOLDER LIST\n", argv[0]);
+        return 2;
+    }
+    std::string list;
+    if (!ReadText(argv[3], &list)) {
+        std::fprintf(stderr, "cannot read %s\n", argv[3]);
+        return 2;
+    }
+    int machines = 0, identical = 0, explained = 0, different = 0, notRun = 0;
+    std::map<const Known*, int> used;
+    std::stringstream lines(list);
+    for (std::string path; std::getline(lines, path);) {
+        if (path.empty())
+            continue;
+        ++machines;
+        std::string name = path.substr(path.find_last_of('/') + 1);
+        name = name.substr(0, name.rfind(".json"));
+        Side sim = Load(argv[1], name);
+        Side wine = Load(argv[2], name);
+        if (!sim.ran || !wine.ran) {
+            ++notRun;
+            std::printf("%s: not run (simulator: %s; Wine: %s)\n", name.c_str(),
+                        sim.ran ? "ran" : sim.error.c_str(), wine.ran ? "ran" : wine.error.c_str());
+            continue;
+        }
+        std::vector<std::string> report;
+        if (sim.result != wine.result)
+            report.push_back("exit status " + std::to_string(sim.result) + " on the simulator, " +
+                             std::to_string(wine.result) + " on Wine");
+        bool anyExplained = false;
+        auto keep = [&](const std::vector<Description::Change>& changes, const char* side) {
+            std::vector<Description::Change> kept;
+            for (const auto& change : changes) {
+                const Known* known = Explained(change, side);
+                if (known != nullptr) {
+                    ++used[known];
+                    anyExplained = true;
+                } else {
+                    kept.push_back(change);
+                }
+            }
+            return kept;
+        };
+        std::vector<Description::Change> a = keep(sim.changes, "sim");
+        std::vector<Description::Change> b = keep(wine.changes, "wine");
+        for (const auto& change : a) {
+            if (std::find(b.begin(), b.end(), change) == b.end())
+                report.push_back("simulator only: " + Show(change));
+        }
+        for (const auto& change : b) {
+            if (std::find(a.begin(), a.end(), change) == a.end())
+                report.push_back("Wine only:      " + Show(change));
+        }
+        if (report.empty() && a != b)
+            report.push_back("the same changes in another order");
+        if (!report.empty()) {
+            ++different;
+            std::printf("%s: DIFFERENT\n", name.c_str());
+            for (const auto& line : report)
+                std::printf("  %s\n", line.c_str());
+        } else {
+            (anyExplained ? explained : identical)++;
+        }
+    }
+    std::printf("side by side: %d machines, %d identical, %d identical but for known Wine "
+                "differences, %d different, %d not run\n",
+                machines, identical, explained, different, notRun);
+    for (auto& entry : used)
+        std::printf("  known Wine difference (%d changes): %s %s: %s\n", entry.second,
+                    entry.first->kind, entry.first->what, entry.first->why);
+    return different == 0 && notRun == 0 ? 0 : 1;
+}
