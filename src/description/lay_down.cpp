@@ -108,6 +108,21 @@ std::string RootPath(const std::string& path, HKEY* root) {
     return path.substr(5);
 }
 
+// Deletes a key and everything below it.
+void DeleteTree(HKEY root, const std::string& path) {
+    HKEY key;
+    if (Win::RegOpenKeyExA(root, path.c_str(), 0, KEY_ENUMERATE_SUB_KEYS, &key) != ERROR_SUCCESS)
+        return;
+    std::vector<std::string> children;
+    char name[256];
+    for (DWORD i = 0; Win::RegEnumKeyA(key, i, name, sizeof name) == ERROR_SUCCESS; ++i)
+        children.push_back(name);
+    Win::RegCloseKey(key);
+    for (const std::string& child : children)
+        DeleteTree(root, path + "\\" + child);
+    Win::RegDeleteKeyA(root, path.c_str());
+}
+
 bool Fail(std::string* why, const std::string& what, DWORD error) {
     *why = what + " failed (" + std::to_string(error) + ")";
     return false;
@@ -155,6 +170,8 @@ bool LayServices(const Machine& machine, std::string* why) {
         DWORD start = DwordOf(FindValue(key, "Start"), SERVICE_DEMAND_START);
         DWORD errorControl = DwordOf(FindValue(key, "ErrorControl"), SERVICE_ERROR_NORMAL);
         const char* imagePath = TextOf(FindValue(key, "ImagePath"), &image);
+        if (imagePath != nullptr && imagePath[0] == 0)
+            imagePath = nullptr; // Windows refuses an empty path (ERROR_INVALID_PARAMETER)
         const char* groupName = TextOf(FindValue(key, "Group"), &group);
         const char* depends = TextOf(FindValue(key, "DependOnService"), &dependencies);
         const char* displayName = TextOf(FindValue(key, "DisplayName"), &display);
@@ -189,7 +206,34 @@ bool LayServices(const Machine& machine, std::string* why) {
     return ok;
 }
 
+// Keys and values the machine has in the described places but the
+// description has not are deleted: an absent key is part of what is
+// described. Service keys are left to the service manager.
+void Prune(const Machine& machine) {
+    Machine now = Describe();
+    for (const Key& key : now.registry) {
+        if (StartsWith(key.path, SERVICES_KEY))
+            continue;
+        HKEY root;
+        std::string path = RootPath(key.path, &root);
+        const Key* described = FindKey(machine, key.path);
+        if (described == nullptr) {
+            DeleteTree(root, path);
+            continue;
+        }
+        HKEY handle;
+        if (Win::RegOpenKeyExA(root, path.c_str(), 0, KEY_SET_VALUE, &handle) != ERROR_SUCCESS)
+            continue;
+        for (const Value& value : key.values) {
+            if (FindValue(described, value.name.c_str()) == nullptr)
+                Win::RegDeleteValueA(handle, value.name.c_str());
+        }
+        Win::RegCloseKey(handle);
+    }
+}
+
 bool LayRegistry(const Machine& machine, std::string* why) {
+    Prune(machine);
     for (const Key& key : machine.registry) {
         HKEY root;
         std::string path = RootPath(key.path, &root);
@@ -301,6 +345,34 @@ std::string Unlayable(const Machine& machine) {
     for (const Key& key : machine.registry) {
         if (!key.readable)
             return "key " + key.path + " refuses reading: access rights are not laid down";
+        // Wine's A registry functions refuse longer subkey paths (ERROR_MORE_DATA).
+        if (key.path.size() - 5 >= MAX_PATH)
+            return "key path longer than " + std::to_string(MAX_PATH - 1) +
+                   " characters: Wine's A functions refuse it";
+        for (const Value& value : key.values) {
+            bool text = value.type == REG_SZ || value.type == REG_EXPAND_SZ ||
+                        value.type == REG_MULTI_SZ;
+            if (text && (value.data.empty() || value.data.back() != 0))
+                return "string value " + key.path + " : " + value.name +
+                       " without its ending NUL: Wine's RegSetValueExA adds one, Windows "
+                       "stores the bytes it is given";
+        }
+    }
+    for (const Service& service : machine.services) {
+        if (service.state != SERVICE_RUNNING || service.program == Program::None)
+            continue;
+        const Key* key = FindKey(machine, SERVICES_KEY + service.name);
+        std::string image;
+        bool found = false;
+        if (TextOf(FindValue(key, "ImagePath"), &image)) {
+            for (const File& file : machine.files)
+                found = found || (!file.directory && StartsWith(file.path, "%PRODUCT%") &&
+                                  Upper(PRODUCT_FOLDER + file.path.substr(9)) ==
+                                      Upper(image.c_str()));
+        }
+        if (!found)
+            return "service " + service.name +
+                   " runs a program that is not on the machine: a real one cannot start";
     }
     for (const Device& device : machine.devices) {
         GUID guid;

@@ -79,10 +79,14 @@ const Known* Explained(const Description::Change& change, const char* side) {
     return nullptr;
 }
 
+// One change on one line, long data cut short.
 std::string Show(const Description::Change& change) {
-    std::string text = change.kind + ": " + change.what;
+    auto cut = [](const std::string& text) {
+        return text.size() <= 120 ? text : text.substr(0, 120) + "...";
+    };
+    std::string text = change.kind + ": " + cut(change.what);
     if (!change.before.empty() || !change.after.empty())
-        text += " [" + change.before + " -> " + change.after + "]";
+        text += " [" + cut(change.before) + " -> " + cut(change.after) + "]";
     return text;
 }
 
