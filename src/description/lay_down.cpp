@@ -350,8 +350,8 @@ std::string Unlayable(const Machine& machine) {
             return "key path longer than " + std::to_string(MAX_PATH - 1) +
                    " characters: Wine's A functions refuse it";
         for (const Value& value : key.values) {
-            bool text = value.type == REG_SZ || value.type == REG_EXPAND_SZ ||
-                        value.type == REG_MULTI_SZ;
+            bool text =
+                value.type == REG_SZ || value.type == REG_EXPAND_SZ || value.type == REG_MULTI_SZ;
             if (text && (value.data.empty() || value.data.back() != 0))
                 return "string value " + key.path + " : " + value.name +
                        " without its ending NUL: Wine's RegSetValueExA adds one, Windows "
@@ -366,9 +366,9 @@ std::string Unlayable(const Machine& machine) {
         bool found = false;
         if (TextOf(FindValue(key, "ImagePath"), &image)) {
             for (const File& file : machine.files)
-                found = found || (!file.directory && StartsWith(file.path, "%PRODUCT%") &&
-                                  Upper(PRODUCT_FOLDER + file.path.substr(9)) ==
-                                      Upper(image.c_str()));
+                found =
+                    found || (!file.directory && StartsWith(file.path, "%PRODUCT%") &&
+                              Upper(PRODUCT_FOLDER + file.path.substr(9)) == Upper(image.c_str()));
         }
         if (!found)
             return "service " + service.name +

@@ -433,6 +433,10 @@ bool ResolvePath(const std::string& path, std::vector<std::string>* components) 
         if (last) {
             while (!part.empty() && (part.back() == ' ' || part.back() == '.'))
                 part.pop_back();
+        } else if (part.size() > 1 && part.back() == '.' && part[part.size() - 2] != '.') {
+            // A folder name inside a path loses one ending period, not its
+            // spaces: "Tallowin .\x" is "Tallowin \x" (Wine agrees).
+            part.pop_back();
         }
         if (part == "..") {
             if (parts.size() > 1)
