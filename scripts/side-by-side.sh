@@ -47,6 +47,9 @@ system32=$WINEPREFIX/drive_c/windows/system32
 # hold this script's output open.
 wineserver -p >/dev/null 2>&1 </dev/null
 wine cmd /c exit >"$work/wine.log" 2>&1 </dev/null
+# The simulated machines are Windows XP: the runner sees the same version.
+wine reg add 'HKCU\Software\Wine\AppDefaults\side_run.exe' /v Version /d winxp64 /f \
+    >>"$work/wine.log" 2>&1 </dev/null
 cp "$system32/wineboot.exe" "$work/wineboot.exe.saved"
 restore() {
     cp "$work/wineboot.exe.saved" "$system32/wineboot.exe"

@@ -92,7 +92,38 @@ std::string Show(const Description::Change& change) {
 
 } // namespace
 
+// The demonstration's report of one run: what it printed, its exit status,
+// the servers it unregistered and every change, a line each.
+int Show(const std::string& path, const std::string& consoleFile) {
+    std::string text, console;
+    Side side =
+        Load(path.substr(0, path.rfind('/')),
+             path.substr(path.rfind('/') + 1, path.rfind(".changes.json") - path.rfind('/') - 1));
+    if (!side.ran) {
+        std::printf("no run: %s\n", side.error.c_str());
+        return 1;
+    }
+    if (!consoleFile.empty() && ReadText(consoleFile, &console)) {
+        console.erase(std::remove(console.begin(), console.end(), '\r'), console.end());
+        std::printf("Console:\n  %s", console.c_str());
+    }
+    std::printf("Exit status: %d\n\nCOM servers unregistered:\n", side.result);
+    for (const auto& change : side.changes) {
+        if (change.kind == "server unregistered")
+            std::printf("  %s\n", change.what.c_str());
+    }
+    std::printf("\n== What the run changed\n");
+    for (const auto& change : side.changes) {
+        if (change.kind != "server unregistered")
+            std::printf("  %s\n", Show(change).c_str());
+    }
+    std::printf("  (%d changes)\n", (int)side.changes.size());
+    return 0;
+}
+
 int main(int argc, char** argv) {
+    if ((argc == 3 || argc == 4) && std::string(argv[1]) == "--show")
+        return Show(argv[2], argc == 4 ? argv[3] : "");
     if (argc != 4) {
         std::fprintf(stderr, "usage: %s SIM-FOLDER WINE-FOLDER LIST\n", argv[0]);
         return 2;

@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <vector>
@@ -40,8 +41,13 @@ std::string BaseName(const std::string& path) {
     return dot == std::string::npos ? name : name.substr(0, dot);
 }
 
-// One machine; false when it could not be laid down (the reason is written instead).
-bool RunOne(const std::string& input, const std::string& outDir) {
+// One machine; false when it could not be laid down (the reason is written
+// instead). `stage` is "" for the whole run in this process, "before" to lay
+// the machine down and describe it only (another program runs the
+// uninstaller), or "after" to describe it again and compare, with the exit
+// status that program gave.
+bool RunOne(const std::string& input, const std::string& outDir, const std::string& stage = "",
+            int givenResult = 0) {
     std::string name = BaseName(input);
     std::string text, why;
     Description::Machine machine;
@@ -49,20 +55,33 @@ bool RunOne(const std::string& input, const std::string& outDir) {
         WriteFile(outDir + "/" + name + ".error", "reading: " + why);
         return false;
     }
-    if (!FreshMachine(&why) || !Description::LayDown(machine, &why)) {
-        WriteFile(outDir + "/" + name + ".error", "laying down: " + why);
-        return false;
+    Description::Machine before;
+    if (stage == "after") {
+        if (!ReadFile(outDir + "/" + name + ".before.json", &text) ||
+            !Description::Read(text, &before, &why)) {
+            WriteFile(outDir + "/" + name + ".error", "reading the machine before: " + why);
+            return false;
+        }
+    } else {
+        if (!FreshMachine(&why) || !Description::LayDown(machine, &why)) {
+            WriteFile(outDir + "/" + name + ".error", "laying down: " + why);
+            return false;
+        }
+        before = Description::Describe();
+        Description::Observe(&before);
+        WriteFile(outDir + "/" + name + ".before.json", Description::Write(before));
+        if (stage == "before")
+            return true;
     }
-    Description::Machine before = Description::Describe();
-    Description::Observe(&before);
-    int result = RunUninstall();
+    int result = stage == "after" ? givenResult : RunUninstall();
     Description::Machine after = Description::Describe();
     Description::Observe(&after);
-    WriteFile(outDir + "/" + name + ".before.json", Description::Write(before));
     WriteFile(outDir + "/" + name + ".after.json", Description::Write(after));
     nlohmann::json changes =
         nlohmann::json::parse(Description::WriteChanges(Description::Changes(before, after)));
     changes["result"] = result;
+    if (!ConsoleText().empty())
+        changes["console"] = ConsoleText();
     WriteFile(outDir + "/" + name + ".changes.json", changes.dump(1));
     return true;
 }
@@ -70,6 +89,12 @@ bool RunOne(const std::string& input, const std::string& outDir) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // --before OUTDIR MACHINE.json / --after RESULT OUTDIR MACHINE.json: the
+    // two halves around a run of the real program.
+    if (argc == 4 && std::string(argv[1]) == "--before")
+        return RunOne(argv[3], argv[2], "before") ? 0 : 1;
+    if (argc == 5 && std::string(argv[1]) == "--after")
+        return RunOne(argv[4], argv[3], "after", std::atoi(argv[2])) ? 0 : 1;
     if (argc < 3) {
         std::fprintf(stderr, "usage: %s OUTDIR MACHINE.json...\n", argv[0]);
         return 2;

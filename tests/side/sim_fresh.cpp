@@ -7,3 +7,7 @@ bool FreshMachine(std::string*) {
     Sim::Current().journalOn = false;
     return true;
 }
+
+std::string ConsoleText() {
+    return Sim::Current().consoleText;
+}

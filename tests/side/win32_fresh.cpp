@@ -176,3 +176,9 @@ bool FreshMachine(std::string* why) {
     RestoreRegistry(Description::Describe());
     return true;
 }
+
+// A console program's own console text is not read back; the real program's
+// is taken from its pseudo-terminal by the script that runs it.
+std::string ConsoleText() {
+    return "";
+}

@@ -328,8 +328,17 @@ LONG WINAPI RegEnumValueA(HKEY hkey, DWORD index, LPSTR name, LPDWORD nameSize, 
         return LogStatus(call, status);
     if (index >= key->values.size())
         return LogStatus(call, ERROR_NO_MORE_ITEMS);
-    const std::string& valueName = key->values[index].first;
+    // Names and strings are kept as Unicode and given in the ANSI code page,
+    // as RegQueryValueExA gives them.
+    const std::string& stored = key->values[index].first;
+    const std::string valueName = Ascii(stored) ? stored : TextToAnsi(stored);
     const Value& value = key->values[index].second;
+    std::vector<BYTE> ansi;
+    const std::vector<BYTE>* shown = &value.data;
+    if (IsText(value.type) && !Ascii((const char*)value.data.data(), value.data.size())) {
+        ansi = AnsiData(value);
+        shown = &ansi;
+    }
     // The name's size counts its NUL going in and leaves it out coming back.
     if (valueName.size() + 1 > *nameSize)
         return LogStatus(call, ERROR_MORE_DATA);
@@ -337,13 +346,13 @@ LONG WINAPI RegEnumValueA(HKEY hkey, DWORD index, LPSTR name, LPDWORD nameSize, 
     *nameSize = (DWORD)valueName.size();
     if (type != nullptr)
         *type = value.type;
-    DWORD length = (DWORD)value.data.size();
+    DWORD length = (DWORD)shown->size();
     if (data != nullptr && *dataSize < length) {
         *dataSize = length;
         return LogStatus(call, ERROR_MORE_DATA);
     }
     if (data != nullptr && length != 0)
-        std::memcpy(data, value.data.data(), length);
+        std::memcpy(data, shown->data(), length);
     if (dataSize != nullptr)
         *dataSize = length;
     return Log(call, (LONG)ERROR_SUCCESS, "0 " + Q(name) + " size " + D(length));
