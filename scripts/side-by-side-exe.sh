@@ -66,7 +66,8 @@ wineserver -k 2>/dev/null || true
 trap - EXIT
 end=$(date +%s.%N)
 
-line=$(tr -d '\r' <"$work/console.txt" | grep -v '^$' | head -1)
+# The terminal's own control sequences are not the program's text.
+line=$(tr -d '\r' <"$work/console.txt" | sed 's/\x1b\[[0-9;?]*[a-zA-Z]//g' | grep -v '^$' | head -1)
 expected=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["console"].rstrip())' \
     "$work/sim/installed.changes.json")
 echo "== the release program under 32-bit Wine ($(echo "$end - $start" | bc) s)"

@@ -27,7 +27,8 @@ target_compile_definitions(side_server PRIVATE SIDE_EXPORTS_UNREGISTER)
 add_library(side_plain SHARED tests/side/server_library.cpp)
 foreach(library side_server side_plain)
     set_target_properties(${library} PROPERTIES PREFIX "")
-    target_link_options(${library} PRIVATE -static)
+    # Exported as Windows names it, without the 32-bit "@0" decoration.
+    target_link_options(${library} PRIVATE -static -Wl,--kill-at)
     target_link_libraries(${library} PRIVATE advapi32)
 endforeach()
 
