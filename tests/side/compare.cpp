@@ -105,6 +105,8 @@ int Show(const std::string& path, const std::string& consoleFile) {
     }
     if (!consoleFile.empty() && ReadText(consoleFile, &console)) {
         console.erase(std::remove(console.begin(), console.end(), '\r'), console.end());
+        // The terminal's own control sequences are not the program's text.
+        console = std::regex_replace(console, std::regex("\x1b\\[[0-9;?]*[a-zA-Z]"), "");
         std::printf("Console:\n  %s", console.c_str());
     }
     std::printf("Exit status: %d\n\nCOM servers unregistered:\n", side.result);
