@@ -36,4 +36,19 @@ cmake --build --preset windows -j "$(nproc)"
 scripts/check-exe.sh build/windows/VkUninst.exe
 passed=$((passed + 1))
 
+echo "== side by side: the simulated Windows and 64-bit Wine, the same machines"
+scripts/side-by-side.sh
+passed=$((passed + 1))
+
+echo "== the release program under 32-bit Wine"
+status=0
+scripts/side-by-side-exe.sh || status=$?
+if [ "$status" -eq 77 ]; then
+    echo "(skipped, not counted as passed)"
+elif [ "$status" -ne 0 ]; then
+    exit "$status"
+else
+    passed=$((passed + 1))
+fi
+
 echo "tests: $passed passed, 0 failed"

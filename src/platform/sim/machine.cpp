@@ -461,7 +461,8 @@ bool ResolvePath(const std::string& path, std::vector<std::string>* components) 
     }
     if (parts.empty())
         return false;
-    parts[0][0] = (char)Fold((unsigned char)parts[0][0]);
+    // The drive letter keeps the case it was given, as everything else does
+    // (Wine agrees; GetFullPathName converts nothing of the name).
     *components = std::move(parts);
     return true;
 }
