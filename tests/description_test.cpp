@@ -176,4 +176,6 @@ TEST_F(DescriptionTest, TheReadersWin32CallsAnswerAsWindowsDoes) {
     // A folder name inside a path loses one ending period.
     EXPECT_EQ("C:\\Tallowin \\x", Sim::FullPath("C:\\Program Files\\..\\Tallowin .\\x"));
     EXPECT_EQ("C:\\a..\\x", Sim::FullPath("C:\\a..\\x"));
+    // The drive letter keeps its case.
+    EXPECT_EQ("c:\\program files\\x", Sim::FullPath("c:\\program files\\x"));
 }
