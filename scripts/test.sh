@@ -71,6 +71,21 @@ if why=$(scripts/x86-32-status.sh); then
 else
     echo "== the 32-bit Wine stage was skipped: $why"
 fi
+
+echo "== side by side: the simulated Windows and 64-bit Wine, the same machines"
+if scripts/side-by-side.sh; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
+
+echo "== the release program under 32-bit Wine"
+status=0
+scripts/side-by-side-exe.sh || status=$?
+if [ "$status" -eq 77 ]; then
+    echo "(skipped, not counted as passed)"
+    skipped=$((skipped + 1))
+elif [ "$status" -ne 0 ]; then
+    failed=$((failed + 1))
+else
+    passed=$((passed + 1))
+fi
 echo "== the Wine stages took $(($(date +%s) - wine_start)) s"
 
 echo "tests: $passed passed, $failed failed, $skipped skipped"

@@ -108,4 +108,14 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, PSP_DEVINFO_DATA dat
 BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO set, PSP_DEVINFO_DATA data);
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO set);
 
+// Reading a machine and laying one down (the machine description and its
+// installer; the product does not call these).
+LONG WINAPI RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD reserved,
+                          LPDWORD type, LPBYTE data, LPDWORD dataSize);
+BOOL WINAPI QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status);
+BOOL WINAPI SetupDiGetDeviceInstanceIdA(HDEVINFO set, PSP_DEVINFO_DATA data, LPSTR id, DWORD size,
+                                        LPDWORD required);
+HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPVOID security,
+                          DWORD disposition, DWORD flags, HANDLE templateFile);
+
 } // namespace Win

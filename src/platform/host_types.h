@@ -277,3 +277,10 @@ struct SP_DEVINFO_DATA {
 typedef SP_DEVINFO_DATA* PSP_DEVINFO_DATA;
 // 28 bytes wherever pointers are 32 bits wide, as on the Windows the product runs on.
 static_assert(sizeof(void*) != 4 || sizeof(SP_DEVINFO_DATA) == 28, "SP_DEVINFO_DATA layout");
+
+// Making files (the machine description's installer).
+constexpr DWORD GENERIC_READ = 0x80000000;
+constexpr DWORD GENERIC_WRITE = 0x40000000;
+constexpr DWORD CREATE_NEW = 1;
+constexpr DWORD CREATE_ALWAYS = 2;
+constexpr DWORD OPEN_EXISTING = 3;

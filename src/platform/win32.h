@@ -3,7 +3,9 @@
 #pragma once
 
 #define WIN32_LEAN_AND_MEAN
+#ifndef NOMINMAX
 #define NOMINMAX
+#endif
 #include <windows.h>
 // After <windows.h>, which they build on.
 #include <setupapi.h>
@@ -89,6 +91,11 @@ using ::SHGetSpecialFolderPathA;
 using ::StartServiceA;
 using ::WriteConsoleA;
 using ::wsprintfA;
+// The machine description and its installer.
+using ::CreateFileA;
+using ::QueryServiceStatus;
+using ::RegEnumValueA;
+using ::SetupDiGetDeviceInstanceIdA;
 
 // Not a Windows function: calls `call` with `argument` under a structured
 // exception guard, so that a fault in foreign code it runs ends only that

@@ -269,3 +269,27 @@ BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO set) {
 }
 
 } // namespace Win
+
+namespace Win {
+
+BOOL WINAPI SetupDiGetDeviceInstanceIdA(HDEVINFO set, PSP_DEVINFO_DATA data, LPSTR id, DWORD size,
+                                        LPDWORD required) {
+    std::string call = Current().journalOn ? "SetupDiGetDeviceInstanceIdA(" + H(set) + ", " +
+                                                 InstanceOf(data) + ", " + D(size) + ")"
+                                           : std::string();
+    if (Injected())
+        return LogBool(call, Fail(ERROR_NOT_ENOUGH_MEMORY));
+    bool validSet;
+    Device* device = Element(set, data, &validSet);
+    if (device == nullptr)
+        return LogBool(call, FALSE);
+    DWORD length = (DWORD)device->instanceId.size() + 1;
+    if (required != nullptr)
+        *required = length;
+    if (id == nullptr || size < length)
+        return LogBool(call, Fail(ERROR_INSUFFICIENT_BUFFER));
+    std::memcpy(id, device->instanceId.c_str(), length);
+    return LogBool(call, TRUE);
+}
+
+} // namespace Win

@@ -469,3 +469,49 @@ BOOL WINAPI SetCurrentDirectoryA(LPCSTR path) {
 }
 
 } // namespace Win
+
+namespace Win {
+
+HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPVOID security,
+                          DWORD disposition, DWORD flags, HANDLE templateFile) {
+    std::string call = Current().journalOn ? "CreateFileA(" + Q(path) + ", " + X(access) + ", " +
+                                                 D(disposition) + ")"
+                                           : std::string();
+    (void)share;
+    if (security != nullptr || templateFile != nullptr ||
+        (disposition != CREATE_NEW && disposition != CREATE_ALWAYS) ||
+        (flags & ~FILE_ATTRIBUTE_NORMAL) != 0)
+        Unmodelled(call + ": only making a plain file is modelled");
+    if (Injected()) {
+        Fail(ERROR_ACCESS_DENIED);
+        return Log(call, INVALID_HANDLE_VALUE, std::string("INVALID_HANDLE_VALUE (5)"));
+    }
+    std::string last;
+    Node* folder = ParentOf(path, &last, nullptr);
+    if (folder == nullptr)
+        return Log(call, INVALID_HANDLE_VALUE,
+                   "INVALID_HANDLE_VALUE (" + D(Current().lastError) + ")");
+    auto existing = folder->children.find(last);
+    bool existed = existing != folder->children.end();
+    DWORD error = 0;
+    if (existed && (disposition == CREATE_NEW || existing->second->directory))
+        error = existing->second->directory ? ERROR_ACCESS_DENIED : ERROR_FILE_EXISTS;
+    else if (folder->adminOnly && !Current().administrator)
+        error = ERROR_ACCESS_DENIED;
+    if (error != 0) {
+        Fail(error);
+        return Log(call, INVALID_HANDLE_VALUE, "INVALID_HANDLE_VALUE (" + D(error) + ")");
+    }
+    auto node = std::make_unique<Node>();
+    node->name = last;
+    node->adminOnly = folder->adminOnly;
+    folder->children[last] = std::move(node);
+    // Windows reports an existing file overwritten by CREATE_ALWAYS as this "error".
+    Current().lastError = existed ? ERROR_ALREADY_EXISTS : 0;
+    Handle handle{};
+    handle.name = path;
+    HANDLE file = NewHandle(HandleKind::File, handle);
+    return Log(call, file, H(file));
+}
+
+} // namespace Win

@@ -433,6 +433,10 @@ bool ResolvePath(const std::string& path, std::vector<std::string>* components) 
         if (last) {
             while (!part.empty() && (part.back() == ' ' || part.back() == '.'))
                 part.pop_back();
+        } else if (part.size() > 1 && part.back() == '.' && part[part.size() - 2] != '.') {
+            // A folder name inside a path loses one ending period, not its
+            // spaces: "Tallowin .\x" is "Tallowin \x" (Wine agrees).
+            part.pop_back();
         }
         if (part == "..") {
             if (parts.size() > 1)
@@ -457,7 +461,8 @@ bool ResolvePath(const std::string& path, std::vector<std::string>* components) 
     }
     if (parts.empty())
         return false;
-    parts[0][0] = (char)Fold((unsigned char)parts[0][0]);
+    // The drive letter keeps the case it was given, as everything else does
+    // (Wine agrees; GetFullPathName converts nothing of the name).
     *components = std::move(parts);
     return true;
 }
@@ -837,6 +842,7 @@ std::unique_ptr<Machine> Copy(const Machine& from) {
     m->consoleText = from.consoleText;
     m->messageBoxes = from.messageBoxes;
     m->unregistered = from.unregistered;
+    m->receivedByDeleted = from.receivedByDeleted;
     m->restartRequests = from.restartRequests;
     m->privilegeEnabled = from.privilegeEnabled;
     m->allocations = from.allocations;

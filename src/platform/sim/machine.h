@@ -160,6 +160,9 @@ struct Machine {
     std::string consoleText;
     std::vector<std::pair<std::string, std::string>> messageBoxes; // caption, text
     std::vector<std::string> unregistered; // paths of libraries whose DllUnregisterServer ran
+    // What deleted services had received: their programs saw it even though
+    // the records are gone.
+    std::map<std::string, std::vector<DWORD>, NoCase> receivedByDeleted;
     std::vector<std::string> restartRequests;
     bool privilegeEnabled = false;
     long allocations = 0;

@@ -309,3 +309,53 @@ LONG WINAPI RegCloseKey(HKEY hkey) {
 }
 
 } // namespace Win
+
+namespace Win {
+
+LONG WINAPI RegEnumValueA(HKEY hkey, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD reserved,
+                          LPDWORD type, LPBYTE data, LPDWORD dataSize) {
+    std::string call =
+        Current().journalOn ? "RegEnumValueA(" + H(hkey) + ", " + D(index) + ")" : std::string();
+    if (Injected())
+        return LogStatus(call, ERROR_ACCESS_DENIED);
+    if (reserved != nullptr || name == nullptr || nameSize == nullptr)
+        return LogStatus(call, ERROR_INVALID_PARAMETER);
+    if (data != nullptr && dataSize == nullptr)
+        return LogStatus(call, 998); // ERROR_NOACCESS
+    LONG status;
+    std::shared_ptr<Key> key = KeyWith(hkey, KEY_QUERY_VALUE, &status);
+    if (!key)
+        return LogStatus(call, status);
+    if (index >= key->values.size())
+        return LogStatus(call, ERROR_NO_MORE_ITEMS);
+    // Names and strings are kept as Unicode and given in the ANSI code page,
+    // as RegQueryValueExA gives them.
+    const std::string& stored = key->values[index].first;
+    const std::string valueName = Ascii(stored) ? stored : TextToAnsi(stored);
+    const Value& value = key->values[index].second;
+    std::vector<BYTE> ansi;
+    const std::vector<BYTE>* shown = &value.data;
+    if (IsText(value.type) && !Ascii((const char*)value.data.data(), value.data.size())) {
+        ansi = AnsiData(value);
+        shown = &ansi;
+    }
+    // The name's size counts its NUL going in and leaves it out coming back.
+    if (valueName.size() + 1 > *nameSize)
+        return LogStatus(call, ERROR_MORE_DATA);
+    std::memcpy(name, valueName.c_str(), valueName.size() + 1);
+    *nameSize = (DWORD)valueName.size();
+    if (type != nullptr)
+        *type = value.type;
+    DWORD length = (DWORD)shown->size();
+    if (data != nullptr && *dataSize < length) {
+        *dataSize = length;
+        return LogStatus(call, ERROR_MORE_DATA);
+    }
+    if (data != nullptr && length != 0)
+        std::memcpy(data, shown->data(), length);
+    if (dataSize != nullptr)
+        *dataSize = length;
+    return Log(call, (LONG)ERROR_SUCCESS, "0 " + Q(name) + " size " + D(length));
+}
+
+} // namespace Win

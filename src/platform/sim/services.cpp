@@ -62,6 +62,7 @@ void FinishServiceDeletion(const std::string& name) {
     if (!s.deletePending || s.openHandles > 0 || s.state != SERVICE_STOPPED)
         return;
     DeleteKeyAt(HKEY_LOCAL_MACHINE, ServiceKey(name));
+    m.receivedByDeleted[name] = s.received;
     m.services.erase(found);
 }
 
@@ -404,6 +405,27 @@ BOOL WINAPI CloseServiceHandle(SC_HANDLE handle) {
         FinishServiceDeletion(name);
     }
     return LogBool(call, TRUE);
+}
+
+} // namespace Win
+
+namespace Win {
+
+BOOL WINAPI QueryServiceStatus(SC_HANDLE handle, LPSERVICE_STATUS status) {
+    std::string call =
+        Current().journalOn ? "QueryServiceStatus(" + H(handle) + ")" : std::string();
+    if (Injected())
+        return LogBool(call, Fail(ERROR_ACCESS_DENIED));
+    Handle* entry;
+    Service* s = ServiceOf(handle, &entry);
+    if (s == nullptr)
+        return LogBool(call, Fail(ERROR_INVALID_HANDLE));
+    if (!(entry->access & SERVICE_QUERY_STATUS))
+        return LogBool(call, Fail(ERROR_ACCESS_DENIED));
+    if (status == nullptr)
+        return LogBool(call, Fail(487)); // ERROR_INVALID_ADDRESS
+    FillStatus(entry->name, *s, status);
+    return Log(call, (BOOL)TRUE, "TRUE state " + D(status->dwCurrentState));
 }
 
 } // namespace Win

@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Runs the uninstaller side by side on the simulated Windows and on Wine:
+# the same described machines laid down on both by the same installer code,
+# each described before and after, and the two change lists compared.
+#   scripts/side-by-side.sh [MACHINE.json...]   (default: every machine)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+work=build/side
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+unset DISPLAY
+
+cmake --preset host >/dev/null
+cmake --build --preset host -j2 --target vk_side vk_machines vk_side_compare >/dev/null
+cmake -S . -B build/side64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
+    -DVK_SIDE_BY_SIDE=ON -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build/side64 -j2 >/dev/null
+
+mkdir -p "$work/machines"
+if [ $# -eq 0 ]; then
+    rm -f "$work"/machines/*.json
+    build/host/vk_machines "$work/machines" tests/fuzz/corpus/*
+    set -- "$work"/machines/*.json
+fi
+printf '%s\n' "$@" >"$work/list"
+# The same list with Windows paths, for the Wine side.
+for machine in "$@"; do
+    echo "Z:$(realpath "$machine" | tr / '\\')"
+done >"$work/list.wine"
+
+start=$(date +%s.%N)
+rm -rf "$work/sim" && mkdir -p "$work/sim"
+echo "== simulated Windows: $(build/host/vk_side "$work/sim" "@$work/list")"
+
+# One 64-bit prefix, made once and kept.
+export WINEPREFIX=$root/build/side64/prefix
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    wine wineboot -i >/dev/null 2>&1
+    wineserver -w
+fi
+# One session from the first laying down to the last reading: a new session
+# would carry out the pending deletions. The restart the uninstaller asks
+# for starts wineboot.exe, replaced for the run by a program that records
+# the request and ends nothing.
+system32=$WINEPREFIX/drive_c/windows/system32
+# Wine's background processes outlive each program: nothing of theirs may
+# hold this script's output open.
+wineserver -p >/dev/null 2>&1 </dev/null
+wine cmd /c exit >"$work/wine.log" 2>&1 </dev/null
+# The simulated machines are Windows XP: the runner sees the same version.
+wine reg add 'HKCU\Software\Wine\AppDefaults\side_run.exe' /v Version /d winxp64 /f \
+    >>"$work/wine.log" 2>&1 </dev/null
+cp "$system32/wineboot.exe" "$work/wineboot.exe.saved"
+restore() {
+    cp "$work/wineboot.exe.saved" "$system32/wineboot.exe"
+    wineserver -k 2>/dev/null || true
+}
+trap restore EXIT
+cp build/side64/fake_wineboot.exe "$system32/wineboot.exe"
+rm -rf "$work/wine" && mkdir -p "$work/wine"
+wout="Z:$(realpath "$work/wine" | tr / '\\')"
+WINEDLLOVERRIDES="$WINEDLLOVERRIDES;wineboot.exe=n" \
+    wine build/side64/side_run.exe "$wout" "@Z:$(realpath "$work/list.wine" | tr / '\\')" \
+    >"$work/wine.log" 2>&1 </dev/null
+echo "== Wine (64-bit): $(tr -d '\r' <"$work/wine.log" | tail -1)"
+restore
+trap - EXIT
+end=$(date +%s.%N)
+echo "== both sides in $(echo "$end - $start" | bc) s"
+build/host/vk_side_compare "$work/sim" "$work/wine" "$work/list"

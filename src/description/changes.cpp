@@ -1,0 +1,199 @@
+// Two descriptions compared. Everything is matched by name without case and
+// taken in sorted order, so that two machines that enumerate in different
+// orders give the same list.
+#include "description.h"
+
+#include <map>
+
+namespace Description {
+
+namespace {
+
+std::string Upper(const std::string& text) {
+    std::string out = text;
+    for (char& c : out)
+        c = (c >= 'a' && c <= 'z') ? (char)(c - 32) : c;
+    return out;
+}
+
+template <typename T, typename Name>
+std::map<std::string, const T*> ByName(const std::vector<T>& items, Name name) {
+    std::map<std::string, const T*> out;
+    for (const T& item : items)
+        out[Upper(name(item))] = &item;
+    return out;
+}
+
+// Calls removed(before), added(after) or both(before, after) for each name
+// of the two maps, in order.
+template <typename T, typename Removed, typename Added, typename Both>
+void Match(const std::map<std::string, const T*>& before,
+           const std::map<std::string, const T*>& after, Removed removed, Added added, Both both) {
+    auto b = before.begin();
+    auto a = after.begin();
+    while (b != before.end() || a != after.end()) {
+        if (a == after.end() || (b != before.end() && b->first < a->first)) {
+            removed(*b->second);
+            ++b;
+        } else if (b == before.end() || a->first < b->first) {
+            added(*a->second);
+            ++a;
+        } else {
+            both(*b->second, *a->second);
+            ++b;
+            ++a;
+        }
+    }
+}
+
+std::string Joined(const std::vector<DWORD>& numbers) {
+    std::string out;
+    for (DWORD n : numbers)
+        out += (out.empty() ? "" : ",") + std::to_string(n);
+    return out;
+}
+
+// The entries of a multi-string as stored, empty ones included (a pending
+// deletion is a path followed by an empty entry).
+std::vector<std::string> Pairs(const std::vector<BYTE>& data) {
+    std::vector<std::string> entries;
+    std::string entry;
+    for (BYTE b : data) {
+        if (b != 0) {
+            entry += (char)b;
+            continue;
+        }
+        entries.push_back(entry);
+        entry.clear();
+    }
+    if (!entry.empty())
+        entries.push_back(entry);
+    // The list's ending: a last empty entry, and any empty tail after it.
+    while (!entries.empty() && entries.back().empty() && entries.size() % 2 == 1)
+        entries.pop_back();
+    std::vector<std::string> pairs;
+    for (size_t i = 0; i < entries.size(); i += 2)
+        pairs.push_back(entries[i] + (i + 1 < entries.size() && !entries[i + 1].empty()
+                                          ? " -> " + entries[i + 1]
+                                          : ""));
+    return pairs;
+}
+
+const char* const PROGRAMS[] = {"none", "records", "refuses stop"};
+
+} // namespace
+
+std::vector<Change> Changes(const Machine& before, const Machine& after) {
+    std::vector<Change> changes;
+    auto keyName = [](const Key& key) { return key.path; };
+    Match(
+        ByName(before.registry, keyName), ByName(after.registry, keyName),
+        [&](const Key& key) {
+            changes.push_back({"key removed", key.path, "", ""});
+        },
+        [&](const Key& key) {
+            changes.push_back({"key added", key.path, "", ""});
+            for (const Value& value : key.values)
+                changes.push_back(
+                    {"value added", key.path + " : " + value.name, "", ValueText(value)});
+        },
+        [&](const Key& was, const Key& is) {
+            if (was.readable != is.readable)
+                changes.push_back({"key readable", is.path, was.readable ? "yes" : "no",
+                                   is.readable ? "yes" : "no"});
+            auto valueName = [](const Value& value) { return value.name; };
+            std::string at = is.path + " : ";
+            Match(
+                ByName(was.values, valueName), ByName(is.values, valueName),
+                [&](const Value& v) {
+                    changes.push_back({"value removed", at + v.name, ValueText(v), ""});
+                },
+                [&](const Value& v) {
+                    changes.push_back({"value added", at + v.name, "", ValueText(v)});
+                },
+                [&](const Value& v, const Value& w) {
+                    if (v.type != w.type || v.data != w.data)
+                        changes.push_back(
+                            {"value changed", at + v.name, ValueText(v), ValueText(w)});
+                });
+        });
+
+    auto serviceName = [](const Service& s) { return s.name; };
+    Match(
+        ByName(before.services, serviceName), ByName(after.services, serviceName),
+        [&](const Service& s) {
+            changes.push_back({"service removed", s.name, ServiceStateName(s.state), ""});
+        },
+        [&](const Service& s) {
+            changes.push_back({"service added", s.name, "", ServiceStateName(s.state)});
+        },
+        [&](const Service& was, const Service& is) {
+            if (was.state != is.state)
+                changes.push_back({"service state", is.name, ServiceStateName(was.state),
+                                   ServiceStateName(is.state)});
+            if (was.program != is.program)
+                changes.push_back({"service program", is.name, PROGRAMS[(int)was.program],
+                                   PROGRAMS[(int)is.program]});
+        });
+    // What a service received is observed across the run: compared whether
+    // or not the service is still there.
+    auto receiver = [](const Received& r) { return r.service; };
+    Match(
+        ByName(before.received, receiver), ByName(after.received, receiver),
+        [&](const Received& r) {
+            changes.push_back({"service controls", r.service, Joined(r.controls), ""});
+        },
+        [&](const Received& r) {
+            if (!r.controls.empty())
+                changes.push_back({"service controls", r.service, "", Joined(r.controls)});
+        },
+        [&](const Received& was, const Received& is) {
+            if (was.controls != is.controls)
+                changes.push_back(
+                    {"service controls", is.service, Joined(was.controls), Joined(is.controls)});
+        });
+
+    auto deviceName = [](const Device& d) { return d.instanceId; };
+    Match(
+        ByName(before.devices, deviceName), ByName(after.devices, deviceName),
+        [&](const Device& d) {
+            changes.push_back({"device removed", d.instanceId, "", ""});
+        },
+        [&](const Device& d) {
+            changes.push_back({"device added", d.instanceId, "", ""});
+        },
+        [&](const Device& was, const Device& is) {
+            if (was.hardwareIds != is.hardwareIds || was.present != is.present ||
+                Upper(was.classGuid) != Upper(is.classGuid))
+                changes.push_back({"device changed", is.instanceId, "", ""});
+        });
+
+    if (before.pending != after.pending || before.hasPending != after.hasPending) {
+        std::vector<std::string> was = Pairs(before.pending);
+        std::vector<std::string> is = Pairs(after.pending);
+        size_t common = 0;
+        while (common < was.size() && common < is.size() && was[common] == is[common])
+            ++common;
+        for (size_t i = common; i < was.size(); ++i)
+            changes.push_back({"pending removed", was[i], "", ""});
+        for (size_t i = common; i < is.size(); ++i)
+            changes.push_back({"pending added", is[i], "", ""});
+    }
+
+    auto fileName = [](const File& f) { return f.path; };
+    Match(
+        ByName(before.files, fileName), ByName(after.files, fileName),
+        [&](const File& f) {
+            changes.push_back({f.directory ? "folder removed" : "file removed", f.path, "", ""});
+        },
+        [&](const File& f) {
+            changes.push_back({f.directory ? "folder added" : "file added", f.path, "", ""});
+        },
+        [&](const File&, const File&) {});
+
+    for (size_t i = before.unregistered.size(); i < after.unregistered.size(); ++i)
+        changes.push_back({"server unregistered", after.unregistered[i], "", ""});
+    return changes;
+}
+
+} // namespace Description

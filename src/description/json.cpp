@@ -1,0 +1,373 @@
+// The one JSON writer and reader of descriptions and change lists.
+#include "description.h"
+
+#include <nlohmann/json.hpp>
+
+using nlohmann::json;
+
+namespace Description {
+
+namespace {
+
+const char* const TYPE_NAMES[] = {"REG_NONE",   "REG_SZ",      "REG_EXPAND_SZ",
+                                  "REG_BINARY", "REG_DWORD",   "REG_DWORD_BIG_ENDIAN",
+                                  "REG_LINK",   "REG_MULTI_SZ"};
+
+std::string Hex(const std::vector<BYTE>& data) {
+    static const char DIGITS[] = "0123456789abcdef";
+    std::string text;
+    for (BYTE b : data) {
+        text += DIGITS[b >> 4];
+        text += DIGITS[b & 15];
+    }
+    return text;
+}
+
+bool FromHex(const std::string& text, std::vector<BYTE>* data) {
+    auto digit = [](char c) {
+        return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+    };
+    if (text.size() % 2 != 0)
+        return false;
+    data->clear();
+    for (size_t i = 0; i < text.size(); i += 2) {
+        int high = digit(text[i]);
+        int low = digit(text[i + 1]);
+        if (high < 0 || low < 0)
+            return false;
+        data->push_back((BYTE)(high << 4 | low));
+    }
+    return true;
+}
+
+// Printable ASCII only: anything else goes as bytes, so the text never
+// depends on a code page.
+bool Plain(const BYTE* begin, const BYTE* end) {
+    for (const BYTE* p = begin; p != end; ++p) {
+        if (*p < 0x20 || *p > 0x7E)
+            return false;
+    }
+    return true;
+}
+
+// The entries of a well-formed multi-string (each ended, the list ended by
+// an empty one, nothing after it), or false.
+bool Entries(const std::vector<BYTE>& data, std::vector<std::string>* entries) {
+    if (data.empty() || data.back() != 0)
+        return false;
+    if (data.size() == 1)
+        return true; // no entries
+    size_t start = 0;
+    for (size_t i = 0; i + 1 < data.size(); ++i) {
+        if (data[i] != 0)
+            continue;
+        if (i == start)
+            return false; // an empty entry before the end
+        if (!Plain(data.data() + start, data.data() + i))
+            return false;
+        entries->emplace_back(data.begin() + start, data.begin() + i);
+        start = i + 1;
+    }
+    return start == data.size() - 1 && !entries->empty();
+}
+
+// A value's data in the most readable form that gives back the same bytes.
+json DataJson(DWORD type, const std::vector<BYTE>& data) {
+    json out;
+    std::vector<std::string> entries;
+    if ((type == REG_SZ || type == REG_EXPAND_SZ) && !data.empty() && data.back() == 0 &&
+        Plain(data.data(), data.data() + data.size() - 1))
+        out["text"] = std::string(data.begin(), data.end() - 1);
+    else if (type == REG_MULTI_SZ && Entries(data, &entries))
+        out["strings"] = entries;
+    else if (type == REG_DWORD && data.size() == 4)
+        out["dword"] = (DWORD)(data[0] | data[1] << 8 | data[2] << 16 | (DWORD)data[3] << 24);
+    else
+        out["hex"] = Hex(data);
+    return out;
+}
+
+bool DataFromJson(const json& in, DWORD type, std::vector<BYTE>* data) {
+    data->clear();
+    if (in.contains("text")) {
+        std::string text = in.at("text").get<std::string>();
+        data->assign(text.begin(), text.end());
+        data->push_back(0);
+    } else if (in.contains("strings")) {
+        for (const std::string& entry : in.at("strings").get<std::vector<std::string>>()) {
+            data->insert(data->end(), entry.begin(), entry.end());
+            data->push_back(0);
+        }
+        data->push_back(0);
+    } else if (in.contains("dword")) {
+        DWORD value = in.at("dword").get<DWORD>();
+        for (int i = 0; i < 4; ++i)
+            data->push_back((BYTE)(value >> (8 * i)));
+    } else {
+        return FromHex(in.at("hex").get<std::string>(), data);
+    }
+    (void)type;
+    return true;
+}
+
+std::string TypeName(DWORD type) {
+    return type < 8 ? TYPE_NAMES[type] : std::to_string(type);
+}
+
+DWORD TypeFromName(const std::string& name) {
+    for (DWORD type = 0; type < 8; ++type) {
+        if (name == TYPE_NAMES[type])
+            return type;
+    }
+    return (DWORD)std::stoul(name);
+}
+
+const char* ProgramName(Program program) {
+    return program == Program::Records       ? "records"
+           : program == Program::RefusesStop ? "refuses stop"
+                                             : "none";
+}
+
+const char* LibraryName(Library library) {
+    return library == Library::Unregisters ? "unregisters"
+           : library == Library::NoExport  ? "no export"
+                                           : "none";
+}
+
+// Names are the bytes the A functions give; JSON text is UTF-8. Each byte
+// goes as the character of the same number (ISO 8859-1), which gives the
+// same bytes back whatever they are.
+std::string Text(const std::string& bytes) {
+    std::string out;
+    for (unsigned char c : bytes) {
+        if (c < 0x80) {
+            out += (char)c;
+        } else {
+            out += (char)(0xC0 | c >> 6);
+            out += (char)(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::string Bytes(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        unsigned char c = (unsigned char)text[i];
+        if (c >= 0xC2 && c <= 0xC3 && i + 1 < text.size()) {
+            out += (char)((c & 0x03) << 6 | ((unsigned char)text[++i] & 0x3F));
+            continue;
+        }
+        if (c >= 0x80)
+            throw json::other_error::create(501, "a name holds a character above U+00FF", nullptr);
+        out += (char)c;
+    }
+    return out;
+}
+
+std::string NameAt(const json& in, const char* field) {
+    return Bytes(in.at(field).get<std::string>());
+}
+
+} // namespace
+
+std::string ValueText(const Value& value) {
+    return TypeName(value.type) + " " + DataJson(value.type, value.data).dump();
+}
+
+std::string ServiceStateName(DWORD state) {
+    static const char* const NAMES[] = {
+        "?",       "stopped",          "start pending", "stop pending",
+        "running", "continue pending", "pause pending", "paused"};
+    return state < 8 ? NAMES[state] : std::to_string(state);
+}
+
+void to_json(json& out, const Value& value) {
+    out = DataJson(value.type, value.data);
+    out["name"] = Text(value.name);
+    out["type"] = TypeName(value.type);
+}
+
+void from_json(const json& in, Value& value) {
+    value.name = NameAt(in, "name");
+    value.type = TypeFromName(in.at("type").get<std::string>());
+    if (!DataFromJson(in, value.type, &value.data))
+        throw json::other_error::create(501, "bad hex data of " + value.name, &in);
+}
+
+void to_json(json& out, const Key& key) {
+    out = json{{"path", Text(key.path)}, {"values", key.values}};
+    if (!key.readable)
+        out["readable"] = false;
+}
+
+void from_json(const json& in, Key& key) {
+    key.path = NameAt(in, "path");
+    key.readable = in.value("readable", true);
+    key.values = in.value("values", std::vector<Value>());
+}
+
+void to_json(json& out, const Service& service) {
+    out = json{{"name", Text(service.name)},
+               {"state", ServiceStateName(service.state)},
+               {"program", ProgramName(service.program)}};
+}
+
+void from_json(const json& in, Service& service) {
+    service.name = NameAt(in, "name");
+    std::string state = in.at("state").get<std::string>();
+    service.state = 0;
+    for (DWORD s = 1; s < 8; ++s) {
+        if (ServiceStateName(s) == state)
+            service.state = s;
+    }
+    std::string program = in.value("program", "none");
+    service.program = program == "records"        ? Program::Records
+                      : program == "refuses stop" ? Program::RefusesStop
+                                                  : Program::None;
+}
+
+void to_json(json& out, const Device& device) {
+    out = json{{"instance", Text(device.instanceId)}, {"class", device.classGuid}};
+    if (device.hasHardwareIds) {
+        // UTF-16 as read: shown as text when every unit is printable ASCII.
+        std::vector<BYTE> narrow;
+        bool ascii = device.hardwareIds.size() % 2 == 0;
+        for (size_t i = 0; ascii && i < device.hardwareIds.size(); i += 2) {
+            ascii = device.hardwareIds[i + 1] == 0 &&
+                    (device.hardwareIds[i] == 0 ||
+                     Plain(&device.hardwareIds[i], &device.hardwareIds[i] + 1));
+            narrow.push_back(device.hardwareIds[i]);
+        }
+        std::vector<std::string> entries;
+        if (ascii && Entries(narrow, &entries))
+            out["hardwareIds"] = entries;
+        else
+            out["hardwareIdsHex"] = Hex(device.hardwareIds);
+    }
+    if (!device.present)
+        out["present"] = false;
+}
+
+void from_json(const json& in, Device& device) {
+    device.instanceId = NameAt(in, "instance");
+    device.classGuid = in.at("class").get<std::string>();
+    device.present = in.value("present", true);
+    device.hardwareIds.clear();
+    device.hasHardwareIds = true;
+    if (in.contains("hardwareIds")) {
+        for (const std::string& entry : in.at("hardwareIds").get<std::vector<std::string>>()) {
+            for (char c : entry) {
+                device.hardwareIds.push_back((BYTE)c);
+                device.hardwareIds.push_back(0);
+            }
+            device.hardwareIds.push_back(0);
+            device.hardwareIds.push_back(0);
+        }
+        device.hardwareIds.push_back(0);
+        device.hardwareIds.push_back(0);
+    } else if (in.contains("hardwareIdsHex")) {
+        if (!FromHex(in.at("hardwareIdsHex").get<std::string>(), &device.hardwareIds))
+            throw json::other_error::create(501, "bad hardware IDs of " + device.instanceId, &in);
+    } else {
+        device.hasHardwareIds = false;
+    }
+}
+
+void to_json(json& out, const File& file) {
+    out = json{{"path", Text(file.path)}};
+    if (file.directory)
+        out["directory"] = true;
+    if (file.library != Library::None)
+        out["library"] = LibraryName(file.library);
+}
+
+void from_json(const json& in, File& file) {
+    file.path = NameAt(in, "path");
+    file.directory = in.value("directory", false);
+    std::string library = in.value("library", "none");
+    file.library = library == "unregisters" ? Library::Unregisters
+                   : library == "no export" ? Library::NoExport
+                                            : Library::None;
+}
+
+void to_json(json& out, const Change& change) {
+    out = json{{"kind", change.kind}, {"what", Text(change.what)}};
+    if (!change.before.empty())
+        out["before"] = Text(change.before);
+    if (!change.after.empty())
+        out["after"] = Text(change.after);
+}
+
+void from_json(const json& in, Change& change) {
+    change.kind = in.at("kind").get<std::string>();
+    change.what = NameAt(in, "what");
+    change.before = Bytes(in.value("before", ""));
+    change.after = Bytes(in.value("after", ""));
+}
+
+std::string Write(const Machine& machine) {
+    json out{{"schema", machine.schema},
+             {"registry", machine.registry},
+             {"services", machine.services},
+             {"devices", machine.devices},
+             {"files", machine.files}};
+    if (machine.hasPending)
+        out["pending"] = DataJson(REG_MULTI_SZ, machine.pending);
+    for (const std::string& path : machine.unregistered)
+        out["unregistered"].push_back(Text(path));
+    for (const Received& received : machine.received)
+        out["received"][Text(received.service)] = received.controls;
+    return out.dump(1);
+}
+
+bool Read(const std::string& text, Machine* machine, std::string* error) {
+    try {
+        json in = json::parse(text);
+        if (in.at("schema").get<int>() != SCHEMA) {
+            *error = "schema " + in.at("schema").dump() + " is not " + std::to_string(SCHEMA);
+            return false;
+        }
+        Machine read;
+        read.registry = in.value("registry", std::vector<Key>());
+        read.services = in.value("services", std::vector<Service>());
+        read.devices = in.value("devices", std::vector<Device>());
+        read.files = in.value("files", std::vector<File>());
+        for (const std::string& path : in.value("unregistered", std::vector<std::string>()))
+            read.unregistered.push_back(Bytes(path));
+        if (in.contains("received")) {
+            for (auto& item : in.at("received").items())
+                read.received.push_back(
+                    {Bytes(item.key()), item.value().get<std::vector<DWORD>>()});
+        }
+        if (in.contains("pending")) {
+            read.hasPending = true;
+            if (!DataFromJson(in.at("pending"), REG_MULTI_SZ, &read.pending)) {
+                *error = "bad pending operations";
+                return false;
+            }
+        }
+        *machine = std::move(read);
+        return true;
+    } catch (const json::exception& e) {
+        *error = e.what();
+        return false;
+    }
+}
+
+std::string WriteChanges(const std::vector<Change>& changes) {
+    return json{{"schema", SCHEMA}, {"changes", changes}}.dump(1);
+}
+
+bool ReadChanges(const std::string& text, std::vector<Change>* changes, std::string* error) {
+    try {
+        json in = json::parse(text);
+        *changes = in.at("changes").get<std::vector<Change>>();
+        return true;
+    } catch (const json::exception& e) {
+        *error = e.what();
+        return false;
+    }
+}
+
+} // namespace Description

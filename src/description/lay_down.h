@@ -1,0 +1,31 @@
+// A described machine made real: the same installer code on the simulated
+// Windows and on a real one, through the platform boundary. What a Win32
+// call cannot make (the program behind a service, the library behind a
+// file) goes through the few platform hooks below, one realization each.
+#pragma once
+
+#include "description.h"
+
+namespace Description {
+
+// Why a description cannot be laid down through Win32 calls, or "" when it can.
+std::string Unlayable(const Machine& machine);
+
+// Lays the machine down on the current one; false, with `why`, when a call failed.
+bool LayDown(const Machine& machine, std::string* why);
+
+// The full path of a described file on this machine ("" when its folder is unknown).
+std::string FullPath(const std::string& described);
+
+// Platform hooks.
+// Makes the file at `path` (its folder exists): a library that behaves as
+// described, the program of a service, or an ordinary file.
+bool LayFile(const std::string& path, Library library, Program program);
+// Gives a created service the program it runs.
+void SetProgram(const std::string& service, Program program);
+// Fills in what is observed rather than read: each service's program and
+// the controls it received, each library's behaviour, and the libraries
+// whose DllUnregisterServer ran.
+void Observe(Machine* machine);
+
+} // namespace Description

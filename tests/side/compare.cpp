@@ -1,0 +1,201 @@
+// Compares the change lists the same machines gave on the simulated Windows
+// and on Wine. Equal lists pass; a change in one list only is a difference,
+// unless it is one of the known Wine differences below, each with why.
+#include "description/description.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
+
+namespace {
+
+struct Known {
+    const char* kind; // the change record's kind
+    const char* what; // a regular expression its subject matches
+    const char* side; // "wine" or "sim": the only list it is in
+    const char* why;
+};
+
+// Where Wine and the simulated Windows are known to part, and why.
+const Known KNOWN[] = {
+    {"value added", "\\\\Services\\\\TermService : Tag$", "sim",
+     "Wine's ChangeServiceConfig ignores the tag it is asked for; Windows assigns the next tag "
+     "of the group, returns it and writes it to the service's key"},
+    {"value changed", "\\\\Services\\\\TermService : ImagePath$", "wine",
+     "Wine's service manager writes ImagePath back as REG_SZ; Windows keeps it REG_EXPAND_SZ, "
+     "the type every service key it installs holds"},
+    {"value added", "\\\\Services\\\\[^\\\\]+ : DeleteFlag$", "sim",
+     "Windows marks a service whose deletion waits for it to stop with DeleteFlag 1 in its key; "
+     "Wine keeps the mark in its service manager only"},
+};
+
+bool ReadText(const std::string& path, std::string* text) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return false;
+    std::stringstream buffer;
+    buffer << in.rdbuf();
+    *text = buffer.str();
+    return true;
+}
+
+struct Side {
+    bool ran = false;
+    std::string error;
+    int result = 0;
+    std::vector<Description::Change> changes;
+};
+
+Side Load(const std::string& folder, const std::string& name) {
+    Side side;
+    std::string text;
+    if (ReadText(folder + "/" + name + ".error", &side.error))
+        return side;
+    if (!ReadText(folder + "/" + name + ".changes.json", &text)) {
+        side.error = "no result";
+        return side;
+    }
+    std::string why;
+    if (!Description::ReadChanges(text, &side.changes, &why)) {
+        side.error = why;
+        return side;
+    }
+    side.result = nlohmann::json::parse(text).value("result", -1);
+    side.ran = true;
+    return side;
+}
+
+const Known* Explained(const Description::Change& change, const char* side) {
+    for (const Known& known : KNOWN) {
+        if (known.kind[0] != 0 && change.kind == known.kind && std::string(side) == known.side &&
+            std::regex_search(change.what, std::regex(known.what)))
+            return &known;
+    }
+    return nullptr;
+}
+
+// One change on one line, long data cut short.
+std::string Show(const Description::Change& change) {
+    auto cut = [](const std::string& text) {
+        return text.size() <= 120 ? text : text.substr(0, 120) + "...";
+    };
+    std::string text = change.kind + ": " + cut(change.what);
+    if (!change.before.empty() || !change.after.empty())
+        text += " [" + cut(change.before) + " -> " + cut(change.after) + "]";
+    return text;
+}
+
+} // namespace
+
+// The demonstration's report of one run: what it printed, its exit status,
+// the servers it unregistered and every change, a line each.
+int Show(const std::string& path, const std::string& consoleFile) {
+    std::string text, console;
+    Side side =
+        Load(path.substr(0, path.rfind('/')),
+             path.substr(path.rfind('/') + 1, path.rfind(".changes.json") - path.rfind('/') - 1));
+    if (!side.ran) {
+        std::printf("no run: %s\n", side.error.c_str());
+        return 1;
+    }
+    if (!consoleFile.empty() && ReadText(consoleFile, &console)) {
+        console.erase(std::remove(console.begin(), console.end(), '\r'), console.end());
+        // The terminal's own control sequences are not the program's text.
+        console = std::regex_replace(console, std::regex("\x1b\\[[0-9;?]*[a-zA-Z]"), "");
+        std::printf("Console:\n  %s", console.c_str());
+    }
+    std::printf("Exit status: %d\n\nCOM servers unregistered:\n", side.result);
+    for (const auto& change : side.changes) {
+        if (change.kind == "server unregistered")
+            std::printf("  %s\n", change.what.c_str());
+    }
+    std::printf("\n== What the run changed\n");
+    for (const auto& change : side.changes) {
+        if (change.kind != "server unregistered")
+            std::printf("  %s\n", Show(change).c_str());
+    }
+    std::printf("  (%d changes)\n", (int)side.changes.size());
+    return 0;
+}
+
+int main(int argc, char** argv) {
+    if ((argc == 3 || argc == 4) && std::string(argv[1]) == "--show")
+        return Show(argv[2], argc == 4 ? argv[3] : "");
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: %s SIM-FOLDER WINE-FOLDER LIST\n", argv[0]);
+        return 2;
+    }
+    std::string list;
+    if (!ReadText(argv[3], &list)) {
+        std::fprintf(stderr, "cannot read %s\n", argv[3]);
+        return 2;
+    }
+    int machines = 0, identical = 0, explained = 0, different = 0, notRun = 0;
+    std::map<const Known*, int> used;
+    std::stringstream lines(list);
+    for (std::string path; std::getline(lines, path);) {
+        if (path.empty())
+            continue;
+        ++machines;
+        std::string name = path.substr(path.find_last_of('/') + 1);
+        name = name.substr(0, name.rfind(".json"));
+        Side sim = Load(argv[1], name);
+        Side wine = Load(argv[2], name);
+        if (!sim.ran || !wine.ran) {
+            ++notRun;
+            std::printf("%s: not run (simulator: %s; Wine: %s)\n", name.c_str(),
+                        sim.ran ? "ran" : sim.error.c_str(), wine.ran ? "ran" : wine.error.c_str());
+            continue;
+        }
+        std::vector<std::string> report;
+        if (sim.result != wine.result)
+            report.push_back("exit status " + std::to_string(sim.result) + " on the simulator, " +
+                             std::to_string(wine.result) + " on Wine");
+        bool anyExplained = false;
+        auto keep = [&](const std::vector<Description::Change>& changes, const char* side) {
+            std::vector<Description::Change> kept;
+            for (const auto& change : changes) {
+                const Known* known = Explained(change, side);
+                if (known != nullptr) {
+                    ++used[known];
+                    anyExplained = true;
+                } else {
+                    kept.push_back(change);
+                }
+            }
+            return kept;
+        };
+        std::vector<Description::Change> a = keep(sim.changes, "sim");
+        std::vector<Description::Change> b = keep(wine.changes, "wine");
+        for (const auto& change : a) {
+            if (std::find(b.begin(), b.end(), change) == b.end())
+                report.push_back("simulator only: " + Show(change));
+        }
+        for (const auto& change : b) {
+            if (std::find(a.begin(), a.end(), change) == a.end())
+                report.push_back("Wine only:      " + Show(change));
+        }
+        if (report.empty() && a != b)
+            report.push_back("the same changes in another order");
+        if (!report.empty()) {
+            ++different;
+            std::printf("%s: DIFFERENT\n", name.c_str());
+            for (const auto& line : report)
+                std::printf("  %s\n", line.c_str());
+        } else {
+            (anyExplained ? explained : identical)++;
+        }
+    }
+    std::printf("side by side: %d machines, %d identical, %d identical but for known Wine "
+                "differences, %d different, %d not run\n",
+                machines, identical, explained, different, notRun);
+    for (auto& entry : used)
+        std::printf("  known Wine difference (%d changes): %s %s: %s\n", entry.second,
+                    entry.first->kind, entry.first->what, entry.first->why);
+    return different == 0 && notRun == 0 ? 0 : 1;
+}

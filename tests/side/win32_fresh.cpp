@@ -1,0 +1,184 @@
+// The clean machine on real Windows: what the first call found, restored
+// after each machine by undoing what was laid down and what the run did.
+#include "side_run.h"
+
+#include "description/description.h"
+#include "description/lay_down.h"
+#include "side_key.h"
+
+#include <windows.h>
+
+#include <setupapi.h>
+#include <shlobj.h>
+
+#include <set>
+
+namespace {
+
+Description::Machine clean;
+bool haveClean = false;
+
+std::string Upper(std::string text) {
+    for (char& c : text)
+        c = (char)toupper((unsigned char)c);
+    return text;
+}
+
+HKEY RootOf(const std::string& path, std::string* rest) {
+    *rest = path.substr(5);
+    return path.compare(0, 5, "HKCR\\") == 0 ? HKEY_CLASSES_ROOT : HKEY_LOCAL_MACHINE;
+}
+
+void DeleteTree(HKEY root, const std::string& path) {
+    HKEY key;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+        return;
+    char name[256];
+    std::vector<std::string> children;
+    for (DWORD i = 0; RegEnumKeyA(key, i, name, sizeof name) == ERROR_SUCCESS; ++i)
+        children.push_back(name);
+    RegCloseKey(key);
+    for (const std::string& child : children)
+        DeleteTree(root, path + "\\" + child);
+    RegDeleteKeyA(root, path.c_str());
+}
+
+void DeleteFolder(const std::string& folder) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = found.cFileName;
+            if (name == "." || name == "..")
+                continue;
+            std::string path = folder + "\\" + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                DeleteFolder(path);
+            else
+                DeleteFileA(path.c_str());
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryA(folder.c_str());
+}
+
+// Every laid-down service ended and deleted; TermService given back what it had.
+void RestoreServices(const Description::Machine& now) {
+    SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    std::set<std::string> cleanNames;
+    for (const auto& service : clean.services)
+        cleanNames.insert(Upper(service.name));
+    std::vector<std::string> waiting;
+    for (const auto& service : now.services) {
+        if (cleanNames.count(Upper(service.name)) != 0)
+            continue;
+        SC_HANDLE handle = OpenServiceA(scm, service.name.c_str(), SERVICE_ALL_ACCESS);
+        if (handle == nullptr)
+            continue;
+        SERVICE_STATUS status;
+        ControlService(handle, SIDE_CONTROL_QUIT, &status);
+        DeleteService(handle);
+        CloseServiceHandle(handle);
+        waiting.push_back(service.name);
+    }
+    // A deletion is done once the program has ended and no handle is open.
+    for (int tries = 0; tries < 100 && !waiting.empty(); ++tries) {
+        SC_HANDLE handle = OpenServiceA(scm, waiting.back().c_str(), SERVICE_QUERY_STATUS);
+        if (handle == nullptr) {
+            waiting.pop_back();
+            continue;
+        }
+        CloseServiceHandle(handle);
+        Sleep(20);
+    }
+    CloseServiceHandle(scm);
+}
+
+void RestoreDevices() {
+    std::set<std::string> cleanIds;
+    for (const auto& device : clean.devices)
+        cleanIds.insert(Upper(device.instanceId));
+    HDEVINFO set = SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);
+    for (DWORD i = 0;; ++i) {
+        SP_DEVINFO_DATA data;
+        data.cbSize = sizeof data;
+        if (!SetupDiEnumDeviceInfo(set, i, &data))
+            break;
+        char id[MAX_PATH];
+        if (SetupDiGetDeviceInstanceIdA(set, &data, id, MAX_PATH, nullptr) &&
+            cleanIds.count(Upper(id)) == 0)
+            SetupDiCallClassInstaller(DIF_REMOVE, set, &data);
+    }
+    SetupDiDestroyDeviceInfoList(set);
+}
+
+void RestoreRegistry(const Description::Machine& now) {
+    std::set<std::string> cleanKeys;
+    for (const auto& key : clean.registry)
+        cleanKeys.insert(Upper(key.path));
+    for (const auto& key : now.registry) {
+        std::string path;
+        HKEY root = RootOf(key.path, &path);
+        if (cleanKeys.count(Upper(key.path)) == 0)
+            DeleteTree(root, path);
+    }
+    for (const auto& key : clean.registry) {
+        std::string path;
+        HKEY root = RootOf(key.path, &path);
+        HKEY handle;
+        if (RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle,
+                            nullptr) != ERROR_SUCCESS)
+            continue;
+        for (const auto& described : now.registry) {
+            if (Upper(described.path) != Upper(key.path))
+                continue;
+            for (const auto& value : described.values)
+                RegDeleteValueA(handle, value.name.c_str());
+        }
+        for (const auto& value : key.values)
+            RegSetValueExA(handle, value.name.c_str(), 0, value.type, value.data.data(),
+                           (DWORD)value.data.size());
+        RegCloseKey(handle);
+    }
+    HKEY session;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0,
+                      KEY_ALL_ACCESS, &session) == ERROR_SUCCESS) {
+        if (clean.hasPending)
+            RegSetValueExA(session, "PendingFileRenameOperations", 0, REG_MULTI_SZ,
+                           clean.pending.data(), (DWORD)clean.pending.size());
+        else
+            RegDeleteValueA(session, "PendingFileRenameOperations");
+        RegCloseKey(session);
+    }
+    DeleteTree(HKEY_LOCAL_MACHINE, SIDE_KEY);
+}
+
+} // namespace
+
+bool FreshMachine(std::string* why) {
+    if (!haveClean) {
+        clean = Description::Describe();
+        haveClean = true;
+        if (!clean.files.empty()) {
+            *why = "the clean machine already holds the product's folders";
+            return false;
+        }
+        return true;
+    }
+    Description::Machine now = Description::Describe();
+    RestoreServices(now);
+    RestoreDevices();
+    for (const auto& file : now.files) {
+        if (file.directory && file.path.find('\\') == file.path.rfind('\\'))
+            DeleteFolder(Description::FullPath(file.path));
+    }
+    // Restored after the services are gone: their keys go with them.
+    RestoreRegistry(Description::Describe());
+    return true;
+}
+
+// A console program's own console text is not read back; the real program's
+// is taken from its pseudo-terminal by the script that runs it.
+std::string ConsoleText() {
+    return "";
+}

@@ -1,0 +1,37 @@
+# The side-by-side programs for real Windows (run under Wine): the runner,
+# built from the product's own sources against Windows itself, the service
+# program, the two server libraries and the stand-in for Wine's restart.
+# nlohmann-json is header-only: its folder alone, not the host's include folder.
+file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/json-include)
+file(CREATE_LINK /usr/include/nlohmann ${CMAKE_BINARY_DIR}/json-include/nlohmann SYMBOLIC)
+
+add_executable(side_run
+    ${PRODUCT_SOURCES}
+    ${DESCRIPTION_SOURCES}
+    src/description/win32_hooks.cpp
+    src/platform/win32_guard.cpp
+    tests/side/side_run.cpp
+    tests/side/win32_fresh.cpp)
+target_include_directories(side_run PRIVATE src tests)
+target_include_directories(side_run SYSTEM PRIVATE ${CMAKE_BINARY_DIR}/json-include)
+target_compile_definitions(side_run PRIVATE VK_PLATFORM_WIN32)
+target_link_options(side_run PRIVATE -static)
+target_link_libraries(side_run PRIVATE advapi32 user32 shell32 setupapi)
+
+add_executable(side_service tests/side/service_program.cpp)
+target_link_options(side_service PRIVATE -static)
+target_link_libraries(side_service PRIVATE advapi32)
+
+add_library(side_server SHARED tests/side/server_library.cpp)
+target_compile_definitions(side_server PRIVATE SIDE_EXPORTS_UNREGISTER)
+add_library(side_plain SHARED tests/side/server_library.cpp)
+foreach(library side_server side_plain)
+    set_target_properties(${library} PROPERTIES PREFIX "")
+    # Exported as Windows names it, without the 32-bit "@0" decoration.
+    target_link_options(${library} PRIVATE -static -Wl,--kill-at)
+    target_link_libraries(${library} PRIVATE advapi32)
+endforeach()
+
+add_executable(fake_wineboot tests/side/fake_wineboot.cpp)
+target_link_options(fake_wineboot PRIVATE -static)
+target_link_libraries(fake_wineboot PRIVATE advapi32)
