@@ -205,13 +205,16 @@ void CheckTermService(const std::string& name, const Sim::Value* was, const Sim:
     if (Sim::SameName(name, "Tag"))
         return;
     if (Sim::SameName(name, "ImagePath")) {
-        // Written back as read: its first string, as the service manager
-        // stores an image path.
+        // Written back as read through the A functions: its first string,
+        // as the service manager stores an image path. A value of another
+        // type is read as its bytes and stored as text, so both are judged
+        // as the A functions see them.
         std::string first;
-        for (size_t i = 0; was && i < was->data.size() && was->data[i] != 0; ++i)
-            first += (char)was->data[i];
+        std::vector<BYTE> read = was ? Sim::AnsiData(*was) : std::vector<BYTE>();
+        for (size_t i = 0; i < read.size() && read[i] != 0; ++i)
+            first += (char)read[i];
         if (was == nullptr || now == nullptr || now->type != REG_EXPAND_SZ ||
-            now->data != Sim::Sz(first))
+            Sim::AnsiData(*now) != Sim::Sz(first))
             faults->push_back("TermService's ImagePath changed");
         return;
     }
