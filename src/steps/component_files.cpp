@@ -6,9 +6,6 @@ typedef HRESULT(WINAPI* UnregisterServerProc)();
 
 static const char DRIVERS_FOLDER[] = "drivers\\";
 
-// "X:\..." or "\\server\share...". Anything else would be resolved against the
-// current directory, which by now is the system directory: a relative or empty
-// folder would unregister and delete files of Windows itself.
 static BOOL IsSeparator(char c) {
     return c == '\\' || c == '/';
 }

@@ -2,6 +2,7 @@
 // and on Wine. Equal lists pass; a change in one list only is a difference,
 // unless it is one of the known Wine differences below, each with why.
 #include "description/description.h"
+#include "text_file.h"
 
 #include <nlohmann/json.hpp>
 
@@ -34,16 +35,6 @@ const Known KNOWN[] = {
      "Wine keeps the mark in its service manager only"},
 };
 
-bool ReadText(const std::string& path, std::string* text) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    *text = buffer.str();
-    return true;
-}
-
 struct Side {
     bool ran = false;
     std::string error;
@@ -54,9 +45,9 @@ struct Side {
 Side Load(const std::string& folder, const std::string& name) {
     Side side;
     std::string text;
-    if (ReadText(folder + "/" + name + ".error", &side.error))
+    if (ReadTextFile(folder + "/" + name + ".error", &side.error))
         return side;
-    if (!ReadText(folder + "/" + name + ".changes.json", &text)) {
+    if (!ReadTextFile(folder + "/" + name + ".changes.json", &text)) {
         side.error = "no result";
         return side;
     }
@@ -103,7 +94,7 @@ int Show(const std::string& path, const std::string& consoleFile) {
         std::printf("no run: %s\n", side.error.c_str());
         return 1;
     }
-    if (!consoleFile.empty() && ReadText(consoleFile, &console)) {
+    if (!consoleFile.empty() && ReadTextFile(consoleFile, &console)) {
         console.erase(std::remove(console.begin(), console.end(), '\r'), console.end());
         // The terminal's own control sequences are not the program's text.
         console = std::regex_replace(console, std::regex("\x1b\\[[0-9;?]*[a-zA-Z]"), "");
@@ -131,7 +122,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::string list;
-    if (!ReadText(argv[3], &list)) {
+    if (!ReadTextFile(argv[3], &list)) {
         std::fprintf(stderr, "cannot read %s\n", argv[3]);
         return 2;
     }

@@ -8,6 +8,7 @@
 #include "fuzz/fuzz_machine.h"
 #include "machine/footprint.h"
 #include "platform/sim/machine.h"
+#include "side/text_file.h"
 
 #include <cstdio>
 #include <fstream>
@@ -154,10 +155,11 @@ int main(int argc, char** argv) {
     int written = 0, whole = 0;
     std::map<std::string, int> notLaid, stripped;
     for (int i = 2; i < argc; ++i) {
-        std::ifstream in(argv[i], std::ios::binary);
-        std::stringstream buffer;
-        buffer << in.rdbuf();
-        std::string data = buffer.str();
+        std::string data;
+        if (!ReadTextFile(argv[i], &data)) {
+            std::fprintf(stderr, "vk_machines: cannot read %s\n", argv[i]);
+            return 1;
+        }
         BuildFuzzMachine((const uint8_t*)data.data(), data.size());
         std::string name = argv[i];
         name = name.substr(name.find_last_of('/') + 1);

@@ -6,6 +6,7 @@
 
 #include "description/description.h"
 #include "description/lay_down.h"
+#include "text_file.h"
 #include "uninstall/uninstall.h"
 
 #include <nlohmann/json.hpp>
@@ -18,16 +19,6 @@
 #include <vector>
 
 namespace {
-
-bool ReadFile(const std::string& path, std::string* text) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    *text = buffer.str();
-    return true;
-}
 
 void WriteFile(const std::string& path, const std::string& text) {
     std::ofstream out(path, std::ios::binary);
@@ -51,13 +42,13 @@ bool RunOne(const std::string& input, const std::string& outDir, const std::stri
     std::string name = BaseName(input);
     std::string text, why;
     Description::Machine machine;
-    if (!ReadFile(input, &text) || !Description::Read(text, &machine, &why)) {
+    if (!ReadTextFile(input, &text) || !Description::Read(text, &machine, &why)) {
         WriteFile(outDir + "/" + name + ".error", "reading: " + why);
         return false;
     }
     Description::Machine before;
     if (stage == "after") {
-        if (!ReadFile(outDir + "/" + name + ".before.json", &text) ||
+        if (!ReadTextFile(outDir + "/" + name + ".before.json", &text) ||
             !Description::Read(text, &before, &why)) {
             WriteFile(outDir + "/" + name + ".error", "reading the machine before: " + why);
             return false;
@@ -106,7 +97,7 @@ int main(int argc, char** argv) {
         std::string text;
         if (argv[i][0] != '@') {
             inputs.push_back(argv[i]);
-        } else if (ReadFile(argv[i] + 1, &text)) {
+        } else if (ReadTextFile(argv[i] + 1, &text)) {
             std::stringstream lines(text);
             for (std::string line; std::getline(lines, line);)
                 if (!line.empty())

@@ -99,5 +99,8 @@ std::shared_ptr<Key> KeyOf(HKEY key, DWORD* access, LONG* status);
 // Services: remove a service whose deletion is due (once a pending stop has
 // finished, as it has by the time its last handle closes).
 void FinishServiceDeletion(const std::string& name);
+// Services: one handle to the service was closed (by the program, or by
+// Windows as its process ended); its deletion may be due now.
+void ServiceHandleClosed(const std::string& name);
 
 } // namespace Sim

@@ -663,13 +663,8 @@ void EndProcess() {
             services.push_back(entry.second.name);
     }
     m.handles.clear();
-    for (auto& name : services) {
-        auto found = m.services.find(name);
-        if (found != m.services.end()) {
-            --found->second.openHandles;
-            FinishServiceDeletion(name);
-        }
-    }
+    for (auto& name : services)
+        ServiceHandleClosed(name);
     for (auto& block : m.heapBlocks)
         std::free(block.first);
     m.heapBlocks.clear();

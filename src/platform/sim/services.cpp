@@ -32,6 +32,20 @@ static Service* ServiceOf(SC_HANDLE handle, Handle** entry) {
     return &found->second;
 }
 
+// The service of a handle opened with `access`, or null with the error set.
+static Service* ServiceWith(SC_HANDLE handle, DWORD access, Handle** entry) {
+    Service* s = ServiceOf(handle, entry);
+    if (s == nullptr) {
+        Fail(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    if (!((*entry)->access & access)) {
+        Fail(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    return s;
+}
+
 // The services that depend on `name` and have not stopped.
 static bool DependentsRunning(const std::string& name) {
     Key* services = FindKey(HKEY_LOCAL_MACHINE, SERVICES_KEY);
@@ -50,6 +64,14 @@ static bool DependentsRunning(const std::string& name) {
         }
     }
     return false;
+}
+
+void ServiceHandleClosed(const std::string& name) {
+    auto found = Current().services.find(name);
+    if (found == Current().services.end())
+        return;
+    --found->second.openHandles;
+    FinishServiceDeletion(name);
 }
 
 void FinishServiceDeletion(const std::string& name) {
@@ -274,11 +296,9 @@ BOOL WINAPI StartServiceA(SC_HANDLE handle, DWORD argc, LPCSTR* argv) {
     if (Injected())
         return LogBool(call, Fail(ERROR_ACCESS_DENIED));
     Handle* entry;
-    Service* s = ServiceOf(handle, &entry);
+    Service* s = ServiceWith(handle, SERVICE_START, &entry);
     if (s == nullptr)
-        return LogBool(call, Fail(ERROR_INVALID_HANDLE));
-    if (!(entry->access & SERVICE_START))
-        return LogBool(call, Fail(ERROR_ACCESS_DENIED));
+        return LogBool(call, FALSE);
     if (s->deletePending)
         return LogBool(call, Fail(ERROR_SERVICE_MARKED_FOR_DELETE));
     if (s->state == SERVICE_RUNNING)
@@ -342,11 +362,9 @@ BOOL WINAPI DeleteService(SC_HANDLE handle) {
     if (Injected())
         return LogBool(call, Fail(ERROR_ACCESS_DENIED));
     Handle* entry;
-    Service* s = ServiceOf(handle, &entry);
+    Service* s = ServiceWith(handle, DELETE, &entry);
     if (s == nullptr)
-        return LogBool(call, Fail(ERROR_INVALID_HANDLE));
-    if (!(entry->access & DELETE))
-        return LogBool(call, Fail(ERROR_ACCESS_DENIED));
+        return LogBool(call, FALSE);
     if (s->deletePending)
         return LogBool(call, Fail(ERROR_SERVICE_MARKED_FOR_DELETE));
     s->deletePending = true;
@@ -374,11 +392,9 @@ BOOL WINAPI ChangeServiceConfigA(SC_HANDLE handle, DWORD serviceType, DWORD star
     if (Injected())
         return LogBool(call, Fail(ERROR_ACCESS_DENIED));
     Handle* entry;
-    Service* s = ServiceOf(handle, &entry);
+    Service* s = ServiceWith(handle, SERVICE_CHANGE_CONFIG, &entry);
     if (s == nullptr)
-        return LogBool(call, Fail(ERROR_INVALID_HANDLE));
-    if (!(entry->access & SERVICE_CHANGE_CONFIG))
-        return LogBool(call, Fail(ERROR_ACCESS_DENIED));
+        return LogBool(call, FALSE);
     if (s->deletePending)
         return LogBool(call, Fail(ERROR_SERVICE_MARKED_FOR_DELETE));
     if (!WriteConfig(entry->name, serviceType, startType, errorControl, binaryPath, group, tag,
@@ -399,17 +415,9 @@ BOOL WINAPI CloseServiceHandle(SC_HANDLE handle) {
         return LogBool(call, Fail(ERROR_INVALID_HANDLE));
     std::string name = entry->name;
     DropHandle(handle);
-    auto found = Current().services.find(name);
-    if (found != Current().services.end()) {
-        --found->second.openHandles;
-        FinishServiceDeletion(name);
-    }
+    ServiceHandleClosed(name);
     return LogBool(call, TRUE);
 }
-
-} // namespace Win
-
-namespace Win {
 
 BOOL WINAPI QueryServiceStatus(SC_HANDLE handle, LPSERVICE_STATUS status) {
     std::string call =
@@ -417,11 +425,9 @@ BOOL WINAPI QueryServiceStatus(SC_HANDLE handle, LPSERVICE_STATUS status) {
     if (Injected())
         return LogBool(call, Fail(ERROR_ACCESS_DENIED));
     Handle* entry;
-    Service* s = ServiceOf(handle, &entry);
+    Service* s = ServiceWith(handle, SERVICE_QUERY_STATUS, &entry);
     if (s == nullptr)
-        return LogBool(call, Fail(ERROR_INVALID_HANDLE));
-    if (!(entry->access & SERVICE_QUERY_STATUS))
-        return LogBool(call, Fail(ERROR_ACCESS_DENIED));
+        return LogBool(call, FALSE);
     if (status == nullptr)
         return LogBool(call, Fail(487)); // ERROR_INVALID_ADDRESS
     FillStatus(entry->name, *s, status);
