@@ -117,5 +117,8 @@ BOOL WINAPI SetupDiGetDeviceInstanceIdA(HDEVINFO set, PSP_DEVINFO_DATA data, LPS
                                         LPDWORD required);
 HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPVOID security,
                           DWORD disposition, DWORD flags, HANDLE templateFile);
+BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read,
+                     LPOVERLAPPED overlapped);
+DWORD WINAPI GetFileSize(HANDLE file, LPDWORD high);
 
 } // namespace Win

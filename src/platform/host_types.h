@@ -71,6 +71,7 @@ constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
 constexpr DWORD ERROR_INVALID_DATA = 13;
 constexpr DWORD ERROR_NO_MORE_FILES = 18;
 constexpr DWORD ERROR_SHARING_VIOLATION = 32;
+constexpr DWORD ERROR_LOCK_VIOLATION = 33;
 constexpr DWORD ERROR_FILE_EXISTS = 80;
 constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
@@ -278,9 +279,14 @@ typedef SP_DEVINFO_DATA* PSP_DEVINFO_DATA;
 // 28 bytes wherever pointers are 32 bits wide, as on the Windows the product runs on.
 static_assert(sizeof(void*) != 4 || sizeof(SP_DEVINFO_DATA) == 28, "SP_DEVINFO_DATA layout");
 
-// Making files (the machine description's installer).
+// Making files (the machine description's installer) and reading them (its reader).
 constexpr DWORD GENERIC_READ = 0x80000000;
 constexpr DWORD GENERIC_WRITE = 0x40000000;
+constexpr DWORD FILE_SHARE_READ = 0x1;
 constexpr DWORD CREATE_NEW = 1;
 constexpr DWORD CREATE_ALWAYS = 2;
 constexpr DWORD OPEN_EXISTING = 3;
+constexpr DWORD INVALID_FILE_SIZE = 0xFFFFFFFF;
+// Reads are synchronous: the record is only ever passed as null.
+struct OVERLAPPED;
+typedef OVERLAPPED* LPOVERLAPPED;

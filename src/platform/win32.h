@@ -93,7 +93,9 @@ using ::WriteConsoleA;
 using ::wsprintfA;
 // The machine description and its installer.
 using ::CreateFileA;
+using ::GetFileSize;
 using ::QueryServiceStatus;
+using ::ReadFile;
 using ::RegEnumValueA;
 using ::SetupDiGetDeviceInstanceIdA;
 

@@ -1,10 +1,11 @@
 // The file system, as Win32 resolves paths: names compare without case, a
 // relative path is taken from the current directory, and the trailing spaces
 // and dots of a path's last component are dropped while those of a middle
-// component are kept. Also the shell's special folders, deletion at restart
-// and libraries.
+// component are kept. Also the shell's special folders, deletion at restart,
+// libraries, and making and reading files.
 #include "internal.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 
@@ -106,10 +107,15 @@ static bool MatchesFile(const char* pattern, const std::string& name) {
     return !shortName.empty() && Matches(pattern, shortName.c_str());
 }
 
+// What a file reads as: a library's image, else its content.
+static std::vector<BYTE> Bytes(const Node& node) {
+    return node.library ? LibraryImage(node.library->exportsUnregister) : node.content;
+}
+
 static void FillFound(const Node& node, LPWIN32_FIND_DATAA data) {
     std::memset(data, 0, sizeof *data);
     data->dwFileAttributes = Attributes(node);
-    data->nFileSizeLow = (DWORD)node.content.size();
+    data->nFileSizeLow = node.directory ? 0 : (DWORD)Bytes(node).size();
     std::memcpy(data->cFileName, node.name.c_str(), node.name.size() + 1);
     std::string shortName = ShortName(node.name);
     std::memcpy(data->cAlternateFileName, shortName.c_str(), shortName.size() + 1);
@@ -478,40 +484,92 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPVOID securit
                                                  D(disposition) + ")"
                                            : std::string();
     (void)share;
-    if (security != nullptr || templateFile != nullptr ||
-        (disposition != CREATE_NEW && disposition != CREATE_ALWAYS) ||
+    bool making = disposition == CREATE_NEW || disposition == CREATE_ALWAYS;
+    bool reading = disposition == OPEN_EXISTING && access == GENERIC_READ;
+    if (security != nullptr || templateFile != nullptr || !(making || reading) ||
         (flags & ~FILE_ATTRIBUTE_NORMAL) != 0)
-        Unmodelled(call + ": only making a plain file is modelled");
+        Unmodelled(call + ": only making a plain file and reading one are modelled");
     if (Injected()) {
         Fail(ERROR_ACCESS_DENIED);
         return Log(call, INVALID_HANDLE_VALUE, std::string("INVALID_HANDLE_VALUE (5)"));
     }
     std::string last;
-    Node* folder = ParentOf(path, &last, nullptr);
+    std::string full;
+    Node* folder = ParentOf(path, &last, &full);
     if (folder == nullptr)
         return Log(call, INVALID_HANDLE_VALUE,
                    "INVALID_HANDLE_VALUE (" + D(Current().lastError) + ")");
     auto existing = folder->children.find(last);
     bool existed = existing != folder->children.end();
     DWORD error = 0;
-    if (existed && (disposition == CREATE_NEW || existing->second->directory))
+    if (reading && !existed)
+        error = ERROR_FILE_NOT_FOUND;
+    else if (existed && (disposition == CREATE_NEW || existing->second->directory))
         error = existing->second->directory ? ERROR_ACCESS_DENIED : ERROR_FILE_EXISTS;
-    else if (folder->adminOnly && !Current().administrator)
+    else if (making && folder->adminOnly && !Current().administrator)
         error = ERROR_ACCESS_DENIED;
     if (error != 0) {
         Fail(error);
         return Log(call, INVALID_HANDLE_VALUE, "INVALID_HANDLE_VALUE (" + D(error) + ")");
     }
-    auto node = std::make_unique<Node>();
-    node->name = last;
-    node->adminOnly = folder->adminOnly;
-    folder->children[last] = std::move(node);
+    if (making) {
+        auto node = std::make_unique<Node>();
+        node->name = last;
+        node->adminOnly = folder->adminOnly;
+        folder->children[last] = std::move(node);
+    }
     // Windows reports an existing file overwritten by CREATE_ALWAYS as this "error".
-    Current().lastError = existed ? ERROR_ALREADY_EXISTS : 0;
+    Current().lastError = making && existed ? ERROR_ALREADY_EXISTS : 0;
     Handle handle{};
-    handle.name = path;
+    handle.name = full; // the file is found again by it at each read
+    handle.access = access;
     HANDLE file = NewHandle(HandleKind::File, handle);
     return Log(call, file, H(file));
+}
+
+// Reads go on from where the last one ended, and end at the file's end with
+// fewer bytes than asked, or none.
+BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read,
+                     LPOVERLAPPED overlapped) {
+    std::string call =
+        Current().journalOn ? "ReadFile(" + H(file) + ", " + D(toRead) + ")" : std::string();
+    if (overlapped != nullptr || read == nullptr)
+        Unmodelled(call + ": only a synchronous read that reports its count is modelled");
+    *read = 0;
+    if (Injected())
+        return LogBool(call, Fail(ERROR_LOCK_VIOLATION));
+    Handle* handle = FindHandle(file, HandleKind::File);
+    if (handle == nullptr)
+        return LogBool(call, Fail(ERROR_INVALID_HANDLE));
+    if (!(handle->access & GENERIC_READ))
+        return LogBool(call, Fail(ERROR_ACCESS_DENIED));
+    Node* node = FindNode(handle->name);
+    if (node == nullptr || node->directory)
+        Unmodelled(call + ": a file deleted or replaced while open");
+    std::vector<BYTE> bytes = Bytes(*node);
+    size_t from = std::min(handle->position, bytes.size());
+    size_t count = std::min((size_t)toRead, bytes.size() - from);
+    if (count != 0)
+        std::memcpy(buffer, bytes.data() + from, count);
+    handle->position = from + count;
+    *read = (DWORD)count;
+    return Log(call, (BOOL)TRUE, "TRUE " + D((long long)count));
+}
+
+DWORD WINAPI GetFileSize(HANDLE file, LPDWORD high) {
+    std::string call = Current().journalOn ? "GetFileSize(" + H(file) + ")" : std::string();
+    Handle* handle = FindHandle(file, HandleKind::File);
+    if (handle == nullptr) {
+        Fail(ERROR_INVALID_HANDLE);
+        return Log(call, INVALID_FILE_SIZE, std::string("INVALID_FILE_SIZE (6)"));
+    }
+    Node* node = FindNode(handle->name);
+    if (node == nullptr || node->directory)
+        Unmodelled(call + ": a file deleted or replaced while open");
+    DWORD size = (DWORD)Bytes(*node).size();
+    if (high != nullptr)
+        *high = 0;
+    return Log(call, size, D(size));
 }
 
 } // namespace Win

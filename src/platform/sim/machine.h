@@ -91,6 +91,12 @@ struct Library {
     bool faultsInUnregister = false; // DllUnregisterServer faults
 };
 
+// The bytes a file with a Library record reads as: a small 32-bit DLL image
+// whose export table names DllCanUnloadNow and, as the record says,
+// DllUnregisterServer or DllRegisterServer. Made at each read, so that the
+// record's present state is what a reader sees.
+std::vector<BYTE> LibraryImage(bool exportsUnregister);
+
 // A fault (an access violation, say) in code running in the process: thrown
 // by a simulated library, caught by CallGuarded. One that no guard catches
 // ends the process: the test that ran it sees the exception.
@@ -109,8 +115,8 @@ struct Node {
     bool adminOnly = false; // only an administrator may delete it (or what it holds)
     DWORD attributes = 0;   // as set, without FILE_ATTRIBUTE_DIRECTORY
     std::map<std::string, std::unique_ptr<Node>, NoCase> children;
-    std::vector<BYTE> content;
-    std::unique_ptr<Library> library;
+    std::vector<BYTE> content;        // what the file reads as, unless it is a library
+    std::unique_ptr<Library> library; // a library reads as LibraryImage, whatever its content
 };
 
 enum class HandleKind { Key, Scm, Service, Find, Module, DeviceSet, Token, Console, File };
@@ -123,6 +129,7 @@ struct Handle {
     std::vector<std::string> found; // a file search's remaining names
     std::vector<DWORD> devices;     // a device set's devInst of each element
     DWORD access = 0;
+    size_t position = 0; // where a file's next read starts
 };
 
 // Windows version words as GetVersion returns them.
