@@ -1,0 +1,158 @@
+// The export table of a PE file, read from the file's bytes as they lie on
+// disk: every RVA is taken through the section table to a file offset, and
+// every offset and count is checked against the bytes before it is used, so
+// that a damaged or hostile file can neither lead the reader outside them nor
+// keep it long.
+#include "exports.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+namespace Description {
+
+namespace {
+
+constexpr DWORD MOST_BYTES = 64u << 20; // no library of the product comes near
+constexpr DWORD MOST_SECTIONS = 96;     // the most the loader of these Windows versions takes
+constexpr DWORD MOST_NAMES = 65536;     // a name's ordinal is 16 bits
+constexpr DWORD SECTION_HEADER = 40;
+constexpr DWORD EXPORT_DIRECTORY = 40;
+
+struct Reader {
+    const std::vector<BYTE>& bytes;
+    uint64_t sections = 0; // the section table's file offset
+    DWORD sectionCount = 0;
+
+    bool Holds(uint64_t offset, uint64_t count) const {
+        return offset <= bytes.size() && count <= bytes.size() - offset;
+    }
+    bool Word(uint64_t at, DWORD* value) const {
+        if (!Holds(at, 2))
+            return false;
+        *value = bytes[at] | (DWORD)bytes[at + 1] << 8;
+        return true;
+    }
+    bool Dword(uint64_t at, DWORD* value) const {
+        DWORD low, high;
+        if (!Word(at, &low) || !Word(at + 2, &high))
+            return false;
+        *value = low | high << 16;
+        return true;
+    }
+
+    // The file offset of `count` bytes at `rva`, and where the bytes of the
+    // section holding them end, when that section's data in the file holds
+    // them all.
+    bool Map(DWORD rva, uint64_t count, uint64_t* offset, uint64_t* end) const {
+        for (DWORD i = 0; i < sectionCount; ++i) {
+            uint64_t header = sections + (uint64_t)i * SECTION_HEADER;
+            DWORD virtualSize, address, rawSize, rawStart;
+            if (!Dword(header + 8, &virtualSize) || !Dword(header + 12, &address) ||
+                !Dword(header + 16, &rawSize) || !Dword(header + 20, &rawStart))
+                return false;
+            // A size of 0 in memory: some linkers give only the size in the file.
+            uint64_t span = virtualSize != 0 ? virtualSize : rawSize;
+            if (rva < address || rva - address >= span)
+                continue;
+            uint64_t at = (uint64_t)rawStart + (rva - address);
+            uint64_t limit = std::min<uint64_t>((uint64_t)rawStart + rawSize, bytes.size());
+            if (at > limit || count > limit - at)
+                return false;
+            *offset = at;
+            *end = limit;
+            return true;
+        }
+        return false;
+    }
+
+    // Whether the text at `rva` is `name`; false when no section holds the rva.
+    bool NameIs(DWORD rva, const char* name, bool* same) const {
+        uint64_t at, end;
+        if (!Map(rva, 1, &at, &end))
+            return false;
+        size_t length = std::strlen(name) + 1; // with its NUL
+        *same = length <= end - at && std::memcmp(&bytes[at], name, length) == 0;
+        return true;
+    }
+};
+
+} // namespace
+
+bool ExportsName(const std::vector<BYTE>& image, const char* name, bool* exported) {
+    *exported = false;
+    Reader r{image};
+    DWORD mz, pe, signature;
+    if (!r.Word(0, &mz) || mz != 0x5A4D || !r.Dword(0x3C, &pe) || !r.Dword(pe, &signature) ||
+        signature != 0x4550)
+        return false;
+    // The file header, then the optional header: PE32 or PE32+, which differ
+    // in where the data directories begin.
+    uint64_t optional = (uint64_t)pe + 24;
+    DWORD sectionCount, optionalSize, magic;
+    if (!r.Word(pe + 6, &sectionCount) || !r.Word(pe + 20, &optionalSize) ||
+        !r.Word(optional, &magic))
+        return false;
+    DWORD directoryCount = magic == 0x10B ? 92 : magic == 0x20B ? 108 : 0;
+    if (directoryCount == 0 || optionalSize < directoryCount + 4 || sectionCount > MOST_SECTIONS)
+        return false;
+    r.sections = optional + optionalSize;
+    r.sectionCount = sectionCount;
+    DWORD directories, exportsRva = 0;
+    if (!r.Holds(r.sections, (uint64_t)sectionCount * SECTION_HEADER) ||
+        !r.Dword(optional + directoryCount, &directories))
+        return false;
+    // The export table is the first directory, when the header holds one.
+    if (directories >= 1 && optionalSize >= directoryCount + 12 &&
+        !r.Dword(optional + directoryCount + 4, &exportsRva))
+        return false;
+    if (exportsRva == 0)
+        return true; // an image that exports nothing
+    uint64_t directory, table, end;
+    DWORD names, namesRva;
+    if (!r.Map(exportsRva, EXPORT_DIRECTORY, &directory, &end) ||
+        !r.Dword(directory + 24, &names) || !r.Dword(directory + 32, &namesRva) ||
+        names > MOST_NAMES)
+        return false;
+    if (names == 0)
+        return true;
+    if (!r.Map(namesRva, (uint64_t)names * 4, &table, &end))
+        return false;
+    for (DWORD i = 0; i < names; ++i) {
+        DWORD nameRva;
+        bool same = false;
+        if (!r.Dword(table + (uint64_t)i * 4, &nameRva) || !r.NameIs(nameRva, name, &same))
+            return false;
+        if (same) {
+            *exported = true;
+            return true;
+        }
+    }
+    return true;
+}
+
+Library ReadLibrary(const std::string& path) {
+    HANDLE file = Win::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                   OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return Library::None;
+    DWORD high = 0;
+    DWORD size = Win::GetFileSize(file, &high);
+    std::vector<BYTE> image;
+    bool whole = false;
+    if (size != INVALID_FILE_SIZE && high == 0 && size <= MOST_BYTES) {
+        image.resize(size);
+        DWORD done = 0, read = 0;
+        while (done < size &&
+               Win::ReadFile(file, image.data() + done, size - done, &read, nullptr) && read != 0)
+            done += read;
+        whole = done == size;
+    }
+    Win::CloseHandle(file);
+    bool exported = false;
+    if (!whole || !ExportsName(image, "DllUnregisterServer", &exported))
+        return Library::None;
+    return exported ? Library::Unregisters : Library::NoExport;
+}
+
+} // namespace Description
