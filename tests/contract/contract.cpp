@@ -23,6 +23,11 @@ void PlaceFaultingLibrary(const std::string& path) {
     Sim::FindNode(path)->library->faultsInUnregister = true;
 }
 
+void PlacePlainImage(const std::string& path) {
+    Sim::MakeFile(path)->library = std::make_unique<Sim::Library>();
+    Sim::FindNode(path)->library->exportsUnregister = false;
+}
+
 static std::string Text(const std::u16string& wide) {
     return Sim::WideToText(wide.data(), wide.size());
 }

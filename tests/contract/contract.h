@@ -27,6 +27,8 @@ void WriteFile(const std::string& path);
 // Places at `path` a COM server library whose DllUnregisterServer reads
 // through a null pointer.
 void PlaceFaultingLibrary(const std::string& path);
+// Places at `path` a PE image that does not export DllUnregisterServer.
+void PlacePlainImage(const std::string& path);
 
 // As a program using the W functions would: creates `path` (relative to the
 // scratch key) and, given a name, sets a string value there. Both may hold

@@ -198,6 +198,13 @@ void PlaceFaultingLibrary(const std::string& path) {
         << library << ": error " << GetLastError();
 }
 
+// A program: an image without exports.
+void PlacePlainImage(const std::string& path) {
+    std::string program = Beside("contract_service.exe");
+    ASSERT_TRUE(CopyFileA(program.c_str(), path.c_str(), FALSE))
+        << program << ": error " << GetLastError();
+}
+
 void SetValueW(const std::u16string& path, const char* name, DWORD type,
                const std::u16string& data) {
     std::u16string full = Wide(SCRATCH_KEY) + (path.empty() ? u"" : u"\\" + path);

@@ -1,4 +1,5 @@
 #include "contract.h"
+#include "description/exports.h"
 
 #include <algorithm>
 #include <string>
@@ -108,4 +109,50 @@ TEST_F(FilesContract, TheCurrentDirectoryCannotBeRemoved) {
     EXPECT_EQ(ERROR_SHARING_VIOLATION, Win::GetLastError());
     ASSERT_TRUE(Win::SetCurrentDirectoryA("C:\\"));
     EXPECT_TRUE(Win::RemoveDirectoryA(In("Here").c_str()));
+}
+
+TEST_F(FilesContract, AFileIsReadOnFromWhereTheLastReadEnded) {
+    Contract::WriteFile(In("data.bin"));
+    auto open = [&](const std::string& path, DWORD access, DWORD disposition) {
+        return Win::CreateFileA(path.c_str(), access, FILE_SHARE_READ, nullptr, disposition, 0,
+                                nullptr);
+    };
+    HANDLE file = open(In("data.bin"), GENERIC_READ, OPEN_EXISTING);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    DWORD high = 1;
+    EXPECT_EQ(4u, Win::GetFileSize(file, &high));
+    EXPECT_EQ(0u, high);
+    char bytes[8] = {};
+    DWORD read[3] = {};
+    EXPECT_TRUE(Win::ReadFile(file, bytes, 3, &read[0], nullptr));
+    EXPECT_TRUE(Win::ReadFile(file, bytes + 3, 3, &read[1], nullptr));
+    EXPECT_TRUE(Win::ReadFile(file, bytes + 4, 3, &read[2], nullptr)); // at the end: nothing
+    EXPECT_EQ(std::vector<DWORD>({3, 1, 0}), std::vector<DWORD>(read, read + 3));
+    EXPECT_EQ("data", std::string(bytes));
+    Win::CloseHandle(file);
+    // A handle made for writing does not read.
+    file = open(In("made.bin"), GENERIC_WRITE, CREATE_NEW);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    EXPECT_FALSE(Win::ReadFile(file, bytes, 3, &read[0], nullptr));
+    EXPECT_EQ(ERROR_ACCESS_DENIED, Win::GetLastError());
+    Win::CloseHandle(file);
+    const std::pair<std::string, DWORD> refused[] = {
+        {In("absent.bin"), ERROR_FILE_NOT_FOUND},
+        {In("absent\\data.bin"), ERROR_PATH_NOT_FOUND},
+        {Contract::SCRATCH_FOLDER, ERROR_ACCESS_DENIED}};
+    for (const auto& path : refused) {
+        EXPECT_EQ(INVALID_HANDLE_VALUE, open(path.first, GENERIC_READ, OPEN_EXISTING));
+        EXPECT_EQ(path.second, Win::GetLastError()) << path.first;
+    }
+}
+
+TEST_F(FilesContract, ALibrarysExportOfDllUnregisterServerIsReadFromItsFile) {
+    Contract::PlaceFaultingLibrary(In("server.dll"));
+    Contract::PlacePlainImage(In("plain.dll"));
+    Contract::WriteFile(In("notes.dll"));
+    EXPECT_EQ(Description::Library::Unregisters, Description::ReadLibrary(In("server.dll")));
+    EXPECT_EQ(Description::Library::NoExport, Description::ReadLibrary(In("plain.dll")));
+    EXPECT_EQ(Description::Library::None, Description::ReadLibrary(In("notes.dll")));
+    // Read, not loaded: the library is not held, and goes.
+    EXPECT_TRUE(Win::DeleteFileA(In("server.dll").c_str()));
 }
