@@ -87,24 +87,25 @@ bool ExportsName(const std::vector<BYTE>& image, const char* name, bool* exporte
         signature != 0x4550)
         return false;
     // The file header, then the optional header: PE32 or PE32+, which differ
-    // in where the data directories begin.
-    uint64_t optional = (uint64_t)pe + 24;
+    // in where the count of data directories lies, the directories after it.
+    uint64_t header = pe;
+    uint64_t optional = header + 24;
     DWORD sectionCount, optionalSize, magic;
-    if (!r.Word(pe + 6, &sectionCount) || !r.Word(pe + 20, &optionalSize) ||
+    if (!r.Word(header + 6, &sectionCount) || !r.Word(header + 20, &optionalSize) ||
         !r.Word(optional, &magic))
         return false;
-    DWORD directoryCount = magic == 0x10B ? 92 : magic == 0x20B ? 108 : 0;
-    if (directoryCount == 0 || optionalSize < directoryCount + 4 || sectionCount > MOST_SECTIONS)
+    DWORD countAt = magic == 0x10B ? 92 : magic == 0x20B ? 108 : 0;
+    if (countAt == 0 || optionalSize < countAt + 4 || sectionCount > MOST_SECTIONS)
         return false;
     r.sections = optional + optionalSize;
     r.sectionCount = sectionCount;
     DWORD directories, exportsRva = 0;
     if (!r.Holds(r.sections, (uint64_t)sectionCount * SECTION_HEADER) ||
-        !r.Dword(optional + directoryCount, &directories))
+        !r.Dword(optional + countAt, &directories))
         return false;
     // The export table is the first directory, when the header holds one.
-    if (directories >= 1 && optionalSize >= directoryCount + 12 &&
-        !r.Dword(optional + directoryCount + 4, &exportsRva))
+    if (directories >= 1 && optionalSize >= countAt + 12 &&
+        !r.Dword(optional + countAt + 4, &exportsRva))
         return false;
     if (exportsRva == 0)
         return true; // an image that exports nothing
