@@ -53,12 +53,9 @@ TEST_F(ExportsTest, ALibraryIsReadFromItsExportTableWithReadRightsOnly) {
 TEST(Exports, BothImageFormsAreReadAndNoDamageLeadsOutsideTheImageOrToAFalseExport) {
     for (const std::vector<BYTE>& whole :
          {Sim::LibraryImage(true), Wide(Sim::LibraryImage(true))}) {
-        bool exported = false;
-        ASSERT_TRUE(Description::ExportsName(whole, "DllUnregisterServer", &exported));
-        EXPECT_TRUE(exported);
-        EXPECT_TRUE(Description::ExportsName(whole, "DllRegisterServer", &exported));
-        EXPECT_FALSE(exported); // only a whole name matches
         const char NAME[] = "DllUnregisterServer";
+        bool exported = false;
+        ASSERT_TRUE(Description::ExportsName(whole, NAME, &exported) && exported);
         size_t name =
             std::search(whole.begin(), whole.end(), NAME, NAME + sizeof NAME) - whole.begin();
         size_t nameEnd = name + sizeof NAME;
