@@ -127,26 +127,42 @@ BOOL WINAPI SetupDiCreateDeviceInfoA(HDEVINFO set, LPCSTR name, const GUID* clas
     return LogBool(call, TRUE);
 }
 
+// The bytes of the device registry properties the simulator keeps, or null.
+static std::vector<BYTE>* Property(Device* device, DWORD property) {
+    switch (property) {
+    case SPDRP_HARDWAREID:
+        return &device->hardwareIds;
+    case SPDRP_UPPERFILTERS:
+        return &device->upperFilters;
+    case SPDRP_LOWERFILTERS:
+        return &device->lowerFilters;
+    default:
+        return nullptr;
+    }
+}
+
 BOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD property,
                                               const BYTE* buffer, DWORD size) {
     std::string call = Current().journalOn
                            ? "SetupDiSetDeviceRegistryPropertyA(" + H(set) + ", " +
                                  InstanceOf(data) + ", " + D(property) + ", " + D(size) + ")"
                            : std::string();
-    if (property != SPDRP_HARDWAREID)
-        Unmodelled(call);
     bool validSet;
     Device* device = Element(set, data, &validSet);
+    std::vector<BYTE>* stored = device == nullptr ? nullptr : Property(device, property);
+    if (device != nullptr && stored == nullptr)
+        Unmodelled(call);
     if (device == nullptr)
         return LogBool(call, FALSE);
     if (!Current().administrator)
         return LogBool(call, Fail(ERROR_ACCESS_DENIED));
-    device->hasHardwareIds = true;
-    device->hardwareIds.clear();
+    if (property == SPDRP_HARDWAREID)
+        device->hasHardwareIds = true;
+    stored->clear();
     for (DWORD i = 0; i < size; ++i) {
         // The ANSI code page's first half is ASCII, the same in UTF-16.
-        device->hardwareIds.push_back(buffer[i]);
-        device->hardwareIds.push_back(0);
+        stored->push_back(buffer[i]);
+        stored->push_back(0);
     }
     return LogBool(call, TRUE);
 }
@@ -203,15 +219,17 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, PSP_DEVINFO_DATA dat
                            : std::string();
     if (Injected())
         return LogBool(call, Fail(ERROR_INVALID_DATA));
-    if (property != SPDRP_HARDWAREID)
-        Unmodelled(call);
     bool validSet;
     Device* device = Element(set, data, &validSet);
+    std::vector<BYTE>* stored = device == nullptr ? nullptr : Property(device, property);
+    if (device != nullptr && stored == nullptr)
+        Unmodelled(call);
     if (device == nullptr)
         return LogBool(call, FALSE);
-    if (!device->hasHardwareIds)
+    // A property never set reads as missing; the hardware IDs may be set empty.
+    if (property == SPDRP_HARDWAREID ? !device->hasHardwareIds : stored->empty())
         return LogBool(call, Fail(ERROR_INVALID_DATA));
-    DWORD length = (DWORD)device->hardwareIds.size();
+    DWORD length = (DWORD)stored->size();
     if (required != nullptr)
         *required = length;
     if (buffer == nullptr && size != 0)
@@ -220,7 +238,7 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, PSP_DEVINFO_DATA dat
         return LogBool(call, Fail(ERROR_INSUFFICIENT_BUFFER));
     if (type != nullptr)
         *type = REG_MULTI_SZ;
-    std::memcpy(buffer, device->hardwareIds.data(), length);
+    std::memcpy(buffer, stored->data(), length);
     return LogBool(call, TRUE);
 }
 

@@ -869,6 +869,11 @@ void Replace(std::unique_ptr<Machine> machine) {
     current = std::move(machine);
 }
 
+std::unique_ptr<Machine> Exchange(std::unique_ptr<Machine> machine) {
+    std::swap(current, machine);
+    return machine;
+}
+
 void Reset() {
     current = std::make_unique<Machine>();
     current->machineRoot = std::make_shared<Key>();

@@ -78,6 +78,9 @@ struct Device {
     GUID classGuid{};
     bool hasHardwareIds = false;
     std::vector<BYTE> hardwareIds; // the property as stored: UTF-16 REG_MULTI_SZ bytes
+    // The device's own filter drivers, as stored (UTF-16 REG_MULTI_SZ bytes); empty: none.
+    std::vector<BYTE> upperFilters;
+    std::vector<BYTE> lowerFilters;
     bool present = true;
     bool refuseRemoval = false;
     bool registered = true; // false while only an element of the set that created it
@@ -209,6 +212,8 @@ std::unique_ptr<Machine> Copy(const Machine& machine);
 
 // Makes `machine` the current one (a copy, say, of a machine set up once).
 void Replace(std::unique_ptr<Machine> machine);
+// Makes `machine` the current one and hands back the one that was (null if none).
+std::unique_ptr<Machine> Exchange(std::unique_ptr<Machine> machine);
 
 // A Windows restart: pending file operations carried out, services marked
 // for deletion removed, running state forgotten.
