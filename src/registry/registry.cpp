@@ -16,18 +16,7 @@ DWORD ReadRegistryValue(HKEY root, const char* path, const char* name, BYTE* buf
 
 DWORD ReadRegistryText(HKEY root, const char* path, const char* name, char* buffer) {
     DWORD size = ReadRegistryValue(root, path, name, (BYTE*)buffer);
-    if (size == 0)
-        return 0;
-    int length = BoundedTextLength(buffer, size);
-    if (length >= 0)
-        return (DWORD)length;
-    // Installers often store a string with its length alone, no NUL; Windows
-    // keeps what it was given and leaves the reader to end it. Only a value
-    // with no room left after it cannot be ended.
-    if (size >= VALUE_BUFFER_SIZE)
-        return 0;
-    buffer[size] = 0;
-    return size;
+    return size == 0 ? 0 : EndRegistryText(buffer, size);
 }
 
 static LONG WriteValue(HKEY root, const char* path, const char* name, DWORD type, const BYTE* data,

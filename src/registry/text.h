@@ -24,3 +24,35 @@ BOOL CopyText(char* buffer, DWORD capacity, const char* text);
 inline const char* NextListEntry(const char* entry) {
     return entry + TextLength(entry) + 1;
 }
+
+inline BOOL IsSeparator(char c) {
+    return c == '\\' || c == '/';
+}
+
+// "X:\..." or "\\server\share...", with either separator as Windows takes
+// them. Anything else would be resolved against the current directory, which
+// by the time the uninstaller works in its folder is the system directory: a
+// relative, drive-relative or empty folder would unregister and delete files
+// of Windows itself.
+inline BOOL IsAbsoluteFolder(const char* folder) {
+    char drive = (char)(folder[0] | 0x20);
+    if (drive >= 'a' && drive <= 'z' && folder[1] == ':' && IsSeparator(folder[2]))
+        return TRUE;
+    return IsSeparator(folder[0]) && IsSeparator(folder[1]) && folder[2] != 0 &&
+           !IsSeparator(folder[2]);
+}
+
+// Ends the text of a string value read into a buffer of VALUE_BUFFER_SIZE
+// bytes, `size` of them filled; its length, or 0 when it cannot be ended.
+// Installers often store a string with its length alone, no NUL; Windows
+// keeps what it was given and leaves the reader to end it. Only a value with
+// no room left after it cannot be ended.
+inline DWORD EndRegistryText(char* buffer, DWORD size) {
+    int length = BoundedTextLength(buffer, size);
+    if (length >= 0)
+        return (DWORD)length;
+    if (size >= VALUE_BUFFER_SIZE)
+        return 0;
+    buffer[size] = 0;
+    return size;
+}

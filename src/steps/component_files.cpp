@@ -6,22 +6,6 @@ typedef HRESULT(WINAPI* UnregisterServerProc)();
 
 static const char DRIVERS_FOLDER[] = "drivers\\";
 
-static BOOL IsSeparator(char c) {
-    return c == '\\' || c == '/';
-}
-
-// "X:\..." or "\\server\share...", with either separator as Windows takes
-// them. Anything else would be resolved against the current directory, which
-// by now is the system directory: a relative, drive-relative or empty folder
-// would unregister and delete files of Windows itself.
-static BOOL IsAbsoluteFolder(const char* folder) {
-    char drive = (char)(folder[0] | 0x20);
-    if (drive >= 'a' && drive <= 'z' && folder[1] == ':' && IsSeparator(folder[2]))
-        return TRUE;
-    return IsSeparator(folder[0]) && IsSeparator(folder[1]) && folder[2] != 0 &&
-           !IsSeparator(folder[2]);
-}
-
 // The folder and a file name, or FALSE when they do not fit in MAX_PATH.
 static BOOL BuildFilePath(char* path, const char* folder, const char* name) {
     return CopyText(path, MAX_PATH, folder) && AppendText(path, MAX_PATH, name);

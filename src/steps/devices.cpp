@@ -2,7 +2,6 @@
 #include "../registry/text.h"
 #include "steps.h"
 
-constexpr DWORD HARDWARE_ID_BYTES = 64;
 constexpr int HARDWARE_ID_UNITS = 64;
 
 int MatchHardwareId(const WCHAR* hardwareId) {

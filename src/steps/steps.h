@@ -14,6 +14,10 @@ void CleanServiceGroupOrder();
 // Sets Winlogon's logon type back to 1.
 void RestoreLogonType();
 
+// The bytes of hardware IDs read of each device: a device whose IDs are
+// longer is not the product's.
+constexpr DWORD HARDWARE_ID_BYTES = 64;
+
 // Asks the class installer to remove every present product device.
 // `systemDirectory` may be NULL when it could not be found.
 void RemoveDevices(const char* systemDirectory);
