@@ -47,9 +47,11 @@ TEST_F(DescriptionTest, JsonGivesBackEveryByteAndRefusesAnotherSchema) {
                                {'A', 0, 0xE9, 0, 0, 0, 0, 0},
                                true,
                                false});
+    machine.devices[0].upperFilters = {'k', 0, 0, 0, 0, 0};
+    machine.devices[0].lowerFilters = {0xE9, 0, 0, 0, 0, 0};
     machine.hasPending = true;
     machine.pending = {'x', 0, 0, 0};
-    machine.files.push_back({"%PRODUCT%\\a.dll", false, Description::Library::NoExport});
+    machine.files.push_back({"%PRODUCT%\\a.dll", false, Description::Library::NoExport, true});
     machine.unregistered.push_back("C:\\\xE9.dll");
 
     std::string text = Description::Write(machine);
@@ -62,9 +64,9 @@ TEST_F(DescriptionTest, JsonGivesBackEveryByteAndRefusesAnotherSchema) {
     EXPECT_FALSE(read.devices[0].present);
 
     std::string other = text;
-    other.replace(other.find("\"schema\": 1"), 11, "\"schema\": 2");
+    other.replace(other.find("\"schema\": 2"), 11, "\"schema\": 1");
     EXPECT_FALSE(Description::Read(other, &read, &error));
-    EXPECT_FALSE(Description::Read("{\"schema\": 1, \"registry\": 3}", &read, &error));
+    EXPECT_FALSE(Description::Read("{\"schema\": 2, \"registry\": 3}", &read, &error));
 }
 
 TEST_F(DescriptionTest, LayingDownADescribedMachineGivesItBack) {

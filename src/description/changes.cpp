@@ -164,7 +164,8 @@ std::vector<Change> Changes(const Machine& before, const Machine& after) {
         },
         [&](const Device& was, const Device& is) {
             if (was.hardwareIds != is.hardwareIds || was.present != is.present ||
-                Upper(was.classGuid) != Upper(is.classGuid))
+                Upper(was.classGuid) != Upper(is.classGuid) ||
+                was.upperFilters != is.upperFilters || was.lowerFilters != is.lowerFilters)
                 changes.push_back({"device changed", is.instanceId, "", ""});
         });
 

@@ -2,6 +2,7 @@
 #include "description.h"
 
 #include "../catalogue/catalogue.h"
+#include "exports.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -9,48 +10,12 @@
 
 namespace Description {
 
-extern const char PRODUCT_FOLDER[] = "C:\\Program Files\\Tallowin";
-
 namespace {
 
 constexpr DWORD NAME_BUFFER_SIZE = 16384; // the longest value name Windows allows, and its NUL
 constexpr DWORD KEY_NAME_SIZE = 256;      // the longest key name, and its NUL
 
-struct Tree {
-    HKEY root;
-    const char* path;
-    bool subkeys; // false: the key's own values only
-};
-
-const char SERVICES_KEY[] = "SYSTEM\\CurrentControlSet\\Services\\";
 const char SESSION_MANAGER[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
-
-// Every place the uninstaller reads or changes, but the services' own keys,
-// which are added per service.
-const Tree TREES[] = {
-    {HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Multiuser", true},
-    {HKEY_CLASSES_ROOT, "CLSID\\{3B9E6C10-7A2D-11D2-8F4C-00A0C9E41B27}", true},
-    {HKEY_CLASSES_ROOT, "CLSID\\{3B9E6C11-7A2D-11D2-8F4C-00A0C9E42A53}", true},
-    {HKEY_LOCAL_MACHINE,
-     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Controls "
-     "Folder\\Desk\\shellex\\PropertySheetHandlers",
-     true},
-    {HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon\\Notify", true},
-    {HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon", false},
-    {HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\ServiceGroupOrder", false},
-    {HKEY_LOCAL_MACHINE,
-     "SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E980-E325-11CE-BFC1-08002BE10318}", false},
-    {HKEY_LOCAL_MACHINE,
-     "SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E967-E325-11CE-BFC1-08002BE10318}", false},
-    {HKEY_LOCAL_MACHINE,
-     "SYSTEM\\CurrentControlSet\\Control\\Class\\{71A27CDD-812A-11D0-BEC7-08002BE2092F}", false},
-    {HKEY_LOCAL_MACHINE,
-     "SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E96B-E325-11CE-BFC1-08002BE10318}", false},
-    {HKEY_LOCAL_MACHINE,
-     "SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E96F-E325-11CE-BFC1-08002BE10318}", false},
-    {HKEY_LOCAL_MACHINE,
-     "SYSTEM\\CurrentControlSet\\Control\\Class\\{745A17A0-74D3-11D0-B6FE-00A0C90F57DA}", false},
-};
 
 std::string RootPrefix(HKEY root) {
     return root == HKEY_CLASSES_ROOT ? "HKCR\\" : "HKLM\\";
@@ -64,6 +29,15 @@ struct KeyGuard {
             Win::RegCloseKey(key);
     }
 };
+
+std::vector<std::string> Subkeys(HKEY key) {
+    std::vector<std::string> children;
+    char name[KEY_NAME_SIZE];
+    for (DWORD index = 0; Win::RegEnumKeyA(key, index, name, KEY_NAME_SIZE) == ERROR_SUCCESS;
+         ++index)
+        children.push_back(name);
+    return children;
+}
 
 void ReadValues(HKEY key, Key* out) {
     std::vector<char> name(NAME_BUFFER_SIZE);
@@ -102,13 +76,16 @@ void ReadKey(HKEY root, const std::string& path, bool subkeys, std::vector<Key>*
     out->push_back(described);
     if (!subkeys)
         return;
-    std::vector<std::string> children;
-    char name[KEY_NAME_SIZE];
-    for (DWORD index = 0; Win::RegEnumKeyA(key.key, index, name, KEY_NAME_SIZE) == ERROR_SUCCESS;
-         ++index)
-        children.push_back(name);
-    for (const std::string& child : children)
+    for (const std::string& child : Subkeys(key.key))
         ReadKey(root, path + "\\" + child, true, out);
+}
+
+// The names of a key's subkeys (none when it cannot be opened).
+std::vector<std::string> Subkeys(HKEY root, const char* path) {
+    KeyGuard key;
+    if (Win::RegOpenKeyExA(root, path, 0, KEY_READ, &key.key) != ERROR_SUCCESS)
+        return {};
+    return Subkeys(key.key);
 }
 
 void ReadServices(Machine* machine) {
@@ -128,8 +105,17 @@ void ReadServices(Machine* machine) {
         Service described;
         described.name = name;
         SERVICE_STATUS status;
-        if (Win::QueryServiceStatus(service, &status))
+        if (Win::QueryServiceStatus(service, &status)) {
             described.state = status.dwCurrentState;
+            // A running service that does not take a stop control refuses it.
+            bool driver =
+                (status.dwServiceType & (SERVICE_KERNEL_DRIVER | SERVICE_FILE_SYSTEM_DRIVER)) != 0;
+            described.program = driver ? Program::None
+                                : status.dwCurrentState == SERVICE_RUNNING &&
+                                        !(status.dwControlsAccepted & SERVICE_ACCEPT_STOP)
+                                    ? Program::RefusesStop
+                                    : Program::Records;
+        }
         Win::CloseServiceHandle(service);
         machine->services.push_back(described);
     }
@@ -146,6 +132,22 @@ std::string GuidText(const GUID& guid) {
     return text;
 }
 
+// A device property's bytes; none when it is not set or cannot be read.
+std::vector<BYTE> ReadProperty(HDEVINFO set, SP_DEVINFO_DATA* record, DWORD property) {
+    std::vector<BYTE> bytes;
+    DWORD required = 0;
+    Win::SetupDiGetDeviceRegistryPropertyW(set, record, property, nullptr, nullptr, 0, &required);
+    if (required == 0)
+        return bytes;
+    bytes.resize(required);
+    DWORD returned = 0;
+    if (!Win::SetupDiGetDeviceRegistryPropertyW(set, record, property, nullptr, bytes.data(),
+                                                required, &returned))
+        return {};
+    bytes.resize(returned);
+    return bytes;
+}
+
 // Instance IDs of the devices a set holds, each with its record.
 std::vector<Device> ReadDeviceSet(DWORD flags) {
     std::vector<Device> devices;
@@ -158,6 +160,8 @@ std::vector<Device> ReadDeviceSet(DWORD flags) {
         if (!Win::SetupDiEnumDeviceInfo(set, index, &record))
             break;
         Device device;
+        device.upperFilters = ReadProperty(set, &record, SPDRP_UPPERFILTERS);
+        device.lowerFilters = ReadProperty(set, &record, SPDRP_LOWERFILTERS);
         char id[MAX_PATH];
         if (!Win::SetupDiGetDeviceInstanceIdA(set, &record, id, MAX_PATH, nullptr))
             continue;
@@ -195,40 +199,58 @@ void ReadDevices(Machine* machine) {
     }
 }
 
-void ListFolder(const std::string& folder, const std::string& shown, std::vector<File>* out) {
+bool IsServer(const char* name) {
+    for (const char* list : {MainServerList, SupportServerList}) {
+        for (const char* entry = list; *entry != 0; entry += std::strlen(entry) + 1) {
+            if (Win::lstrcmpiA(entry, name) == 0)
+                return true;
+        }
+    }
+    return false;
+}
+
+// A folder's entries; folders below it only as entries, but its "drivers",
+// where the product keeps its driver files.
+void ListFolder(const std::string& folder, const std::string& shown, bool drivers,
+                std::vector<File>* out) {
     WIN32_FIND_DATAA found;
-    std::string pattern = folder + "\\*";
+    bool root = !folder.empty() && (folder.back() == '\\' || folder.back() == '/');
+    std::string pattern = folder + (root ? "*" : "\\*");
     HANDLE search = Win::FindFirstFileA(pattern.c_str(), &found);
     if (search == INVALID_HANDLE_VALUE)
         return;
-    std::vector<std::pair<std::string, bool>> entries;
+    std::vector<WIN32_FIND_DATAA> entries;
     do {
         std::string name = found.cFileName;
-        if (name == "." || name == "..")
-            continue;
-        entries.push_back({name, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+        if (name != "." && name != "..")
+            entries.push_back(found);
     } while (Win::FindNextFileA(search, &found));
     Win::FindClose(search);
-    for (auto& entry : entries) {
+    for (const WIN32_FIND_DATAA& entry : entries) {
         File file;
-        file.path = shown + "\\" + entry.first;
-        file.directory = entry.second;
+        file.path = shown + "\\" + entry.cFileName;
+        file.directory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        file.readOnly = (entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+        std::string path = folder + (root ? "" : "\\") + entry.cFileName;
+        if (!file.directory && shown == "%PRODUCT%")
+            file.library = IsServer(entry.cFileName) ? ReadLibrary(path) : Library::None;
         out->push_back(file);
-        if (entry.second)
-            ListFolder(folder + "\\" + entry.first, file.path, out);
+        if (file.directory && drivers && Win::lstrcmpiA(entry.cFileName, "drivers") == 0)
+            ListFolder(path, file.path, false, out);
     }
 }
 
-void ReadFolder(const std::string& folder, const std::string& shown, std::vector<File>* out) {
+void ReadFolder(const std::string& folder, const std::string& shown, bool drivers,
+                std::vector<File>* out) {
     DWORD attributes = Win::GetFileAttributesA(folder.c_str());
     if (attributes == 0xFFFFFFFF || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
         return;
-    out->push_back({shown, true, Library::None});
-    ListFolder(folder, shown, out);
+    out->push_back({shown, true, Library::None, false});
+    ListFolder(folder, shown, drivers, out);
 }
 
 void ReadFiles(Machine* machine) {
-    ReadFolder(PRODUCT_FOLDER, "%PRODUCT%", &machine->files);
+    ReadFolder(machine->productFolder, "%PRODUCT%", true, &machine->files);
     const std::pair<int, const char*> groups[] = {{CSIDL_PROGRAMS, "%PROGRAMS%"},
                                                   {CSIDL_COMMON_PROGRAMS, "%COMMONPROGRAMS%"}};
     for (auto& group : groups) {
@@ -236,16 +258,28 @@ void ReadFiles(Machine* machine) {
         if (!Win::SHGetSpecialFolderPathA(nullptr, folder, group.first, FALSE))
             continue;
         ReadFolder(std::string(folder) + "\\Tallowin", std::string(group.second) + "\\Tallowin",
-                   &machine->files);
+                   false, &machine->files);
     }
 }
 
 } // namespace
 
-Machine Describe() {
+inline namespace VK_READER {
+
+Machine Describe(const std::string& productFolder) {
     Machine machine;
-    for (const Tree& tree : TREES)
-        ReadKey(tree.root, tree.path, tree.subkeys, &machine.registry);
+    machine.version = Win::GetVersion();
+    for (int i = 0; i < PLACE_COUNT; ++i) {
+        std::string path = PLACES[i].path;
+        HKEY root = path.compare(0, 5, "HKCR\\") == 0 ? HKEY_CLASSES_ROOT : HKEY_LOCAL_MACHINE;
+        ReadKey(root, path.substr(5), PLACES[i].subkeys, &machine.registry);
+    }
+    for (const std::string& setupClass : Subkeys(HKEY_LOCAL_MACHINE, CLASS_KEY))
+        ReadKey(HKEY_LOCAL_MACHINE, std::string(CLASS_KEY) + "\\" + setupClass, false,
+                &machine.registry);
+    std::string services = SERVICES_KEY;
+    services.pop_back();
+    machine.serviceKeys = Subkeys(HKEY_LOCAL_MACHINE, services.c_str());
     ReadServices(&machine);
     ReadDevices(&machine);
     KeyGuard session;
@@ -265,8 +299,15 @@ Machine Describe() {
             }
         }
     }
+    machine.productFolder = productFolder;
+    if (machine.productFolder.empty())
+        machine.productFolder = ProductFolder(machine);
+    if (machine.productFolder.empty())
+        machine.productFolder = PRODUCT_FOLDER;
     ReadFiles(&machine);
     return machine;
 }
+
+} // namespace VK_READER
 
 } // namespace Description

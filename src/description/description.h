@@ -11,7 +11,7 @@
 
 namespace Description {
 
-constexpr int SCHEMA = 1;
+constexpr int SCHEMA = 2;
 
 struct Value {
     std::string name;
@@ -51,6 +51,9 @@ struct Device {
     std::vector<BYTE> hardwareIds; // the property's UTF-16 bytes as read
     bool hasHardwareIds = false;
     bool present = true;
+    // The device's own filter drivers: UTF-16 REG_MULTI_SZ bytes as read, empty when none.
+    std::vector<BYTE> upperFilters;
+    std::vector<BYTE> lowerFilters;
 };
 
 // What a library does when the uninstaller loads it.
@@ -63,12 +66,16 @@ struct File {
     std::string path;
     bool directory = false;
     Library library = Library::None;
+    bool readOnly = false;
 };
 
 struct Machine {
     int schema = SCHEMA;
+    DWORD version = 0;         // the version word GetVersion gives; 0 when unknown
+    std::string productFolder; // the folder %PRODUCT% stands for
     std::vector<Key> registry;
-    std::vector<Service> services; // the product's and TermService, those that exist
+    std::vector<std::string> serviceKeys; // every key under Services: the services Windows can load
+    std::vector<Service> services;        // the product's and TermService, those that exist
     std::vector<Device> devices;
     bool hasPending = false;
     std::vector<BYTE> pending; // "PendingFileRenameOperations" as stored
@@ -80,9 +87,39 @@ struct Machine {
 // The product's folder as the installed machine holds it.
 extern const char PRODUCT_FOLDER[];
 
+// The folder the uninstaller works in on this machine, by its own rules for
+// "DzPath" (without a trailing separator unless it is a drive's root), or ""
+// when it would refuse the value or the value is missing.
+std::string ProductFolder(const Machine& machine);
+
+// The registry's places a description holds, besides each product service's
+// and TermService's key: trees with every key below them, and keys whose
+// values alone are read (every subkey of CLASS_KEY is one).
+struct Place {
+    const char* path; // "HKLM\..." or "HKCR\..."
+    bool subkeys;
+};
+extern const Place PLACES[];
+extern const int PLACE_COUNT;
+extern const char CLASS_KEY[];    // under HKLM
+extern const char SERVICES_KEY[]; // under HKLM, with its ending backslash
+
+// The reader is built for each realization a program links (the companion
+// program reads Windows and runs the uninstaller on the simulated one).
+#if defined(VK_PLATFORM_WIN32)
+#define VK_READER OnWindows
+#else
+#define VK_READER OnSimulated
+#endif
+inline namespace VK_READER {
+
 // Reads the machine. Read-only: keys are opened for reading, the service
-// manager with connect and enumerate rights, services with query rights.
-Machine Describe();
+// manager with connect and enumerate rights, services with query rights,
+// files for reading. Files are read in `productFolder`, or when it is ""
+// in the folder "DzPath" names (else PRODUCT_FOLDER): a run deletes
+// "DzPath", so a description after it names the folder read before.
+Machine Describe(const std::string& productFolder = "");
+} // namespace VK_READER
 
 // One change between two descriptions of a machine.
 struct Change {

@@ -79,6 +79,8 @@ struct Reader {
 
 } // namespace
 
+inline namespace VK_READER {
+
 bool ExportsName(const std::vector<BYTE>& image, const char* name, bool* exported) {
     *exported = false;
     Reader r{image};
@@ -155,5 +157,7 @@ Library ReadLibrary(const std::string& path) {
         return Library::None;
     return exported ? Library::Unregisters : Library::NoExport;
 }
+
+} // namespace VK_READER
 
 } // namespace Description

@@ -10,6 +10,9 @@
 
 namespace Description {
 
+// Built with each reader (see description.h).
+inline namespace VK_READER {
+
 // Whether the PE image `image` (a file's bytes, PE32 or PE32+) names `name`
 // in its export table. False when the bytes are no image this reads: not a
 // PE file, or headers and tables that point outside the bytes.
@@ -19,5 +22,7 @@ bool ExportsName(const std::vector<BYTE>& image, const char* name, bool* exporte
 // platform boundary with read rights only: Unregisters or NoExport, or None
 // when the file cannot be read, is over 64 MiB, or is no PE image.
 Library ReadLibrary(const std::string& path);
+
+} // namespace VK_READER
 
 } // namespace Description

@@ -227,24 +227,53 @@ void from_json(const json& in, Service& service) {
                                                   : Program::None;
 }
 
+// A UTF-16 list property as read: its entries when every unit is printable
+// ASCII and the list is well ended, else its bytes under NAME + "Hex".
+void WideListToJson(json& out, const std::string& name, const std::vector<BYTE>& wide) {
+    std::vector<BYTE> narrow;
+    bool ascii = wide.size() % 2 == 0;
+    for (size_t i = 0; ascii && i < wide.size(); i += 2) {
+        ascii = wide[i + 1] == 0 && (wide[i] == 0 || Plain(&wide[i], &wide[i] + 1));
+        narrow.push_back(wide[i]);
+    }
+    std::vector<std::string> entries;
+    if (ascii && Entries(narrow, &entries))
+        out[name] = entries;
+    else
+        out[name + "Hex"] = Hex(wide);
+}
+
+// False when the field is absent; throws on bad bytes.
+bool WideListFromJson(const json& in, const std::string& name, std::vector<BYTE>* wide) {
+    wide->clear();
+    if (in.contains(name)) {
+        for (const std::string& entry : in.at(name).get<std::vector<std::string>>()) {
+            for (char c : entry) {
+                wide->push_back((BYTE)c);
+                wide->push_back(0);
+            }
+            wide->push_back(0);
+            wide->push_back(0);
+        }
+        wide->push_back(0);
+        wide->push_back(0);
+        return true;
+    }
+    if (!in.contains(name + "Hex"))
+        return false;
+    if (!FromHex(in.at(name + "Hex").get<std::string>(), wide))
+        throw json::other_error::create(501, "bad " + name, &in);
+    return true;
+}
+
 void to_json(json& out, const Device& device) {
     out = json{{"instance", Text(device.instanceId)}, {"class", device.classGuid}};
-    if (device.hasHardwareIds) {
-        // UTF-16 as read: shown as text when every unit is printable ASCII.
-        std::vector<BYTE> narrow;
-        bool ascii = device.hardwareIds.size() % 2 == 0;
-        for (size_t i = 0; ascii && i < device.hardwareIds.size(); i += 2) {
-            ascii = device.hardwareIds[i + 1] == 0 &&
-                    (device.hardwareIds[i] == 0 ||
-                     Plain(&device.hardwareIds[i], &device.hardwareIds[i] + 1));
-            narrow.push_back(device.hardwareIds[i]);
-        }
-        std::vector<std::string> entries;
-        if (ascii && Entries(narrow, &entries))
-            out["hardwareIds"] = entries;
-        else
-            out["hardwareIdsHex"] = Hex(device.hardwareIds);
-    }
+    if (device.hasHardwareIds)
+        WideListToJson(out, "hardwareIds", device.hardwareIds);
+    if (!device.upperFilters.empty())
+        WideListToJson(out, "upperFilters", device.upperFilters);
+    if (!device.lowerFilters.empty())
+        WideListToJson(out, "lowerFilters", device.lowerFilters);
     if (!device.present)
         out["present"] = false;
 }
@@ -253,31 +282,17 @@ void from_json(const json& in, Device& device) {
     device.instanceId = NameAt(in, "instance");
     device.classGuid = in.at("class").get<std::string>();
     device.present = in.value("present", true);
-    device.hardwareIds.clear();
-    device.hasHardwareIds = true;
-    if (in.contains("hardwareIds")) {
-        for (const std::string& entry : in.at("hardwareIds").get<std::vector<std::string>>()) {
-            for (char c : entry) {
-                device.hardwareIds.push_back((BYTE)c);
-                device.hardwareIds.push_back(0);
-            }
-            device.hardwareIds.push_back(0);
-            device.hardwareIds.push_back(0);
-        }
-        device.hardwareIds.push_back(0);
-        device.hardwareIds.push_back(0);
-    } else if (in.contains("hardwareIdsHex")) {
-        if (!FromHex(in.at("hardwareIdsHex").get<std::string>(), &device.hardwareIds))
-            throw json::other_error::create(501, "bad hardware IDs of " + device.instanceId, &in);
-    } else {
-        device.hasHardwareIds = false;
-    }
+    device.hasHardwareIds = WideListFromJson(in, "hardwareIds", &device.hardwareIds);
+    WideListFromJson(in, "upperFilters", &device.upperFilters);
+    WideListFromJson(in, "lowerFilters", &device.lowerFilters);
 }
 
 void to_json(json& out, const File& file) {
     out = json{{"path", Text(file.path)}};
     if (file.directory)
         out["directory"] = true;
+    if (file.readOnly)
+        out["readOnly"] = true;
     if (file.library != Library::None)
         out["library"] = LibraryName(file.library);
 }
@@ -285,6 +300,7 @@ void to_json(json& out, const File& file) {
 void from_json(const json& in, File& file) {
     file.path = NameAt(in, "path");
     file.directory = in.value("directory", false);
+    file.readOnly = in.value("readOnly", false);
     std::string library = in.value("library", "none");
     file.library = library == "unregisters" ? Library::Unregisters
                    : library == "no export" ? Library::NoExport
@@ -307,8 +323,14 @@ void from_json(const json& in, Change& change) {
 }
 
 std::string Write(const Machine& machine) {
+    json serviceKeys = json::array();
+    for (const std::string& name : machine.serviceKeys)
+        serviceKeys.push_back(Text(name));
     json out{{"schema", machine.schema},
+             {"version", machine.version},
+             {"productFolder", Text(machine.productFolder)},
              {"registry", machine.registry},
+             {"serviceKeys", serviceKeys},
              {"services", machine.services},
              {"devices", machine.devices},
              {"files", machine.files}};
@@ -329,7 +351,11 @@ bool Read(const std::string& text, Machine* machine, std::string* error) {
             return false;
         }
         Machine read;
+        read.version = in.value("version", (DWORD)0);
+        read.productFolder = Bytes(in.value("productFolder", std::string(PRODUCT_FOLDER)));
         read.registry = in.value("registry", std::vector<Key>());
+        for (const std::string& name : in.value("serviceKeys", std::vector<std::string>()))
+            read.serviceKeys.push_back(Bytes(name));
         read.services = in.value("services", std::vector<Service>());
         read.devices = in.value("devices", std::vector<Device>());
         read.files = in.value("files", std::vector<File>());

@@ -10,8 +10,9 @@ namespace Description {
 
 namespace {
 
-const char SERVICES_KEY[] = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\";
+const char SERVICE_PATH[] = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\";
 const char SESSION_MANAGER[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+const char CLASS_PATH[] = "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Class\\";
 
 std::string Upper(std::string text) {
     for (char& c : text)
@@ -146,7 +147,7 @@ bool LayFiles(const Machine& machine, std::string* why) {
         // A file that is the image of a described service runs its program.
         Program program = Program::None;
         for (const Service& service : machine.services) {
-            const Key* key = FindKey(machine, SERVICES_KEY + service.name);
+            const Key* key = FindKey(machine, SERVICE_PATH + service.name);
             std::string image;
             if (TextOf(FindValue(key, "ImagePath"), &image) &&
                 std::strlen(image.c_str()) == path.size() && StartsWith(image, path))
@@ -164,7 +165,7 @@ bool LayServices(const Machine& machine, std::string* why) {
         return Fail(why, "OpenSCManagerA", Win::GetLastError());
     bool ok = true;
     for (const Service& service : machine.services) {
-        const Key* key = FindKey(machine, SERVICES_KEY + service.name);
+        const Key* key = FindKey(machine, SERVICE_PATH + service.name);
         std::string image, group, dependencies, display;
         DWORD type = DwordOf(FindValue(key, "Type"), SERVICE_WIN32_OWN_PROCESS);
         DWORD start = DwordOf(FindValue(key, "Start"), SERVICE_DEMAND_START);
@@ -212,13 +213,16 @@ bool LayServices(const Machine& machine, std::string* why) {
 void Prune(const Machine& machine) {
     Machine now = Describe();
     for (const Key& key : now.registry) {
-        if (StartsWith(key.path, SERVICES_KEY))
+        if (StartsWith(key.path, SERVICE_PATH))
             continue;
         HKEY root;
         std::string path = RootPath(key.path, &root);
         const Key* described = FindKey(machine, key.path);
         if (described == nullptr) {
-            DeleteTree(root, path);
+            // Every setup class is read, but a class the description lacks
+            // is the machine's own.
+            if (!StartsWith(Upper(key.path), Upper(CLASS_PATH)))
+                DeleteTree(root, path);
             continue;
         }
         HKEY handle;
@@ -314,6 +318,20 @@ bool LayDevices(const Machine& machine, std::string* why) {
             ok = Fail(why, "hardware IDs of " + device.instanceId, Win::GetLastError());
             break;
         }
+        const std::pair<DWORD, const std::vector<BYTE>*> filters[] = {
+            {SPDRP_UPPERFILTERS, &device.upperFilters}, {SPDRP_LOWERFILTERS, &device.lowerFilters}};
+        for (auto& filter : filters) {
+            if (filter.second->empty())
+                continue;
+            if (!NarrowIds(*filter.second, &ids) ||
+                !Win::SetupDiSetDeviceRegistryPropertyA(set, &data, filter.first, ids.data(),
+                                                        (DWORD)ids.size())) {
+                ok = Fail(why, "filters of " + device.instanceId, Win::GetLastError());
+                break;
+            }
+        }
+        if (!ok)
+            break;
         if (!Win::SetupDiRegisterDeviceInfo(set, &data, 0, nullptr, nullptr, nullptr)) {
             ok = Fail(why, "SetupDiRegisterDeviceInfo " + device.instanceId, Win::GetLastError());
             break;
@@ -361,7 +379,7 @@ std::string Unlayable(const Machine& machine) {
     for (const Service& service : machine.services) {
         if (service.state != SERVICE_RUNNING || service.program == Program::None)
             continue;
-        const Key* key = FindKey(machine, SERVICES_KEY + service.name);
+        const Key* key = FindKey(machine, SERVICE_PATH + service.name);
         std::string image;
         bool found = false;
         if (TextOf(FindValue(key, "ImagePath"), &image)) {
@@ -386,6 +404,10 @@ std::string Unlayable(const Machine& machine) {
         if (device.hasHardwareIds && !NarrowIds(device.hardwareIds, &ids))
             return "device " + device.instanceId +
                    " has hardware IDs that are not a well-ended ASCII list";
+        if ((!device.upperFilters.empty() && !NarrowIds(device.upperFilters, &ids)) ||
+            (!device.lowerFilters.empty() && !NarrowIds(device.lowerFilters, &ids)))
+            return "device " + device.instanceId +
+                   " has filters that are not a well-ended ASCII list";
     }
     for (const Service& service : machine.services) {
         for (size_t i = 0; i < service.name.size(); ++i) {

@@ -1,6 +1,7 @@
 // Runs the uninstaller on a simulated Windows XP with the product installed
 // and shows what it printed and what changed on the machine, then what is
 // left after the restart it asked for.
+#include "check/check.h"
 #include "machine/footprint.h"
 #include "platform/sim/machine.h"
 #include "uninstall/uninstall.h"
@@ -80,6 +81,23 @@ void ShowChanges(const std::vector<std::string>& before, const std::vector<std::
     std::printf("  (%d changes; what lies below a removed key is not listed)\n", changes);
 }
 
+// VkCheck on the simulated machine, as an administrator would run it on a real one.
+int RunCheck(const char* verb) {
+    std::printf("\n== VkCheck %s\n", verb);
+    std::fflush(stdout);
+    char program[] = "VkCheck";
+    char word[16];
+    std::snprintf(word, sizeof word, "%s", verb);
+    char* argv[] = {program, word};
+    int status = Check::Main(2, argv, [](Description::Machine* machine, std::string*) {
+        *machine = Description::Describe();
+        return true;
+    });
+    std::printf("(VkCheck %s exits with %d)\n", verb, status);
+    std::fflush(stdout);
+    return status;
+}
+
 } // namespace
 
 int main() {
@@ -88,7 +106,10 @@ int main() {
     Footprint::Install();
     std::vector<std::string> installed = Sim::Describe();
 
-    std::printf("== A simulated Windows XP with Tallowin installed; VkUninst.exe runs\n\n");
+    RunCheck("preview");
+    Sim::Current().journal.clear();
+
+    std::printf("\n== A simulated Windows XP with Tallowin installed; VkUninst.exe runs\n\n");
     int status = RunUninstall();
     Sim::Machine& m = Sim::Current();
     std::printf("Console:\n  %s", m.consoleText.c_str());
@@ -105,5 +126,6 @@ int main() {
     Sim::Restart();
     std::printf("\n== After the restart, compared with the same Windows before the product\n");
     ShowChanges(fresh, Sim::Describe());
+    RunCheck("verify");
     return 0;
 }

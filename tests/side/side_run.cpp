@@ -65,7 +65,7 @@ bool RunOne(const std::string& input, const std::string& outDir, const std::stri
             return true;
     }
     int result = stage == "after" ? givenResult : RunUninstall();
-    Description::Machine after = Description::Describe();
+    Description::Machine after = Description::Describe(before.productFolder);
     Description::Observe(&after);
     WriteFile(outDir + "/" + name + ".after.json", Description::Write(after));
     nlohmann::json changes =

@@ -8,6 +8,7 @@ file(CREATE_LINK /usr/include/nlohmann ${CMAKE_BINARY_DIR}/json-include/nlohmann
 add_executable(side_run
     ${PRODUCT_SOURCES}
     ${DESCRIPTION_SOURCES}
+    ${READER_SOURCES}
     src/description/win32_hooks.cpp
     src/platform/win32_guard.cpp
     tests/side/side_run.cpp

@@ -1,0 +1,68 @@
+// The companion program: what the uninstaller would change on a machine, and
+// what is left of the product after it ran. It reads a machine into a
+// description and never changes one; the uninstaller itself runs only on the
+// simulated Windows, loaded with what was read.
+#pragma once
+
+#include "../description/description.h"
+
+#include <string>
+#include <vector>
+
+namespace Check {
+
+// Exit statuses.
+constexpr int CLEAN = 0;
+constexpr int LEFTOVER = 1;    // something the uninstaller removes is still there
+constexpr int UNSAFE = 2;      // a filter names a service that is gone (or will be)
+constexpr int NOT_ALLOWED = 5; // what must be read could not be
+constexpr int BAD_ARGUMENTS = 87;
+constexpr int RESTART = 3010; // removal complete, waiting for the restart
+
+// One thing found or foreseen: its kind, where it is, and what it means.
+struct Finding {
+    std::string kind;
+    std::string where;
+    std::string detail;
+    int status = CLEAN; // what it makes of the exit status (CLEAN: a note)
+};
+
+// One step of the uninstaller, in its order, with what it would do here.
+struct Step {
+    std::string name;
+    std::vector<std::string> actions;
+};
+
+struct Preview {
+    std::vector<Step> steps;
+    std::vector<Description::Change> changes; // as data: what the run changes
+    std::vector<Finding> notDone;             // what it would not do, and why
+    int result = 0;                           // the uninstaller's own exit status
+    int status = CLEAN;                       // CLEAN or UNSAFE
+};
+
+// Runs the uninstaller on the simulated Windows loaded with `machine`. The
+// simulated machine current before (if any) is current again after.
+Preview PreviewRun(const Description::Machine& machine);
+
+struct Verdict {
+    std::vector<Finding> findings;
+    int status = CLEAN;
+};
+
+// What is left of the product and whether the machine is sound.
+Verdict Verify(const Description::Machine& machine);
+
+// One line naming the product when anything the uninstaller removes is
+// present, else "".
+std::string Detect(const Description::Machine& machine);
+
+// The simulated Windows made into `machine` (a fresh Windows first).
+void Load(const Description::Machine& machine);
+
+// The program; `read` reads the machine it runs on (false, with `why`,
+// where it cannot).
+typedef bool (*Reader)(Description::Machine* machine, std::string* why);
+int Main(int argc, char** argv, Reader read);
+
+} // namespace Check

@@ -1,0 +1,30 @@
+// What a preview run shows: its steps in the uninstaller's order, and what
+// it would not do.
+#pragma once
+
+#include "check.h"
+
+namespace Check {
+
+// Fills `preview`'s steps, notes and status from the machine as read, the
+// journal of the run, the libraries whose unregistration ran, and the
+// machine after the run (its changes already in `preview`).
+void Explain(const Description::Machine& machine, const std::vector<std::string>& journal,
+             const std::vector<std::string>& unregistered, const Description::Machine& after,
+             Preview* preview);
+
+// The product's services a filter list names, by the list's UTF-16 or
+// ANSI bytes.
+std::vector<std::string> WideEntries(const std::vector<BYTE>& wide);
+std::vector<std::string> AnsiEntries(const std::vector<BYTE>& data);
+bool IsProductService(const std::string& name);
+// Whether the uninstaller removes the device (when present): its first
+// hardware ID is the product's, within what the uninstaller reads of them.
+// `longIds` tells of a device whose first ID is the product's but whose IDs
+// are longer than that.
+bool IsProductDevice(const Description::Device& device, bool* longIds = nullptr);
+// A setup class by its name ("Keyboard") where the class key gives one.
+std::string ClassName(const Description::Machine& machine, const std::string& classGuid);
+bool SameText(const std::string& a, const std::string& b);
+
+} // namespace Check

@@ -1,0 +1,226 @@
+// VkCheck: reads this machine (or a snapshot of one) and answers, without
+// changing anything, what the uninstaller would do here and what is left of
+// the product after it ran.
+#include "check.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+namespace Check {
+
+namespace {
+
+using nlohmann::json;
+
+const char USAGE[] =
+    "usage: VkCheck preview | verify | detect | snapshot FILE  [--from FILE] [--json]\n"
+    "  preview   what the uninstaller would change on this machine, step by step\n"
+    "  verify    after the restart: what is left of the product, and whether the machine is "
+    "sound\n"
+    "  detect    one line when the product is present, nothing when it is not (exit 0)\n"
+    "  snapshot  writes what preview and verify read to FILE (JSON)\n"
+    "Verbs may also be written /verb or --verb. Exit status: 0 clean, 3010 waiting for the\n"
+    "restart, 1 something is left, 2 unsafe, 5 not allowed to read, 87 bad arguments.\n";
+
+struct Arguments {
+    std::string verb, file, from;
+    bool json = false;
+};
+
+std::string Bare(const std::string& argument) {
+    if (argument.rfind("--", 0) == 0)
+        return argument.substr(2);
+    if (argument.rfind("/", 0) == 0 || argument.rfind("-", 0) == 0)
+        return argument.substr(1);
+    return argument;
+}
+
+bool Parse(int argc, char** argv, Arguments* out, std::string* why) {
+    for (int i = 1; i < argc; ++i) {
+        std::string word = Bare(argv[i]);
+        for (char& c : word)
+            c = (c >= 'A' && c <= 'Z') ? (char)(c + 32) : c;
+        if (word == "json") {
+            out->json = true;
+        } else if (word == "from") {
+            if (++i >= argc) {
+                *why = "--from needs a file";
+                return false;
+            }
+            out->from = argv[i];
+        } else if (word == "preview" || word == "verify" || word == "detect" ||
+                   word == "snapshot") {
+            if (!out->verb.empty()) {
+                *why = "one verb only";
+                return false;
+            }
+            out->verb = word;
+            if (word == "snapshot") {
+                if (++i >= argc) {
+                    *why = "snapshot needs a file";
+                    return false;
+                }
+                out->file = argv[i];
+            }
+        } else if (word == "?" || word == "h" || word == "help") {
+            out->verb = "help";
+        } else {
+            *why = std::string("unknown argument: ") + argv[i];
+            return false;
+        }
+    }
+    if (out->verb.empty()) {
+        *why = "no verb";
+        return false;
+    }
+    if (out->verb == "snapshot" && !out->from.empty()) {
+        *why = "snapshot reads this machine, not a file";
+        return false;
+    }
+    return true;
+}
+
+json FindingJson(const Finding& finding) {
+    return json{{"kind", finding.kind},
+                {"where", finding.where},
+                {"detail", finding.detail},
+                {"status", finding.status}};
+}
+
+void PrintFindings(const std::vector<Finding>& findings) {
+    for (const Finding& finding : findings)
+        std::printf("  %s%s: %s\n    %s\n", finding.status == UNSAFE ? "UNSAFE " : "",
+                    finding.kind.c_str(), finding.where.c_str(), finding.detail.c_str());
+}
+
+std::string StatusText(int status) {
+    switch (status) {
+    case CLEAN:
+        return "0: nothing of the product is left and the machine is sound";
+    case RESTART:
+        return "3010: the removal is complete once Windows restarts";
+    case LEFTOVER:
+        return "1: something the uninstaller removes is still there: run it again";
+    case UNSAFE:
+        return "2: the machine is unsafe: fix the filters above first";
+    default:
+        return std::to_string(status) + ": not allowed to read what must be read";
+    }
+}
+
+int RunPreview(const Description::Machine& machine, bool asJson) {
+    Preview preview = PreviewRun(machine);
+    if (asJson) {
+        json out{{"status", preview.status}, {"uninstallerResult", preview.result}};
+        out["steps"] = json::array();
+        for (const Step& step : preview.steps)
+            out["steps"].push_back(json{{"step", step.name}, {"actions", step.actions}});
+        out["changes"] = json::parse(Description::WriteChanges(preview.changes))["changes"];
+        out["notDone"] = json::array();
+        for (const Finding& finding : preview.notDone)
+            out["notDone"].push_back(FindingJson(finding));
+        std::printf("%s\n", out.dump(1).c_str());
+        return preview.status;
+    }
+    std::printf("What the uninstaller would do on this machine, step by step:\n");
+    int number = 0;
+    for (const Step& step : preview.steps) {
+        std::printf("%2d. %s\n", ++number, step.name.c_str());
+        if (step.actions.empty())
+            std::printf("    nothing\n");
+        for (const std::string& action : step.actions)
+            std::printf("    %s\n", action.c_str());
+    }
+    std::printf("%zu changes in all; the uninstaller would exit with %d.\n", preview.changes.size(),
+                preview.result);
+    if (!preview.notDone.empty()) {
+        std::printf("What it would not do, and why:\n");
+        PrintFindings(preview.notDone);
+    }
+    if (preview.status == UNSAFE)
+        std::printf("Unsafe: after the restart a device would not start. Remove the filter "
+                    "entries marked UNSAFE before running the uninstaller.\n");
+    return preview.status;
+}
+
+int RunVerify(const Description::Machine& machine, bool asJson) {
+    Verdict verdict = Verify(machine);
+    if (asJson) {
+        json out{{"status", verdict.status}, {"findings", json::array()}};
+        for (const Finding& finding : verdict.findings)
+            out["findings"].push_back(FindingJson(finding));
+        std::printf("%s\n", out.dump(1).c_str());
+        return verdict.status;
+    }
+    std::vector<Finding> found, notes;
+    for (const Finding& finding : verdict.findings)
+        (finding.status == CLEAN ? notes : found).push_back(finding);
+    if (!found.empty()) {
+        std::printf("Found:\n");
+        PrintFindings(found);
+    }
+    if (!notes.empty()) {
+        std::printf("Notes:\n");
+        PrintFindings(notes);
+    }
+    std::printf("%s\n", StatusText(verdict.status).c_str());
+    return verdict.status;
+}
+
+} // namespace
+
+int Main(int argc, char** argv, Reader read) {
+    Arguments arguments;
+    std::string why;
+    if (!Parse(argc, argv, &arguments, &why)) {
+        std::fprintf(stderr, "VkCheck: %s\n%s", why.c_str(), USAGE);
+        return BAD_ARGUMENTS;
+    }
+    if (arguments.verb == "help") {
+        std::printf("%s", USAGE);
+        return CLEAN;
+    }
+    Description::Machine machine;
+    if (!arguments.from.empty()) {
+        std::ifstream in(arguments.from, std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        if (!in || !Description::Read(text.str(), &machine, &why)) {
+            std::fprintf(stderr, "VkCheck: %s: %s\n", arguments.from.c_str(),
+                         in ? why.c_str() : "cannot be read");
+            return BAD_ARGUMENTS;
+        }
+    } else {
+        std::fprintf(stderr, "VkCheck: reading this machine...\n");
+        if (!read(&machine, &why)) {
+            std::fprintf(stderr, "VkCheck: %s\n", why.c_str());
+            return NOT_ALLOWED;
+        }
+    }
+    if (arguments.verb == "snapshot") {
+        std::ofstream out(arguments.file, std::ios::binary);
+        out << Description::Write(machine) << "\n";
+        if (!out) {
+            std::fprintf(stderr, "VkCheck: %s cannot be written\n", arguments.file.c_str());
+            return BAD_ARGUMENTS;
+        }
+        std::fprintf(stderr, "VkCheck: snapshot written to %s\n", arguments.file.c_str());
+        return CLEAN;
+    }
+    if (arguments.verb == "detect") {
+        std::string line = Detect(machine);
+        if (arguments.json)
+            std::printf("%s\n", json{{"present", !line.empty()}, {"line", line}}.dump().c_str());
+        else if (!line.empty())
+            std::printf("%s\n", line.c_str());
+        return CLEAN;
+    }
+    if (arguments.verb == "preview")
+        return RunPreview(machine, arguments.json);
+    return RunVerify(machine, arguments.json);
+}
+
+} // namespace Check

@@ -1,0 +1,202 @@
+// The uninstaller run on the simulated Windows loaded with a described
+// machine: the same RunUninstall, steps and catalogue as the real program.
+#include "explain.h"
+
+#include "../catalogue/catalogue.h"
+#include "../platform/sim/machine.h"
+#include "../steps/steps.h"
+#include "../uninstall/uninstall.h"
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <set>
+
+namespace Check {
+
+namespace {
+
+using Description::Change;
+using Description::Machine;
+
+std::string Upper(std::string text) {
+    for (char& c : text)
+        c = (c >= 'a' && c <= 'z') ? (char)(c - 32) : c;
+    return text;
+}
+
+bool StartsWith(const std::string& text, const std::string& prefix) {
+    return Upper(text.substr(0, prefix.size())) == Upper(prefix);
+}
+
+HKEY RootOf(const std::string& path, std::string* below) {
+    *below = path.substr(5);
+    return StartsWith(path, "HKCR\\") ? HKEY_CLASSES_ROOT : HKEY_LOCAL_MACHINE;
+}
+
+bool ParseGuid(const std::string& text, GUID* guid) {
+    unsigned d1, d2, d3, b[8];
+    if (text.size() != 38 ||
+        std::sscanf(text.c_str(), "{%8x-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x}", &d1, &d2, &d3, &b[0],
+                    &b[1], &b[2], &b[3], &b[4], &b[5], &b[6], &b[7]) != 11)
+        return false;
+    guid->Data1 = d1;
+    guid->Data2 = (WORD)d2;
+    guid->Data3 = (WORD)d3;
+    for (int i = 0; i < 8; ++i)
+        guid->Data4[i] = (BYTE)b[i];
+    return true;
+}
+
+std::vector<std::string> ProductServices() {
+    std::vector<std::string> names;
+    for (const char* name = ServiceList; *name != 0; name += std::strlen(name) + 1)
+        names.push_back(name);
+    return names;
+}
+
+// The described places are cleared of the fresh Windows' own contents: an
+// absent key or value is part of what is described.
+void ClearDescribedPlaces(const Machine& machine) {
+    auto described = [&](const std::string& path) {
+        for (const Description::Key& key : machine.registry) {
+            if (Sim::SameName(key.path, path))
+                return true;
+        }
+        return false;
+    };
+    // A key read for its values alone keeps its subkeys when it is described.
+    auto clear = [&](const std::string& path, bool subkeys) {
+        std::string below;
+        HKEY root = RootOf(path, &below);
+        Sim::Key* key = Sim::FindKey(root, below);
+        if (key != nullptr && !subkeys && described(path))
+            key->values.clear();
+        else if (key != nullptr)
+            Sim::DeleteKeyAt(root, below);
+    };
+    for (int i = 0; i < Description::PLACE_COUNT; ++i)
+        clear(Description::PLACES[i].path, Description::PLACES[i].subkeys);
+    std::string classes = std::string("HKLM\\") + Description::CLASS_KEY;
+    std::vector<std::string> setupClasses;
+    if (Sim::Key* key = Sim::FindKey(HKEY_LOCAL_MACHINE, Description::CLASS_KEY)) {
+        for (auto& child : key->children)
+            setupClasses.push_back(Sim::TextToAnsi(child.first));
+    }
+    for (const std::string& setupClass : setupClasses)
+        clear(classes + "\\" + setupClass, false);
+    Sim::Machine& m = Sim::Current();
+    std::vector<std::string> services = ProductServices();
+    services.push_back("TermService");
+    for (const std::string& name : services) {
+        Sim::DeleteKeyAt(HKEY_LOCAL_MACHINE, Description::SERVICES_KEY + name);
+        m.services.erase(name);
+    }
+    for (const Description::Service& service : machine.services)
+        m.services.erase(service.name);
+    m.devices.clear();
+}
+
+std::string FilePath(const Machine& machine, const std::string& described) {
+    const Sim::Machine& m = Sim::Current();
+    const std::pair<const char*, std::string> folders[] = {
+        {"%PRODUCT%", machine.productFolder},
+        {"%PROGRAMS%", m.programsFolder},
+        {"%COMMONPROGRAMS%", m.commonProgramsFolder}};
+    for (auto& folder : folders) {
+        size_t length = std::strlen(folder.first);
+        if (described.compare(0, length, folder.first) == 0)
+            return Sim::FullPath(folder.second + described.substr(length));
+    }
+    return "";
+}
+
+} // namespace
+
+void Load(const Machine& machine) {
+    Sim::Reset();
+    Sim::Machine& m = Sim::Current();
+    m.journalOn = false;
+    if (machine.version != 0)
+        m.version = machine.version;
+    ClearDescribedPlaces(machine);
+
+    std::string below;
+    for (const Description::Key& key : machine.registry) {
+        HKEY root = RootOf(key.path, &below);
+        Sim::Key* made = Sim::MakeKey(root, below);
+        made->refuseOpen = !key.readable;
+        for (const Description::Value& value : key.values)
+            Sim::SetValue(root, below, value.name, value.type, value.data);
+    }
+    Sim::Key* session =
+        Sim::MakeKey(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager");
+    for (size_t i = 0; i < session->values.size(); ++i) {
+        if (Sim::SameName(session->values[i].first, "PendingFileRenameOperations"))
+            session->values.erase(session->values.begin() + i--);
+    }
+    if (machine.hasPending)
+        Sim::SetValue(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                      "PendingFileRenameOperations", REG_MULTI_SZ, machine.pending);
+
+    // A service's program takes every control the product sends; whether it
+    // stops is what its status says it accepts.
+    for (const Description::Service& service : machine.services) {
+        Sim::Service& record = m.services[service.name];
+        record.state = service.state;
+        record.acceptsStop = service.program != Description::Program::RefusesStop;
+        if (service.program != Description::Program::None) {
+            for (DWORD control = 128; control <= 255; ++control)
+                record.customControls.insert(control);
+        }
+    }
+
+    for (const Description::Device& device : machine.devices) {
+        GUID guid{};
+        ParseGuid(device.classGuid, &guid);
+        Sim::Device& made = Sim::AddDevice(device.instanceId, guid, {});
+        made.hasHardwareIds = device.hasHardwareIds;
+        made.hardwareIds = device.hardwareIds;
+        made.upperFilters = device.upperFilters;
+        made.lowerFilters = device.lowerFilters;
+        made.present = device.present;
+    }
+
+    for (const Description::File& file : machine.files) {
+        std::string path = FilePath(machine, file.path);
+        if (path.empty())
+            continue;
+        if (file.directory) {
+            Sim::MakeDirectory(path);
+            continue;
+        }
+        Sim::Node* node = Sim::MakeFile(path);
+        if (file.readOnly)
+            node->attributes |= FILE_ATTRIBUTE_READONLY;
+        if (file.library != Description::Library::None) {
+            node->library = std::make_unique<Sim::Library>();
+            node->library->exportsUnregister = file.library == Description::Library::Unregisters;
+        }
+    }
+    m.journal.clear();
+    m.journalOn = true;
+}
+
+Preview PreviewRun(const Machine& machine) {
+    std::unique_ptr<Sim::Machine> saved = Sim::Exchange(nullptr);
+    Load(machine);
+    Sim::Machine& m = Sim::Current();
+    Preview preview;
+    Machine before = Description::Describe(machine.productFolder);
+    size_t start = m.journal.size();
+    preview.result = RunUninstall();
+    std::vector<std::string> journal(m.journal.begin() + start, m.journal.end());
+    std::vector<std::string> unregistered = m.unregistered;
+    Machine after = Description::Describe(before.productFolder);
+    preview.changes = Description::Changes(before, after);
+    Explain(machine, journal, unregistered, after, &preview);
+    Sim::Replace(std::move(saved));
+    return preview;
+}
+
+} // namespace Check

@@ -1,0 +1,11 @@
+// The Linux build answers from snapshots alone: there is no Windows to read.
+#include "check.h"
+
+static bool ReadNothing(Description::Machine*, std::string* why) {
+    *why = "this build reads snapshots only: give one with --from FILE";
+    return false;
+}
+
+int main(int argc, char** argv) {
+    return Check::Main(argc, argv, ReadNothing);
+}

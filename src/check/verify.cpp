@@ -1,0 +1,268 @@
+// What is left of the product on a machine, and whether the machine is
+// sound: no filter of a setup class or of a device names a service that
+// Windows cannot load.
+#include "explain.h"
+
+#include "../catalogue/catalogue.h"
+
+#include <algorithm>
+#include <cstring>
+#include <set>
+
+namespace Check {
+
+namespace {
+
+using Description::Machine;
+
+std::string Upper(std::string text) {
+    for (char& c : text)
+        c = (c >= 'a' && c <= 'z') ? (char)(c - 32) : c;
+    return text;
+}
+
+const Description::Key* FindKey(const Machine& machine, const std::string& path) {
+    for (const Description::Key& key : machine.registry) {
+        if (SameText(key.path, path))
+            return &key;
+    }
+    return nullptr;
+}
+
+const Description::Value* FindValue(const Description::Key* key, const char* name) {
+    if (key == nullptr)
+        return nullptr;
+    for (const Description::Value& value : key->values) {
+        if (SameText(value.name, name))
+            return &value;
+    }
+    return nullptr;
+}
+
+std::vector<std::string> List(const char* list) {
+    std::vector<std::string> names;
+    for (const char* entry = list; *entry != 0; entry += std::strlen(entry) + 1)
+        names.push_back(entry);
+    return names;
+}
+
+bool InList(const std::vector<std::string>& names, const std::string& name) {
+    return std::any_of(names.begin(), names.end(),
+                       [&](const std::string& entry) { return SameText(entry, name); });
+}
+
+void Add(Verdict* verdict, const std::string& kind, const std::string& where,
+         const std::string& detail, int status) {
+    verdict->findings.push_back({kind, where, detail, status});
+}
+
+// The more urgent status wins: unreadable, unsafe, left, waiting for the restart.
+int Worst(int a, int b) {
+    const int order[] = {NOT_ALLOWED, UNSAFE, LEFTOVER, RESTART, CLEAN};
+    for (int status : order) {
+        if (a == status || b == status)
+            return status;
+    }
+    return CLEAN;
+}
+
+// The product's file names and where they lie below its folder.
+std::vector<std::string> ProductFiles() {
+    std::vector<std::string> files;
+    for (const char* list : {MainFileList, ExtraFileList, SupportFileList}) {
+        for (const std::string& name : List(list))
+            files.push_back("%PRODUCT%\\" + name);
+    }
+    for (const std::string& name : List(DriverFileList))
+        files.push_back("%PRODUCT%\\drivers\\" + name);
+    return files;
+}
+
+void Services(const Machine& machine, Verdict* verdict) {
+    for (const std::string& name : List(ServiceList)) {
+        bool exists =
+            InList(machine.serviceKeys, name) ||
+            std::any_of(machine.services.begin(), machine.services.end(),
+                        [&](const Description::Service& s) { return SameText(s.name, name); });
+        if (!exists)
+            continue;
+        std::string path = std::string("HKLM\\") + Description::SERVICES_KEY + name;
+        const Description::Value* flag = FindValue(FindKey(machine, path), "DeleteFlag");
+        bool marked = flag != nullptr && flag->data.size() == 4 && flag->data[0] != 0;
+        if (marked)
+            Add(verdict, "service", path, "marked for deletion: it goes at the restart", RESTART);
+        else
+            Add(verdict, "service", path, "still installed", LEFTOVER);
+    }
+}
+
+void Devices(const Machine& machine, Verdict* verdict) {
+    for (const Description::Device& device : machine.devices) {
+        bool longIds = false;
+        if (!IsProductDevice(device, &longIds)) {
+            if (longIds && device.present)
+                Add(verdict, "device", device.instanceId,
+                    "present; its first hardware ID is the product's but its IDs are longer "
+                    "than the uninstaller reads, so it leaves it: remove it in Device Manager",
+                    CLEAN);
+            continue;
+        }
+        if (device.present)
+            Add(verdict, "device", device.instanceId, "present", LEFTOVER);
+        else
+            Add(verdict, "device", device.instanceId,
+                "not present: the uninstaller leaves devices that are not present", CLEAN);
+    }
+}
+
+// Every filter entry of every setup class and every device: a name that is
+// not a service stops the devices it filters; a product service left in the
+// upper filters of a class the uninstaller cleans is a leftover.
+void Filters(const Machine& machine, Verdict* verdict) {
+    if (machine.serviceKeys.empty()) {
+        Add(verdict, "services", std::string("HKLM\\") + Description::SERVICES_KEY,
+            "the services could not be listed: filters cannot be judged", NOT_ALLOWED);
+        return;
+    }
+    auto dangling = [&](const std::string& name) { return !InList(machine.serviceKeys, name); };
+    std::vector<std::string> cleaned = List(ClassFilterGuids);
+    std::string classes = std::string("HKLM\\") + Description::CLASS_KEY + "\\";
+    for (const Description::Key& key : machine.registry) {
+        if (Upper(key.path).rfind(Upper(classes), 0) != 0)
+            continue;
+        std::string guid = key.path.substr(classes.size());
+        for (const char* list : {"UpperFilters", "LowerFilters"}) {
+            const Description::Value* value = FindValue(&key, list);
+            if (value == nullptr)
+                continue;
+            for (const std::string& name : AnsiEntries(value->data)) {
+                std::string where = key.path + " : " + list;
+                if (dangling(name))
+                    Add(verdict, "dangling class filter", where,
+                        "names " + name + ", which is not a service: devices of class " +
+                            ClassName(machine, guid) + " will not start",
+                        UNSAFE);
+                else if (IsProductService(name) && std::string(list) == "UpperFilters" &&
+                         guid.size() == 38 && InList(cleaned, guid.substr(1, 36)))
+                    Add(verdict, "class filter", where, "still names " + name, LEFTOVER);
+            }
+        }
+    }
+    for (const Description::Device& device : machine.devices) {
+        const std::pair<const char*, const std::vector<BYTE>*> lists[] = {
+            {"UpperFilters", &device.upperFilters}, {"LowerFilters", &device.lowerFilters}};
+        for (auto& list : lists) {
+            for (const std::string& name : WideEntries(*list.second)) {
+                if (dangling(name))
+                    Add(verdict, "dangling device filter", device.instanceId + " : " + list.first,
+                        "names " + name + ", which is not a service: this " +
+                            ClassName(machine, device.classGuid) + " device will not start",
+                        UNSAFE);
+            }
+        }
+    }
+}
+
+void Registry(const Machine& machine, Verdict* verdict) {
+    std::vector<std::string> trees = {std::string("HKLM\\") + PRODUCT_CONTROL_KEY,
+                                      std::string("HKLM\\") + WINLOGON_NOTIFY_RYWINLOG,
+                                      std::string("HKLM\\") + WINLOGON_NOTIFY_DZMUNOTIFY};
+    for (const ShellRegistration& row : ShellRegistrationTable) {
+        trees.push_back(std::string("HKCR\\CLSID\\") + row.ClassId);
+        trees.push_back(std::string(Description::PLACES[3].path) + "\\" + row.HandlerName);
+    }
+    for (const std::string& path : trees) {
+        if (const Description::Key* key = FindKey(machine, path))
+            Add(verdict, "registry tree", path,
+                key->readable ? "still there" : "still there, and it cannot be read",
+                key->readable ? LEFTOVER : NOT_ALLOWED);
+    }
+    std::string order = std::string(Description::PLACES[6].path);
+    const Description::Value* list = FindValue(FindKey(machine, order), "List");
+    if (list != nullptr) {
+        for (const std::string& name : AnsiEntries(list->data)) {
+            if (SameText(name, GROUP_ORDER_TERMSERVICE) || SameText(name, GROUP_ORDER_MULTIUSER))
+                Add(verdict, "service group", order + " : List", "still names " + name, LEFTOVER);
+        }
+    }
+}
+
+void Files(const Machine& machine, Verdict* verdict) {
+    // Files already queued for deletion at the restart.
+    std::set<std::string> queued;
+    std::vector<std::string> pending;
+    std::string entry;
+    for (BYTE b : machine.pending) {
+        if (b != 0) {
+            entry += (char)b;
+            continue;
+        }
+        pending.push_back(entry);
+        entry.clear();
+    }
+    std::string folder = Upper(machine.productFolder);
+    for (size_t i = 0; i + 1 < pending.size(); i += 2) {
+        std::string source = pending[i].rfind("\\??\\", 0) == 0 ? pending[i].substr(4) : pending[i];
+        if (!pending[i + 1].empty() || Upper(source).rfind(folder + "\\", 0) != 0)
+            continue;
+        std::string described = "%PRODUCT%" + source.substr(folder.size());
+        queued.insert(Upper(described));
+        if (InList(ProductFiles(), described))
+            Add(verdict, "pending deletion", source, "deleted at the restart", RESTART);
+    }
+    std::vector<std::string> product = ProductFiles();
+    bool others = false;
+    for (const Description::File& file : machine.files) {
+        bool menu = file.path.rfind("%PRODUCT%", 0) != 0;
+        std::string shown = menu ? file.path : machine.productFolder + file.path.substr(9);
+        if (menu) {
+            std::string name = Upper(file.path);
+            if (!file.directory && name.size() > 4 && name.substr(name.size() - 4) == ".LNK")
+                Add(verdict, "shortcut", shown, "still in the Start menu", LEFTOVER);
+            else if (file.directory && file.path.find('\\') == file.path.rfind('\\'))
+                Add(verdict, "Start-menu group", shown, "the group's folder is still there",
+                    LEFTOVER);
+            continue;
+        }
+        if (file.directory)
+            continue;
+        if (!InList(product, file.path)) {
+            others = true;
+            continue;
+        }
+        if (queued.count(Upper(file.path)) == 0)
+            Add(verdict, "file", shown, "still there and not queued for deletion", LEFTOVER);
+    }
+    bool folderThere =
+        std::any_of(machine.files.begin(), machine.files.end(),
+                    [](const Description::File& f) { return f.path == "%PRODUCT%"; });
+    if (folderThere)
+        Add(verdict, "product folder", machine.productFolder,
+            others ? "left: it holds files that are not the product's"
+                   : "left by design (emptied at the restart)",
+            CLEAN);
+}
+
+} // namespace
+
+Verdict Verify(const Machine& machine) {
+    Verdict verdict;
+    Filters(machine, &verdict);
+    Services(machine, &verdict);
+    Devices(machine, &verdict);
+    Registry(machine, &verdict);
+    Files(machine, &verdict);
+    for (const Finding& finding : verdict.findings)
+        verdict.status = Worst(verdict.status, finding.status);
+    return verdict;
+}
+
+std::string Detect(const Machine& machine) {
+    for (const Finding& finding : Verify(machine).findings) {
+        if (finding.status == LEFTOVER)
+            return "Tallowin is installed (" + finding.kind + ": " + finding.where + ")";
+    }
+    return "";
+}
+
+} // namespace Check

@@ -1,0 +1,67 @@
+#include "check_support.h"
+
+#include "check/check.h"
+#include "platform/sim/machine.h"
+#include "uninstall/uninstall.h"
+
+#include <algorithm>
+#include <functional>
+
+namespace CheckSupport {
+
+std::vector<std::string> PreviewAgainstRun() {
+    std::string why;
+    Description::Machine snapshot;
+    Description::Read(Description::Write(Description::Describe()), &snapshot, &why);
+    Check::Preview preview = Check::PreviewRun(snapshot);
+    Description::Machine before = Description::Describe();
+    RunUninstall();
+    Description::Machine after = Description::Describe(before.productFolder);
+    std::vector<Description::Change> run = Description::Changes(before, after);
+    std::vector<std::string> differences;
+    auto line = [](const Description::Change& c) {
+        return c.kind + " " + c.what + " [" + c.before + "] -> [" + c.after + "]";
+    };
+    for (const auto& c : preview.changes)
+        if (std::find(run.begin(), run.end(), c) == run.end())
+            differences.push_back("preview only: " + line(c));
+    for (const auto& c : run)
+        if (std::find(preview.changes.begin(), preview.changes.end(), c) == preview.changes.end())
+            differences.push_back("run only: " + line(c));
+    if (differences.empty() && preview.changes.size() != run.size())
+        differences.push_back("the same changes, but not as many");
+    return differences;
+}
+
+std::vector<std::string> TakeOutUnforeseeable() {
+    std::vector<std::string> taken;
+    Sim::Machine& m = Sim::Current();
+    auto take = [&](bool present, const char* what) {
+        if (present)
+            taken.push_back(what);
+    };
+    take(m.failCall != 0 || m.consoleFails || m.heapFailsAfter >= 0, "an injected failure");
+    m.failCall = 0;
+    m.consoleFails = false;
+    m.heapFailsAfter = -1;
+    take(!m.administrator || !m.shutdownRight, "a user who is not an administrator");
+    m.administrator = m.shutdownRight = true;
+    bool refusing = false;
+    std::function<void(Sim::Key&)> walk = [&](Sim::Key& key) {
+        refusing = refusing || key.refuseDelete;
+        key.refuseDelete = false;
+        for (auto& child : key.children)
+            walk(*child.second);
+    };
+    walk(*m.machineRoot);
+    take(refusing, "a key that refuses deletion");
+    bool refuses = false;
+    for (Sim::Device& device : m.devices) {
+        refuses = refuses || device.refuseRemoval;
+        device.refuseRemoval = false;
+    }
+    take(refuses, "a device that refuses removal");
+    return taken;
+}
+
+} // namespace CheckSupport

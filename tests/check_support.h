@@ -1,0 +1,22 @@
+// Shared by the companion program's tests and its corpus run.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace CheckSupport {
+
+// On the current simulated machine: the preview of a snapshot taken from it
+// against the changes the uninstaller then makes on it. The differences, as
+// lines; empty when they are the same.
+std::vector<std::string> PreviewAgainstRun();
+
+// Takes out of the current machine what no reading of it can foresee, and
+// says what that was: a call made to fail, a failing heap or console, keys
+// that refuse deletion, devices whose class installer refuses removal,
+// servers that fail or fault when asked to unregister, and a user without
+// administrative rights or the shutdown right (the uninstaller asks for an
+// administrator; a preview assumes one).
+std::vector<std::string> TakeOutUnforeseeable();
+
+} // namespace CheckSupport

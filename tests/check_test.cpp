@@ -1,0 +1,210 @@
+// The companion program on the simulated Windows: its preview of a snapshot
+// is the run the uninstaller then makes, its reading writes nothing, and
+// verify names what is left.
+#include "check/check.h"
+#include "check_support.h"
+#include "machine/footprint.h"
+#include "platform/sim/machine.h"
+#include "uninstall/uninstall.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <set>
+#include <tuple>
+
+namespace {
+
+void ExpectPreviewIsTheRun() {
+    for (const std::string& difference : CheckSupport::PreviewAgainstRun())
+        ADD_FAILURE() << difference;
+}
+
+TEST(Check, PreviewOfASnapshotIsTheRunOnTheTypicalMachineAndItsVariants) {
+    const std::vector<std::pair<std::string, void (*)()>> machines = {
+        {"installed", [] { Footprint::Install(); }},
+        {"without the product", [] {}},
+        {"folder elsewhere, a service refusing stop, a filter on a device",
+         [] {
+             Footprint::Install();
+             Sim::SetValue(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Multiuser",
+                           "DzPath", REG_SZ, Sim::Sz("D:\\Apps\\Tallowin\\"));
+             Sim::MakeDirectory("D:\\Apps\\Tallowin\\drivers");
+             Sim::MakeFile("D:\\Apps\\Tallowin\\VkConsole.exe");
+             Sim::MakeFile("D:\\Apps\\Tallowin\\drivers\\VkGate.sys");
+             Sim::Current().services["DzService"].acceptsStop = false;
+             Sim::Device* keyboard = Sim::FindDevice("ACPI\\PNP0303\\4&2658D0A0&0");
+             keyboard->upperFilters = Sim::WideMultiSz({"DzXpKbdPnp"});
+         }},
+    };
+    for (auto& machine : machines) {
+        Sim::Reset();
+        machine.second();
+        SCOPED_TRACE(machine.first);
+        ExpectPreviewIsTheRun();
+    }
+}
+
+} // namespace
+
+namespace {
+
+bool ReadSimulated(Description::Machine* machine, std::string*) {
+    *machine = Description::Describe();
+    return true;
+}
+
+int Check(std::vector<std::string> words, std::string* out = nullptr) {
+    std::vector<char*> argv{const_cast<char*>("VkCheck")};
+    for (std::string& word : words)
+        argv.push_back(&word[0]);
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    int status = Check::Main((int)argv.size(), argv.data(), ReadSimulated);
+    std::string printed = testing::internal::GetCapturedStdout();
+    testing::internal::GetCapturedStderr();
+    if (out != nullptr)
+        *out = printed;
+    return status;
+}
+
+// The calls a reading may make, and the rights it may ask for.
+std::string Writing(const std::string& line) {
+    std::string call = line.substr(0, line.find('('));
+    std::string arguments = line.substr(0, line.find(" -> "));
+    auto ends = [&](const char* tail) {
+        return arguments.size() >= std::strlen(tail) &&
+               arguments.compare(arguments.size() - std::strlen(tail), std::string::npos, tail) ==
+                   0;
+    };
+    static const std::set<std::string> reads = {"RegEnumValueA",
+                                                "RegEnumKeyA",
+                                                "RegQueryValueExA",
+                                                "RegCloseKey",
+                                                "QueryServiceStatus",
+                                                "CloseServiceHandle",
+                                                "SetupDiGetClassDevsA",
+                                                "SetupDiEnumDeviceInfo",
+                                                "SetupDiGetDeviceInstanceIdA",
+                                                "SetupDiGetDeviceRegistryPropertyW",
+                                                "SetupDiDestroyDeviceInfoList",
+                                                "FindFirstFileA",
+                                                "FindNextFileA",
+                                                "FindClose",
+                                                "GetFileAttributesA",
+                                                "lstrcmpiA",
+                                                "lstrcmpiW",
+                                                "GetVersion",
+                                                "ReadFile",
+                                                "GetFileSize",
+                                                "CloseHandle",
+                                                "MultiByteToWideChar"};
+    if (reads.count(call) != 0)
+        return "";
+    if (call == "RegOpenKeyExA" && (ends(", 0x20019)") || ends(", 0x1)")))
+        return "";
+    if ((call == "OpenSCManagerA" && ends(", 0x5)")) || (call == "OpenServiceA" && ends(", 0x4)")))
+        return "";
+    if (call == "SHGetSpecialFolderPathA" && ends(", 0)"))
+        return "";
+    if (call == "CreateFileA" && arguments.find(", 0x80000000, 3)") != std::string::npos)
+        return "";
+    return line;
+}
+
+TEST(Check, ReadingAMachineWritesNothingWhateverTheVerb) {
+    Sim::Reset();
+    Footprint::Install();
+    std::vector<std::string> machine = Sim::Describe();
+    std::string snapshot = testing::TempDir() + "vkcheck-snapshot.json";
+    const std::vector<std::vector<std::string>> runs = {
+        {"preview"}, {"--verify", "--json"}, {"/detect"}, {"snapshot", snapshot}};
+    for (const auto& words : runs) {
+        Sim::Current().journal.clear();
+        std::string out;
+        Check(words, &out);
+        EXPECT_FALSE(out.empty() && words[0] != "snapshot") << words[0];
+        EXPECT_FALSE(Sim::Current().journal.empty());
+        for (const std::string& line : Sim::Current().journal)
+            EXPECT_EQ("", Writing(line)) << words[0];
+    }
+    EXPECT_EQ(machine, Sim::Describe());
+    EXPECT_EQ(Check::LEFTOVER, Check({"verify", "--from", snapshot}));
+    EXPECT_EQ(Check::BAD_ARGUMENTS, Check({"preview", "verify"}));
+    EXPECT_EQ(Check::BAD_ARGUMENTS, Check({"--from", snapshot + ".missing", "verify"}));
+    EXPECT_EQ(Check::BAD_ARGUMENTS, Check({"snapshot"}));
+}
+
+TEST(Check, PreviewWarnsOfADeviceThatWouldNotStartAndOfWhatItLeaves) {
+    Sim::Reset();
+    Footprint::Install();
+    Sim::FindDevice("ACPI\\PNP0303\\4&2658D0A0&0")->upperFilters =
+        Sim::WideMultiSz({"kbdclass", "DzXpKbdPnp"});
+    Sim::SetValue(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Multiuser", "DzPath",
+                  REG_SZ, Sim::Sz("Tallowin"));
+    std::string out;
+    EXPECT_EQ(Check::UNSAFE, Check({"preview"}, &out));
+    EXPECT_NE(std::string::npos, out.find("ACPI\\PNP0303\\4&2658D0A0&0 : UpperFilters"));
+    EXPECT_NE(std::string::npos, out.find("folder refused"));
+    EXPECT_NE(std::string::npos, out.find("ROOT\\VKXHCIREV\\0000"));
+}
+
+// After the run and the restart nothing is left; each kind of leftover
+// planted then is named, with the status it calls for.
+TEST(Check, VerifyNamesEachLeftoverWithItsStatus) {
+    Sim::Reset();
+    Footprint::Install();
+    RunUninstall();
+    Sim::EndProcess();
+    EXPECT_EQ(Check::RESTART, Check({"verify"})) << "services marked, files queued";
+    Sim::Restart();
+    std::string out;
+    ASSERT_EQ(Check::CLEAN, Check({"verify"}, &out)) << out;
+    EXPECT_EQ("", (Check({"detect"}, &out), out));
+    std::unique_ptr<Sim::Machine> restarted = Sim::Copy(Sim::Current());
+
+    const std::vector<std::tuple<const char*, int, const char*, void (*)()>> plants = {
+        {"a service", Check::LEFTOVER, "Services\\DzStore",
+         [] {
+             Sim::SetValue(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\DzStore",
+                           "Type", REG_DWORD, Sim::Dword(1));
+             Sim::Current().services["DzStore"];
+         }},
+        {"a present device", Check::LEFTOVER, "ROOT\\KRHUB\\0001",
+         [] { Sim::AddDevice("ROOT\\KRHUB\\0001", GUID{}, {"Korrin\\KrHub"}); }},
+        {"a class filter naming a deleted service", Check::UNSAFE, "Keyboard",
+         [] {
+             Sim::SetValue(HKEY_LOCAL_MACHINE,
+                           "SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E96B-E325-11CE-"
+                           "BFC1-08002BE10318}",
+                           "UpperFilters", REG_MULTI_SZ, Sim::MultiSz({"DzXpKbdPnp", "kbdclass"}));
+         }},
+        {"a device filter naming a deleted service", Check::UNSAFE, "ACPI\\PNP0F13",
+         [] {
+             Sim::FindDevice("ACPI\\PNP0F13\\4&2658D0A0&0")->lowerFilters =
+                 Sim::WideMultiSz({"DzXpMouPnp"});
+         }},
+        {"a file", Check::LEFTOVER, "VkGate.sys",
+         [] { Sim::MakeFile("C:\\Program Files\\Tallowin\\drivers\\VkGate.sys"); }},
+        {"a registry tree", Check::LEFTOVER, "Winlogon\\Notify\\RyWinLog",
+         [] {
+             Sim::MakeKey(HKEY_LOCAL_MACHINE,
+                          "Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon\\Notify\\"
+                          "RyWinLog");
+         }},
+        {"a pending deletion", Check::RESTART, "VkConsole.exe",
+         [] {
+             Sim::MakeFile("C:\\Program Files\\Tallowin\\VkConsole.exe");
+             Win::MoveFileExA("C:\\Program Files\\Tallowin\\VkConsole.exe", nullptr,
+                              MOVEFILE_DELAY_UNTIL_REBOOT);
+         }},
+    };
+    for (const auto& plant : plants) {
+        Sim::Replace(Sim::Copy(*restarted));
+        std::get<3>(plant)();
+        EXPECT_EQ(std::get<1>(plant), Check({"verify"}, &out)) << std::get<0>(plant) << "\n" << out;
+        EXPECT_NE(std::string::npos, out.find(std::get<2>(plant))) << std::get<0>(plant);
+    }
+}
+
+} // namespace
