@@ -51,10 +51,12 @@ run_ctest host-sanitize
 echo "== a short fuzzing run"
 if scripts/fuzz.sh 30; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
 
-echo "== windows build (VkUninst.exe)"
+echo "== windows build (VkUninst.exe and VkCheck.exe)"
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$(nproc)"
-if scripts/check-exe.sh build/windows/VkUninst.exe; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
+for exe in VkUninst.exe VkCheck.exe; do
+    if scripts/check-exe.sh "build/windows/$exe"; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
+done
 
 # The tests under Wine share one prefix per build: they run one at a time.
 wine_start=$(date +%s)
@@ -75,7 +77,7 @@ fi
 echo "== side by side: the simulated Windows and 64-bit Wine, the same machines"
 if scripts/side-by-side.sh; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
 
-echo "== the release program under 32-bit Wine"
+echo "== the release programs under 32-bit Wine (VkUninst.exe, and VkCheck.exe on the same machine)"
 status=0
 scripts/side-by-side-exe.sh || status=$?
 if [ "$status" -eq 77 ]; then

@@ -3,6 +3,7 @@
 #include "explain.h"
 
 #include "../catalogue/catalogue.h"
+#include "../description/lay_down.h"
 #include "../platform/sim/machine.h"
 #include "../steps/steps.h"
 #include "../uninstall/uninstall.h"
@@ -187,12 +188,16 @@ Preview PreviewRun(const Machine& machine) {
     Load(machine);
     Sim::Machine& m = Sim::Current();
     Preview preview;
+    // What the run's controls and servers do is observed on the simulated
+    // machine, as on any machine the uninstaller runs on in a test.
     Machine before = Description::Describe(machine.productFolder);
+    Description::Observe(&before);
     size_t start = m.journal.size();
     preview.result = RunUninstall();
     std::vector<std::string> journal(m.journal.begin() + start, m.journal.end());
     std::vector<std::string> unregistered = m.unregistered;
     Machine after = Description::Describe(before.productFolder);
+    Description::Observe(&after);
     preview.changes = Description::Changes(before, after);
     Explain(machine, journal, unregistered, after, &preview);
     Sim::Replace(std::move(saved));

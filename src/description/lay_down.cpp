@@ -82,6 +82,7 @@ bool ValidGuid(const std::string& text, GUID* guid) {
 // The ASCII multi-string of a UTF-16 hardware-ID list, or false when it
 // holds other characters or is not a well-ended list.
 bool NarrowIds(const std::vector<BYTE>& wide, std::vector<BYTE>* narrow) {
+    narrow->clear();
     if (wide.size() % 2 != 0 || wide.size() < 4)
         return false;
     for (size_t i = 0; i < wide.size(); i += 2) {
@@ -236,6 +237,32 @@ void Prune(const Machine& machine) {
     }
 }
 
+// The services a machine has beside those described in full stand in as
+// disabled drivers' keys: what the machine's filters name exists on it.
+void LayServiceKeys(const Machine& machine) {
+    std::string services = SERVICE_PATH;
+    services = services.substr(5, services.size() - 6);
+    for (const std::string& name : machine.serviceKeys) {
+        std::string path = services + "\\" + name;
+        HKEY key;
+        if (Win::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) ==
+            ERROR_SUCCESS) {
+            Win::RegCloseKey(key);
+            continue;
+        }
+        if (Win::RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr,
+                                 REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
+                                 nullptr) != ERROR_SUCCESS)
+            continue;
+        const std::pair<const char*, DWORD> values[] = {
+            {"Type", SERVICE_KERNEL_DRIVER}, {"Start", SERVICE_DISABLED}, {"ErrorControl", 0}};
+        for (auto& value : values)
+            Win::RegSetValueExA(key, value.first, 0, REG_DWORD, (const BYTE*)&value.second,
+                                sizeof value.second);
+        Win::RegCloseKey(key);
+    }
+}
+
 bool LayRegistry(const Machine& machine, std::string* why) {
     Prune(machine);
     for (const Key& key : machine.registry) {
@@ -256,6 +283,7 @@ bool LayRegistry(const Machine& machine, std::string* why) {
         if (status != ERROR_SUCCESS)
             return Fail(why, "RegSetValueExA in " + key.path, (DWORD)status);
     }
+    LayServiceKeys(machine);
     if (!machine.hasPending)
         return true;
     HKEY session;

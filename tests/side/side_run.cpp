@@ -86,6 +86,18 @@ int main(int argc, char** argv) {
         return RunOne(argv[3], argv[2], "before") ? 0 : 1;
     if (argc == 5 && std::string(argv[1]) == "--after")
         return RunOne(argv[4], argv[3], "after", std::atoi(argv[2])) ? 0 : 1;
+    // --lay MACHINE.json: lays the machine down on this one as it is (to
+    // plant what a description adds to this machine's own).
+    if (argc == 3 && std::string(argv[1]) == "--lay") {
+        std::string text, why;
+        Description::Machine machine;
+        if (!ReadTextFile(argv[2], &text) || !Description::Read(text, &machine, &why) ||
+            !Description::LayDown(machine, &why)) {
+            std::fprintf(stderr, "side_run --lay: %s\n", why.c_str());
+            return 1;
+        }
+        return 0;
+    }
     if (argc < 3) {
         std::fprintf(stderr, "usage: %s OUTDIR MACHINE.json...\n", argv[0]);
         return 2;
