@@ -71,6 +71,23 @@ vkcheck preview --json >"$work/preview.json" || preview_status=$?
 vkcheck verify >"$work/verify.before.txt" || true
 vkcheck detect >"$work/detect.txt" || true
 export_registry "$work/registry.after"
+# The figures: each program's time from start to end, the median of five,
+# against a program that does nothing.
+median_ms() {
+    for _ in 1 2 3 4 5; do
+        local t0 t1
+        t0=$(date +%s%N)
+        wine "$@" >/dev/null 2>&1 </dev/null || true
+        t1=$(date +%s%N)
+        echo $(((t1 - t0) / 1000000))
+    done | sort -n | sed -n 3p
+}
+{
+    echo "empty $(median_ms build/side32/empty_program.exe)"
+    echo "preview $(median_ms build/windows/VkCheck.exe preview)"
+    echo "verify $(median_ms build/windows/VkCheck.exe verify)"
+    echo "snapshot-bytes $(stat -c %s "$work/snapshot.json")"
+} >"$work/figures.txt"
 # A GUI-subsystem program's console text reaches only a terminal.
 status=0
 script -qefc "wine build/windows/VkUninst.exe" /dev/null </dev/null >"$work/console.txt" 2>&1 ||
@@ -156,6 +173,9 @@ else
     failed=1
 fi
 echo "   detect: $(cat "$work/detect.txt")"
+awk '$1 == "empty" {e = $2} $1 == "preview" || $1 == "verify" {
+         printf "   %s: %d ms against %d ms for a program that does nothing (%d ms of its own, %.1f times)\n", $1, $2, e, $2 - e, $2 / e }
+     $1 == "snapshot-bytes" { printf "   snapshot of the installed machine: %d bytes\n", $2 }' "$work/figures.txt"
 # The preview's changes in the form the comparison reads, against the real run's.
 mkdir -p "$work/preview"
 python3 - "$work/preview.json" "$work/preview/installed.changes.json" <<'PY'

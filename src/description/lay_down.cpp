@@ -388,6 +388,10 @@ std::string FullPath(const std::string& described) {
 }
 
 std::string Unlayable(const Machine& machine) {
+    // Files are laid in the product's usual folder, whatever "DzPath" says.
+    if (!machine.productFolder.empty() && Upper(machine.productFolder) != Upper(PRODUCT_FOLDER))
+        return "the product's files were read in " + machine.productFolder + ", not in " +
+               PRODUCT_FOLDER;
     for (const Key& key : machine.registry) {
         if (!key.readable)
             return "key " + key.path + " refuses reading: access rights are not laid down";

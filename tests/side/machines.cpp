@@ -121,7 +121,7 @@ void AddForeignEntries() {
 }
 
 bool Write(const std::string& path) {
-    Description::Machine machine = Description::Describe();
+    Description::Machine machine = Description::Describe(Description::PRODUCT_FOLDER);
     Description::Observe(&machine);
     std::string why = Description::Unlayable(machine);
     if (!why.empty()) {
@@ -165,7 +165,7 @@ int main(int argc, char** argv) {
         name = name.substr(name.find_last_of('/') + 1);
         std::string why = NotLaid(Sim::Current());
         std::vector<std::string> parts = StripUnlayable();
-        Description::Machine machine = Description::Describe();
+        Description::Machine machine = Description::Describe(Description::PRODUCT_FOLDER);
         Description::Observe(&machine);
         if (why.empty())
             why = Description::Unlayable(machine);

@@ -58,7 +58,7 @@ bool RunOne(const std::string& input, const std::string& outDir, const std::stri
             WriteFile(outDir + "/" + name + ".error", "laying down: " + why);
             return false;
         }
-        before = Description::Describe();
+        before = Description::Describe(machine.productFolder);
         Description::Observe(&before);
         WriteFile(outDir + "/" + name + ".before.json", Description::Write(before));
         if (stage == "before")

@@ -36,3 +36,6 @@ endforeach()
 add_executable(fake_wineboot tests/side/fake_wineboot.cpp)
 target_link_options(fake_wineboot PRIVATE -static)
 target_link_libraries(fake_wineboot PRIVATE advapi32)
+
+add_executable(empty_program tests/side/empty_program.cpp)
+target_link_options(empty_program PRIVATE -static)
