@@ -77,7 +77,7 @@ median_ms() {
     for _ in 1 2 3 4 5; do
         local t0 t1
         t0=$(date +%s%N)
-        wine "$@" >/dev/null 2>&1 </dev/null || true
+        wine "$@" >"$work/figure.out" 2>&1 </dev/null || true
         t1=$(date +%s%N)
         echo $(((t1 - t0) / 1000000))
     done | sort -n | sed -n 3p

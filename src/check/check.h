@@ -65,4 +65,9 @@ void Load(const Description::Machine& machine);
 typedef bool (*Reader)(Description::Machine* machine, std::string* why);
 int Main(int argc, char** argv, Reader read);
 
+// Called first by a program's main: the report is written whole at the end
+// (on Windows a console, or a device such as NUL, would otherwise take it
+// one write at a time).
+void BufferOutput();
+
 } // namespace Check

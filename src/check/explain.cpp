@@ -45,12 +45,6 @@ enum StepIndex {
     RESTART_STEP
 };
 
-std::string Upper(std::string text) {
-    for (char& c : text)
-        c = (c >= 'a' && c <= 'z') ? (char)(c - 32) : c;
-    return text;
-}
-
 bool Contains(const std::string& text, const std::string& part) {
     return Upper(text).find(Upper(part)) != std::string::npos;
 }
@@ -213,6 +207,12 @@ void Note(Preview* preview, const std::string& kind, const std::string& where,
 }
 
 } // namespace
+
+std::string Upper(std::string text) {
+    for (char& c : text)
+        c = (c >= 'a' && c <= 'z') ? (char)(c - 32) : c;
+    return text;
+}
 
 bool SameText(const std::string& a, const std::string& b) {
     return Upper(a) == Upper(b);

@@ -172,6 +172,11 @@ int RunVerify(const Description::Machine& machine, bool asJson) {
 
 } // namespace
 
+void BufferOutput() {
+    static char buffer[1 << 16];
+    std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
+}
+
 int Main(int argc, char** argv, Reader read) {
     Arguments arguments;
     std::string why;

@@ -20,33 +20,9 @@ namespace {
 using Description::Change;
 using Description::Machine;
 
-std::string Upper(std::string text) {
-    for (char& c : text)
-        c = (c >= 'a' && c <= 'z') ? (char)(c - 32) : c;
-    return text;
-}
-
-bool StartsWith(const std::string& text, const std::string& prefix) {
-    return Upper(text.substr(0, prefix.size())) == Upper(prefix);
-}
-
 HKEY RootOf(const std::string& path, std::string* below) {
     *below = path.substr(5);
-    return StartsWith(path, "HKCR\\") ? HKEY_CLASSES_ROOT : HKEY_LOCAL_MACHINE;
-}
-
-bool ParseGuid(const std::string& text, GUID* guid) {
-    unsigned d1, d2, d3, b[8];
-    if (text.size() != 38 ||
-        std::sscanf(text.c_str(), "{%8x-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x}", &d1, &d2, &d3, &b[0],
-                    &b[1], &b[2], &b[3], &b[4], &b[5], &b[6], &b[7]) != 11)
-        return false;
-    guid->Data1 = d1;
-    guid->Data2 = (WORD)d2;
-    guid->Data3 = (WORD)d3;
-    for (int i = 0; i < 8; ++i)
-        guid->Data4[i] = (BYTE)b[i];
-    return true;
+    return SameText(path.substr(0, 5), "HKCR\\") ? HKEY_CLASSES_ROOT : HKEY_LOCAL_MACHINE;
 }
 
 std::vector<std::string> ProductServices() {
@@ -154,7 +130,7 @@ void Load(const Machine& machine) {
 
     for (const Description::Device& device : machine.devices) {
         GUID guid{};
-        ParseGuid(device.classGuid, &guid);
+        Description::GuidOf(device.classGuid, &guid);
         Sim::Device& made = Sim::AddDevice(device.instanceId, guid, {});
         made.hasHardwareIds = device.hasHardwareIds;
         made.hardwareIds = device.hardwareIds;

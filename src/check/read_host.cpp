@@ -7,5 +7,6 @@ static bool ReadNothing(Description::Machine*, std::string* why) {
 }
 
 int main(int argc, char** argv) {
+    Check::BufferOutput();
     return Check::Main(argc, argv, ReadNothing);
 }

@@ -21,5 +21,6 @@ static bool ReadWindows(Description::Machine* machine, std::string* why) {
 }
 
 int main(int argc, char** argv) {
+    Check::BufferOutput();
     return Check::Main(argc, argv, ReadWindows);
 }

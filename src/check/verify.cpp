@@ -15,12 +15,6 @@ namespace {
 
 using Description::Machine;
 
-std::string Upper(std::string text) {
-    for (char& c : text)
-        c = (c >= 'a' && c <= 'z') ? (char)(c - 32) : c;
-    return text;
-}
-
 const Description::Key* FindKey(const Machine& machine, const std::string& path) {
     for (const Description::Key& key : machine.registry) {
         if (SameText(key.path, path))

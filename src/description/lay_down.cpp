@@ -65,7 +65,9 @@ const char* TextOf(const Value* value, std::string* holder) {
     return holder->c_str();
 }
 
-bool ValidGuid(const std::string& text, GUID* guid) {
+} // namespace
+
+bool GuidOf(const std::string& text, GUID* guid) {
     unsigned a, b, c, d[8];
     if (text.size() != 38 ||
         std::sscanf(text.c_str(), "{%8x-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x}", &a, &b, &c, &d[0],
@@ -78,6 +80,8 @@ bool ValidGuid(const std::string& text, GUID* guid) {
         guid->Data4[i] = (BYTE)d[i];
     return true;
 }
+
+namespace {
 
 // The ASCII multi-string of a UTF-16 hardware-ID list, or false when it
 // holds other characters or is not a well-ended list.
@@ -331,7 +335,7 @@ bool LayDevices(const Machine& machine, std::string* why) {
             std::find(existing.begin(), existing.end(), Upper(device.instanceId)) != existing.end())
             continue;
         GUID guid;
-        ValidGuid(device.classGuid, &guid);
+        GuidOf(device.classGuid, &guid);
         SP_DEVINFO_DATA data;
         data.cbSize = sizeof data;
         if (!Win::SetupDiCreateDeviceInfoA(set, DeviceName(device.instanceId).c_str(), &guid,
@@ -431,7 +435,7 @@ std::string Unlayable(const Machine& machine) {
             continue; // the machine's own hardware, which every machine has its own of
         if (!device.present)
             return "device " + device.instanceId + " is not present: Wine's are all present";
-        if (!ValidGuid(device.classGuid, &guid))
+        if (!GuidOf(device.classGuid, &guid))
             return "device " + device.instanceId + " has no class GUID";
         if (device.hasHardwareIds && !NarrowIds(device.hardwareIds, &ids))
             return "device " + device.instanceId +

@@ -14,6 +14,9 @@ std::string Unlayable(const Machine& machine);
 // Lays the machine down on the current one; false, with `why`, when a call failed.
 bool LayDown(const Machine& machine, std::string* why);
 
+// The GUID a "{...}" text names; false when it names none.
+bool GuidOf(const std::string& text, GUID* guid);
+
 // The full path of a described file on this machine ("" when its folder is unknown).
 std::string FullPath(const std::string& described);
 
