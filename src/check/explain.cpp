@@ -314,7 +314,11 @@ void Explain(const Machine& machine, const std::vector<std::string>& journal,
             std::string code = Number(line, 1);
             bool stop = code == "1";
             if (Succeeded(line)) {
-                serviceActions[name].push_back(stop ? "stop" : "send control " + code);
+                serviceActions[name].push_back(stop ? "stop"
+                                               : code == std::to_string(CONTROL_PREPARE_REMOVAL)
+                                                   ? "told to prepare for removal (control " +
+                                                         code + ")"
+                                                   : "send control " + code);
             } else if (stop && Result(line).find("(1062)") == std::string::npos) {
                 serviceActions[name].push_back("stop refused " + Result(line).substr(6));
                 Note(preview, "service not stopped", name,
