@@ -27,6 +27,10 @@ if [ "$(basename "$exe")" = VkCheck.exe ]; then
     names=$(awk '/DLL Name:/ {in_table=1} in_table && NF == 3 && $1 ~ /^[0-9a-f]+$/ {print $3}' <<<"$dump")
     past_xp=$(grep -E '^(GetTickCount64|(Initialize|Sleep|Wake|WakeAll)ConditionVariable.*|(Initialize|Acquire|Release|TryAcquire)SRWLock.*|InitOnce.*|Fls(Alloc|Free|GetValue|SetValue)|GetSystemTimePreciseAsFileTime|CreateSymbolicLink.*|GetFinalPathNameByHandle.*)$' <<<"$names" | tr '\n' ' ' || true)
     [ -z "$past_xp" ] || { echo "imports what Windows XP lacks: $past_xp"; fail=1; }
+    # Nothing that changes a machine is linked in: no function that writes
+    # the registry, services, devices, files or the token, or restarts.
+    writes=$(grep -E '^(Reg(Set|Create|Delete|Flush|Save|Restore|Replace|Load|Unload)[A-Za-z]*|(Create|Delete|Change|Control|Start)Service[A-Za-z0-9]*|SetupDi(CallClassInstaller|Set|Register|Create|Remove|Delete|Install|Change)[A-Za-z]*|(Move|Delete|Copy|Replace|Write)File[A-Za-z]*|(Remove|Create)Directory[A-Za-z]*|SetFileAttributes[A-Za-z]*|ExitWindowsEx|InitiateSystemShutdown[A-Za-z]*|AdjustTokenPrivileges)$' <<<"$names" | tr '\n' ' ' || true)
+    [ -z "$writes" ] || { echo "imports what changes a machine: $writes"; fail=1; }
     echo "VkCheck.exe: $size bytes; imports ${dlls% }"
     [ "$fail" -eq 0 ] || { echo "the exe checks failed"; exit 1; }
     exit 0
