@@ -238,7 +238,8 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, PSP_DEVINFO_DATA dat
         return LogBool(call, Fail(ERROR_INSUFFICIENT_BUFFER));
     if (type != nullptr)
         *type = REG_MULTI_SZ;
-    std::memcpy(buffer, stored->data(), length);
+    if (length != 0)
+        std::memcpy(buffer, stored->data(), length);
     return LogBool(call, TRUE);
 }
 
