@@ -136,8 +136,9 @@ void Filters(const Machine& machine, Verdict* verdict) {
                         "names " + name + ", which is not a service: devices of class " +
                             ClassName(machine, guid) + " will not start",
                         UNSAFE);
-                else if (IsProductService(name) && std::string(list) == "UpperFilters" &&
-                         guid.size() == 38 && InList(cleaned, guid.substr(1, 36)))
+                // The uninstaller takes its names out of these lists: a second run does.
+                if (IsProductService(name) && std::string(list) == "UpperFilters" &&
+                    guid.size() == 38 && InList(cleaned, guid.substr(1, 36)))
                     Add(verdict, "class filter", where, "still names " + name, LEFTOVER);
             }
         }
