@@ -107,14 +107,15 @@ void ReadServices(Machine* machine) {
         SERVICE_STATUS status;
         if (Win::QueryServiceStatus(service, &status)) {
             described.state = status.dwCurrentState;
-            // A running service that does not take a stop control refuses it.
+            // A running service (or driver) that does not take a stop
+            // control refuses it; a driver has no program of its own.
             bool driver =
                 (status.dwServiceType & (SERVICE_KERNEL_DRIVER | SERVICE_FILE_SYSTEM_DRIVER)) != 0;
-            described.program = driver ? Program::None
-                                : status.dwCurrentState == SERVICE_RUNNING &&
-                                        !(status.dwControlsAccepted & SERVICE_ACCEPT_STOP)
-                                    ? Program::RefusesStop
-                                    : Program::Records;
+            bool refuses = status.dwCurrentState == SERVICE_RUNNING &&
+                           !(status.dwControlsAccepted & SERVICE_ACCEPT_STOP);
+            described.program = refuses  ? Program::RefusesStop
+                                : driver ? Program::None
+                                         : Program::Records;
         }
         Win::CloseServiceHandle(service);
         machine->services.push_back(described);
