@@ -3,9 +3,13 @@
 # builds a machine, the uninstaller runs on it, and the run must keep the
 # invariant. Builds the target first if needed. Prints the runs and findings;
 # exits non-zero on any finding.
+#   scripts/fuzz.sh SECONDS check: the target vk_fuzz_check instead, where
+#   VkCheck's preview of each machine must be the run the uninstaller makes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
+target=vk_fuzz
+[ "${2:-}" != check ] || target=vk_fuzz_check
 jobs=$(nproc)
 
 scripts/setup.sh
@@ -13,6 +17,7 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$jobs" >/dev/null
 
 work=build/fuzz/run
+[ "$target" = vk_fuzz ] || work=build/fuzz/run-check
 rm -rf "$work"
 mkdir -p "$work/corpus" "$work/findings"
 cp tests/fuzz/corpus/* "$work/corpus/"
@@ -23,7 +28,7 @@ cp tests/fuzz/corpus/* "$work/corpus/"
 # product frees unreadable until the run ends, and the quarantine would only
 # delay the simulator's own frees.
 export ASAN_OPTIONS=${ASAN_OPTIONS:-malloc_context_size=0:quarantine_size_mb=0}
-(cd "$work" && ../vk_fuzz -max_total_time="$seconds" -jobs="$jobs" -workers="$jobs" \
+(cd "$work" && ../$target -max_total_time="$seconds" -jobs="$jobs" -workers="$jobs" \
     -print_final_stats=1 -artifact_prefix=findings/ corpus >/dev/null 2>&1) || true
 
 runs=0
@@ -35,7 +40,7 @@ findings=$(find "$work/findings" -type f | wc -l)
 for f in "$work"/findings/*; do
     [ -e "$f" ] || continue
     echo "finding: $f"
-    grep -h -E 'invariant:|leak:|not modelled|ERROR:|runtime error' "$work"/fuzz-*.log | sort -u | head -20
+    grep -h -E 'invariant:|leak:|preview:|not modelled|ERROR:|runtime error' "$work"/fuzz-*.log | sort -u | head -20
 done
 echo "fuzz: $runs runs in ${seconds}s on $jobs cores, $findings findings"
 [ "$findings" -eq 0 ]

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <set>
 #include <tuple>
@@ -21,7 +22,7 @@ void ExpectPreviewIsTheRun() {
 }
 
 TEST(Check, PreviewOfASnapshotIsTheRunOnTheTypicalMachineAndItsVariants) {
-    const std::vector<std::pair<std::string, void (*)()>> machines = {
+    std::vector<std::pair<std::string, void (*)()>> machines = {
         {"installed", [] { Footprint::Install(); }},
         {"without the product", [] {}},
         {"folder elsewhere, a service refusing stop, a filter on a device",
@@ -37,20 +38,37 @@ TEST(Check, PreviewOfASnapshotIsTheRunOnTheTypicalMachineAndItsVariants) {
              keyboard->upperFilters = Sim::WideMultiSz({"DzXpKbdPnp"});
          }},
     };
+    machines.push_back({"the group under its literal name, ending in two spaces", [] {
+                            Footprint::Install();
+                            std::string literal = Sim::Current().programsFolder + "\\Tallowin  \\";
+                            Sim::MakeDirectory(literal);
+                            Sim::MakeFile(literal + "Seat Manager.lnk");
+                        }});
     for (auto& machine : machines) {
         Sim::Reset();
         machine.second();
         SCOPED_TRACE(machine.first);
         ExpectPreviewIsTheRun();
     }
+    // The last machine's snapshot holds the literal group, and its preview deletes it.
+    Sim::Reset();
+    machines.back().second();
+    Description::Machine read = Description::Describe();
+    EXPECT_TRUE(std::any_of(read.files.begin(), read.files.end(), [](const auto& file) {
+        return file.path == "%PROGRAMS%\\Tallowin  \\Seat Manager.lnk";
+    }));
+    Check::Preview preview = Check::PreviewRun(read);
+    EXPECT_NE(preview.changes.end(),
+              std::find(preview.changes.begin(), preview.changes.end(),
+                        Description::Change{"folder removed", "%PROGRAMS%\\Tallowin  ", "", ""}));
 }
 
 } // namespace
 
 namespace {
 
-bool ReadSimulated(Description::Machine* machine, std::string*) {
-    *machine = Description::Describe();
+bool ReadSimulated(const std::string& folder, Description::Machine* machine, std::string*) {
+    *machine = Description::Describe(folder);
     return true;
 }
 
@@ -192,6 +210,15 @@ TEST(Check, VerifyNamesEachLeftoverWithItsStatus) {
                           "Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon\\Notify\\"
                           "RyWinLog");
          }},
+        {"a filter naming a service only marked for deletion", Check::UNSAFE, "DzHelper",
+         [] {
+             Sim::FindDevice("ACPI\\PNP0303\\4&2658D0A0&0")->upperFilters =
+                 Sim::WideMultiSz({"kbdclass", "DzHelper"});
+             Sim::SetValue(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\DzHelper",
+                           "DeleteFlag", REG_DWORD, Sim::Dword(1));
+         }},
+        {"a group holding a file of the user's", Check::CLEAN, "Tallowin",
+         [] { Sim::MakeFile(Sim::Current().programsFolder + "\\Tallowin\\notes.txt"); }},
         {"a pending deletion", Check::RESTART, "VkConsole.exe",
          [] {
              Sim::MakeFile("C:\\Program Files\\Tallowin\\VkConsole.exe");

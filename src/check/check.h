@@ -60,9 +60,9 @@ std::string Detect(const Description::Machine& machine);
 // The simulated Windows made into `machine` (a fresh Windows first).
 void Load(const Description::Machine& machine);
 
-// The program; `read` reads the machine it runs on (false, with `why`,
-// where it cannot).
-typedef bool (*Reader)(Description::Machine* machine, std::string* why);
+// The program; `read` reads the machine it runs on, its product files in
+// `folder` ("": where "DzPath" says), false with `why` where it cannot.
+typedef bool (*Reader)(const std::string& folder, Description::Machine* machine, std::string* why);
 int Main(int argc, char** argv, Reader read);
 
 // Called first by a program's main: the report is written whole at the end

@@ -4,6 +4,7 @@
 #include "explain.h"
 
 #include "../catalogue/catalogue.h"
+#include "../registry/text.h"
 #include "../steps/steps.h"
 
 #include <nlohmann/json.hpp>
@@ -238,8 +239,13 @@ std::vector<std::string> AnsiEntries(const std::vector<BYTE>& data) {
 
 std::vector<std::string> WideEntries(const std::vector<BYTE>& wide) {
     std::vector<BYTE> narrow;
-    for (size_t i = 0; i + 1 < wide.size(); i += 2)
-        narrow.push_back(wide[i + 1] == 0 && wide[i] < 0x80 ? wide[i] : (wide[i] ? '?' : 0));
+    // A unit ends the list only when both its bytes are 0 (U+4E00 is "00 4E").
+    // The ANSI code page (Windows-1252) carries ASCII and U+00A0 to U+00FF
+    // as the same bytes; anything else is '?', as the A functions give it.
+    for (size_t i = 0; i + 1 < wide.size(); i += 2) {
+        bool same = wide[i + 1] == 0 && (wide[i] < 0x80 || wide[i] >= 0xA0);
+        narrow.push_back(same ? wide[i] : '?');
+    }
     return AnsiEntries(narrow);
 }
 
@@ -405,6 +411,13 @@ void Explain(const Machine& machine, const std::vector<std::string>& journal,
              "not an absolute folder the uninstaller accepts: no server is unregistered and no "
              "file is queued for deletion");
 
+    std::string folder = Description::ProductFolder(machine);
+    if (folder.size() > 2 && IsSeparator(folder[0]) && IsSeparator(folder[1]))
+        Note(preview, "folder on a share", control + " : " + PRODUCT_FOLDER_VALUE,
+             "the simulated Windows has no network: the servers the uninstaller would ask to "
+             "unregister in " +
+                 folder + " and the files it would queue there are not shown");
+
     for (const Description::Device& device : machine.devices) {
         bool longIds = false;
         if (!device.present && IsProductDevice(device))
@@ -415,6 +428,13 @@ void Explain(const Machine& machine, const std::vector<std::string>& journal,
                  "its first hardware ID is the product's, but its IDs are longer than the " +
                      std::to_string(HARDWARE_ID_BYTES) +
                      " bytes the uninstaller reads: remove it in Device Manager");
+        // A device the run removes takes its own filters with it.
+        bool kept = std::any_of(after.devices.begin(), after.devices.end(),
+                                [&](const Description::Device& other) {
+                                    return SameText(other.instanceId, device.instanceId);
+                                });
+        if (!kept)
+            continue;
         const std::pair<const char*, const std::vector<BYTE>*> lists[] = {
             {"UpperFilters", &device.upperFilters}, {"LowerFilters", &device.lowerFilters}};
         for (auto& list : lists) {
@@ -455,6 +475,16 @@ void Explain(const Machine& machine, const std::vector<std::string>& journal,
                      gone ? UNSAFE : CLEAN);
             }
         }
+    }
+
+    // Whatever else would stop a device after the restart: a filter naming a
+    // service the machine does not have, or one the run leaves marked.
+    for (const Finding& finding : Verify(after).findings) {
+        bool noted =
+            std::any_of(preview->notDone.begin(), preview->notDone.end(),
+                        [&](const Finding& note) { return SameText(note.where, finding.where); });
+        if (finding.status == UNSAFE && !noted)
+            Note(preview, finding.kind, finding.where, finding.detail + " after the run", UNSAFE);
     }
 
     // A list the run writes back through the ANSI functions loses any name

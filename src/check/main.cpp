@@ -16,17 +16,19 @@ namespace {
 using nlohmann::json;
 
 const char USAGE[] =
-    "usage: VkCheck preview | verify | detect | snapshot FILE  [--from FILE] [--json]\n"
+    "usage: VkCheck preview | verify | detect | snapshot FILE  [--from FILE | --folder DIR] "
+    "[--json]\n"
     "  preview   what the uninstaller would change on this machine, step by step\n"
     "  verify    after the restart: what is left of the product, and whether the machine is "
     "sound\n"
     "  detect    one line when the product is present, nothing when it is not (exit 0)\n"
     "  snapshot  writes what preview and verify read to FILE (JSON)\n"
+    "  --folder  the product's folder, where \"DzPath\" no longer says (after the run)\n"
     "Verbs may also be written /verb or --verb. Exit status: 0 clean, 3010 waiting for the\n"
     "restart, 1 something is left, 2 unsafe, 5 not allowed to read, 87 bad arguments.\n";
 
 struct Arguments {
-    std::string verb, file, from;
+    std::string verb, file, from, folder;
     bool json = false;
 };
 
@@ -45,12 +47,12 @@ bool Parse(int argc, char** argv, Arguments* out, std::string* why) {
             c = (c >= 'A' && c <= 'Z') ? (char)(c + 32) : c;
         if (word == "json") {
             out->json = true;
-        } else if (word == "from") {
+        } else if (word == "from" || word == "folder") {
             if (++i >= argc) {
-                *why = "--from needs a file";
+                *why = "--" + word + " needs " + (word == "from" ? "a file" : "a folder");
                 return false;
             }
-            out->from = argv[i];
+            (word == "from" ? out->from : out->folder) = argv[i];
         } else if (word == "preview" || word == "verify" || word == "detect" ||
                    word == "snapshot") {
             if (!out->verb.empty()) {
@@ -80,13 +82,21 @@ bool Parse(int argc, char** argv, Arguments* out, std::string* why) {
         *why = "snapshot reads this machine, not a file";
         return false;
     }
+    if (!out->folder.empty() && !out->from.empty()) {
+        *why = "--folder tells where to read this machine's files, not a snapshot's";
+        return false;
+    }
     return true;
 }
 
+// Findings and actions hold names as the A functions give them: bytes of the
+// ANSI code page, which JSON text must not carry raw.
+using Description::JsonText;
+
 json FindingJson(const Finding& finding) {
-    return json{{"kind", finding.kind},
-                {"where", finding.where},
-                {"detail", finding.detail},
+    return json{{"kind", JsonText(finding.kind)},
+                {"where", JsonText(finding.where)},
+                {"detail", JsonText(finding.detail)},
                 {"status", finding.status}};
 }
 
@@ -116,8 +126,12 @@ int RunPreview(const Description::Machine& machine, bool asJson) {
     if (asJson) {
         json out{{"status", preview.status}, {"uninstallerResult", preview.result}};
         out["steps"] = json::array();
-        for (const Step& step : preview.steps)
-            out["steps"].push_back(json{{"step", step.name}, {"actions", step.actions}});
+        for (const Step& step : preview.steps) {
+            json actions = json::array();
+            for (const std::string& action : step.actions)
+                actions.push_back(JsonText(action));
+            out["steps"].push_back(json{{"step", step.name}, {"actions", actions}});
+        }
         out["changes"] = json::parse(Description::WriteChanges(preview.changes))["changes"];
         out["notDone"] = json::array();
         for (const Finding& finding : preview.notDone)
@@ -200,7 +214,7 @@ int Main(int argc, char** argv, Reader read) {
         }
     } else {
         std::fprintf(stderr, "VkCheck: reading this machine...\n");
-        if (!read(&machine, &why)) {
+        if (!read(arguments.folder, &machine, &why)) {
             std::fprintf(stderr, "VkCheck: %s\n", why.c_str());
             return NOT_ALLOWED;
         }
@@ -218,7 +232,8 @@ int Main(int argc, char** argv, Reader read) {
     if (arguments.verb == "detect") {
         std::string line = Detect(machine);
         if (arguments.json)
-            std::printf("%s\n", json{{"present", !line.empty()}, {"line", line}}.dump().c_str());
+            std::printf("%s\n",
+                        json{{"present", !line.empty()}, {"line", JsonText(line)}}.dump().c_str());
         else if (!line.empty())
             std::printf("%s\n", line.c_str());
         return CLEAN;

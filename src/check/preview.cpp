@@ -8,6 +8,7 @@
 #include "../steps/steps.h"
 #include "../uninstall/uninstall.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -72,9 +73,38 @@ void ClearDescribedPlaces(const Machine& machine) {
     for (const Description::Service& service : machine.services)
         m.services.erase(service.name);
     m.devices.clear();
+
+    // The machine's other services are keys it has: those the fresh Windows
+    // has beside them go, those it lacks stand in as disabled drivers.
+    if (machine.serviceKeys.empty())
+        return;
+    std::string root = Description::SERVICES_KEY;
+    root.pop_back();
+    Sim::Key* servicesKey = Sim::MakeKey(HKEY_LOCAL_MACHINE, root);
+    std::vector<std::string> present;
+    for (auto& child : servicesKey->children)
+        present.push_back(Sim::TextToAnsi(child.first));
+    for (const std::string& name : present) {
+        bool kept = std::any_of(machine.serviceKeys.begin(), machine.serviceKeys.end(),
+                                [&](const std::string& key) { return Sim::SameName(key, name); });
+        if (!kept) {
+            Sim::DeleteKeyAt(HKEY_LOCAL_MACHINE, root + "\\" + name);
+            m.services.erase(name);
+        }
+    }
+    for (const std::string& name : machine.serviceKeys) {
+        if (Sim::FindKey(HKEY_LOCAL_MACHINE, root + "\\" + name) != nullptr)
+            continue;
+        Sim::SetValue(HKEY_LOCAL_MACHINE, root + "\\" + name, "Type", REG_DWORD,
+                      Sim::Dword(SERVICE_KERNEL_DRIVER));
+        Sim::SetValue(HKEY_LOCAL_MACHINE, root + "\\" + name, "Start", REG_DWORD,
+                      Sim::Dword(SERVICE_DISABLED));
+    }
 }
 
-std::string FilePath(const Machine& machine, const std::string& described) {
+// A folder is made through a path that ends in a backslash, so that a name
+// ending in spaces keeps them.
+std::string FilePath(const Machine& machine, const std::string& described, bool directory) {
     const Sim::Machine& m = Sim::Current();
     const std::pair<const char*, std::string> folders[] = {
         {"%PRODUCT%", machine.productFolder},
@@ -83,7 +113,8 @@ std::string FilePath(const Machine& machine, const std::string& described) {
     for (auto& folder : folders) {
         size_t length = std::strlen(folder.first);
         if (described.compare(0, length, folder.first) == 0)
-            return Sim::FullPath(folder.second + described.substr(length));
+            return Sim::FullPath(folder.second + described.substr(length) +
+                                 (directory ? "\\" : ""));
     }
     return "";
 }
@@ -140,7 +171,7 @@ void Load(const Machine& machine) {
     }
 
     for (const Description::File& file : machine.files) {
-        std::string path = FilePath(machine, file.path);
+        std::string path = FilePath(machine, file.path, file.directory);
         if (path.empty())
             continue;
         if (file.directory) {

@@ -1,7 +1,7 @@
 // The Linux build answers from snapshots alone: there is no Windows to read.
 #include "check.h"
 
-static bool ReadNothing(Description::Machine*, std::string* why) {
+static bool ReadNothing(const std::string&, Description::Machine*, std::string* why) {
     *why = "this build reads snapshots only: give one with --from FILE";
     return false;
 }

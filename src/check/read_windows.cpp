@@ -5,7 +5,8 @@
 
 #include "../platform/platform.h"
 
-static bool ReadWindows(Description::Machine* machine, std::string* why) {
+static bool ReadWindows(const std::string& folder, Description::Machine* machine,
+                        std::string* why) {
     // Read rights only: the service manager's own answer says whether the
     // caller may read what it must.
     SC_HANDLE scm =
@@ -16,7 +17,7 @@ static bool ReadWindows(Description::Machine* machine, std::string* why) {
         return false;
     }
     Win::CloseServiceHandle(scm);
-    *machine = Description::Describe();
+    *machine = Description::Describe(folder);
     return true;
 }
 

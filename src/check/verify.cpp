@@ -50,9 +50,9 @@ void Add(Verdict* verdict, const std::string& kind, const std::string& where,
     verdict->findings.push_back({kind, where, detail, status});
 }
 
-// The more urgent status wins: unreadable, unsafe, left, waiting for the restart.
+// The more urgent status wins: unsafe, unreadable, left, waiting for the restart.
 int Worst(int a, int b) {
-    const int order[] = {NOT_ALLOWED, UNSAFE, LEFTOVER, RESTART, CLEAN};
+    const int order[] = {UNSAFE, NOT_ALLOWED, LEFTOVER, RESTART, CLEAN};
     for (int status : order) {
         if (a == status || b == status)
             return status;
@@ -72,6 +72,14 @@ std::vector<std::string> ProductFiles() {
     return files;
 }
 
+// A service whose key says it goes at the restart (the product's and
+// TermService's keys are read whole).
+bool Marked(const Machine& machine, const std::string& name) {
+    std::string path = std::string("HKLM\\") + Description::SERVICES_KEY + name;
+    const Description::Value* flag = FindValue(FindKey(machine, path), "DeleteFlag");
+    return flag != nullptr && flag->data.size() == 4 && flag->data[0] != 0;
+}
+
 void Services(const Machine& machine, Verdict* verdict) {
     for (const std::string& name : List(ServiceList)) {
         bool exists =
@@ -81,9 +89,7 @@ void Services(const Machine& machine, Verdict* verdict) {
         if (!exists)
             continue;
         std::string path = std::string("HKLM\\") + Description::SERVICES_KEY + name;
-        const Description::Value* flag = FindValue(FindKey(machine, path), "DeleteFlag");
-        bool marked = flag != nullptr && flag->data.size() == 4 && flag->data[0] != 0;
-        if (marked)
+        if (Marked(machine, name))
             Add(verdict, "service", path, "marked for deletion: it goes at the restart", RESTART);
         else
             Add(verdict, "service", path, "still installed", LEFTOVER);
@@ -118,7 +124,15 @@ void Filters(const Machine& machine, Verdict* verdict) {
             "the services could not be listed: filters cannot be judged", NOT_ALLOWED);
         return;
     }
-    auto dangling = [&](const std::string& name) { return !InList(machine.serviceKeys, name); };
+    // A service marked for deletion is gone after the restart: a filter naming
+    // it stops its devices then.
+    auto dangling = [&](const std::string& name) {
+        return !InList(machine.serviceKeys, name) || Marked(machine, name);
+    };
+    auto gone = [&](const std::string& name) {
+        return name + (Marked(machine, name) ? ", which is marked for deletion: after the restart"
+                                             : ", which is not a service:");
+    };
     std::vector<std::string> cleaned = List(ClassFilterGuids);
     std::string classes = std::string("HKLM\\") + Description::CLASS_KEY + "\\";
     for (const Description::Key& key : machine.registry) {
@@ -133,8 +147,8 @@ void Filters(const Machine& machine, Verdict* verdict) {
                 std::string where = key.path + " : " + list;
                 if (dangling(name))
                     Add(verdict, "dangling class filter", where,
-                        "names " + name + ", which is not a service: devices of class " +
-                            ClassName(machine, guid) + " will not start",
+                        "names " + gone(name) + " devices of class " + ClassName(machine, guid) +
+                            " will not start",
                         UNSAFE);
                 // The uninstaller takes its names out of these lists: a second run does.
                 if (IsProductService(name) && std::string(list) == "UpperFilters" &&
@@ -148,10 +162,18 @@ void Filters(const Machine& machine, Verdict* verdict) {
             {"UpperFilters", &device.upperFilters}, {"LowerFilters", &device.lowerFilters}};
         for (auto& list : lists) {
             for (const std::string& name : WideEntries(*list.second)) {
-                if (dangling(name))
+                // A name the code page cannot carry cannot be matched with the
+                // service keys as the A functions list them.
+                if (name.find('?') != std::string::npos && dangling(name))
+                    Add(verdict, "device filter", device.instanceId + " : " + list.first,
+                        "names " + name +
+                            ", which holds a character this check cannot compare "
+                            "with the services: see that it is one",
+                        CLEAN);
+                else if (dangling(name))
                     Add(verdict, "dangling device filter", device.instanceId + " : " + list.first,
-                        "names " + name + ", which is not a service: this " +
-                            ClassName(machine, device.classGuid) + " device will not start",
+                        "names " + gone(name) + " this " + ClassName(machine, device.classGuid) +
+                            " device will not start",
                         UNSAFE);
             }
         }
@@ -195,9 +217,20 @@ void Files(const Machine& machine, Verdict* verdict) {
         pending.push_back(entry);
         entry.clear();
     }
-    std::string folder = Upper(machine.productFolder);
+    // As Windows records a path: either separator taken as a backslash, the
+    // folder without its ending one, a share as "UNC\\server\\share".
+    auto plain = [](std::string path) {
+        std::replace(path.begin(), path.end(), '/', '\\');
+        return path;
+    };
+    std::string folder = Upper(plain(machine.productFolder));
+    while (!folder.empty() && folder.back() == '\\')
+        folder.pop_back();
     for (size_t i = 0; i + 1 < pending.size(); i += 2) {
         std::string source = pending[i].rfind("\\??\\", 0) == 0 ? pending[i].substr(4) : pending[i];
+        if (Upper(source).rfind("UNC\\", 0) == 0)
+            source = "\\" + source.substr(3);
+        source = plain(source);
         if (!pending[i + 1].empty() || Upper(source).rfind(folder + "\\", 0) != 0)
             continue;
         std::string described = "%PRODUCT%" + source.substr(folder.size());
@@ -214,9 +247,24 @@ void Files(const Machine& machine, Verdict* verdict) {
             std::string name = Upper(file.path);
             if (!file.directory && name.size() > 4 && name.substr(name.size() - 4) == ".LNK")
                 Add(verdict, "shortcut", shown, "still in the Start menu", LEFTOVER);
-            else if (file.directory && file.path.find('\\') == file.path.rfind('\\'))
-                Add(verdict, "Start-menu group", shown, "the group's folder is still there",
-                    LEFTOVER);
+            else if (file.directory && file.path.find('\\') == file.path.rfind('\\')) {
+                // The uninstaller deletes the group's shortcuts alone: a group
+                // that holds anything else it leaves, however often it runs.
+                std::string below = Upper(file.path) + "\\";
+                bool kept = std::any_of(
+                    machine.files.begin(), machine.files.end(), [&](const Description::File& f) {
+                        std::string other = Upper(f.path);
+                        return other.rfind(below, 0) == 0 &&
+                               (f.directory || other.size() < 4 ||
+                                other.compare(other.size() - 4, 4, ".LNK") != 0);
+                    });
+                if (kept)
+                    Add(verdict, "Start-menu group", shown,
+                        "left: it holds files that are not shortcuts", CLEAN);
+                else
+                    Add(verdict, "Start-menu group", shown, "the group's folder is still there",
+                        LEFTOVER);
+            }
             continue;
         }
         if (file.directory)
@@ -228,6 +276,11 @@ void Files(const Machine& machine, Verdict* verdict) {
         if (queued.count(Upper(file.path)) == 0)
             Add(verdict, "file", shown, "still there and not queued for deletion", LEFTOVER);
     }
+    if (Description::ProductFolder(machine).empty())
+        Add(verdict, "product folder", machine.productFolder,
+            "looked for the product's files here: its folder's value is gone (the uninstaller "
+            "deletes it); for a product installed elsewhere, give --folder DIR",
+            CLEAN);
     bool folderThere =
         std::any_of(machine.files.begin(), machine.files.end(),
                     [](const Description::File& f) { return f.path == "%PRODUCT%"; });

@@ -258,6 +258,10 @@ void ReadFiles(Machine* machine) {
         char folder[MAX_PATH];
         if (!Win::SHGetSpecialFolderPathA(nullptr, folder, group.first, FALSE))
             continue;
+        // The group under the catalogue's own name, which ends in two spaces
+        // (kept by the ending backslash), then under the name Windows makes of it.
+        ReadFolder(std::string(folder) + START_MENU_GROUP + "\\",
+                   std::string(group.second) + START_MENU_GROUP, false, &machine->files);
         ReadFolder(std::string(folder) + "\\Tallowin", std::string(group.second) + "\\Tallowin",
                    false, &machine->files);
     }

@@ -146,6 +146,9 @@ std::string ServiceStateName(DWORD state);
 // JSON text of a description and back; Read returns false (with `error`
 // set) on text that is not a description of this schema.
 std::string Write(const Machine& machine);
+// A name's bytes (from the A functions, in the ANSI code page) as JSON text:
+// each byte as the character of the same number, as Write gives names.
+std::string JsonText(const std::string& bytes);
 bool Read(const std::string& text, Machine* machine, std::string* error);
 std::string WriteChanges(const std::vector<Change>& changes);
 bool ReadChanges(const std::string& text, std::vector<Change>* changes, std::string* error);

@@ -135,8 +135,11 @@ bool ExportsName(const std::vector<BYTE>& image, const char* name, bool* exporte
 }
 
 Library ReadLibrary(const std::string& path) {
-    HANDLE file = Win::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                   OPEN_EXISTING, 0, nullptr);
+    // Whoever else has the file open, for writing or to delete it, reading goes on.
+    HANDLE file =
+        Win::CreateFileA(path.c_str(), GENERIC_READ,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return Library::None;
     DWORD high = 0;

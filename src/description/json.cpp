@@ -1,6 +1,8 @@
 // The one JSON writer and reader of descriptions and change lists.
 #include "description.h"
 
+#include "../registry/text.h"
+
 #include <nlohmann/json.hpp>
 
 using nlohmann::json;
@@ -119,7 +121,16 @@ DWORD TypeFromName(const std::string& name) {
         if (name == TYPE_NAMES[type])
             return type;
     }
-    return (DWORD)std::stoul(name);
+    // A number of at most ten digits that fits in a DWORD, as Write gives one.
+    unsigned long long type = 0;
+    bool digits = !name.empty() && name.size() <= 10;
+    for (char c : name) {
+        digits = digits && c >= '0' && c <= '9';
+        type = type * 10 + (unsigned)(c - '0');
+    }
+    if (!digits || type > 0xFFFFFFFFull)
+        throw json::other_error::create(501, "unknown value type " + name, nullptr);
+    return (DWORD)type;
 }
 
 const char* ProgramName(Program program) {
@@ -171,6 +182,10 @@ std::string NameAt(const json& in, const char* field) {
 
 } // namespace
 
+std::string JsonText(const std::string& bytes) {
+    return Text(bytes);
+}
+
 std::string ValueText(const Value& value) {
     return TypeName(value.type) + " " + DataJson(value.type, value.data).dump();
 }
@@ -203,6 +218,15 @@ void to_json(json& out, const Key& key) {
 
 void from_json(const json& in, Key& key) {
     key.path = NameAt(in, "path");
+    auto under = [&](const char* root) {
+        std::string head = key.path.substr(0, 5);
+        for (char& c : head)
+            c = (c >= 'a' && c <= 'z') ? (char)(c - 32) : c;
+        return key.path.size() > 5 && head == root;
+    };
+    if (!under("HKLM\\") && !under("HKCR\\"))
+        throw json::other_error::create(501, "a key under neither HKLM nor HKCR: " + key.path,
+                                        &in);
     key.readable = in.value("readable", true);
     key.values = in.value("values", std::vector<Value>());
 }
@@ -353,6 +377,11 @@ bool Read(const std::string& text, Machine* machine, std::string* error) {
         Machine read;
         read.version = in.value("version", (DWORD)0);
         read.productFolder = Bytes(in.value("productFolder", std::string(PRODUCT_FOLDER)));
+        // As a reader gives it: a folder the uninstaller would accept (or none).
+        if (!read.productFolder.empty() && !IsAbsoluteFolder(read.productFolder.c_str())) {
+            *error = "productFolder is not an absolute folder: " + read.productFolder;
+            return false;
+        }
         read.registry = in.value("registry", std::vector<Key>());
         for (const std::string& name : in.value("serviceKeys", std::vector<std::string>()))
             read.serviceKeys.push_back(Bytes(name));

@@ -89,10 +89,11 @@ int RunCheck(const char* verb) {
     char word[16];
     std::snprintf(word, sizeof word, "%s", verb);
     char* argv[] = {program, word};
-    int status = Check::Main(2, argv, [](Description::Machine* machine, std::string*) {
-        *machine = Description::Describe();
-        return true;
-    });
+    int status = Check::Main(
+        2, argv, [](const std::string& folder, Description::Machine* machine, std::string*) {
+            *machine = Description::Describe(folder);
+            return true;
+        });
     std::printf("(VkCheck %s exits with %d)\n", verb, status);
     std::fflush(stdout);
     return status;
