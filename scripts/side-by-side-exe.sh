@@ -173,6 +173,9 @@ else
     failed=1
 fi
 echo "   detect: $(cat "$work/detect.txt")"
+grep -q 'Tallowin is installed' "$work/detect.txt" || { echo "   detect did not see the product"; failed=1; }
+# The typical machine's run leaves every device able to start.
+[ "$preview_status" -eq 0 ] || { echo "   preview gave $preview_status, not 0"; failed=1; }
 awk '$1 == "empty" {e = $2} $1 == "preview" || $1 == "verify" {
          printf "   %s: %d ms against %d ms for a program that does nothing (%d ms of its own, %.1f times)\n", $1, $2, e, $2 - e, $2 / e }
      $1 == "snapshot-bytes" { printf "   snapshot of the installed machine: %d bytes\n", $2 }' "$work/figures.txt"

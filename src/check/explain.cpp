@@ -416,7 +416,7 @@ void Explain(const Machine& machine, const std::vector<std::string>& journal,
         Note(preview, "folder on a share", control + " : " + PRODUCT_FOLDER_VALUE,
              "the simulated Windows has no network: the servers the uninstaller would ask to "
              "unregister in " +
-                 folder + " and the files it would queue there are not shown");
+                 folder + " are not shown (the files it queues there are)");
 
     for (const Description::Device& device : machine.devices) {
         bool longIds = false;
