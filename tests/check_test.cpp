@@ -8,6 +8,9 @@
 #include "uninstall/uninstall.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <fstream>
 
 #include <algorithm>
 #include <cstring>
@@ -231,6 +234,48 @@ TEST(Check, VerifyNamesEachLeftoverWithItsStatus) {
         std::get<3>(plant)();
         EXPECT_EQ(std::get<1>(plant), Check({"verify"}, &out)) << std::get<0>(plant) << "\n" << out;
         EXPECT_NE(std::string::npos, out.find(std::get<2>(plant))) << std::get<0>(plant);
+    }
+}
+
+} // namespace
+
+namespace {
+
+// A snapshot comes from a customer: whatever it holds is refused or answered,
+// never a crash, and a name in any code page reaches the JSON output whole.
+TEST(Check, ASnapshotIsRefusedOrAnsweredNeverACrash) {
+    Sim::Reset();
+    Footprint::Install();
+    std::string good = Description::Write(Description::Describe());
+    auto edited = [&](const std::string& from, const std::string& to) {
+        std::string text = good;
+        size_t at = text.find(from);
+        EXPECT_NE(std::string::npos, at) << from;
+        return at == std::string::npos ? text : text.replace(at, from.size(), to);
+    };
+    const std::vector<std::pair<std::string, int>> snapshots = {
+        {edited("\"REG_DWORD\"", "\"REG_QWORD\""), Check::BAD_ARGUMENTS},
+        {edited("\"HKLM\\\\SYSTEM\\\\CurrentControlSet\\\\Control\\\\Multiuser\"", "\"HK\""),
+         Check::BAD_ARGUMENTS},
+        {edited("\"productFolder\": \"C:\\\\Program Files\\\\Tallowin\"",
+                "\"productFolder\": \"C:\""),
+         Check::BAD_ARGUMENTS},
+        {edited("\"text\": \"C:\\\\Program Files\\\\Tallowin\\\\\"",
+                "\"text\": \"D:\\\\B\\u00fcro\""),
+         -1},
+    };
+    std::string file = testing::TempDir() + "vkcheck-edited.json";
+    for (const auto& snapshot : snapshots) {
+        std::ofstream(file, std::ios::binary) << snapshot.first;
+        for (const char* verb : {"preview", "verify"}) {
+            std::string out;
+            int status = Check({verb, "--json", "--from", file}, &out);
+            if (snapshot.second >= 0) {
+                EXPECT_EQ(snapshot.second, status) << verb;
+                continue;
+            }
+            EXPECT_TRUE(nlohmann::json::accept(out)) << verb << "\n" << out;
+        }
     }
 }
 

@@ -89,14 +89,18 @@ json DataJson(DWORD type, const std::vector<BYTE>& data) {
     return out;
 }
 
+std::string Bytes(const std::string& text);
+
 bool DataFromJson(const json& in, DWORD type, std::vector<BYTE>* data) {
     data->clear();
+    // Written for printable ASCII only; read, as names are, a character a byte.
     if (in.contains("text")) {
-        std::string text = in.at("text").get<std::string>();
+        std::string text = Bytes(in.at("text").get<std::string>());
         data->assign(text.begin(), text.end());
         data->push_back(0);
     } else if (in.contains("strings")) {
-        for (const std::string& entry : in.at("strings").get<std::vector<std::string>>()) {
+        for (const std::string& written : in.at("strings").get<std::vector<std::string>>()) {
+            std::string entry = Bytes(written);
             data->insert(data->end(), entry.begin(), entry.end());
             data->push_back(0);
         }
@@ -271,8 +275,8 @@ void WideListToJson(json& out, const std::string& name, const std::vector<BYTE>&
 bool WideListFromJson(const json& in, const std::string& name, std::vector<BYTE>* wide) {
     wide->clear();
     if (in.contains(name)) {
-        for (const std::string& entry : in.at(name).get<std::vector<std::string>>()) {
-            for (char c : entry) {
+        for (const std::string& written : in.at(name).get<std::vector<std::string>>()) {
+            for (char c : Bytes(written)) {
                 wide->push_back((BYTE)c);
                 wide->push_back(0);
             }
