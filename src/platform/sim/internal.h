@@ -62,9 +62,11 @@ void Poison(void* memory, size_t bytes);
 void ReleasePoison(void* memory, size_t bytes);
 
 // Calls `each` with every name of a key path in turn, empty names skipped;
-// stops early when it returns false. One buffer serves every name.
+// stops early when it returns false. One buffer serves every name: the
+// simulated Windows serves one thread, as the uninstaller has (a per-thread
+// buffer would have the companion program import what Windows 2000 lacks).
 template <typename Each> void ForEachName(const char* path, Each each) {
-    static thread_local std::string name;
+    static std::string name;
     for (const char* at = path; at != nullptr && *at != 0;) {
         const char* end = at;
         while (*end != 0 && *end != '\\')
