@@ -89,7 +89,7 @@ std::string Number(const std::string& line, int argument) {
         at = line.find(", ", at + 1) + 1;
     size_t end = line.find_first_of(",)", at + 1);
     std::string text = line.substr(at + 1, end - at - 1);
-    return text[0] == ' ' ? text.substr(1) : text;
+    return !text.empty() && text[0] == ' ' ? text.substr(1) : text;
 }
 
 int StepOf(const Change& change) {
@@ -209,16 +209,6 @@ void Note(Preview* preview, const std::string& kind, const std::string& where,
 
 } // namespace
 
-std::string Upper(std::string text) {
-    for (char& c : text)
-        c = (c >= 'a' && c <= 'z') ? (char)(c - 32) : c;
-    return text;
-}
-
-bool SameText(const std::string& a, const std::string& b) {
-    return Upper(a) == Upper(b);
-}
-
 std::vector<std::string> AnsiEntries(const std::vector<BYTE>& data) {
     std::vector<std::string> entries;
     std::string entry;
@@ -250,11 +240,9 @@ std::vector<std::string> WideEntries(const std::vector<BYTE>& wide) {
 }
 
 bool IsProductService(const std::string& name) {
-    for (const char* entry = ServiceList; *entry != 0; entry += std::strlen(entry) + 1) {
-        if (SameText(entry, name))
-            return true;
-    }
-    return false;
+    std::vector<std::string> services = Description::ListNames(ServiceList);
+    return std::any_of(services.begin(), services.end(),
+                       [&](const std::string& service) { return SameText(service, name); });
 }
 
 bool IsProductDevice(const Description::Device& device, bool* longIds) {
@@ -280,19 +268,14 @@ bool IsProductDevice(const Description::Device& device, bool* longIds) {
 }
 
 std::string ClassName(const Machine& machine, const std::string& classGuid) {
-    std::string path = std::string("HKLM\\") + Description::CLASS_KEY + "\\" + classGuid;
-    for (const Description::Key& key : machine.registry) {
-        if (!SameText(key.path, path))
-            continue;
-        for (const Description::Value& value : key.values) {
-            if (SameText(value.name, "Class") && value.type == REG_SZ) {
-                std::vector<std::string> text = AnsiEntries(value.data);
-                if (!text.empty())
-                    return text[0] + " " + classGuid;
-            }
-        }
-    }
-    return classGuid;
+    const Description::Value* value = Description::FindValue(
+        Description::FindKey(machine,
+                             std::string("HKLM\\") + Description::CLASS_KEY + "\\" + classGuid),
+        "Class");
+    std::vector<std::string> text;
+    if (value != nullptr && value->type == REG_SZ)
+        text = AnsiEntries(value->data);
+    return text.empty() ? classGuid : text[0] + " " + classGuid;
 }
 
 void Explain(const Machine& machine, const std::vector<std::string>& journal,

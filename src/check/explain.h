@@ -25,7 +25,7 @@ bool IsProductService(const std::string& name);
 bool IsProductDevice(const Description::Device& device, bool* longIds = nullptr);
 // A setup class by its name ("Keyboard") where the class key gives one.
 std::string ClassName(const Description::Machine& machine, const std::string& classGuid);
-std::string Upper(std::string text);
-bool SameText(const std::string& a, const std::string& b);
+using Description::SameText;
+using Description::Upper;
 
 } // namespace Check

@@ -21,18 +21,6 @@ namespace {
 using Description::Change;
 using Description::Machine;
 
-HKEY RootOf(const std::string& path, std::string* below) {
-    *below = path.substr(5);
-    return SameText(path.substr(0, 5), "HKCR\\") ? HKEY_CLASSES_ROOT : HKEY_LOCAL_MACHINE;
-}
-
-std::vector<std::string> ProductServices() {
-    std::vector<std::string> names;
-    for (const char* name = ServiceList; *name != 0; name += std::strlen(name) + 1)
-        names.push_back(name);
-    return names;
-}
-
 // The described places are cleared of the fresh Windows' own contents: an
 // absent key or value is part of what is described.
 void ClearDescribedPlaces(const Machine& machine) {
@@ -45,8 +33,8 @@ void ClearDescribedPlaces(const Machine& machine) {
     };
     // A key read for its values alone keeps its subkeys when it is described.
     auto clear = [&](const std::string& path, bool subkeys) {
-        std::string below;
-        HKEY root = RootOf(path, &below);
+        HKEY root;
+        std::string below = Description::RootPath(path, &root);
         Sim::Key* key = Sim::FindKey(root, below);
         if (key != nullptr && !subkeys && described(path))
             key->values.clear();
@@ -64,7 +52,7 @@ void ClearDescribedPlaces(const Machine& machine) {
     for (const std::string& setupClass : setupClasses)
         clear(classes + "\\" + setupClass, false);
     Sim::Machine& m = Sim::Current();
-    std::vector<std::string> services = ProductServices();
+    std::vector<std::string> services = Description::ListNames(ServiceList);
     services.push_back("TermService");
     for (const std::string& name : services) {
         Sim::DeleteKeyAt(HKEY_LOCAL_MACHINE, Description::SERVICES_KEY + name);
@@ -92,14 +80,7 @@ void ClearDescribedPlaces(const Machine& machine) {
             m.services.erase(name);
         }
     }
-    for (const std::string& name : machine.serviceKeys) {
-        if (Sim::FindKey(HKEY_LOCAL_MACHINE, root + "\\" + name) != nullptr)
-            continue;
-        Sim::SetValue(HKEY_LOCAL_MACHINE, root + "\\" + name, "Type", REG_DWORD,
-                      Sim::Dword(SERVICE_KERNEL_DRIVER));
-        Sim::SetValue(HKEY_LOCAL_MACHINE, root + "\\" + name, "Start", REG_DWORD,
-                      Sim::Dword(SERVICE_DISABLED));
-    }
+    Description::LayServiceKeys(machine);
 }
 
 // A folder is made through a path that ends in a backslash, so that a name
@@ -129,9 +110,9 @@ void Load(const Machine& machine) {
         m.version = machine.version;
     ClearDescribedPlaces(machine);
 
-    std::string below;
     for (const Description::Key& key : machine.registry) {
-        HKEY root = RootOf(key.path, &below);
+        HKEY root;
+        std::string below = Description::RootPath(key.path, &root);
         Sim::Key* made = Sim::MakeKey(root, below);
         made->refuseOpen = !key.readable;
         for (const Description::Value& value : key.values)
@@ -139,10 +120,13 @@ void Load(const Machine& machine) {
     }
     Sim::Key* session =
         Sim::MakeKey(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager");
-    for (size_t i = 0; i < session->values.size(); ++i) {
-        if (Sim::SameName(session->values[i].first, "PendingFileRenameOperations"))
-            session->values.erase(session->values.begin() + i--);
-    }
+    auto& values = session->values;
+    values.erase(std::remove_if(values.begin(), values.end(),
+                                [](const auto& value) {
+                                    return Sim::SameName(value.first,
+                                                         "PendingFileRenameOperations");
+                                }),
+                 values.end());
     if (machine.hasPending)
         Sim::SetValue(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager",
                       "PendingFileRenameOperations", REG_MULTI_SZ, machine.pending);

@@ -15,30 +15,9 @@ namespace {
 
 using Description::Machine;
 
-const Description::Key* FindKey(const Machine& machine, const std::string& path) {
-    for (const Description::Key& key : machine.registry) {
-        if (SameText(key.path, path))
-            return &key;
-    }
-    return nullptr;
-}
-
-const Description::Value* FindValue(const Description::Key* key, const char* name) {
-    if (key == nullptr)
-        return nullptr;
-    for (const Description::Value& value : key->values) {
-        if (SameText(value.name, name))
-            return &value;
-    }
-    return nullptr;
-}
-
-std::vector<std::string> List(const char* list) {
-    std::vector<std::string> names;
-    for (const char* entry = list; *entry != 0; entry += std::strlen(entry) + 1)
-        names.push_back(entry);
-    return names;
-}
+using Description::FindKey;
+using Description::FindValue;
+using Description::ListNames;
 
 bool InList(const std::vector<std::string>& names, const std::string& name) {
     return std::any_of(names.begin(), names.end(),
@@ -64,10 +43,10 @@ int Worst(int a, int b) {
 std::vector<std::string> ProductFiles() {
     std::vector<std::string> files;
     for (const char* list : {MainFileList, ExtraFileList, SupportFileList}) {
-        for (const std::string& name : List(list))
+        for (const std::string& name : ListNames(list))
             files.push_back("%PRODUCT%\\" + name);
     }
-    for (const std::string& name : List(DriverFileList))
+    for (const std::string& name : ListNames(DriverFileList))
         files.push_back("%PRODUCT%\\drivers\\" + name);
     return files;
 }
@@ -81,7 +60,7 @@ bool Marked(const Machine& machine, const std::string& name) {
 }
 
 void Services(const Machine& machine, Verdict* verdict) {
-    for (const std::string& name : List(ServiceList)) {
+    for (const std::string& name : ListNames(ServiceList)) {
         bool exists =
             InList(machine.serviceKeys, name) ||
             std::any_of(machine.services.begin(), machine.services.end(),
@@ -133,7 +112,7 @@ void Filters(const Machine& machine, Verdict* verdict) {
         return name + (Marked(machine, name) ? ", which is marked for deletion: after the restart"
                                              : ", which is not a service:");
     };
-    std::vector<std::string> cleaned = List(ClassFilterGuids);
+    std::vector<std::string> cleaned = ListNames(ClassFilterGuids);
     std::string classes = std::string("HKLM\\") + Description::CLASS_KEY + "\\";
     for (const Description::Key& key : machine.registry) {
         if (Upper(key.path).rfind(Upper(classes), 0) != 0)
@@ -186,7 +165,7 @@ void Registry(const Machine& machine, Verdict* verdict) {
                                       std::string("HKLM\\") + WINLOGON_NOTIFY_DZMUNOTIFY};
     for (const ShellRegistration& row : ShellRegistrationTable) {
         trees.push_back(std::string("HKCR\\CLSID\\") + row.ClassId);
-        trees.push_back(std::string(Description::PLACES[3].path) + "\\" + row.HandlerName);
+        trees.push_back(std::string(Description::HANDLERS_KEY) + "\\" + row.HandlerName);
     }
     for (const std::string& path : trees) {
         if (const Description::Key* key = FindKey(machine, path))
@@ -194,7 +173,7 @@ void Registry(const Machine& machine, Verdict* verdict) {
                 key->readable ? "still there" : "still there, and it cannot be read",
                 key->readable ? LEFTOVER : NOT_ALLOWED);
     }
-    std::string order = std::string(Description::PLACES[6].path);
+    std::string order = Description::GROUP_ORDER_KEY;
     const Description::Value* list = FindValue(FindKey(machine, order), "List");
     if (list != nullptr) {
         for (const std::string& name : AnsiEntries(list->data)) {
@@ -207,6 +186,7 @@ void Registry(const Machine& machine, Verdict* verdict) {
 void Files(const Machine& machine, Verdict* verdict) {
     // Files already queued for deletion at the restart.
     std::set<std::string> queued;
+    std::vector<std::string> product = ProductFiles();
     std::vector<std::string> pending;
     std::string entry;
     for (BYTE b : machine.pending) {
@@ -235,10 +215,9 @@ void Files(const Machine& machine, Verdict* verdict) {
             continue;
         std::string described = "%PRODUCT%" + source.substr(folder.size());
         queued.insert(Upper(described));
-        if (InList(ProductFiles(), described))
+        if (InList(product, described))
             Add(verdict, "pending deletion", source, "deleted at the restart", RESTART);
     }
-    std::vector<std::string> product = ProductFiles();
     bool others = false;
     for (const Description::File& file : machine.files) {
         bool menu = file.path.rfind("%PRODUCT%", 0) != 0;

@@ -9,13 +9,6 @@ namespace Description {
 
 namespace {
 
-std::string Upper(const std::string& text) {
-    std::string out = text;
-    for (char& c : out)
-        c = (c >= 'a' && c <= 'z') ? (char)(c - 32) : c;
-    return out;
-}
-
 template <typename T, typename Name>
 std::map<std::string, const T*> ByName(const std::vector<T>& items, Name name) {
     std::map<std::string, const T*> out;

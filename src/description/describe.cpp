@@ -89,9 +89,7 @@ std::vector<std::string> Subkeys(HKEY root, const char* path) {
 }
 
 void ReadServices(Machine* machine) {
-    std::vector<std::string> names;
-    for (const char* name = ServiceList; *name != 0; name += std::strlen(name) + 1)
-        names.push_back(name);
+    std::vector<std::string> names = ListNames(ServiceList);
     names.push_back("TermService");
     SC_HANDLE scm =
         Win::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_ENUMERATE_SERVICE);
@@ -202,8 +200,8 @@ void ReadDevices(Machine* machine) {
 
 bool IsServer(const char* name) {
     for (const char* list : {MainServerList, SupportServerList}) {
-        for (const char* entry = list; *entry != 0; entry += std::strlen(entry) + 1) {
-            if (Win::lstrcmpiA(entry, name) == 0)
+        for (const std::string& entry : ListNames(list)) {
+            if (SameText(entry, name))
                 return true;
         }
     }

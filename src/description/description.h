@@ -101,8 +101,21 @@ struct Place {
 };
 extern const Place PLACES[];
 extern const int PLACE_COUNT;
-extern const char CLASS_KEY[];    // under HKLM
-extern const char SERVICES_KEY[]; // under HKLM, with its ending backslash
+extern const char HANDLERS_KEY[];    // the display property-sheet handlers, "HKLM\\..."
+extern const char GROUP_ORDER_KEY[]; // the service group order, "HKLM\\..."
+extern const char CLASS_KEY[];       // under HKLM
+extern const char SERVICES_KEY[];    // under HKLM, with its ending backslash
+
+// Names compare as Windows compares them: without case (ASCII letters).
+std::string Upper(std::string text);
+bool SameText(const std::string& a, const std::string& b);
+
+// A described key by its path, and a key's value by its name; null when absent.
+const Key* FindKey(const Machine& machine, const std::string& path);
+const Value* FindValue(const Key* key, const std::string& name);
+
+// The entries of one of the catalogue's lists.
+std::vector<std::string> ListNames(const char* list);
 
 // The reader is built for each realization a program links (the companion
 // program reads Windows and runs the uninstaller on the simulated one).

@@ -136,10 +136,9 @@ bool ExportsName(const std::vector<BYTE>& image, const char* name, bool* exporte
 
 Library ReadLibrary(const std::string& path) {
     // Whoever else has the file open, for writing or to delete it, reading goes on.
-    HANDLE file =
-        Win::CreateFileA(path.c_str(), GENERIC_READ,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, 0, nullptr);
+    HANDLE file = Win::CreateFileA(path.c_str(), GENERIC_READ,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return Library::None;
     DWORD high = 0;

@@ -229,8 +229,7 @@ void from_json(const json& in, Key& key) {
         return key.path.size() > 5 && head == root;
     };
     if (!under("HKLM\\") && !under("HKCR\\"))
-        throw json::other_error::create(501, "a key under neither HKLM nor HKCR: " + key.path,
-                                        &in);
+        throw json::other_error::create(501, "a key under neither HKLM nor HKCR: " + key.path, &in);
     key.readable = in.value("readable", true);
     key.values = in.value("values", std::vector<Value>());
 }

@@ -14,38 +14,8 @@ const char SERVICE_PATH[] = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\";
 const char SESSION_MANAGER[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 const char CLASS_PATH[] = "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Class\\";
 
-std::string Upper(std::string text) {
-    for (char& c : text)
-        c = (char)std::toupper((unsigned char)c);
-    return text;
-}
-
 bool StartsWith(const std::string& text, const std::string& prefix) {
-    if (text.size() < prefix.size())
-        return false;
-    for (size_t i = 0; i < prefix.size(); ++i) {
-        if (std::tolower((unsigned char)text[i]) != std::tolower((unsigned char)prefix[i]))
-            return false;
-    }
-    return true;
-}
-
-const Key* FindKey(const Machine& machine, const std::string& path) {
-    for (const Key& key : machine.registry) {
-        if (key.path.size() == path.size() && StartsWith(key.path, path))
-            return &key;
-    }
-    return nullptr;
-}
-
-const Value* FindValue(const Key* key, const char* name) {
-    if (key == nullptr)
-        return nullptr;
-    for (const Value& value : key->values) {
-        if (value.name.size() == std::strlen(name) && StartsWith(value.name, name))
-            return &value;
-    }
-    return nullptr;
+    return SameText(text.substr(0, prefix.size()), prefix);
 }
 
 DWORD DwordOf(const Value* value, DWORD fallback) {
@@ -66,6 +36,37 @@ const char* TextOf(const Value* value, std::string* holder) {
 }
 
 } // namespace
+
+std::string RootPath(const std::string& path, HKEY* root) {
+    *root = StartsWith(path, "HKCR\\") ? HKEY_CLASSES_ROOT : HKEY_LOCAL_MACHINE;
+    return path.substr(5);
+}
+
+// The services a machine has beside those described in full stand in as
+// disabled drivers' keys: what the machine's filters name exists on it.
+void LayServiceKeys(const Machine& machine) {
+    std::string services = SERVICE_PATH;
+    services = services.substr(5, services.size() - 6);
+    for (const std::string& name : machine.serviceKeys) {
+        std::string path = services + "\\" + name;
+        HKEY key;
+        if (Win::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) ==
+            ERROR_SUCCESS) {
+            Win::RegCloseKey(key);
+            continue;
+        }
+        if (Win::RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr,
+                                 REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
+                                 nullptr) != ERROR_SUCCESS)
+            continue;
+        const std::pair<const char*, DWORD> values[] = {
+            {"Type", SERVICE_KERNEL_DRIVER}, {"Start", SERVICE_DISABLED}, {"ErrorControl", 0}};
+        for (auto& value : values)
+            Win::RegSetValueExA(key, value.first, 0, REG_DWORD, (const BYTE*)&value.second,
+                                sizeof value.second);
+        Win::RegCloseKey(key);
+    }
+}
 
 bool GuidOf(const std::string& text, GUID* guid) {
     unsigned a, b, c, d[8];
@@ -107,11 +108,6 @@ std::string DeviceName(const std::string& instanceId) {
     std::string rest = instanceId.substr(5);
     size_t slash = rest.find('\\');
     return slash == std::string::npos || slash == 0 ? "" : rest.substr(0, slash);
-}
-
-std::string RootPath(const std::string& path, HKEY* root) {
-    *root = StartsWith(path, "HKCR\\") ? HKEY_CLASSES_ROOT : HKEY_LOCAL_MACHINE;
-    return path.substr(5);
 }
 
 // Deletes a key and everything below it.
@@ -226,7 +222,7 @@ void Prune(const Machine& machine) {
         if (described == nullptr) {
             // Every setup class is read, but a class the description lacks
             // is the machine's own.
-            if (!StartsWith(Upper(key.path), Upper(CLASS_PATH)))
+            if (!StartsWith(key.path, CLASS_PATH))
                 DeleteTree(root, path);
             continue;
         }
@@ -238,32 +234,6 @@ void Prune(const Machine& machine) {
                 Win::RegDeleteValueA(handle, value.name.c_str());
         }
         Win::RegCloseKey(handle);
-    }
-}
-
-// The services a machine has beside those described in full stand in as
-// disabled drivers' keys: what the machine's filters name exists on it.
-void LayServiceKeys(const Machine& machine) {
-    std::string services = SERVICE_PATH;
-    services = services.substr(5, services.size() - 6);
-    for (const std::string& name : machine.serviceKeys) {
-        std::string path = services + "\\" + name;
-        HKEY key;
-        if (Win::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) ==
-            ERROR_SUCCESS) {
-            Win::RegCloseKey(key);
-            continue;
-        }
-        if (Win::RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr,
-                                 REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
-                                 nullptr) != ERROR_SUCCESS)
-            continue;
-        const std::pair<const char*, DWORD> values[] = {
-            {"Type", SERVICE_KERNEL_DRIVER}, {"Start", SERVICE_DISABLED}, {"ErrorControl", 0}};
-        for (auto& value : values)
-            Win::RegSetValueExA(key, value.first, 0, REG_DWORD, (const BYTE*)&value.second,
-                                sizeof value.second);
-        Win::RegCloseKey(key);
     }
 }
 

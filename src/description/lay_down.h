@@ -14,6 +14,13 @@ std::string Unlayable(const Machine& machine);
 // Lays the machine down on the current one; false, with `why`, when a call failed.
 bool LayDown(const Machine& machine, std::string* why);
 
+// A described key path's root and the path below it ("HKCR\\x": HKEY_CLASSES_ROOT, "x").
+std::string RootPath(const std::string& path, HKEY* root);
+
+// Every service key the description lists that this machine lacks is made,
+// a disabled driver's: what the machine's filters name exists on it.
+void LayServiceKeys(const Machine& machine);
+
 // The GUID a "{...}" text names; false when it names none.
 bool GuidOf(const std::string& text, GUID* guid);
 
