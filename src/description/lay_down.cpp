@@ -1,6 +1,8 @@
 // Lays a described machine down through the Windows calls an installer makes.
 #include "lay_down.h"
 
+#include "../catalogue/catalogue.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -47,7 +49,14 @@ std::string RootPath(const std::string& path, HKEY* root) {
 void LayServiceKeys(const Machine& machine) {
     std::string services = SERVICE_PATH;
     services = services.substr(5, services.size() - 6);
+    std::vector<std::string> described = ListNames(ServiceList);
+    described.push_back("TermService");
     for (const std::string& name : machine.serviceKeys) {
+        // The product's services and TermService go through the service
+        // manager (LayServices), never as bare keys it does not know of.
+        if (std::any_of(described.begin(), described.end(),
+                        [&](const std::string& own) { return SameText(own, name); }))
+            continue;
         std::string path = services + "\\" + name;
         HKEY key;
         if (Win::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) ==

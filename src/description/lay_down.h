@@ -18,7 +18,8 @@ bool LayDown(const Machine& machine, std::string* why);
 std::string RootPath(const std::string& path, HKEY* root);
 
 // Every service key the description lists that this machine lacks is made,
-// a disabled driver's: what the machine's filters name exists on it.
+// a disabled driver's: what the machine's filters name exists on it. The
+// product's services and TermService are left to the service manager.
 void LayServiceKeys(const Machine& machine);
 
 // The GUID a "{...}" text names; false when it names none.
