@@ -49,6 +49,9 @@ typedef INT_PTR(WINAPI* FARPROC)();
 static_assert(sizeof(DWORD) == 4 && sizeof(LONG) == 4 && sizeof(WORD) == 2 && sizeof(WCHAR) == 2,
               "Win32 integer sizes");
 
+// A UTF-16 string literal of WCHAR.
+#define WIDE_TEXT(text) u##text
+
 #ifndef TRUE
 #define TRUE 1
 #define FALSE 0

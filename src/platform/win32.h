@@ -24,6 +24,9 @@ static_assert(sizeof(SP_DEVINFO_DATA) == 32, "SP_DEVINFO_DATA layout");
 static_assert(sizeof(void*) == 4, "the product is a 32-bit program");
 static_assert(sizeof(SP_DEVINFO_DATA) == 28, "SP_DEVINFO_DATA layout");
 #endif
+// A UTF-16 string literal of WCHAR.
+#define WIDE_TEXT(text) L##text
+
 static_assert(sizeof(SERVICE_STATUS) == 28, "SERVICE_STATUS layout");
 static_assert(sizeof(TOKEN_PRIVILEGES) == 16, "TOKEN_PRIVILEGES layout");
 static_assert(sizeof(WIN32_FIND_DATAA) == 320, "WIN32_FIND_DATAA layout");
@@ -72,7 +75,9 @@ using ::RegEnumKeyA;
 using ::RegFlushKey;
 using ::RegOpenKeyExA;
 using ::RegQueryValueExA;
+using ::RegQueryValueExW;
 using ::RegSetValueExA;
+using ::RegSetValueExW;
 using ::RemoveDirectoryA;
 using ::RtlMoveMemory;
 using ::SetCurrentDirectoryA;

@@ -7,24 +7,21 @@
 namespace {
 
 class RegistryContract : public ContractTest {
-protected:
-    std::string Path(const std::string& sub = "")
-    {
+  protected:
+    std::string Path(const std::string& sub = "") {
         return std::string(Contract::SCRATCH_KEY) + (sub.empty() ? "" : "\\" + sub);
     }
-    HKEY Open(const std::string& sub = "")
-    {
+    HKEY Open(const std::string& sub = "") {
         HKEY key = (HKEY)(ULONG_PTR)0xdeadbeef;
-        EXPECT_EQ(ERROR_SUCCESS,
-                  Win::RegOpenKeyExA(HKEY_LOCAL_MACHINE, Path(sub).c_str(), 0, KEY_ALL_ACCESS, &key));
+        EXPECT_EQ(ERROR_SUCCESS, Win::RegOpenKeyExA(HKEY_LOCAL_MACHINE, Path(sub).c_str(), 0,
+                                                    KEY_ALL_ACCESS, &key));
         return key;
     }
 };
 
 } // namespace
 
-TEST_F(RegistryContract, NamesCompareWithoutCaseAndMissingThingsAreFileNotFound)
-{
+TEST_F(RegistryContract, NamesCompareWithoutCaseAndMissingThingsAreFileNotFound) {
     Contract::SetValue("Child", "Value", REG_SZ, std::string("x\0", 2));
     HKEY key = Open("CHILD");
     BYTE data[16];
@@ -34,25 +31,26 @@ TEST_F(RegistryContract, NamesCompareWithoutCaseAndMissingThingsAreFileNotFound)
     EXPECT_EQ(REG_SZ, type);
     EXPECT_EQ(2u, size);
     size = sizeof data;
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, Win::RegQueryValueExA(key, "absent", nullptr, &type, data, &size));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND,
+              Win::RegQueryValueExA(key, "absent", nullptr, &type, data, &size));
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, Win::RegDeleteValueA(key, "absent"));
     Win::RegCloseKey(key);
 
     HKEY missing = (HKEY)(ULONG_PTR)0xdeadbeef;
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, Win::RegOpenKeyExA(HKEY_LOCAL_MACHINE, Path("Nowhere").c_str(),
+                                                       0, KEY_ALL_ACCESS, &missing));
     EXPECT_EQ(ERROR_FILE_NOT_FOUND,
-              Win::RegOpenKeyExA(HKEY_LOCAL_MACHINE, Path("Nowhere").c_str(), 0, KEY_ALL_ACCESS,
-                                 &missing));
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, Win::RegDeleteKeyA(HKEY_LOCAL_MACHINE, Path("Nowhere").c_str()));
+              Win::RegDeleteKeyA(HKEY_LOCAL_MACHINE, Path("Nowhere").c_str()));
 }
 
-TEST_F(RegistryContract, ATooSmallBufferGetsMoreDataAndTheSizeNeeded)
-{
+TEST_F(RegistryContract, ATooSmallBufferGetsMoreDataAndTheSizeNeeded) {
     std::string big(100, 'b');
     Contract::SetValue("", "Big", REG_BINARY, big);
     HKEY key = Open();
     std::vector<BYTE> data(50, 0xA5);
     DWORD size = 50;
-    EXPECT_EQ(ERROR_MORE_DATA, Win::RegQueryValueExA(key, "Big", nullptr, nullptr, data.data(), &size));
+    EXPECT_EQ(ERROR_MORE_DATA,
+              Win::RegQueryValueExA(key, "Big", nullptr, nullptr, data.data(), &size));
     EXPECT_EQ(100u, size);
     size = 0;
     EXPECT_EQ(ERROR_SUCCESS, Win::RegQueryValueExA(key, "Big", nullptr, nullptr, nullptr, &size));
@@ -60,8 +58,7 @@ TEST_F(RegistryContract, ATooSmallBufferGetsMoreDataAndTheSizeNeeded)
     Win::RegCloseKey(key);
 }
 
-TEST_F(RegistryContract, SubkeysEnumerateInNameOrderAndAKeyWithSubkeysCannotBeDeleted)
-{
+TEST_F(RegistryContract, SubkeysEnumerateInNameOrderAndAKeyWithSubkeysCannotBeDeleted) {
     for (const char* name : {"charlie", "Alpha", "bravo"})
         Contract::SetValue(std::string("Parent\\") + name, nullptr, 0, "");
     HKEY key = Open("Parent");
@@ -83,8 +80,7 @@ TEST_F(RegistryContract, SubkeysEnumerateInNameOrderAndAKeyWithSubkeysCannotBeDe
     Win::RegCloseKey(key);
 }
 
-TEST_F(RegistryContract, AHandleToADeletedKeyReportsItDeleted)
-{
+TEST_F(RegistryContract, AHandleToADeletedKeyReportsItDeleted) {
     Contract::SetValue("Doomed", "v", REG_DWORD, std::string(4, '\0'));
     HKEY key = Open("Doomed");
     EXPECT_EQ(ERROR_SUCCESS, Win::RegDeleteKeyA(HKEY_LOCAL_MACHINE, Path("Doomed").c_str()));
@@ -94,8 +90,7 @@ TEST_F(RegistryContract, AHandleToADeletedKeyReportsItDeleted)
     EXPECT_EQ(ERROR_SUCCESS, Win::RegCloseKey(key));
 }
 
-TEST_F(RegistryContract, ClassesRootIsTheMachinesSoftwareClasses)
-{
+TEST_F(RegistryContract, ClassesRootIsTheMachinesSoftwareClasses) {
     HKEY key;
     const std::string clsid = "CLSID\\{0F0F0F0F-1111-2222-3333-444455556666}";
     ASSERT_EQ(ERROR_SUCCESS, Win::RegCreateKeyExA(HKEY_CLASSES_ROOT, clsid.c_str(), 0, nullptr, 0,
@@ -139,6 +134,50 @@ TEST_F(RegistryContract, StringsAreUnicodeAndTheAFunctionsSeeThemThroughTheCodeP
     size = sizeof data;
     EXPECT_EQ(ERROR_SUCCESS, Win::RegQueryValueExA(key, "High", nullptr, nullptr, data, &size));
     EXPECT_EQ(std::string(high, 6), std::string((char*)data, size));
+    Win::RegCloseKey(key);
+}
+
+TEST_F(RegistryContract, TheWFunctionsReadAndWriteAListExactlyAsStored) {
+    // Cyrillic, Greek, U+4E00 (its low byte 0) and a pair of surrogates.
+    const std::u16string list = {u'k', ZHE_SMALL, 0, 0x3A9, 0, 0x4E00, 0, 0xD83D, 0xDE00, 0, 0};
+    const DWORD bytes = (DWORD)list.size() * 2;
+    Contract::SetValue("", "Probe", REG_DWORD, std::string(4, '\0'));
+    HKEY key = Open();
+    EXPECT_EQ(ERROR_SUCCESS, Win::RegSetValueExW(key, WIDE_TEXT("List"), 0, REG_MULTI_SZ,
+                                                 (const BYTE*)list.data(), bytes));
+    std::vector<BYTE> data(64, 0xA5);
+    DWORD size = (DWORD)data.size();
+    DWORD type = 0xdeadbeef;
+    EXPECT_EQ(ERROR_SUCCESS,
+              Win::RegQueryValueExW(key, WIDE_TEXT("LIST"), nullptr, &type, data.data(), &size));
+    EXPECT_EQ(REG_MULTI_SZ, type);
+    ASSERT_EQ(bytes, size);
+    EXPECT_EQ(0, std::memcmp(list.data(), data.data(), bytes));
+    EXPECT_EQ(0xA5, data[bytes]);
+    EXPECT_EQ(list, Contract::ValueW("", "List"));
+    // The A view of the same value has a best fit, or '?', where the code
+    // page has no such character (how many a pair of surrogates gives is
+    // not pinned here).
+    size = (DWORD)data.size();
+    EXPECT_EQ(ERROR_SUCCESS,
+              Win::RegQueryValueExA(key, "List", nullptr, nullptr, data.data(), &size));
+    EXPECT_EQ(std::string("k?\0O\0?\0", 7), std::string((char*)data.data(), 7));
+
+    // A list set through the A functions reads through the W ones as its
+    // characters, two bytes each; a value of no string type, as its bytes.
+    const char ansi[] = "Zeta\0\xE9t\xE9\0";
+    EXPECT_EQ(ERROR_SUCCESS,
+              Win::RegSetValueExA(key, "Ansi", 0, REG_MULTI_SZ, (const BYTE*)ansi, sizeof ansi));
+    EXPECT_EQ(std::u16string(u"Zeta\0\u00e9t\u00e9\0\0", 10), Contract::ValueW("", "Ansi"));
+    size = 0;
+    EXPECT_EQ(ERROR_SUCCESS,
+              Win::RegQueryValueExW(key, WIDE_TEXT("Ansi"), nullptr, nullptr, nullptr, &size));
+    EXPECT_EQ(20u, size);
+    size = (DWORD)data.size();
+    EXPECT_EQ(ERROR_SUCCESS,
+              Win::RegQueryValueExW(key, WIDE_TEXT("Probe"), nullptr, &type, data.data(), &size));
+    EXPECT_EQ(REG_DWORD, type);
+    EXPECT_EQ(4u, size);
     Win::RegCloseKey(key);
 }
 

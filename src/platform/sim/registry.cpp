@@ -155,11 +155,43 @@ LONG WINAPI RegCreateKeyExA(HKEY root, LPCSTR path, DWORD reserved, LPSTR classN
     return OpenOrCreate("RegCreateKeyExA", root, path, access, key, true, disposition);
 }
 
-LONG WINAPI RegQueryValueExA(HKEY hkey, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
-                             LPDWORD size) {
-    std::string call = Current().journalOn ? "RegQueryValueExA(" + H(hkey) + ", " + Q(name) + ", " +
-                                                 (size ? D(*size) : std::string("NULL")) + ")"
-                                           : std::string();
+} // namespace Win
+
+namespace Sim {
+
+// A value name given to a W function, kept as the A functions give names.
+static std::string NameOfWide(LPCWSTR name) {
+    if (name == nullptr)
+        return std::string();
+    size_t units = 0;
+    while (name[units] != 0)
+        ++units;
+    return TextToAnsi(WideToText((const char16_t*)name, units));
+}
+
+// The data of a value as the A or the W functions give it: strings through
+// the code page, or as their UTF-16 units; anything else as stored.
+static std::vector<BYTE> Shown(const Value& value, bool wide) {
+    if (!IsText(value.type))
+        return value.data;
+    std::string text(value.data.begin(), value.data.end());
+    if (!wide)
+        return Ascii(text) ? value.data : AnsiData(value);
+    std::u16string units = TextToWide(text);
+    std::vector<BYTE> bytes(units.size() * 2);
+    for (size_t i = 0; i < units.size(); ++i) {
+        bytes[2 * i] = (BYTE)(units[i] & 0xFF);
+        bytes[2 * i + 1] = (BYTE)(units[i] >> 8);
+    }
+    return bytes;
+}
+
+static LONG QueryValue(const char* function, HKEY hkey, const char* name, LPDWORD reserved,
+                       LPDWORD type, LPBYTE data, LPDWORD size, bool wide) {
+    std::string call = Current().journalOn
+                           ? std::string(function) + "(" + H(hkey) + ", " + Q(name) + ", " +
+                                 (size ? D(*size) : std::string("NULL")) + ")"
+                           : std::string();
     if (Injected())
         return LogStatus(call, ERROR_ACCESS_DENIED);
     if (reserved != nullptr)
@@ -175,13 +207,8 @@ LONG WINAPI RegQueryValueExA(HKEY hkey, LPCSTR name, LPDWORD reserved, LPDWORD t
         return LogStatus(call, ERROR_FILE_NOT_FOUND);
     // A string is given as it was stored, with no NUL added: the reader
     // terminates it.
-    const std::vector<BYTE>* shown = &value->data;
-    std::vector<BYTE> ansi;
-    if (IsText(value->type) && !Ascii((const char*)value->data.data(), value->data.size())) {
-        ansi = AnsiData(*value);
-        shown = &ansi;
-    }
-    DWORD length = (DWORD)shown->size();
+    std::vector<BYTE> shown = Shown(*value, wide);
+    DWORD length = (DWORD)shown.size();
     if (type != nullptr)
         *type = value->type;
     if (data != nullptr && *size < length) {
@@ -190,16 +217,16 @@ LONG WINAPI RegQueryValueExA(HKEY hkey, LPCSTR name, LPDWORD reserved, LPDWORD t
         return LogStatus(call, ERROR_MORE_DATA);
     }
     if (data != nullptr && length != 0)
-        std::memcpy(data, shown->data(), length);
+        std::memcpy(data, shown.data(), length);
     if (size != nullptr)
         *size = length;
     return Log(call, (LONG)ERROR_SUCCESS, "0 size " + D(length));
 }
 
-LONG WINAPI RegSetValueExA(HKEY hkey, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data,
-                           DWORD size) {
-    std::string call = Current().journalOn ? "RegSetValueExA(" + H(hkey) + ", " + Q(name) + ", " +
-                                                 D(type) + ", " + D(size) + ")"
+static LONG SetValue(const char* function, HKEY hkey, const char* name, DWORD reserved, DWORD type,
+                     const BYTE* data, DWORD size, bool wide) {
+    std::string call = Current().journalOn ? std::string(function) + "(" + H(hkey) + ", " +
+                                                 Q(name) + ", " + D(type) + ", " + D(size) + ")"
                                            : std::string();
     if (Injected())
         return LogStatus(call, ERROR_ACCESS_DENIED);
@@ -207,6 +234,9 @@ LONG WINAPI RegSetValueExA(HKEY hkey, LPCSTR name, DWORD reserved, DWORD type, c
         return LogStatus(call, ERROR_INVALID_PARAMETER);
     if (data == nullptr && size != 0)
         return LogStatus(call, 998);
+    // Windows keeps an odd byte count as given; strings here are held as text.
+    if (wide && IsText(type) && size % 2 != 0)
+        Unmodelled(call + ": a string of an odd number of bytes");
     LONG status;
     std::shared_ptr<Key> key = KeyWith(hkey, KEY_SET_VALUE, &status);
     if (!key)
@@ -218,11 +248,46 @@ LONG WINAPI RegSetValueExA(HKEY hkey, LPCSTR name, DWORD reserved, DWORD type, c
         value = &key->values.back().second;
     }
     value->type = type;
-    if (IsText(type) && !Ascii((const char*)data, size))
+    if (wide && IsText(type)) {
+        std::u16string units(size / 2, u'\0');
+        for (size_t i = 0; i < units.size(); ++i)
+            units[i] = (char16_t)(data[2 * i] | data[2 * i + 1] << 8);
+        std::string text = WideToText(units.data(), units.size());
+        value->data.assign(text.begin(), text.end());
+    } else if (IsText(type) && !Ascii((const char*)data, size)) {
         value->data = AnsiValue(type, data, size).data;
-    else
+    } else {
         value->data.assign(data, data + size);
+    }
     return LogStatus(call, ERROR_SUCCESS);
+}
+
+} // namespace Sim
+
+namespace Win {
+
+LONG WINAPI RegQueryValueExA(HKEY hkey, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                             LPDWORD size) {
+    return QueryValue("RegQueryValueExA", hkey, name, reserved, type, data, size, false);
+}
+
+LONG WINAPI RegQueryValueExW(HKEY hkey, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                             LPDWORD size) {
+    std::string ansi = NameOfWide(name);
+    return QueryValue("RegQueryValueExW", hkey, name ? ansi.c_str() : nullptr, reserved, type, data,
+                      size, true);
+}
+
+LONG WINAPI RegSetValueExA(HKEY hkey, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data,
+                           DWORD size) {
+    return SetValue("RegSetValueExA", hkey, name, reserved, type, data, size, false);
+}
+
+LONG WINAPI RegSetValueExW(HKEY hkey, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data,
+                           DWORD size) {
+    std::string ansi = NameOfWide(name);
+    return SetValue("RegSetValueExW", hkey, name ? ansi.c_str() : nullptr, reserved, type, data,
+                    size, true);
 }
 
 LONG WINAPI RegDeleteValueA(HKEY hkey, LPCSTR name) {
