@@ -32,30 +32,53 @@ TEST_F(Registry, ReadsUpTo4096BytesAndNothingPastTheValue)
     EXPECT_EQ(0, Sim::OpenHandles());
 }
 
+TEST_F(Registry, ListsAreReadInUtf16AsStoredUpTo8192Bytes)
+{
+    // U+0436 and U+4E00 (whose low byte is 0) have no place in the code page.
+    const std::u16string stored = {u'k', 0x436, 0, 0x4E00, 0, 0};
+    Sim::SetTextValue(HKEY_LOCAL_MACHINE, KEY, "List", REG_MULTI_SZ,
+                      Sim::WideToText(stored.data(), stored.size()));
+    Sim::SetValue(HKEY_LOCAL_MACHINE, KEY, "exact", REG_BINARY, std::vector<BYTE>(8192, 7));
+    Sim::SetValue(HKEY_LOCAL_MACHINE, KEY, "large", REG_BINARY, std::vector<BYTE>(8194, 7));
+    Sim::SetValue(HKEY_LOCAL_MACHINE, KEY, "odd", REG_BINARY, std::vector<BYTE>(7, 7));
+
+    std::vector<WCHAR> buffer(LIST_BUFFER_SIZE / sizeof(WCHAR), 0xA5A5);
+    EXPECT_EQ(12u, ReadRegistryList(HKEY_LOCAL_MACHINE, KEY, WIDE_TEXT("LIST"), buffer.data()));
+    EXPECT_EQ(stored + u'\xA5A5', std::u16string(buffer.data(), 7));
+    EXPECT_EQ(8192u, ReadRegistryList(HKEY_LOCAL_MACHINE, KEY, WIDE_TEXT("exact"), buffer.data()));
+    EXPECT_EQ(0u, ReadRegistryList(HKEY_LOCAL_MACHINE, KEY, WIDE_TEXT("large"), buffer.data()));
+    EXPECT_EQ(0u, ReadRegistryList(HKEY_LOCAL_MACHINE, KEY, WIDE_TEXT("odd"), buffer.data()));
+
+    // Written back as it was read, the list is the same list.
+    WriteMultiStringValue(HKEY_LOCAL_MACHINE, KEY, WIDE_TEXT("List"), stored.data(), 12);
+    EXPECT_EQ(stored, Sim::TextToWide(Text(Sim::FindKey(HKEY_LOCAL_MACHINE, KEY)->values[0].second)));
+    EXPECT_EQ(0, Sim::OpenHandles());
+}
+
 TEST_F(Registry, WritesFlushAndCloseButNeverCreateKeys)
 {
-    const BYTE list[] = {'k', 0, 0};
-    WriteMultiStringValue(HKEY_LOCAL_MACHINE, KEY, "List", list, 3);
+    const WCHAR list[] = {'k', 0, 0};
+    WriteMultiStringValue(HKEY_LOCAL_MACHINE, KEY, WIDE_TEXT("List"), list, 6);
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, WriteDwordValue(HKEY_LOCAL_MACHINE, KEY, "LogonType", 1));
     EXPECT_EQ(nullptr, Sim::FindKey(HKEY_LOCAL_MACHINE, KEY));
 
     Sim::MakeKey(HKEY_LOCAL_MACHINE, KEY);
     M().journal.clear();
     EXPECT_EQ(ERROR_SUCCESS, WriteDwordValue(HKEY_LOCAL_MACHINE, KEY, "LogonType", 1));
-    WriteMultiStringValue(HKEY_LOCAL_MACHINE, KEY, "List", list, 3);
+    WriteMultiStringValue(HKEY_LOCAL_MACHINE, KEY, WIDE_TEXT("List"), list, 6);
     Sim::Value value = Read(HKEY_LOCAL_MACHINE, KEY, "LogonType");
     EXPECT_EQ(REG_DWORD, value.type);
     EXPECT_EQ(Sim::Dword(1), value.data);
     value = Read(HKEY_LOCAL_MACHINE, KEY, "List");
     EXPECT_EQ(REG_MULTI_SZ, value.type);
-    EXPECT_EQ(std::vector<BYTE>(list, list + 3), value.data);
+    EXPECT_EQ(std::vector<BYTE>({'k', 0, 0}), value.data);
     EXPECT_EQ(std::vector<std::string>({
                   "RegOpenKeyExA(HKLM, \"SOFTWARE\\Test\", 0xF003F)",
                   "RegSetValueExA(key#1, \"LogonType\", 4, 4)",
                   "RegFlushKey(key#1)",
                   "RegCloseKey(key#1)",
                   "RegOpenKeyExA(HKLM, \"SOFTWARE\\Test\", 0xF003F)",
-                  "RegSetValueExA(key#2, \"List\", 7, 3)",
+                  "RegSetValueExW(key#2, \"List\", 7, 6)",
                   "RegFlushKey(key#2)",
                   "RegCloseKey(key#2)",
               }),

@@ -116,8 +116,9 @@ TEST_F(Run, ASecondRunFindsNothingToRemoveButStillRewritesAndRestarts) {
     EXPECT_TRUE(CallsOf("DeleteService").empty());
     EXPECT_TRUE(CallsOf("SetupDiCallClassInstaller").empty());
     EXPECT_EQ(1u, CallsOf("ChangeServiceConfigA").size());
-    // The group order, four filter lists that are still there, and the logon type.
-    EXPECT_EQ(6u, CallsOf("RegSetValueExA").size());
+    // The group order and four filter lists that are still there, and the logon type.
+    EXPECT_EQ(5u, CallsOf("RegSetValueExW").size());
+    EXPECT_EQ(1u, CallsOf("RegSetValueExA").size());
     EXPECT_EQ(1u, CallsOf("ExitWindowsEx").size());
 }
 

@@ -98,11 +98,22 @@ TEST_F(Installed, ForeignFiltersStayByteExactAndInOrder)
     // Written back unchanged when the product's name is not there.
     EXPECT_EQ(std::string("mouclass\0Other\0\0", 16),
               Text(Read(HKEY_LOCAL_MACHINE, std::string(CLASS) + MOUSE, "UpperFilters")));
-    auto writes = CallsOf("RegSetValueExA");
+    auto writes = CallsOf("RegSetValueExW");
     EXPECT_EQ(4u, writes.size()); // disk, volume, keyboard, mouse
     // A class without the value is left alone.
     EXPECT_EQ(std::vector<std::string>({"(none)"}), Filters(HID));
     EXPECT_EQ(1u, CallsOf("RegDeleteValueA").size()); // the floppy class's emptied list
+
+    // Names the code page cannot carry come back as Windows stored them.
+    const std::u16string foreign = {u'k', u'b', u'd', 0x436, 0, u'D', u'z', u'X', u'p', u'K',
+                                    u'b', u'd', u'P', u'n', u'p', 0, 0x4E00, 0, 0};
+    Sim::SetTextValue(HKEY_LOCAL_MACHINE, std::string(CLASS) + KEYBOARD, "UpperFilters",
+                      REG_MULTI_SZ, Sim::WideToText(foreign.data(), foreign.size()));
+    CleanClassFilters();
+    const Sim::Value* keyboard =
+        Sim::FindKey(HKEY_LOCAL_MACHINE, std::string(CLASS) + KEYBOARD)->FindValue("UpperFilters");
+    EXPECT_EQ(std::u16string({u'k', u'b', u'd', 0x436, 0, 0x4E00, 0, 0}),
+              Sim::TextToWide(Text(*keyboard)));
 }
 
 TEST_F(Installed, MalformedFilterListsAreHandledSafely)
@@ -462,7 +473,16 @@ TEST_F(FreshMachine, TheGroupOrderLosesBothGroupsInAnyCase)
     CleanServiceGroupOrder();
     EXPECT_EQ(Sim::MultiSz({"TermService", "Multiuser"}),
               Read(HKEY_LOCAL_MACHINE, GROUP_ORDER, "List").data);
-    EXPECT_TRUE(CallsOf("RegSetValueExA").empty());
+    EXPECT_TRUE(CallsOf("RegSetValueExW").empty());
+
+    // A group named outside the code page (U+4E00's low byte is 0) goes back as it was.
+    const std::u16string foreign = {u'B', 0x4E00, 0, u'M', u'u', u'l', u't', u'i', u'u', u's',
+                                    u'e', u'r', 0, 0x3A9, 0, 0};
+    Sim::SetTextValue(HKEY_LOCAL_MACHINE, GROUP_ORDER, "List", REG_MULTI_SZ,
+                      Sim::WideToText(foreign.data(), foreign.size()));
+    CleanServiceGroupOrder();
+    EXPECT_EQ(std::u16string({u'B', 0x4E00, 0, 0x3A9, 0, 0}),
+              Sim::TextToWide(Text(*Sim::FindKey(HKEY_LOCAL_MACHINE, GROUP_ORDER)->FindValue("List"))));
 }
 
 TEST_F(FreshMachine, TheLogonTypeIsOneEvenWhereItWasAbsentButTheKeyIsNeverMade)

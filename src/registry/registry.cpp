@@ -1,17 +1,30 @@
 #include "registry.h"
 
-DWORD ReadRegistryValue(HKEY root, const char* path, const char* name, BYTE* buffer) {
+// A value name is ANSI, or UTF-16 where `wide` says so: one procedure serves
+// both, and one copy of it (the program must stay small).
+__attribute__((noinline)) static DWORD ReadValue(HKEY root, const char* path, const void* name,
+                                                 BOOL wide, BYTE* buffer, DWORD capacity) {
     HKEY key;
     if (Win::RegOpenKeyExA(root, path, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
         return 0;
     DWORD type;
-    DWORD size = VALUE_BUFFER_SIZE;
-    LONG status = Win::RegQueryValueExA(key, name, NULL, &type, buffer, &size);
+    DWORD size = capacity;
+    LONG status = wide ? Win::RegQueryValueExW(key, (const WCHAR*)name, NULL, &type, buffer, &size)
+                       : Win::RegQueryValueExA(key, (const char*)name, NULL, &type, buffer, &size);
     Win::RegCloseKey(key);
     // Only a successful query has put the count in range.
-    if (status != ERROR_SUCCESS || size > VALUE_BUFFER_SIZE)
+    if (status != ERROR_SUCCESS || size > capacity)
         return 0;
     return size;
+}
+
+DWORD ReadRegistryValue(HKEY root, const char* path, const char* name, BYTE* buffer) {
+    return ReadValue(root, path, name, FALSE, buffer, VALUE_BUFFER_SIZE);
+}
+
+DWORD ReadRegistryList(HKEY root, const char* path, const WCHAR* name, WCHAR* buffer) {
+    DWORD size = ReadValue(root, path, name, TRUE, (BYTE*)buffer, LIST_BUFFER_SIZE);
+    return size % sizeof(WCHAR) == 0 ? size : 0;
 }
 
 DWORD ReadRegistryText(HKEY root, const char* path, const char* name, char* buffer) {
@@ -19,13 +32,15 @@ DWORD ReadRegistryText(HKEY root, const char* path, const char* name, char* buff
     return size == 0 ? 0 : EndRegistryText(buffer, size);
 }
 
-static LONG WriteValue(HKEY root, const char* path, const char* name, DWORD type, const BYTE* data,
-                       DWORD size) {
+__attribute__((noinline)) static LONG WriteValue(HKEY root, const char* path, const void* name,
+                                                 BOOL wide, DWORD type, const BYTE* data,
+                                                 DWORD size) {
     HKEY key;
     LONG status = Win::RegOpenKeyExA(root, path, 0, KEY_ALL_ACCESS, &key);
     if (status != ERROR_SUCCESS)
         return status;
-    status = Win::RegSetValueExA(key, name, 0, type, data, size);
+    status = wide ? Win::RegSetValueExW(key, (const WCHAR*)name, 0, type, data, size)
+                  : Win::RegSetValueExA(key, (const char*)name, 0, type, data, size);
     if (status != ERROR_SUCCESS) {
         Win::RegCloseKey(key);
         return status;
@@ -34,13 +49,13 @@ static LONG WriteValue(HKEY root, const char* path, const char* name, DWORD type
     return Win::RegCloseKey(key);
 }
 
-void WriteMultiStringValue(HKEY root, const char* path, const char* name, const BYTE* data,
+void WriteMultiStringValue(HKEY root, const char* path, const WCHAR* name, const WCHAR* data,
                            DWORD size) {
-    WriteValue(root, path, name, REG_MULTI_SZ, data, size);
+    WriteValue(root, path, name, TRUE, REG_MULTI_SZ, (const BYTE*)data, size);
 }
 
 LONG WriteDwordValue(HKEY root, const char* path, const char* name, DWORD value) {
-    return WriteValue(root, path, name, REG_DWORD, (const BYTE*)&value, sizeof(value));
+    return WriteValue(root, path, name, FALSE, REG_DWORD, (const BYTE*)&value, sizeof(value));
 }
 
 void DeleteRegistryValue(HKEY root, const char* path, const char* name) {

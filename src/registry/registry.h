@@ -12,13 +12,19 @@ constexpr DWORD KEY_PATH_SIZE = MAX_PATH;
 // for a missing key or value, a larger value, or an empty one.
 DWORD ReadRegistryValue(HKEY root, const char* path, const char* name, BYTE* buffer);
 
+// Reads a list value through the W function into a LIST_BUFFER_SIZE-byte
+// buffer, so that every entry comes back as Windows stored it; the byte
+// count, or 0 as ReadRegistryValue gives it, and 0 for an odd count, which
+// is no UTF-16 list.
+DWORD ReadRegistryList(HKEY root, const char* path, const WCHAR* name, WCHAR* buffer);
+
 // Reads a string value into a VALUE_BUFFER_SIZE-byte buffer and makes sure a
 // NUL ends it there; the text's length, or 0 for a value that is missing or
 // empty, or that fills the whole buffer with no NUL in it.
 DWORD ReadRegistryText(HKEY root, const char* path, const char* name, char* buffer);
 
-// Stores `size` bytes of `data` as a REG_MULTI_SZ value.
-void WriteMultiStringValue(HKEY root, const char* path, const char* name, const BYTE* data,
+// Stores `size` bytes of the UTF-16 list `data` as a REG_MULTI_SZ value.
+void WriteMultiStringValue(HKEY root, const char* path, const WCHAR* name, const WCHAR* data,
                            DWORD size);
 
 // Stores a REG_DWORD value; a Win32 error code.

@@ -6,6 +6,9 @@
 
 // The bytes of every registry value buffer.
 constexpr DWORD VALUE_BUFFER_SIZE = 4096;
+// The bytes of a buffer for a UTF-16 list: as many characters as a value
+// buffer holds in ANSI.
+constexpr DWORD LIST_BUFFER_SIZE = VALUE_BUFFER_SIZE * sizeof(WCHAR);
 
 // Length of a NUL-terminated text.
 DWORD TextLength(const char* text);

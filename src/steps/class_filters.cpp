@@ -5,25 +5,28 @@
 
 static const char CLASS_KEY_FORMAT[] = "SYSTEM\\CurrentControlSet\\Control\\Class\\{%s}";
 static const char UPPER_FILTERS[] = "UpperFilters";
+static const WCHAR UPPER_FILTERS_W[] = WIDE_TEXT("UpperFilters");
 
 void CleanClassFilters() {
     // One buffer serves every class; like the other buffers the process
-    // keeps, it goes with the process.
-    char* list = (char*)Win::HeapAlloc(Win::GetProcessHeap(), 0, VALUE_BUFFER_SIZE);
+    // keeps, it goes with the process. The lists are read and written in
+    // UTF-16: through the code page, another filter's name could come back
+    // as a name no service has.
+    WCHAR* list = (WCHAR*)Win::HeapAlloc(Win::GetProcessHeap(), 0, LIST_BUFFER_SIZE);
     if (list == NULL)
         return;
     const char* guid = ClassFilterGuids;
     for (int row = 0; row < CLASS_FILTER_ROWS; ++row, guid = NextListEntry(guid)) {
         char classKey[KEY_PATH_SIZE];
         Win::wsprintfA(classKey, CLASS_KEY_FORMAT, guid);
-        DWORD size = ReadRegistryValue(HKEY_LOCAL_MACHINE, classKey, UPPER_FILTERS, (BYTE*)list);
+        DWORD size = ReadRegistryList(HKEY_LOCAL_MACHINE, classKey, UPPER_FILTERS_W, list);
         if (size == 0)
             continue;
         size = RemoveListEntry(list, size, ClassFilterNames[row]);
-        if (size >= 2)
-            WriteMultiStringValue(HKEY_LOCAL_MACHINE, classKey, UPPER_FILTERS, (BYTE*)list, size);
+        if (size >= LIST_MINIMUM_SIZE)
+            WriteMultiStringValue(HKEY_LOCAL_MACHINE, classKey, UPPER_FILTERS_W, list, size);
         else if (IsEmptiedList(list, size))
             DeleteRegistryValue(HKEY_LOCAL_MACHINE, classKey, UPPER_FILTERS);
-        // A one-byte value that is no list at all is left alone.
+        // A one-character value that is no list at all is left alone.
     }
 }

@@ -8,6 +8,7 @@ static const char TERMSERVICE_KEY[] = "SYSTEM\\CurrentControlSet\\Services\\Term
 static const char GROUP_ORDER_KEY[] = "SYSTEM\\CurrentControlSet\\Control\\ServiceGroupOrder";
 static const char WINLOGON_KEY[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
 static const char TERMSERVICE_DEPENDENCIES[] = "RPCSS\0";
+static const WCHAR GROUP_ORDER_LIST[] = WIDE_TEXT("List");
 
 void RestoreTerminalService(SC_HANDLE scm) {
     SC_HANDLE service = Win::OpenServiceA(scm, TERMSERVICE, SERVICE_CHANGE_CONFIG);
@@ -27,16 +28,18 @@ void RestoreTerminalService(SC_HANDLE scm) {
 
 void CleanServiceGroupOrder() {
     HANDLE heap = Win::GetProcessHeap();
-    char* list = (char*)Win::HeapAlloc(heap, 0, VALUE_BUFFER_SIZE);
+    // UTF-16, so that the other groups' names go back exactly as they were.
+    WCHAR* list = (WCHAR*)Win::HeapAlloc(heap, 0, LIST_BUFFER_SIZE);
     if (list == NULL)
         return;
-    DWORD size = ReadRegistryValue(HKEY_LOCAL_MACHINE, GROUP_ORDER_KEY, "List", (BYTE*)list);
+    DWORD size = ReadRegistryList(HKEY_LOCAL_MACHINE, GROUP_ORDER_KEY, GROUP_ORDER_LIST, list);
     if (size != 0) {
         size = RemoveListEntry(list, size, GROUP_ORDER_TERMSERVICE);
         size = RemoveListEntry(list, size, GROUP_ORDER_MULTIUSER);
         // An emptied order is left as it was rather than written empty.
-        if (size >= 2)
-            WriteMultiStringValue(HKEY_LOCAL_MACHINE, GROUP_ORDER_KEY, "List", (BYTE*)list, size);
+        if (size >= LIST_MINIMUM_SIZE)
+            WriteMultiStringValue(HKEY_LOCAL_MACHINE, GROUP_ORDER_KEY, GROUP_ORDER_LIST, list,
+                                  size);
     }
     Win::HeapFree(heap, 0, list);
 }

@@ -25,17 +25,17 @@ static void TypicalRun(benchmark::State& state) {
 }
 BENCHMARK(TypicalRun)->Unit(benchmark::kMicrosecond);
 
-// Removing the last entry of a list that fills the 4096-byte buffer: the
+// Removing the last entry of a list that fills the 8192-byte buffer: the
 // whole list is measured, walked and compared.
 static void RemoveListEntryFullList(benchmark::State& state) {
     Sim::Reset();
-    std::string list = FullFilterList();
-    std::vector<char> buffer(VALUE_BUFFER_SIZE);
+    std::u16string list = FullFilterList();
+    std::vector<WCHAR> buffer(LIST_BUFFER_SIZE / sizeof(WCHAR));
     for (auto _ : state) {
-        std::memcpy(buffer.data(), list.data(), VALUE_BUFFER_SIZE);
-        benchmark::DoNotOptimize(RemoveListEntry(buffer.data(), VALUE_BUFFER_SIZE, "DzStore"));
+        std::memcpy(buffer.data(), list.data(), LIST_BUFFER_SIZE);
+        benchmark::DoNotOptimize(RemoveListEntry(buffer.data(), LIST_BUFFER_SIZE, "DzStore"));
     }
-    state.SetBytesProcessed((int64_t)state.iterations() * VALUE_BUFFER_SIZE);
+    state.SetBytesProcessed((int64_t)state.iterations() * LIST_BUFFER_SIZE);
 }
 BENCHMARK(RemoveListEntryFullList);
 
