@@ -86,6 +86,11 @@ TEST(RemoveListEntry, OnlyWholeEntriesMatch) {
     EXPECT_EQ(7 * UNIT, RemoveListEntry(list.data(), list.size, "ABC"));
     EXPECT_EQ(7 * UNIT, RemoveListEntry(list.data(), list.size, "A"));
     EXPECT_EQ(L({u"AB", u"CD"}), list.List(7 * UNIT));
+
+    // Another service's name that a linguistic comparison would take for the
+    // product's (a soft hyphen, a fullwidth letter) is not the product's.
+    Buffer lookalikes(L({u"Dz\u00adStore", u"\uff24zStore", u"DzStor\u00e9"}));
+    EXPECT_EQ(lookalikes.size, RemoveListEntry(lookalikes.data(), lookalikes.size, "DzStore"));
 }
 
 TEST(RemoveListEntry, EmptiedAndEmptyLists) {
