@@ -470,14 +470,15 @@ void Explain(const Machine& machine, const std::vector<std::string>& journal,
             Note(preview, finding.kind, finding.where, finding.detail + " after the run", UNSAFE);
     }
 
-    // A list the run writes back through the ANSI functions loses any name
-    // the code page cannot carry: Windows shows such a character as '?'.
+    // The machine is read through the ANSI functions, which show a character
+    // the code page cannot carry as '?'; the run itself edits these lists in
+    // UTF-16 and keeps such a name as Windows stored it.
     for (const Change& change : preview->changes) {
         if (change.kind == "value changed" && change.before.find('?') != std::string::npos &&
             (StepOf(change) == ORDER || StepOf(change) == FILTERS))
             Note(preview, "list with an unreadable name", change.what,
-                 "an entry holds '?', which is how the ANSI functions show a character the code "
-                 "page cannot carry: written back, that name would be damaged");
+                 "an entry holds '?', which is how this reading shows a character the code page "
+                 "cannot carry; the uninstaller keeps that name as it is");
     }
 }
 
