@@ -48,6 +48,7 @@ TEST_F(ExportsTest, ALibraryIsReadFromItsExportTableWithReadRightsOnly) {
     EXPECT_EQ(6u, CallsOf("CreateFileA").size());
     EXPECT_EQ(0, Sim::OpenHandles(Sim::HandleKind::File));
     EXPECT_TRUE(CallsOf("LoadLibraryA").empty());
+    EXPECT_TRUE(CallsOf("LoadLibraryExA").empty());
 }
 
 TEST(Exports, BothImageFormsAreReadAndNoDamageLeadsOutsideTheImageOrToAFalseExport) {

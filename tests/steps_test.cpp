@@ -261,10 +261,10 @@ TEST_F(Installed, SixServersUnregisterAndFiftyThreeDeletionsAreRecorded)
                                         "VkMMC.dll",  "SeatMmc.dll",  "SeatView.dll"};
     std::vector<std::string> loads, unregistered;
     for (auto& name : servers) {
-        loads.push_back("LoadLibraryA(\"" + folder + name + "\")");
+        loads.push_back("LoadLibraryExA(\"" + folder + name + "\", NULL, 0x8)");
         unregistered.push_back(folder + name);
     }
-    EXPECT_EQ(loads, CallsOf("LoadLibraryA"));
+    EXPECT_EQ(loads, CallsOf("LoadLibraryExA"));
     EXPECT_EQ(unregistered, M().unregistered);
 
     std::vector<std::string> expected;
@@ -289,7 +289,7 @@ TEST_F(Installed, SixServersUnregisterAndFiftyThreeDeletionsAreRecorded)
     SetFolder(std::string("C:\\Program Files\\Tallowin\0", 26));
     RemoveComponentFiles();
     EXPECT_EQ(expected, Pending());
-    EXPECT_EQ(loads, CallsOf("LoadLibraryA"));
+    EXPECT_EQ(loads, CallsOf("LoadLibraryExA"));
 }
 
 TEST_F(Installed, AServerThatIsMissingOrBrokenIsPassedOverAndStillDeleted)
@@ -335,7 +335,7 @@ TEST_F(Installed, AFolderValueThatIsNotASafeAbsoluteFolderSkipsTheStep)
         SetFolder(value.first, value.second);
         M().journal.clear();
         RemoveComponentFiles();
-        EXPECT_TRUE(CallsOf("LoadLibraryA").empty()) << value.first.size();
+        EXPECT_TRUE(CallsOf("LoadLibraryExA").empty()) << value.first.size();
         EXPECT_TRUE(Pending().empty()) << value.first.size();
         EXPECT_TRUE(M().unregistered.empty());
     }

@@ -296,7 +296,7 @@ void Explain(const Machine& machine, const std::vector<std::string>& journal,
         std::vector<std::string> texts = Quoted(line);
         if (line.rfind("OpenServiceA(", 0) == 0 && Succeeded(line) && texts.size() == 1) {
             serviceOf[Result(line)] = texts[0];
-        } else if (line.rfind("LoadLibraryA(", 0) == 0 && Succeeded(line) && texts.size() == 1) {
+        } else if (line.rfind("LoadLibraryExA(", 0) == 0 && Succeeded(line) && texts.size() == 1) {
             moduleOf[Result(line)] = texts[0];
         } else if (line.rfind("ControlService(", 0) == 0) {
             std::string name = serviceOf[FirstHandle(line)];

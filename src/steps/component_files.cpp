@@ -12,9 +12,12 @@ static BOOL BuildFilePath(char* path, const char* folder, const char* name) {
 }
 
 // Loads one server and lets it unregister. The server's code runs in our
-// process: its entry point on loading, then DllUnregisterServer.
+// process: its entry point on loading, then DllUnregisterServer. Its own
+// imports are looked for beside it first, as Windows' registration tool
+// loads a server: loaded by full path alone, they would be looked for beside
+// this program, which fleets run from a distribution cache or a share.
 static void WINAPI UnregisterServer(LPVOID path) {
-    HMODULE module = Win::LoadLibraryA((const char*)path);
+    HMODULE module = Win::LoadLibraryExA((const char*)path, NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (module == NULL)
         return;
     FARPROC proc = Win::GetProcAddress(module, "DllUnregisterServer");

@@ -430,7 +430,8 @@ HMODULE Load(const std::string& call, LPCSTR path, DWORD flags) {
     if (altered && !IsFullPath(name))
         Unmodelled(call + ": Windows leaves the altered search path undefined for a relative path");
     std::string loaded;
-    Node* node = HasPath(name) ? FindNode(name) : Search(SearchPath(m.programFolder), name, &loaded);
+    Node* node =
+        HasPath(name) ? FindNode(name) : Search(SearchPath(m.programFolder), name, &loaded);
     if (node != nullptr && HasPath(name))
         loaded = FullPath(name);
     if (node == nullptr || node->directory) {
@@ -468,9 +469,9 @@ HMODULE WINAPI LoadLibraryA(LPCSTR path) {
 }
 
 HMODULE WINAPI LoadLibraryExA(LPCSTR path, HANDLE file, DWORD flags) {
-    std::string call = Current().journalOn ? "LoadLibraryExA(" + Q(path) + ", " + H(file) + ", " +
-                                                 X(flags) + ")"
-                                           : std::string();
+    std::string call = Current().journalOn
+                           ? "LoadLibraryExA(" + Q(path) + ", " + H(file) + ", " + X(flags) + ")"
+                           : std::string();
     if ((flags & ~LOAD_WITH_ALTERED_SEARCH_PATH) != 0)
         Unmodelled(call + ": only LOAD_WITH_ALTERED_SEARCH_PATH is modelled");
     if (file != nullptr) {

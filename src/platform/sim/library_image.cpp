@@ -28,7 +28,7 @@ constexpr DWORD MODULE_NAME = 0x40;
 constexpr DWORD FIRST_NAME = 0x50;
 constexpr DWORD SECOND_NAME = 0x60;
 constexpr DWORD EXPORT_SIZE = 0x80;
-constexpr DWORD CODE = 0x100; // xor eax, eax; ret: both functions return S_OK
+constexpr DWORD CODE = 0x100;    // xor eax, eax; ret: both functions return S_OK
 constexpr DWORD IMPORTS = 0x110; // a descriptor a library, and an empty one to end them
 constexpr DWORD DESCRIPTOR = 20;
 constexpr DWORD THUNKS = 16; // a library's lookup and address tables: one import by ordinal each
@@ -80,12 +80,12 @@ std::vector<BYTE> LibraryImage(const Library& library) {
     w.Dword(o + 28, 0x10000000);  // image base
     w.Dword(o + 32, SECTION_ALIGNMENT);
     w.Dword(o + 36, FILE_ALIGNMENT);
-    w.Word(o + 40, 4);                                // operating system 4.0
-    w.Word(o + 48, 4);                                // subsystem 4.0
+    w.Word(o + 40, 4);                                            // operating system 4.0
+    w.Word(o + 48, 4);                                            // subsystem 4.0
     w.Dword(o + 56, SECTION_RVA + Align(end, SECTION_ALIGNMENT)); // size of image
-    w.Dword(o + 60, FILE_ALIGNMENT);                  // size of headers
-    w.Word(o + 68, 2);                                // the Windows GUI subsystem
-    w.Dword(o + 72, 0x100000);                        // stack and heap: reserved, committed
+    w.Dword(o + 60, FILE_ALIGNMENT);                              // size of headers
+    w.Word(o + 68, 2);                                            // the Windows GUI subsystem
+    w.Dword(o + 72, 0x100000); // stack and heap: reserved, committed
     w.Dword(o + 76, 0x1000);
     w.Dword(o + 80, 0x100000);
     w.Dword(o + 84, 0x1000);
