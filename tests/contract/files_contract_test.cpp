@@ -144,6 +144,25 @@ TEST_F(FilesContract, AFileIsReadOnFromWhereTheLastReadEnded) {
     }
 }
 
+// Loaded by full path alone, a library's imports are looked for beside the
+// program, not beside the library: from a program elsewhere, a server whose
+// import lies only beside it does not load. Told to look beside it, the
+// loader finds the import, and the server's code reaches it.
+TEST_F(FilesContract, AServersImportBesideItIsFoundOnlyWithTheAlteredSearchPath) {
+    ASSERT_TRUE(Win::CreateDirectoryA(In("Servers").c_str(), nullptr));
+    std::string server = Contract::PlaceServerWithImport(In("Servers"));
+    Win::SetLastError(0);
+    EXPECT_EQ(nullptr, Win::LoadLibraryA(server.c_str()));
+    EXPECT_EQ(ERROR_MOD_NOT_FOUND, Win::GetLastError());
+    HMODULE module =
+        Win::LoadLibraryExA(server.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    ASSERT_NE(nullptr, module) << "error " << Win::GetLastError();
+    FARPROC proc = Win::GetProcAddress(module, "DllUnregisterServer");
+    ASSERT_NE(nullptr, proc);
+    EXPECT_EQ(0, reinterpret_cast<HRESULT(WINAPI*)()>(proc)()); // S_OK
+    EXPECT_TRUE(Win::FreeLibrary(module));
+}
+
 TEST_F(FilesContract, ALibrarysExportOfDllUnregisterServerIsReadFromItsFile) {
     Contract::PlaceFaultingLibrary(In("server.dll"));
     Contract::PlacePlainImage(In("plain.dll"));
