@@ -170,6 +170,14 @@ TEST_F(FilesContract, ALibrarysExportOfDllUnregisterServerIsReadFromItsFile) {
     EXPECT_EQ(Description::Library::Unregisters, Description::ReadLibrary(In("server.dll")));
     EXPECT_EQ(Description::Library::NoExport, Description::ReadLibrary(In("plain.dll")));
     EXPECT_EQ(Description::Library::None, Description::ReadLibrary(In("notes.dll")));
+    // The import table names the library the server imports, whatever else
+    // a real one imports.
+    std::vector<std::string> imports;
+    std::string importing = Contract::PlaceServerWithImport(Contract::SCRATCH_FOLDER);
+    EXPECT_EQ(Description::Library::Unregisters, Description::ReadLibrary(importing, &imports));
+    EXPECT_EQ(1, std::count_if(imports.begin(), imports.end(), [](const std::string& name) {
+                  return Win::lstrcmpiA(name.c_str(), Contract::IMPORTED_LIBRARY) == 0;
+              }));
     // Read, not loaded: the library is not held, and goes.
     EXPECT_TRUE(Win::DeleteFileA(In("server.dll").c_str()));
 }
