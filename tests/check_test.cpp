@@ -116,6 +116,7 @@ std::string Writing(const std::string& line) {
                                                 "lstrcmpiA",
                                                 "lstrcmpiW",
                                                 "GetVersion",
+                                                "GetSystemDirectoryA",
                                                 "ReadFile",
                                                 "GetFileSize",
                                                 "CloseHandle",
