@@ -310,6 +310,30 @@ TEST_F(Installed, AServerThatIsMissingOrBrokenIsPassedOverAndStillDeleted)
     EXPECT_EQ(0, Sim::OpenHandles());
 }
 
+// Run from elsewhere than the product folder (a distribution cache, a
+// share), the uninstaller still has each server's imports found beside the
+// server, and only there or in Windows' own folders: never beside itself.
+TEST_F(Installed, AServersImportsAreLookedForBesideItNotBesideTheUninstaller)
+{
+    const std::string folder = Footprint::PRODUCT_FOLDER;
+    const std::string import = Footprint::SERVER_IMPORT;
+    const std::string server = folder + Footprint::IMPORTING_SERVER;
+    auto unregistered = [&] {
+        M().unregistered.clear();
+        RemoveComponentFiles();
+        return std::count(M().unregistered.begin(), M().unregistered.end(), server) == 1;
+    };
+    EXPECT_FALSE(Sim::SameName(M().programFolder + "\\", folder));
+    EXPECT_TRUE(unregistered());
+    Sim::FindNode(folder)->children.erase(import);
+    Sim::MakeFile(M().programFolder + "\\" + import);
+    EXPECT_FALSE(unregistered());
+    EXPECT_EQ(5u, M().unregistered.size());
+    Sim::MakeFile(M().systemDirectory + "\\" + import);
+    EXPECT_TRUE(unregistered());
+    EXPECT_EQ(0, Sim::OpenHandles());
+}
+
 TEST_F(Installed, AFolderValueThatIsNotASafeAbsoluteFolderSkipsTheStep)
 {
     // Each of these would otherwise yield paths relative to the current
