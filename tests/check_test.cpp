@@ -19,6 +19,14 @@
 
 namespace {
 
+// The installed machine with the server's import taken from beside it to `to`.
+void MoveImport(const std::string& to) {
+    Footprint::Install();
+    Sim::FindNode(Footprint::PRODUCT_FOLDER)->children.erase(Footprint::SERVER_IMPORT);
+    if (!to.empty())
+        Sim::MakeFile(to + "\\" + Footprint::SERVER_IMPORT);
+}
+
 void ExpectPreviewIsTheRun() {
     for (const std::string& difference : CheckSupport::PreviewAgainstRun())
         ADD_FAILURE() << difference;
@@ -41,6 +49,11 @@ TEST(Check, PreviewOfASnapshotIsTheRunOnTheTypicalMachineAndItsVariants) {
              keyboard->upperFilters = Sim::WideMultiSz({"DzXpKbdPnp"});
          }},
     };
+    // A server whose import is gone does not load; one whose import lies in
+    // the system folder does.
+    machines.push_back({"a server's import gone", [] { MoveImport(""); }});
+    machines.push_back({"a server's import in the system folder",
+                        [] { MoveImport(Sim::Current().systemDirectory); }});
     machines.push_back({"the group under its literal name, ending in two spaces", [] {
                             Footprint::Install();
                             std::string literal = Sim::Current().programsFolder + "\\Tallowin  \\";
@@ -64,6 +77,19 @@ TEST(Check, PreviewOfASnapshotIsTheRunOnTheTypicalMachineAndItsVariants) {
     EXPECT_NE(preview.changes.end(),
               std::find(preview.changes.begin(), preview.changes.end(),
                         Description::Change{"folder removed", "%PROGRAMS%\\Tallowin  ", "", ""}));
+    // The server whose import is gone is named, with the import.
+    Sim::Reset();
+    MoveImport("");
+    preview = Check::PreviewRun(Description::Describe());
+    std::string server = std::string(Footprint::PRODUCT_FOLDER) + Footprint::IMPORTING_SERVER;
+    std::string why = std::string("it imports ") + Footprint::SERVER_IMPORT +
+                      ", found neither beside it nor in the system or Windows folder";
+    std::vector<std::string> servers;
+    for (const Check::Finding& note : preview.notDone) {
+        if (note.kind == "server not unregistered")
+            servers.push_back(note.where + " " + note.detail);
+    }
+    EXPECT_EQ(std::vector<std::string>({server + " " + why}), servers);
 }
 
 } // namespace
@@ -116,6 +142,7 @@ std::string Writing(const std::string& line) {
                                                 "lstrcmpiA",
                                                 "lstrcmpiW",
                                                 "GetVersion",
+                                                "GetSystemDirectoryA",
                                                 "ReadFile",
                                                 "GetFileSize",
                                                 "CloseHandle",

@@ -51,7 +51,11 @@ TEST_F(DescriptionTest, JsonGivesBackEveryByteAndRefusesAnotherSchema) {
     machine.devices[0].lowerFilters = {0xE9, 0, 0, 0, 0, 0};
     machine.hasPending = true;
     machine.pending = {'x', 0, 0, 0};
-    machine.files.push_back({"%PRODUCT%\\a.dll", false, Description::Library::NoExport, true});
+    machine.files.push_back({"%PRODUCT%\\a.dll",
+                             false,
+                             Description::Library::NoExport,
+                             true,
+                             {{"b.dll", true}, {"\xE9.dll", false}}});
     machine.unregistered.push_back("C:\\\xE9.dll");
 
     std::string text = Description::Write(machine);
@@ -62,11 +66,16 @@ TEST_F(DescriptionTest, JsonGivesBackEveryByteAndRefusesAnotherSchema) {
     EXPECT_TRUE(Description::Changes(machine, read).empty());
     EXPECT_EQ(std::vector<BYTE>({'a', 'b'}), read.registry[0].values[1].data);
     EXPECT_FALSE(read.devices[0].present);
+    EXPECT_FALSE(read.files[0].imports[1].found);
 
     std::string other = text;
-    other.replace(other.find("\"schema\": 2"), 11, "\"schema\": 1");
+    other.replace(other.find("\"schema\": 3"), 11, "\"schema\": 2");
     EXPECT_FALSE(Description::Read(other, &read, &error));
-    EXPECT_FALSE(Description::Read("{\"schema\": 2, \"registry\": 3}", &read, &error));
+    EXPECT_FALSE(Description::Read("{\"schema\": 3, \"registry\": 3}", &read, &error));
+    // The loader looks for a file name: an import named with a folder is no import.
+    other = text;
+    other.replace(other.find("\"b.dll\""), 7, "\"C:\\\\b.dll\"");
+    EXPECT_FALSE(Description::Read(other, &read, &error));
 }
 
 TEST_F(DescriptionTest, LayingDownADescribedMachineGivesItBack) {

@@ -111,7 +111,7 @@ TEST_F(Run, ASecondRunFindsNothingToRemoveButStillRewritesAndRestarts) {
     M().journal.clear();
     EXPECT_EQ(1, RunUninstall());
     EXPECT_EQ(before, Sim::Describe());
-    EXPECT_TRUE(CallsOf("LoadLibraryA").empty());
+    EXPECT_TRUE(CallsOf("LoadLibraryExA").empty());
     EXPECT_TRUE(CallsOf("MoveFileExA").empty());
     EXPECT_TRUE(CallsOf("DeleteService").empty());
     EXPECT_TRUE(CallsOf("SetupDiCallClassInstaller").empty());

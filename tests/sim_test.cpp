@@ -161,6 +161,58 @@ TEST_F(Simulator, LibrariesLoadByFullPathOrFromTheCurrentThenTheSystemFolder)
     EXPECT_EQ(0, Sim::OpenHandles());
 }
 
+// The loader looks for a library's imports along one path for the whole
+// load: the program's folder first, or with LOAD_WITH_ALTERED_SEARCH_PATH
+// and a full path the loaded library's own; then the current, system and
+// Windows folders. What it cannot find fails the load before any of the
+// library's code runs.
+TEST_F(Simulator, ALibrarysImportsAreFoundAlongOneSearchPathBeforeItsCodeRuns)
+{
+    auto library = [](const std::string& path, std::vector<std::string> imports) {
+        Sim::Node* node = Sim::MakeFile(path);
+        node->library = std::make_unique<Sim::Library>();
+        node->library->imports = std::move(imports);
+        return node->library.get();
+    };
+    const char SERVER[] = "C:\\Product\\server.dll";
+    library(SERVER, {"helper.dll"})->faultsWhenLoaded = true;
+    library("C:\\Product\\helper.dll", {"deeper.dll"});
+    auto load = [&](DWORD flags) {
+        Win::SetLastError(0);
+        HMODULE module = Win::LoadLibraryExA(SERVER, nullptr, flags);
+        bool loaded = module != nullptr;
+        if (loaded)
+            Win::FreeLibrary(module);
+        return loaded ? 0 : Win::GetLastError();
+    };
+    // The import's own import is nowhere: the entry point, which faults, never runs.
+    EXPECT_EQ(ERROR_MOD_NOT_FOUND, load(LOAD_WITH_ALTERED_SEARCH_PATH));
+    Sim::MakeFile("C:\\Product\\deeper.dll");
+    library(SERVER, {"helper.dll"});
+    EXPECT_EQ(ERROR_MOD_NOT_FOUND, load(0));
+    EXPECT_EQ(nullptr, Win::LoadLibraryA(SERVER));
+    EXPECT_EQ(ERROR_MOD_NOT_FOUND, Win::GetLastError());
+    EXPECT_EQ(0u, load(LOAD_WITH_ALTERED_SEARCH_PATH));
+    // Named without a path, found through the current folder, as its import is.
+    ASSERT_TRUE(Win::SetCurrentDirectoryA("C:\\Product"));
+    EXPECT_NE(nullptr, Win::LoadLibraryExA("server.dll", nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+    M().currentDirectory = "C:\\";
+    M().programFolder = "C:\\Product";
+    EXPECT_EQ(0u, load(0));
+    M().programFolder = "C:\\Setup";
+    // Found in the system folder, and in the Windows folder.
+    for (const std::string& folder : {M().systemDirectory, M().windowsDirectory}) {
+        library(SERVER, {"shared.dll"});
+        Sim::MakeFile(folder + "\\shared.dll");
+        EXPECT_EQ(0u, load(0)) << folder;
+        Sim::FindNode(folder)->children.erase("shared.dll");
+        EXPECT_EQ(ERROR_MOD_NOT_FOUND, load(0)) << folder;
+    }
+    EXPECT_EQ(nullptr, Win::LoadLibraryExA(SERVER, INVALID_HANDLE_VALUE, 0));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, Win::GetLastError());
+    EXPECT_EQ(1, Sim::OpenHandles(Sim::HandleKind::Module)); // the one loaded by name
+}
+
 TEST(SimulatorDeathTest, WhatIsNotModelledStopsTheRun)
 {
     Sim::Reset();
@@ -168,6 +220,9 @@ TEST(SimulatorDeathTest, WhatIsNotModelledStopsTheRun)
     EXPECT_DEATH(Win::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM", 1, KEY_READ, &key), "not modelled");
     EXPECT_DEATH(Win::MoveFileExA("C:\\a", "C:\\b", 0), "not modelled");
     EXPECT_DEATH(Win::SHGetSpecialFolderPathA(nullptr, nullptr, 5, FALSE), "not modelled");
+    EXPECT_DEATH(Win::LoadLibraryExA("C:\\x.dll", nullptr, 0x1), "not modelled");
+    EXPECT_DEATH(Win::LoadLibraryExA("Lib\\x.dll", nullptr, LOAD_WITH_ALTERED_SEARCH_PATH),
+                 "not modelled");
 }
 
 TEST(SimulatorDeathTest, AFreedBlockIsNeverFreedOrUsedAgain) {

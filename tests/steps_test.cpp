@@ -272,10 +272,10 @@ TEST_F(Installed, SixServersUnregisterAndFiftyThreeDeletionsAreRecorded)
                                         "VkMMC.dll",  "SeatMmc.dll",  "SeatView.dll"};
     std::vector<std::string> loads, unregistered;
     for (auto& name : servers) {
-        loads.push_back("LoadLibraryA(\"" + folder + name + "\")");
+        loads.push_back("LoadLibraryExA(\"" + folder + name + "\", NULL, 0x8)");
         unregistered.push_back(folder + name);
     }
-    EXPECT_EQ(loads, CallsOf("LoadLibraryA"));
+    EXPECT_EQ(loads, CallsOf("LoadLibraryExA"));
     EXPECT_EQ(unregistered, M().unregistered);
 
     std::vector<std::string> expected;
@@ -300,7 +300,7 @@ TEST_F(Installed, SixServersUnregisterAndFiftyThreeDeletionsAreRecorded)
     SetFolder(std::string("C:\\Program Files\\Tallowin\0", 26));
     RemoveComponentFiles();
     EXPECT_EQ(expected, Pending());
-    EXPECT_EQ(loads, CallsOf("LoadLibraryA"));
+    EXPECT_EQ(loads, CallsOf("LoadLibraryExA"));
 }
 
 TEST_F(Installed, AServerThatIsMissingOrBrokenIsPassedOverAndStillDeleted)
@@ -318,6 +318,30 @@ TEST_F(Installed, AServerThatIsMissingOrBrokenIsPassedOverAndStillDeleted)
     EXPECT_EQ(53u, pending.size());
     EXPECT_NE(pending.end(), std::find(pending.begin(), pending.end(),
                                        "\\??\\" + folder + "VkUsbMmc.dll"));
+    EXPECT_EQ(0, Sim::OpenHandles());
+}
+
+// Run from elsewhere than the product folder (a distribution cache, a
+// share), the uninstaller still has each server's imports found beside the
+// server, and only there or in Windows' own folders: never beside itself.
+TEST_F(Installed, AServersImportsAreLookedForBesideItNotBesideTheUninstaller)
+{
+    const std::string folder = Footprint::PRODUCT_FOLDER;
+    const std::string import = Footprint::SERVER_IMPORT;
+    const std::string server = folder + Footprint::IMPORTING_SERVER;
+    auto unregistered = [&] {
+        M().unregistered.clear();
+        RemoveComponentFiles();
+        return std::count(M().unregistered.begin(), M().unregistered.end(), server) == 1;
+    };
+    EXPECT_FALSE(Sim::SameName(M().programFolder + "\\", folder));
+    EXPECT_TRUE(unregistered());
+    Sim::FindNode(folder)->children.erase(import);
+    Sim::MakeFile(M().programFolder + "\\" + import);
+    EXPECT_FALSE(unregistered());
+    EXPECT_EQ(5u, M().unregistered.size());
+    Sim::MakeFile(M().systemDirectory + "\\" + import);
+    EXPECT_TRUE(unregistered());
     EXPECT_EQ(0, Sim::OpenHandles());
 }
 
@@ -346,7 +370,7 @@ TEST_F(Installed, AFolderValueThatIsNotASafeAbsoluteFolderSkipsTheStep)
         SetFolder(value.first, value.second);
         M().journal.clear();
         RemoveComponentFiles();
-        EXPECT_TRUE(CallsOf("LoadLibraryA").empty()) << value.first.size();
+        EXPECT_TRUE(CallsOf("LoadLibraryExA").empty()) << value.first.size();
         EXPECT_TRUE(Pending().empty()) << value.first.size();
         EXPECT_TRUE(M().unregistered.empty());
     }

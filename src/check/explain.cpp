@@ -207,6 +207,30 @@ void Note(Preview* preview, const std::string& kind, const std::string& where,
         preview->status = UNSAFE;
 }
 
+// Why the server at `path` did not load, from what was read of it; `result`
+// is the load's result in the journal.
+std::string WhyNotLoaded(const Machine& machine, const std::string& path,
+                         const std::string& result) {
+    std::string name = "%PRODUCT%\\" + path.substr(path.find_last_of("\\/") + 1);
+    for (const Description::File& file : machine.files) {
+        if (file.directory || !SameText(file.path, name))
+            continue;
+        std::string missing;
+        for (const Description::Import& import : file.imports) {
+            if (!import.found)
+                missing += (missing.empty() ? "" : ", ") + import.name;
+        }
+        if (!missing.empty())
+            return "it imports " + missing +
+                   ", found neither beside it nor in the system or Windows folder";
+        if (file.library == Description::Library::None)
+            return "it is no library image";
+        size_t error = result.find('(');
+        return "loading fails" + (error == std::string::npos ? "" : " " + result.substr(error));
+    }
+    return "it is not there";
+}
+
 } // namespace
 
 std::vector<std::string> AnsiEntries(const std::vector<BYTE>& data) {
@@ -296,8 +320,12 @@ void Explain(const Machine& machine, const std::vector<std::string>& journal,
         std::vector<std::string> texts = Quoted(line);
         if (line.rfind("OpenServiceA(", 0) == 0 && Succeeded(line) && texts.size() == 1) {
             serviceOf[Result(line)] = texts[0];
-        } else if (line.rfind("LoadLibraryA(", 0) == 0 && Succeeded(line) && texts.size() == 1) {
+        } else if (line.rfind("LoadLibraryExA(", 0) == 0 && Succeeded(line) && texts.size() == 1) {
             moduleOf[Result(line)] = texts[0];
+        } else if (line.rfind("LoadLibraryExA(", 0) == 0 && texts.size() == 1) {
+            std::string why = WhyNotLoaded(machine, texts[0], Result(line));
+            add(SERVERS, texts[0] + " not loaded: " + why + "; it is not asked to unregister");
+            Note(preview, "server not unregistered", texts[0], why);
         } else if (line.rfind("ControlService(", 0) == 0) {
             std::string name = serviceOf[FirstHandle(line)];
             std::string code = Number(line, 1);

@@ -100,6 +100,29 @@ std::string FilePath(const Machine& machine, const std::string& described, bool 
     return "";
 }
 
+// What a server imports lies where the reader found it: a library found
+// elsewhere than beside the server stands in the system folder, and one not
+// found is in none of the folders the reader looked in.
+void PlaceImports(const Machine& machine) {
+    const Sim::Machine& m = Sim::Current();
+    for (const Description::File& file : machine.files) {
+        std::string server = file.imports.empty() ? "" : FilePath(machine, file.path, false);
+        if (server.empty())
+            continue;
+        std::string beside = server.substr(0, server.rfind('\\') + 1);
+        for (const Description::Import& import : file.imports) {
+            std::string system = m.systemDirectory + "\\" + import.name;
+            if (import.found && !Sim::Exists(beside + import.name) && !Sim::Exists(system))
+                Sim::MakeFile(system);
+            for (const std::string& folder : {m.systemDirectory, m.windowsDirectory}) {
+                Sim::Node* node = import.found ? nullptr : Sim::FindNode(folder);
+                if (node != nullptr)
+                    node->children.erase(import.name);
+            }
+        }
+    }
+}
+
 } // namespace
 
 void Load(const Machine& machine) {
@@ -168,8 +191,11 @@ void Load(const Machine& machine) {
         if (file.library != Description::Library::None) {
             node->library = std::make_unique<Sim::Library>();
             node->library->exportsUnregister = file.library == Description::Library::Unregisters;
+            for (const Description::Import& import : file.imports)
+                node->library->imports.push_back(import.name);
         }
     }
+    PlaceImports(machine);
     m.journal.clear();
     m.journalOn = true;
 }

@@ -208,6 +208,39 @@ bool IsServer(const char* name) {
     return false;
 }
 
+bool IsFile(const std::string& path) {
+    DWORD attributes = Win::GetFileAttributesA(path.c_str());
+    return attributes != 0xFFFFFFFF && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// The folders besides a server's own where the loader finds what it
+// imports: the system folder and the Windows folder, its parent.
+std::vector<std::string> SystemFolders() {
+    char system[MAX_PATH];
+    UINT length = Win::GetSystemDirectoryA(system, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return {};
+    std::string folder(system, length);
+    size_t slash = folder.find_last_of("\\/");
+    if (slash == std::string::npos || slash < 2)
+        return {folder};
+    return {folder, folder.substr(0, slash == 2 ? 3 : slash)};
+}
+
+// A server library and what it imports, each import looked for beside it
+// and in `systemFolders`, never loaded.
+void ReadServer(const std::string& folder, const std::string& path,
+                const std::vector<std::string>& systemFolders, File* file) {
+    std::vector<std::string> names;
+    file->library = ReadLibrary(path, &names);
+    for (const std::string& name : names) {
+        bool found = IsFile(folder + "\\" + name);
+        for (const std::string& system : systemFolders)
+            found = found || IsFile(system + (system.back() == '\\' ? "" : "\\") + name);
+        file->imports.push_back({name, found});
+    }
+}
+
 // A folder's entries; folders below it only as entries, but its "drivers",
 // where the product keeps its driver files.
 void ListFolder(const std::string& folder, const std::string& shown, bool drivers,
@@ -225,14 +258,21 @@ void ListFolder(const std::string& folder, const std::string& shown, bool driver
             entries.push_back(found);
     } while (Win::FindNextFileA(search, &found));
     Win::FindClose(search);
+    std::vector<std::string> systemFolders;
+    bool systemRead = false;
     for (const WIN32_FIND_DATAA& entry : entries) {
         File file;
         file.path = shown + "\\" + entry.cFileName;
         file.directory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         file.readOnly = (entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
         std::string path = folder + (root ? "" : "\\") + entry.cFileName;
-        if (!file.directory && shown == "%PRODUCT%")
-            file.library = IsServer(entry.cFileName) ? ReadLibrary(path) : Library::None;
+        if (!file.directory && shown == "%PRODUCT%" && IsServer(entry.cFileName)) {
+            if (!systemRead)
+                systemFolders = SystemFolders();
+            systemRead = true;
+            ReadServer(root ? folder.substr(0, folder.size() - 1) : folder, path, systemFolders,
+                       &file);
+        }
         out->push_back(file);
         if (file.directory && drivers && Win::lstrcmpiA(entry.cFileName, "drivers") == 0)
             ListFolder(path, file.path, false, out);
@@ -244,7 +284,7 @@ void ReadFolder(const std::string& folder, const std::string& shown, bool driver
     DWORD attributes = Win::GetFileAttributesA(folder.c_str());
     if (attributes == 0xFFFFFFFF || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
         return;
-    out->push_back({shown, true, Library::None, false});
+    out->push_back({shown, true, Library::None, false, {}});
     ListFolder(folder, shown, drivers, out);
 }
 

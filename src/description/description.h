@@ -11,7 +11,7 @@
 
 namespace Description {
 
-constexpr int SCHEMA = 2;
+constexpr int SCHEMA = 3;
 
 struct Value {
     std::string name;
@@ -59,6 +59,15 @@ struct Device {
 // What a library does when the uninstaller loads it.
 enum class Library { None, Unregisters, NoExport };
 
+// A library a server imports, by the file name its import table gives, and
+// whether the reader found a file of that name where the loader looks when
+// the uninstaller loads the server: beside it, or in the system or the
+// Windows folder (the current folder is the system folder by then).
+struct Import {
+    std::string name;
+    bool found = true;
+};
+
 // A file or folder, its path starting with one of the folder names
 // %PRODUCT%, %PROGRAMS% or %COMMONPROGRAMS%, so that machines whose
 // Start-menu folders lie elsewhere compare.
@@ -67,6 +76,7 @@ struct File {
     bool directory = false;
     Library library = Library::None;
     bool readOnly = false;
+    std::vector<Import> imports; // a server library's, in its import table's order
 };
 
 struct Machine {

@@ -1,8 +1,8 @@
-// The export table of a PE file, read from the file's bytes as they lie on
-// disk: every RVA is taken through the section table to a file offset, and
-// every offset and count is checked against the bytes before it is used, so
-// that a damaged or hostile file can neither lead the reader outside them nor
-// keep it long.
+// The export and import tables of a PE file, read from the file's bytes as
+// they lie on disk: every RVA is taken through the section table to a file
+// offset, and every offset and count is checked against the bytes before it
+// is used, so that a damaged or hostile file can neither lead the reader
+// outside them nor keep it long.
 #include "exports.h"
 
 #include <algorithm>
@@ -18,6 +18,8 @@ constexpr DWORD MOST_SECTIONS = 96;     // the most the loader of these Windows 
 constexpr DWORD MOST_NAMES = 65536;     // a name's ordinal is 16 bits
 constexpr DWORD SECTION_HEADER = 40;
 constexpr DWORD EXPORT_DIRECTORY = 40;
+constexpr DWORD IMPORT_DESCRIPTOR = 20;
+constexpr DWORD MOST_IMPORTS = 1024; // libraries one image imports; real ones import tens
 
 struct Reader {
     const std::vector<BYTE>& bytes;
@@ -77,6 +79,38 @@ struct Reader {
     }
 };
 
+// The headers of a PE image, PE32 or PE32+ (which differ in where the count
+// of data directories lies, the directories after it): the section table
+// taken into `r`, and the RVA of data directory `index` (0 when the image
+// has none). False when the bytes are no image this reads.
+bool DirectoryRva(Reader* r, DWORD index, DWORD* rva) {
+    *rva = 0;
+    DWORD mz, pe, signature;
+    if (!r->Word(0, &mz) || mz != 0x5A4D || !r->Dword(0x3C, &pe) || !r->Dword(pe, &signature) ||
+        signature != 0x4550)
+        return false;
+    uint64_t header = pe;
+    uint64_t optional = header + 24;
+    DWORD sectionCount, optionalSize, magic;
+    if (!r->Word(header + 6, &sectionCount) || !r->Word(header + 20, &optionalSize) ||
+        !r->Word(optional, &magic))
+        return false;
+    DWORD countAt = magic == 0x10B ? 92 : magic == 0x20B ? 108 : 0;
+    if (countAt == 0 || optionalSize < countAt + 4 || sectionCount > MOST_SECTIONS)
+        return false;
+    r->sections = optional + optionalSize;
+    r->sectionCount = sectionCount;
+    DWORD directories;
+    if (!r->Holds(r->sections, (uint64_t)sectionCount * SECTION_HEADER) ||
+        !r->Dword(optional + countAt, &directories))
+        return false;
+    // The directory's entry, when the header holds one.
+    uint64_t entry = countAt + 4 + (uint64_t)index * 8;
+    if (directories > index && optionalSize >= entry + 8 && !r->Dword(optional + entry, rva))
+        return false;
+    return true;
+}
+
 } // namespace
 
 inline namespace VK_READER {
@@ -84,30 +118,8 @@ inline namespace VK_READER {
 bool ExportsName(const std::vector<BYTE>& image, const char* name, bool* exported) {
     *exported = false;
     Reader r{image};
-    DWORD mz, pe, signature;
-    if (!r.Word(0, &mz) || mz != 0x5A4D || !r.Dword(0x3C, &pe) || !r.Dword(pe, &signature) ||
-        signature != 0x4550)
-        return false;
-    // The file header, then the optional header: PE32 or PE32+, which differ
-    // in where the count of data directories lies, the directories after it.
-    uint64_t header = pe;
-    uint64_t optional = header + 24;
-    DWORD sectionCount, optionalSize, magic;
-    if (!r.Word(header + 6, &sectionCount) || !r.Word(header + 20, &optionalSize) ||
-        !r.Word(optional, &magic))
-        return false;
-    DWORD countAt = magic == 0x10B ? 92 : magic == 0x20B ? 108 : 0;
-    if (countAt == 0 || optionalSize < countAt + 4 || sectionCount > MOST_SECTIONS)
-        return false;
-    r.sections = optional + optionalSize;
-    r.sectionCount = sectionCount;
-    DWORD directories, exportsRva = 0;
-    if (!r.Holds(r.sections, (uint64_t)sectionCount * SECTION_HEADER) ||
-        !r.Dword(optional + countAt, &directories))
-        return false;
-    // The export table is the first directory, when the header holds one.
-    if (directories >= 1 && optionalSize >= countAt + 12 &&
-        !r.Dword(optional + countAt + 4, &exportsRva))
+    DWORD exportsRva;
+    if (!DirectoryRva(&r, 0, &exportsRva))
         return false;
     if (exportsRva == 0)
         return true; // an image that exports nothing
@@ -134,29 +146,73 @@ bool ExportsName(const std::vector<BYTE>& image, const char* name, bool* exporte
     return true;
 }
 
-Library ReadLibrary(const std::string& path) {
+bool ImportedNames(const std::vector<BYTE>& image, std::vector<std::string>* names) {
+    names->clear();
+    Reader r{image};
+    DWORD importsRva;
+    if (!DirectoryRva(&r, 1, &importsRva))
+        return false;
+    // The descriptors end, as the loader reads them, at the first without a
+    // name or an address table.
+    for (DWORD i = 0; importsRva != 0; ++i) {
+        uint64_t rva = importsRva + (uint64_t)i * IMPORT_DESCRIPTOR;
+        uint64_t descriptor, end, name;
+        DWORD nameRva, addresses;
+        if (i == MOST_IMPORTS || rva > 0xFFFFFFFFu ||
+            !r.Map((DWORD)rva, IMPORT_DESCRIPTOR, &descriptor, &end) ||
+            !r.Dword(descriptor + 12, &nameRva) || !r.Dword(descriptor + 16, &addresses))
+            return false;
+        if (nameRva == 0 || addresses == 0)
+            return true;
+        if (!r.Map(nameRva, 1, &name, &end))
+            return false;
+        // A file name, ended within the section and MAX_PATH.
+        uint64_t length = 0;
+        while (name + length < end && length < MAX_PATH && image[name + length] != 0)
+            ++length;
+        if (length == 0 || name + length == end || length == MAX_PATH)
+            return false;
+        names->emplace_back((const char*)&image[name], (size_t)length);
+    }
+    return true;
+}
+
+// The whole file, read through the boundary; false when it cannot be read
+// or is over MOST_BYTES.
+static bool ReadImage(const std::string& path, std::vector<BYTE>* image) {
     // Whoever else has the file open, for writing or to delete it, reading goes on.
     HANDLE file = Win::CreateFileA(path.c_str(), GENERIC_READ,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                    OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE)
-        return Library::None;
+        return false;
     DWORD high = 0;
     DWORD size = Win::GetFileSize(file, &high);
-    std::vector<BYTE> image;
     bool whole = false;
     if (size != INVALID_FILE_SIZE && high == 0 && size <= MOST_BYTES) {
-        image.resize(size);
+        image->resize(size);
         DWORD done = 0, read = 0;
         while (done < size &&
-               Win::ReadFile(file, image.data() + done, size - done, &read, nullptr) && read != 0)
+               Win::ReadFile(file, image->data() + done, size - done, &read, nullptr) && read != 0)
             done += read;
         whole = done == size;
     }
     Win::CloseHandle(file);
+    return whole;
+}
+
+Library ReadLibrary(const std::string& path, std::vector<std::string>* imports) {
+    std::vector<BYTE> image;
+    std::vector<std::string> names;
     bool exported = false;
-    if (!whole || !ExportsName(image, "DllUnregisterServer", &exported))
+    if (imports != nullptr)
+        imports->clear();
+    // An image whose import table cannot be read would not load either.
+    if (!ReadImage(path, &image) || !ExportsName(image, "DllUnregisterServer", &exported) ||
+        !ImportedNames(image, &names))
         return Library::None;
+    if (imports != nullptr)
+        *imports = std::move(names);
     return exported ? Library::Unregisters : Library::NoExport;
 }
 

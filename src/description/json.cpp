@@ -314,6 +314,21 @@ void from_json(const json& in, Device& device) {
     WideListFromJson(in, "lowerFilters", &device.lowerFilters);
 }
 
+void to_json(json& out, const Import& import) {
+    out = json{{"name", Text(import.name)}};
+    if (!import.found)
+        out["found"] = false;
+}
+
+void from_json(const json& in, Import& import) {
+    import.name = NameAt(in, "name");
+    // A file name, as an import table gives one: the loader looks for it.
+    if (import.name.empty() || import.name.size() >= MAX_PATH ||
+        import.name.find_first_of("\\/:") != std::string::npos)
+        throw json::other_error::create(501, "an import that is no file name: " + import.name, &in);
+    import.found = in.value("found", true);
+}
+
 void to_json(json& out, const File& file) {
     out = json{{"path", Text(file.path)}};
     if (file.directory)
@@ -322,6 +337,8 @@ void to_json(json& out, const File& file) {
         out["readOnly"] = true;
     if (file.library != Library::None)
         out["library"] = LibraryName(file.library);
+    if (!file.imports.empty())
+        out["imports"] = file.imports;
 }
 
 void from_json(const json& in, File& file) {
@@ -332,6 +349,7 @@ void from_json(const json& in, File& file) {
     file.library = library == "unregisters" ? Library::Unregisters
                    : library == "no export" ? Library::NoExport
                                             : Library::None;
+    file.imports = in.value("imports", std::vector<Import>());
 }
 
 void to_json(json& out, const Change& change) {

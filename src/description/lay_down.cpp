@@ -139,6 +139,17 @@ bool Fail(std::string* why, const std::string& what, DWORD error) {
     return false;
 }
 
+// A product file a described server imports, found beside it.
+bool Imported(const Machine& machine, const File& file) {
+    for (const File& server : machine.files) {
+        for (const Import& import : server.imports) {
+            if (import.found && SameText(file.path, "%PRODUCT%\\" + import.name))
+                return true;
+        }
+    }
+    return false;
+}
+
 bool LayFiles(const Machine& machine, std::string* why) {
     for (const File& file : machine.files) {
         std::string path = FullPath(file.path);
@@ -163,7 +174,7 @@ bool LayFiles(const Machine& machine, std::string* why) {
                 std::strlen(image.c_str()) == path.size() && StartsWith(image, path))
                 program = service.program;
         }
-        if (!LayFile(path, file.library, program))
+        if (!LayFile(path, file, program, Imported(machine, file)))
             return Fail(why, "laying " + path, Win::GetLastError());
     }
     return true;
@@ -389,6 +400,17 @@ std::string Unlayable(const Machine& machine) {
                 return "string value " + key.path + " : " + value.name +
                        " without its ending NUL: Wine's RegSetValueExA adds one, Windows "
                        "stores the bytes it is given";
+        }
+    }
+    for (const File& file : machine.files) {
+        for (const Import& import : file.imports) {
+            bool beside =
+                std::any_of(machine.files.begin(), machine.files.end(), [&](const File& f) {
+                    return SameText(f.path, "%PRODUCT%\\" + import.name);
+                });
+            if (import.found && !beside)
+                return "library " + file.path + " imports " + import.name +
+                       ", found outside the product folder: only the product's files are laid down";
         }
     }
     for (const Service& service : machine.services) {

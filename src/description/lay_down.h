@@ -29,9 +29,10 @@ bool GuidOf(const std::string& text, GUID* guid);
 std::string FullPath(const std::string& described);
 
 // Platform hooks.
-// Makes the file at `path` (its folder exists): a library that behaves as
-// described, the program of a service, or an ordinary file.
-bool LayFile(const std::string& path, Library library, Program program);
+// Makes the file at `path` (its folder exists): a library that behaves and
+// imports as described, the program of a service, a library a described
+// server imports (`imported`), or an ordinary file.
+bool LayFile(const std::string& path, const File& file, Program program, bool imported);
 // Gives a created service the program it runs.
 void SetProgram(const std::string& service, Program program);
 // Fills in what is observed rather than read: each service's program and

@@ -6,16 +6,20 @@
 
 namespace Description {
 
-bool LayFile(const std::string& path, Library library, Program) {
+// A library another imports is an ordinary file here: the simulated loader
+// takes any file it finds for an import.
+bool LayFile(const std::string& path, const File& described, Program, bool) {
     HANDLE file = Win::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                    FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     Win::CloseHandle(file);
-    if (library != Library::None) {
+    if (described.library != Library::None) {
         Sim::Node* node = Sim::FindNode(path);
         node->library = std::make_unique<Sim::Library>();
-        node->library->exportsUnregister = library == Library::Unregisters;
+        node->library->exportsUnregister = described.library == Library::Unregisters;
+        for (const Import& import : described.imports)
+            node->library->imports.push_back(import.name);
     }
     return true;
 }

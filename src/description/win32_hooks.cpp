@@ -48,13 +48,30 @@ DWORD DwordAt(const std::vector<BYTE>& data, size_t at) {
     return data[at] | data[at + 1] << 8 | data[at + 2] << 16 | (DWORD)data[at + 3] << 24;
 }
 
+// The one library a laid-down server may import, by the name the product's
+// machines give it; built apart from the running program, so that only a
+// load that looks beside the server finds it.
+const char IMPORTED[] = "vkclass.dll";
+
 } // namespace
 
-bool LayFile(const std::string& path, Library library, Program program) {
+bool LayFile(const std::string& path, const File& described, Program program, bool imported) {
+    Library library = described.library;
+    bool imports = library == Library::Unregisters && !described.imports.empty();
     const char* helper = program != Program::None          ? "side_service.exe"
+                         : imports                         ? "side_server_import.dll"
                          : library == Library::Unregisters ? "side_server.dll"
                          : library == Library::NoExport    ? "side_plain.dll"
+                         : imported                        ? "side-imports\\vkclass.dll"
                                                            : nullptr;
+    // The importing server names IMPORTED alone in its import table.
+    std::string name = path.substr(path.rfind('\\') + 1);
+    if ((imports &&
+         (described.imports.size() != 1 || !SameText(described.imports[0].name, IMPORTED))) ||
+        (imported && library == Library::None && !SameText(name, IMPORTED))) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return false;
+    }
     if (helper != nullptr) {
         if (!CopyFileA(HelperPath(helper).c_str(), path.c_str(), TRUE))
             return false;

@@ -29,7 +29,7 @@ BOOL WINAPI RemoveDirectoryA(LPCSTR path);
 BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR replacement, DWORD flags);
 DWORD WINAPI GetFileAttributesA(LPCSTR path);
 BOOL WINAPI SetFileAttributesA(LPCSTR path, DWORD attributes);
-HMODULE WINAPI LoadLibraryA(LPCSTR path);
+HMODULE WINAPI LoadLibraryExA(LPCSTR path, HANDLE file, DWORD flags);
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name);
 BOOL WINAPI FreeLibrary(HMODULE module);
 BOOL WINAPI CloseHandle(HANDLE handle);
@@ -124,5 +124,10 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPVOID securit
 BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read,
                      LPOVERLAPPED overlapped);
 DWORD WINAPI GetFileSize(HANDLE file, LPDWORD high);
+
+// The contract tests alone: the load by full path that finds a library's own
+// imports in the program's folder, not the library's (the product calls
+// LoadLibraryExA instead).
+HMODULE WINAPI LoadLibraryA(LPCSTR path);
 
 } // namespace Win

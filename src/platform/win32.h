@@ -57,7 +57,7 @@ using ::GetSystemDirectoryA;
 using ::GetVersion;
 using ::HeapAlloc;
 using ::HeapFree;
-using ::LoadLibraryA;
+using ::LoadLibraryExA;
 using ::LookupPrivilegeValueA;
 using ::lstrcmpiA;
 using ::lstrcmpiW;
@@ -103,6 +103,8 @@ using ::QueryServiceStatus;
 using ::ReadFile;
 using ::RegEnumValueA;
 using ::SetupDiGetDeviceInstanceIdA;
+// The contract tests.
+using ::LoadLibraryA;
 
 // Not a Windows function: calls `call` with `argument` under a structured
 // exception guard, so that a fault in foreign code it runs ends only that

@@ -12,9 +12,12 @@ static BOOL BuildFilePath(char* path, const char* folder, const char* name) {
 }
 
 // Loads one server and lets it unregister. The server's code runs in our
-// process: its entry point on loading, then DllUnregisterServer.
+// process: its entry point on loading, then DllUnregisterServer. Its own
+// imports are looked for beside it first, as Windows' registration tool
+// loads a server: loaded by full path alone, they would be looked for beside
+// this program, which fleets run from a distribution cache or a share.
 static void WINAPI UnregisterServer(LPVOID path) {
-    HMODULE module = Win::LoadLibraryA((const char*)path);
+    HMODULE module = Win::LoadLibraryExA((const char*)path, NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (module == NULL)
         return;
     FARPROC proc = Win::GetProcAddress(module, "DllUnregisterServer");
@@ -48,9 +51,10 @@ BOOL ScheduleDeleteList(const char* list, const char* folder) {
 // `folder` is the product folder with its trailing backslash, in a buffer of
 // VALUE_BUFFER_SIZE bytes; the driver subfolder is appended to it in place.
 void ScheduleFileRemoval(char* folder) {
-    ScheduleDeleteList(MainFileList, folder);
-    ScheduleDeleteList(ExtraFileList, folder);
-    ScheduleDeleteList(SupportFileList, folder);
+    // A table walked once costs less code than a call a list.
+    static const char* const FOLDER_LISTS[] = {MainFileList, ExtraFileList, SupportFileList};
+    for (const char* list : FOLDER_LISTS)
+        ScheduleDeleteList(list, folder);
     if (AppendText(folder, VALUE_BUFFER_SIZE, DRIVERS_FOLDER))
         ScheduleDeleteList(DriverFileList, folder);
 }

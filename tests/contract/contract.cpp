@@ -28,6 +28,16 @@ void PlacePlainImage(const std::string& path) {
     Sim::FindNode(path)->library->exportsUnregister = false;
 }
 
+std::string PlaceServerWithImport(const std::string& folder) {
+    std::string server = folder + "\\contract_importer.dll";
+    Sim::MakeFile(server, "library")->library = std::make_unique<Sim::Library>();
+    Sim::FindNode(server)->library->imports = {IMPORTED_LIBRARY};
+    Sim::MakeFile(folder + "\\" + IMPORTED_LIBRARY, "library")->library =
+        std::make_unique<Sim::Library>();
+    Sim::FindNode(folder + "\\" + IMPORTED_LIBRARY)->library->exportsUnregister = false;
+    return server;
+}
+
 static std::string Text(const std::u16string& wide) {
     return Sim::WideToText(wide.data(), wide.size());
 }

@@ -29,6 +29,10 @@ void WriteFile(const std::string& path);
 void PlaceFaultingLibrary(const std::string& path);
 // Places at `path` a PE image that does not export DllUnregisterServer.
 void PlacePlainImage(const std::string& path);
+// Places in `folder` a COM server library whose import table names a second
+// library, IMPORTED_LIBRARY, placed beside it; returns the server's path.
+std::string PlaceServerWithImport(const std::string& folder);
+extern const char IMPORTED_LIBRARY[];
 
 // As a program using the W functions would: creates `path` (relative to the
 // scratch key) and, given a name, sets a string value there. Both may hold

@@ -3,6 +3,8 @@
 
 namespace Contract {
 
+extern const char IMPORTED_LIBRARY[] = "contract_import.dll";
+
 void SetValue(const std::string& path, const char* name, DWORD type, const std::string& data) {
     std::string full = std::string(SCRATCH_KEY) + (path.empty() ? "" : "\\" + path);
     HKEY key;

@@ -205,6 +205,19 @@ void PlacePlainImage(const std::string& path) {
         << program << ": error " << GetLastError();
 }
 
+// The server from beside the test program, the library it imports from the
+// folder it was built in: never beside the test program.
+std::string PlaceServerWithImport(const std::string& folder) {
+    std::string server = folder + "\\contract_importer.dll";
+    std::string import = Beside("contract-import\\contract_import.dll");
+    std::string placed[][2] = {{Beside("contract_importer.dll"), server},
+                               {import, folder + "\\" + IMPORTED_LIBRARY}};
+    for (auto& copy : placed)
+        EXPECT_TRUE(CopyFileA(copy[0].c_str(), copy[1].c_str(), FALSE))
+            << copy[0] << ": error " << GetLastError();
+    return server;
+}
+
 void SetValueW(const std::u16string& path, const char* name, DWORD type,
                const std::u16string& data) {
     std::u16string full = Wide(SCRATCH_KEY) + (path.empty() ? u"" : u"\\" + path);

@@ -144,6 +144,25 @@ TEST_F(FilesContract, AFileIsReadOnFromWhereTheLastReadEnded) {
     }
 }
 
+// Loaded by full path alone, a library's imports are looked for beside the
+// program, not beside the library: from a program elsewhere, a server whose
+// import lies only beside it does not load. Told to look beside it, the
+// loader finds the import, and the server's code reaches it.
+TEST_F(FilesContract, AServersImportBesideItIsFoundOnlyWithTheAlteredSearchPath) {
+    ASSERT_TRUE(Win::CreateDirectoryA(In("Servers").c_str(), nullptr));
+    std::string server = Contract::PlaceServerWithImport(In("Servers"));
+    Win::SetLastError(0);
+    EXPECT_EQ(nullptr, Win::LoadLibraryA(server.c_str()));
+    EXPECT_EQ(ERROR_MOD_NOT_FOUND, Win::GetLastError());
+    HMODULE module =
+        Win::LoadLibraryExA(server.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    ASSERT_NE(nullptr, module) << "error " << Win::GetLastError();
+    FARPROC proc = Win::GetProcAddress(module, "DllUnregisterServer");
+    ASSERT_NE(nullptr, proc);
+    EXPECT_EQ(0, reinterpret_cast<HRESULT(WINAPI*)()>(proc)()); // S_OK
+    EXPECT_TRUE(Win::FreeLibrary(module));
+}
+
 TEST_F(FilesContract, ALibrarysExportOfDllUnregisterServerIsReadFromItsFile) {
     Contract::PlaceFaultingLibrary(In("server.dll"));
     Contract::PlacePlainImage(In("plain.dll"));
@@ -151,6 +170,14 @@ TEST_F(FilesContract, ALibrarysExportOfDllUnregisterServerIsReadFromItsFile) {
     EXPECT_EQ(Description::Library::Unregisters, Description::ReadLibrary(In("server.dll")));
     EXPECT_EQ(Description::Library::NoExport, Description::ReadLibrary(In("plain.dll")));
     EXPECT_EQ(Description::Library::None, Description::ReadLibrary(In("notes.dll")));
+    // The import table names the library the server imports, whatever else
+    // a real one imports.
+    std::vector<std::string> imports;
+    std::string importing = Contract::PlaceServerWithImport(Contract::SCRATCH_FOLDER);
+    EXPECT_EQ(Description::Library::Unregisters, Description::ReadLibrary(importing, &imports));
+    EXPECT_EQ(1, std::count_if(imports.begin(), imports.end(), [](const std::string& name) {
+                  return Win::lstrcmpiA(name.c_str(), Contract::IMPORTED_LIBRARY) == 0;
+              }));
     // Read, not loaded: the library is not held, and goes.
     EXPECT_TRUE(Win::DeleteFileA(In("server.dll").c_str()));
 }

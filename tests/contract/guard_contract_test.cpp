@@ -10,7 +10,7 @@ int unregisterReturned;
 
 // What the uninstaller does with a server: load it, let it unregister, free it.
 void WINAPI LoadAndUnregister(LPVOID path) {
-    HMODULE module = Win::LoadLibraryA((const char*)path);
+    HMODULE module = Win::LoadLibraryExA((const char*)path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (module == nullptr)
         return;
     FARPROC proc = Win::GetProcAddress(module, "DllUnregisterServer");

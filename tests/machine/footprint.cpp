@@ -12,6 +12,8 @@ namespace Footprint {
 
 extern const char PRODUCT_FOLDER[] = "C:\\Program Files\\Tallowin\\";
 extern const char STUBBORN_SERVICE[] = "DzHelper";
+extern const char IMPORTING_SERVER[] = "VkUsbMmc.dll";
+extern const char SERVER_IMPORT[] = "vkclass.dll";
 
 namespace {
 
@@ -297,6 +299,8 @@ static void InstallProductFolder() {
                     node->library = std::make_unique<Sim::Library>();
             }
         }
+        if (Sim::SameName(name, IMPORTING_SERVER))
+            node->library->imports = {SERVER_IMPORT};
     }
     // What the user put beside the product's files stays.
     Sim::MakeFile(std::string(PRODUCT_FOLDER) + "seats.txt", "user's notes", true);

@@ -35,4 +35,9 @@ extern const int KEPT_DEVICE_COUNT;
 // The service that refuses to stop.
 extern const char STUBBORN_SERVICE[];
 
+// The server that imports another of the product's libraries, which lies
+// only beside it in the product folder.
+extern const char IMPORTING_SERVER[];
+extern const char SERVER_IMPORT[];
+
 } // namespace Footprint

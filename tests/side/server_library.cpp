@@ -1,11 +1,16 @@
 // The COM server library of a machine laid down on real Windows: its
 // DllUnregisterServer records its own path and does nothing else. Built
-// without the export too, for a library that has none.
+// without the export too, for a library that has none, and importing a
+// second library, for a server that loads only where that one is found.
 #include "side_key.h"
 
 #include <windows.h>
 
 static HMODULE self;
+
+#ifdef SIDE_IMPORTS
+extern "C" __declspec(dllimport) int SideImportValue();
+#endif
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
     if (reason == DLL_PROCESS_ATTACH)
@@ -15,6 +20,10 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
 
 #ifdef SIDE_EXPORTS_UNREGISTER
 extern "C" __declspec(dllexport) HRESULT WINAPI DllUnregisterServer() {
+#ifdef SIDE_IMPORTS
+    if (SideImportValue() != 7)
+        return E_FAIL;
+#endif
     char path[MAX_PATH];
     DWORD length = GetModuleFileNameA(self, path, MAX_PATH);
     if (length == 0 || length >= MAX_PATH)

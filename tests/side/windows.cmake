@@ -1,6 +1,6 @@
 # The side-by-side programs for real Windows (run under Wine): the runner,
 # built from the product's own sources against Windows itself, the service
-# program, the two server libraries and the stand-in for Wine's restart.
+# program, the server libraries and the stand-in for Wine's restart.
 # nlohmann-json is header-only: its folder alone, not the host's include folder.
 file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/json-include)
 file(CREATE_LINK /usr/include/nlohmann ${CMAKE_BINARY_DIR}/json-include/nlohmann SYMBOLIC)
@@ -26,7 +26,16 @@ target_link_libraries(side_service PRIVATE advapi32)
 add_library(side_server SHARED tests/side/server_library.cpp)
 target_compile_definitions(side_server PRIVATE SIDE_EXPORTS_UNREGISTER)
 add_library(side_plain SHARED tests/side/server_library.cpp)
-foreach(library side_server side_plain)
+# A server that imports a second library, and that library, built in a
+# folder of its own: only a load that looks beside the server finds it.
+add_library(side_import SHARED tests/side/imported_library.cpp)
+set_target_properties(side_import PROPERTIES PREFIX "" OUTPUT_NAME vkclass
+                      RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/side-imports)
+target_link_options(side_import PRIVATE -static)
+add_library(side_server_import SHARED tests/side/server_library.cpp)
+target_compile_definitions(side_server_import PRIVATE SIDE_EXPORTS_UNREGISTER SIDE_IMPORTS)
+target_link_libraries(side_server_import PRIVATE side_import)
+foreach(library side_server side_plain side_server_import)
     set_target_properties(${library} PROPERTIES PREFIX "")
     # Exported as Windows names it, without the 32-bit "@0" decoration.
     target_link_options(${library} PRIVATE -static -Wl,--kill-at)

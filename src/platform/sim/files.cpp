@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <set>
 
 namespace Sim {
 
@@ -109,7 +110,7 @@ static bool MatchesFile(const char* pattern, const std::string& name) {
 
 // What a file reads as: a library's image, else its content.
 static std::vector<BYTE> Bytes(const Node& node) {
-    return node.library ? LibraryImage(node.library->exportsUnregister) : node.content;
+    return node.library ? LibraryImage(*node.library) : node.content;
 }
 
 static void FillFound(const Node& node, LPWIN32_FIND_DATAA data) {
@@ -360,31 +361,79 @@ BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR replacement, DWORD flags) {
     return LogBool(call, TRUE);
 }
 
-HMODULE WINAPI LoadLibraryA(LPCSTR path) {
-    std::string call = Current().journalOn ? "LoadLibraryA(" + Q(path) + ")" : std::string();
+namespace {
+
+bool HasPath(const std::string& name) {
+    return name.find_first_of("\\/:") != std::string::npos;
+}
+
+bool IsFullPath(const std::string& name) {
+    return (name.size() >= 3 && name[1] == ':' && (name[2] == '\\' || name[2] == '/')) ||
+           (name.size() >= 2 && (name[0] == '\\' || name[0] == '/') &&
+            (name[1] == '\\' || name[1] == '/'));
+}
+
+// The folders a library named without a path is looked for in, in order, as
+// Windows 2000 and XP without safe DLL search mode have them: `first` (the
+// program's folder, or the loaded library's), then the current folder, the
+// system folder and the Windows folder. PATH is not modelled.
+std::vector<std::string> SearchPath(const std::string& first) {
+    const Machine& m = Current();
+    return {first, m.currentDirectory, m.systemDirectory, m.windowsDirectory};
+}
+
+// The first file of that name along the path, or null; `found` is its full path.
+Node* Search(const std::vector<std::string>& path, const std::string& name, std::string* found) {
+    for (const std::string& folder : path) {
+        Node* node = FindNode(folder + "\\" + name);
+        if (node != nullptr && !node->directory) {
+            *found = FullPath(folder + "\\" + name);
+            return node;
+        }
+    }
+    return nullptr;
+}
+
+// Whether every library `library` imports, and each of theirs, is found
+// along `path` (one path for the whole load, as Windows computes it once);
+// `missing` is the first that is not. A file without a library record is
+// taken for a library that imports nothing.
+bool ResolveImports(const Library& library, const std::vector<std::string>& path,
+                    std::set<std::string, NoCase>* seen, std::string* missing) {
+    for (const std::string& name : library.imports) {
+        if (HasPath(name))
+            Unmodelled("an import named with a path: " + name);
+        if (!seen->insert(name).second)
+            continue;
+        std::string found;
+        Node* node = Search(path, name, &found);
+        if (node == nullptr) {
+            *missing = name;
+            return false;
+        }
+        if (node->library && !ResolveImports(*node->library, path, seen, missing))
+            return false;
+    }
+    return true;
+}
+
+// LoadLibraryA and LoadLibraryExA: the library, then its imports, then its
+// entry point.
+HMODULE Load(const std::string& call, LPCSTR path, DWORD flags) {
     if (Injected()) {
         Fail(ERROR_NOT_ENOUGH_MEMORY);
         return Log(call, (HMODULE) nullptr, std::string("NULL (8)"));
     }
     Machine& m = Current();
     std::string name = path ? path : "";
-    Node* node = nullptr;
+    bool altered = (flags & LOAD_WITH_ALTERED_SEARCH_PATH) != 0 && HasPath(name);
+    if (altered && !IsFullPath(name))
+        Unmodelled(call + ": Windows leaves the altered search path undefined for a relative path");
     std::string loaded;
-    if (name.find('\\') == std::string::npos && name.find('/') == std::string::npos) {
-        // A bare name: the current directory, then the system directory.
-        for (const std::string& folder : {m.currentDirectory, m.systemDirectory}) {
-            node = FindNode(folder + "\\" + name);
-            if (node != nullptr) {
-                loaded = folder + "\\" + name;
-                break;
-            }
-        }
-    } else {
-        node = FindNode(name);
-        std::vector<std::string> parts;
-        if (node != nullptr && ResolvePath(name, &parts))
-            loaded = JoinPath(parts);
-    }
+    Node* node =
+        HasPath(name) ? FindNode(name) : Search(SearchPath(m.programFolder), name, &loaded);
+    if (node != nullptr && HasPath(name))
+        loaded = FullPath(name);
     if (node == nullptr || node->directory) {
         Fail(ERROR_MOD_NOT_FOUND);
         return Log(call, (HMODULE) nullptr, std::string("NULL (126)"));
@@ -392,6 +441,15 @@ HMODULE WINAPI LoadLibraryA(LPCSTR path) {
     if (!node->library) {
         Fail(193); // ERROR_BAD_EXE_FORMAT
         return Log(call, (HMODULE) nullptr, std::string("NULL (193)"));
+    }
+    std::string first = m.programFolder;
+    if (altered)
+        first = loaded.substr(0, loaded.rfind('\\'));
+    std::set<std::string, NoCase> seen{loaded.substr(loaded.rfind('\\') + 1)};
+    std::string missing;
+    if (!ResolveImports(*node->library, SearchPath(first), &seen, &missing)) {
+        Fail(ERROR_MOD_NOT_FOUND);
+        return Log(call, (HMODULE) nullptr, "NULL (126): " + missing + " not found");
     }
     Handle handle{};
     handle.name = loaded;
@@ -402,6 +460,25 @@ HMODULE WINAPI LoadLibraryA(LPCSTR path) {
         throw Fault{EXCEPTION_ACCESS_VIOLATION};
     }
     return Log(call, module, H(module));
+}
+
+} // namespace
+
+HMODULE WINAPI LoadLibraryA(LPCSTR path) {
+    return Load(Current().journalOn ? "LoadLibraryA(" + Q(path) + ")" : std::string(), path, 0);
+}
+
+HMODULE WINAPI LoadLibraryExA(LPCSTR path, HANDLE file, DWORD flags) {
+    std::string call = Current().journalOn
+                           ? "LoadLibraryExA(" + Q(path) + ", " + H(file) + ", " + X(flags) + ")"
+                           : std::string();
+    if ((flags & ~LOAD_WITH_ALTERED_SEARCH_PATH) != 0)
+        Unmodelled(call + ": only LOAD_WITH_ALTERED_SEARCH_PATH is modelled");
+    if (file != nullptr) {
+        Fail(ERROR_INVALID_PARAMETER);
+        return Log(call, (HMODULE) nullptr, std::string("NULL (87)"));
+    }
+    return Load(call, path, flags);
 }
 
 DWORD WINAPI CallGuarded(GUARDED_CALL guarded, LPVOID argument) {

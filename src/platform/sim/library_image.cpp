@@ -1,7 +1,7 @@
 // The file a simulated library reads as: a 32-bit DLL image laid out as a
-// linker lays one out, headers in the first 512 bytes and one section of code
-// and export data in the next 512, so that a reader of export tables meets
-// the same structures it meets on Windows.
+// linker lays one out, headers in the first 512 bytes and one section of
+// code, export and import data after them, so that a reader of export and
+// import tables meets the same structures it meets on Windows.
 #include "machine.h"
 
 #include <cstring>
@@ -28,7 +28,14 @@ constexpr DWORD MODULE_NAME = 0x40;
 constexpr DWORD FIRST_NAME = 0x50;
 constexpr DWORD SECOND_NAME = 0x60;
 constexpr DWORD EXPORT_SIZE = 0x80;
-constexpr DWORD CODE = 0x100; // xor eax, eax; ret: both functions return S_OK
+constexpr DWORD CODE = 0x100;    // xor eax, eax; ret: both functions return S_OK
+constexpr DWORD IMPORTS = 0x110; // a descriptor a library, and an empty one to end them
+constexpr DWORD DESCRIPTOR = 20;
+constexpr DWORD THUNKS = 16; // a library's lookup and address tables: one import by ordinal each
+
+DWORD Align(DWORD value, DWORD alignment) {
+    return (value + alignment - 1) / alignment * alignment;
+}
 
 struct Writer {
     std::vector<BYTE>& image;
@@ -45,8 +52,17 @@ struct Writer {
 
 } // namespace
 
-std::vector<BYTE> LibraryImage(bool exportsUnregister) {
-    std::vector<BYTE> image(SECTION_FILE + FILE_ALIGNMENT, 0);
+std::vector<BYTE> LibraryImage(const Library& library) {
+    const std::vector<std::string>& imports = library.imports;
+    const DWORD thunks = IMPORTS + DESCRIPTOR * (DWORD)(imports.size() + 1);
+    DWORD end = imports.empty() ? CODE + 3 : thunks + THUNKS * (DWORD)imports.size();
+    std::vector<DWORD> names;
+    for (const std::string& name : imports) {
+        names.push_back(end);
+        end = Align(end + (DWORD)name.size() + 1, 2);
+    }
+    const DWORD rawSize = Align(end, FILE_ALIGNMENT);
+    std::vector<BYTE> image(SECTION_FILE + rawSize, 0);
     Writer w{image};
     w.Text(0, "MZ");
     w.Dword(0x3C, PE_HEADER);
@@ -64,24 +80,28 @@ std::vector<BYTE> LibraryImage(bool exportsUnregister) {
     w.Dword(o + 28, 0x10000000);  // image base
     w.Dword(o + 32, SECTION_ALIGNMENT);
     w.Dword(o + 36, FILE_ALIGNMENT);
-    w.Word(o + 40, 4);                                // operating system 4.0
-    w.Word(o + 48, 4);                                // subsystem 4.0
-    w.Dword(o + 56, SECTION_RVA + SECTION_ALIGNMENT); // size of image
-    w.Dword(o + 60, FILE_ALIGNMENT);                  // size of headers
-    w.Word(o + 68, 2);                                // the Windows GUI subsystem
-    w.Dword(o + 72, 0x100000);                        // stack and heap: reserved, committed
+    w.Word(o + 40, 4);                                            // operating system 4.0
+    w.Word(o + 48, 4);                                            // subsystem 4.0
+    w.Dword(o + 56, SECTION_RVA + Align(end, SECTION_ALIGNMENT)); // size of image
+    w.Dword(o + 60, FILE_ALIGNMENT);                              // size of headers
+    w.Word(o + 68, 2);                                            // the Windows GUI subsystem
+    w.Dword(o + 72, 0x100000); // stack and heap: reserved, committed
     w.Dword(o + 76, 0x1000);
     w.Dword(o + 80, 0x100000);
     w.Dword(o + 84, 0x1000);
     w.Dword(o + 92, 16);                             // data directories
     w.Dword(o + 96, SECTION_RVA + EXPORT_DIRECTORY); // the first: exports
     w.Dword(o + 100, EXPORT_SIZE);
+    if (!imports.empty()) { // the second: imports
+        w.Dword(o + 104, SECTION_RVA + IMPORTS);
+        w.Dword(o + 108, thunks - IMPORTS);
+    }
 
     const DWORD s = SECTION_TABLE;
     w.Text(s, ".text");
-    w.Dword(s + 8, CODE + 3); // virtual size
+    w.Dword(s + 8, end); // virtual size
     w.Dword(s + 12, SECTION_RVA);
-    w.Dword(s + 16, FILE_ALIGNMENT); // size of raw data
+    w.Dword(s + 16, rawSize);
     w.Dword(s + 20, SECTION_FILE);
     w.Dword(s + 36, 0x60000060); // code, initialised data; read and execute
 
@@ -102,9 +122,20 @@ std::vector<BYTE> LibraryImage(bool exportsUnregister) {
     w.Text(e + MODULE_NAME, "server.dll");
     w.Text(e + FIRST_NAME, "DllCanUnloadNow");
     // The near miss for a library without the export: a reader must match the whole name.
-    w.Text(e + SECOND_NAME, exportsUnregister ? "DllUnregisterServer" : "DllRegisterServer");
+    w.Text(e + SECOND_NAME,
+           library.exportsUnregister ? "DllUnregisterServer" : "DllRegisterServer");
     const BYTE code[] = {0x31, 0xC0, 0xC3};
     std::memcpy(&image[e + CODE], code, sizeof code);
+    for (DWORD i = 0; i < (DWORD)imports.size(); ++i) {
+        const DWORD descriptor = e + IMPORTS + i * DESCRIPTOR;
+        const DWORD lookup = thunks + i * THUNKS;
+        w.Dword(descriptor, SECTION_RVA + lookup);
+        w.Dword(descriptor + 12, SECTION_RVA + names[i]);
+        w.Dword(descriptor + 16, SECTION_RVA + lookup + 8); // the address table
+        for (DWORD table : {lookup, lookup + 8})
+            w.Dword(e + table, 0x80000001); // ordinal 1
+        w.Text(e + names[i], imports[i].c_str());
+    }
     return image;
 }
 

@@ -819,6 +819,8 @@ std::unique_ptr<Machine> Copy(const Machine& from) {
     m->failCall = from.failCall;
     m->killAfterCall = from.killAfterCall;
     m->systemDirectory = from.systemDirectory;
+    m->windowsDirectory = from.windowsDirectory;
+    m->programFolder = from.programFolder;
     m->programsFolder = from.programsFolder;
     m->commonProgramsFolder = from.commonProgramsFolder;
 

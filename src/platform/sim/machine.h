@@ -88,6 +88,9 @@ struct Device {
 
 // A library's behaviour when loaded.
 struct Library {
+    // The file names of the libraries it imports, which the loader finds
+    // along its search path before the library's own code runs.
+    std::vector<std::string> imports;
     bool exportsUnregister = true;
     HRESULT unregisterResult = 0;
     bool faultsWhenLoaded = false;   // its entry point faults while it is being loaded
@@ -96,9 +99,10 @@ struct Library {
 
 // The bytes a file with a Library record reads as: a small 32-bit DLL image
 // whose export table names DllCanUnloadNow and, as the record says,
-// DllUnregisterServer or DllRegisterServer. Made at each read, so that the
-// record's present state is what a reader sees.
-std::vector<BYTE> LibraryImage(bool exportsUnregister);
+// DllUnregisterServer or DllRegisterServer, and whose import table names the
+// record's imports. Made at each read, so that the record's present state is
+// what a reader sees.
+std::vector<BYTE> LibraryImage(const Library& library);
 
 // A fault (an access violation, say) in code running in the process: thrown
 // by a simulated library, caught by CallGuarded. One that no guard catches
@@ -154,6 +158,12 @@ struct Machine {
     long failCall = 0;           // the failable call (counted from 1) that fails; 0: none
     long killAfterCall = 0;      // the call (counted from 1) after which the process is killed
     std::string systemDirectory = "C:\\WINDOWS\\system32";
+    std::string windowsDirectory = "C:\\WINDOWS";
+    // The folder of the running program's file, where the loader looks first
+    // for what a library imports (unless told to look beside the library).
+    // By default not the product's: fleets run the uninstaller from a
+    // software-distribution cache or a share.
+    std::string programFolder = "C:\\Setup";
     std::string programsFolder = "C:\\Documents and Settings\\Administrator\\Start Menu\\Programs";
     std::string commonProgramsFolder =
         "C:\\Documents and Settings\\All Users\\Start Menu\\Programs";
