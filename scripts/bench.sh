@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Prints the benchmark figures: the whole simulated run, RemoveListEntry on a
-# full 4096-byte list, DeleteKeyTree on a tree of 1111 keys. Release build.
+# full 8192-byte (4096-character) list, DeleteKeyTree on a tree of 1111 keys. Release build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
