@@ -7,6 +7,7 @@
 # Where 32-bit Wine cannot run, says so and exits 77 (skipped).
 #   scripts/foreign-lists-exe.sh [VkUninst.exe]   (default: the release build)
 set -euo pipefail
+. "$(dirname "$0")/fixed-layout.sh"
 cd "$(dirname "$0")/.."
 root=$PWD
 work=build/side/foreign

@@ -10,6 +10,7 @@
 # what the simulator's run changes. Where 32-bit Wine cannot run, says so
 # and why, and exits 77 (skipped).
 set -euo pipefail
+. "$(dirname "$0")/fixed-layout.sh"
 cd "$(dirname "$0")/.."
 root=$PWD
 work=$root/build/servers-beside

@@ -8,6 +8,7 @@
 # planted it exits with the right status and names it.
 # Where 32-bit Wine cannot run, says so and why, and exits 77 (skipped).
 set -euo pipefail
+. "$(dirname "$0")/fixed-layout.sh"
 cd "$(dirname "$0")/.."
 root=$PWD
 work=build/side/exe

@@ -4,6 +4,7 @@
 # each described before and after, and the two change lists compared.
 #   scripts/side-by-side.sh [MACHINE.json...]   (default: every machine)
 set -euo pipefail
+. "$(dirname "$0")/fixed-layout.sh"
 cd "$(dirname "$0")/.."
 root=$PWD
 work=build/side
@@ -28,42 +29,43 @@ for machine in "$@"; do
     echo "Z:$(realpath "$machine" | tr / '\\')"
 done >"$work/list.wine"
 
+# A clean 64-bit prefix, made once; each run works on a fresh copy of it, so
+# that nothing an earlier run left (an interrupted one among them) is there.
+clean=$root/build/side64/prefix.clean
+if [ ! -f "$clean/system.reg" ]; then
+    rm -rf "$clean"
+    WINEPREFIX=$clean wine wineboot -i >/dev/null 2>&1
+    WINEPREFIX=$clean wineserver -w
+fi
+export WINEPREFIX=$root/build/side64/prefix
+wineserver -k 2>/dev/null || true
+rm -rf "$WINEPREFIX"
+cp -a "$clean" "$WINEPREFIX"
+
 start=$(date +%s.%N)
 rm -rf "$work/sim" && mkdir -p "$work/sim"
 echo "== simulated Windows: $(build/host/vk_side "$work/sim" "@$work/list")"
 
-# One 64-bit prefix, made once and kept.
-export WINEPREFIX=$root/build/side64/prefix
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    wine wineboot -i >/dev/null 2>&1
-    wineserver -w
-fi
 # One session from the first laying down to the last reading: a new session
 # would carry out the pending deletions. The restart the uninstaller asks
-# for starts wineboot.exe, replaced for the run by a program that records
+# for starts wineboot.exe, replaced in this copy by a program that records
 # the request and ends nothing.
-system32=$WINEPREFIX/drive_c/windows/system32
-# Wine's background processes outlive each program: nothing of theirs may
-# hold this script's output open.
+# Wine's background processes outlive each program and write where the
+# session's first program wrote: their own log, apart from the runner's.
 wineserver -p >/dev/null 2>&1 </dev/null
-wine cmd /c exit >"$work/wine.log" 2>&1 </dev/null
+trap 'wineserver -k 2>/dev/null || true' EXIT
+wine cmd /c exit >"$work/session.log" 2>&1 </dev/null
 # The simulated machines are Windows XP: the runner sees the same version.
 wine reg add 'HKCU\Software\Wine\AppDefaults\side_run.exe' /v Version /d winxp64 /f \
-    >>"$work/wine.log" 2>&1 </dev/null
-cp "$system32/wineboot.exe" "$work/wineboot.exe.saved"
-restore() {
-    cp "$work/wineboot.exe.saved" "$system32/wineboot.exe"
-    wineserver -k 2>/dev/null || true
-}
-trap restore EXIT
-cp build/side64/fake_wineboot.exe "$system32/wineboot.exe"
+    >>"$work/session.log" 2>&1 </dev/null
+cp build/side64/fake_wineboot.exe "$WINEPREFIX/drive_c/windows/system32/wineboot.exe"
 rm -rf "$work/wine" && mkdir -p "$work/wine"
 wout="Z:$(realpath "$work/wine" | tr / '\\')"
 WINEDLLOVERRIDES="$WINEDLLOVERRIDES;wineboot.exe=n" \
     wine build/side64/side_run.exe "$wout" "@Z:$(realpath "$work/list.wine" | tr / '\\')" \
     >"$work/wine.log" 2>&1 </dev/null
 echo "== Wine (64-bit): $(tr -d '\r' <"$work/wine.log" | tail -1)"
-restore
+wineserver -k 2>/dev/null || true
 trap - EXIT
 end=$(date +%s.%N)
 echo "== both sides in $(echo "$end - $start" | bc) s"

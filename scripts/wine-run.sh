@@ -19,9 +19,12 @@
 #   $VK_WINE_PERSIST seconds (default 10). A new session carries out
 #   "PendingFileRenameOperations".
 # - PROGRAM's exit status is passed through.
+# - Address-space randomisation is off for the session and PROGRAM
+#   (scripts/fixed-layout.sh says why).
 #
 # Programs sharing a prefix share one machine: run them one at a time.
 set -euo pipefail
+. "$(dirname "$0")/fixed-layout.sh"
 
 [ $# -ge 1 ] || { echo "usage: $0 PROGRAM [ARGS...]" >&2; exit 2; }
 program=$1

@@ -46,9 +46,9 @@ TEST_F(DescriptionTest, JsonGivesBackEveryByteAndRefusesAnotherSchema) {
                                "{4D36E97D-E325-11CE-BFC1-08002BE10318}",
                                {'A', 0, 0xE9, 0, 0, 0, 0, 0},
                                true,
-                               false});
-    machine.devices[0].upperFilters = {'k', 0, 0, 0, 0, 0};
-    machine.devices[0].lowerFilters = {0xE9, 0, 0, 0, 0, 0};
+                               false,
+                               {'k', 0, 0, 0, 0, 0},
+                               {0xE9, 0, 0, 0, 0, 0}});
     machine.hasPending = true;
     machine.pending = {'x', 0, 0, 0};
     machine.files.push_back({"%PRODUCT%\\a.dll",

@@ -48,3 +48,8 @@ target_link_libraries(fake_wineboot PRIVATE advapi32)
 
 add_executable(empty_program tests/side/empty_program.cpp)
 target_link_options(empty_program PRIVATE -static)
+
+foreach(program side_run side_service side_server side_plain side_import side_server_import fake_wineboot
+        empty_program)
+    target_compile_options(${program} PRIVATE ${VK_WARNINGS})
+endforeach()

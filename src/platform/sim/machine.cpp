@@ -22,10 +22,6 @@ static const struct FoldTable {
     }
 } FOLD;
 
-static int Fold(unsigned char c) {
-    return FOLD.to[c];
-}
-
 bool NoCase::operator()(const std::string& a, const std::string& b) const {
     size_t n = a.size() < b.size() ? a.size() : b.size();
     const unsigned char* x = (const unsigned char*)a.data();
