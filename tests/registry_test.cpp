@@ -38,8 +38,9 @@ TEST_F(Registry, ListsAreReadInUtf16AsStoredUpTo8192Bytes)
     const std::u16string stored = {u'k', 0x436, 0, 0x4E00, 0, 0};
     Sim::SetTextValue(HKEY_LOCAL_MACHINE, KEY, "List", REG_MULTI_SZ,
                       Sim::WideToText(stored.data(), stored.size()));
-    Sim::SetValue(HKEY_LOCAL_MACHINE, KEY, "exact", REG_BINARY, std::vector<BYTE>(8192, 7));
-    Sim::SetValue(HKEY_LOCAL_MACHINE, KEY, "large", REG_BINARY, std::vector<BYTE>(8194, 7));
+    Sim::SetValue(HKEY_LOCAL_MACHINE, KEY, "exact", REG_MULTI_SZ, std::vector<BYTE>(4096, 7));
+    Sim::SetValue(HKEY_LOCAL_MACHINE, KEY, "binary", REG_BINARY, {'A', 0, 0, 0, 0, 0});
+    Sim::SetValue(HKEY_LOCAL_MACHINE, KEY, "large", REG_MULTI_SZ, std::vector<BYTE>(4097, 7));
     Sim::SetValue(HKEY_LOCAL_MACHINE, KEY, "odd", REG_BINARY, std::vector<BYTE>(7, 7));
 
     std::vector<WCHAR> buffer(LIST_BUFFER_SIZE / sizeof(WCHAR), 0xA5A5);
@@ -48,6 +49,7 @@ TEST_F(Registry, ListsAreReadInUtf16AsStoredUpTo8192Bytes)
     EXPECT_EQ(8192u, ReadRegistryList(HKEY_LOCAL_MACHINE, KEY, WIDE_TEXT("exact"), buffer.data()));
     EXPECT_EQ(0u, ReadRegistryList(HKEY_LOCAL_MACHINE, KEY, WIDE_TEXT("large"), buffer.data()));
     EXPECT_EQ(0u, ReadRegistryList(HKEY_LOCAL_MACHINE, KEY, WIDE_TEXT("odd"), buffer.data()));
+    EXPECT_EQ(0u, ReadRegistryList(HKEY_LOCAL_MACHINE, KEY, WIDE_TEXT("binary"), buffer.data()));
 
     // Written back as it was read, the list is the same list.
     WriteMultiStringValue(HKEY_LOCAL_MACHINE, KEY, WIDE_TEXT("List"), stored.data(), 12);

@@ -12,8 +12,12 @@ __attribute__((noinline)) static DWORD ReadValue(HKEY root, const char* path, co
     LONG status = wide ? Win::RegQueryValueExW(key, (const WCHAR*)name, NULL, &type, buffer, &size)
                        : Win::RegQueryValueExA(key, (const char*)name, NULL, &type, buffer, &size);
     Win::RegCloseKey(key);
-    // Only a successful query has put the count in range.
-    if (status != ERROR_SUCCESS || size > capacity)
+    // Only a successful query has put the count in range. Through the W
+    // function only a list of whole UTF-16 units is read: the bytes of
+    // another type, read as UTF-16 and written back, would become other
+    // characters.
+    if (status != ERROR_SUCCESS || size > capacity ||
+        (wide && (type != REG_MULTI_SZ || size % sizeof(WCHAR) != 0)))
         return 0;
     return size;
 }
@@ -23,8 +27,7 @@ DWORD ReadRegistryValue(HKEY root, const char* path, const char* name, BYTE* buf
 }
 
 DWORD ReadRegistryList(HKEY root, const char* path, const WCHAR* name, WCHAR* buffer) {
-    DWORD size = ReadValue(root, path, name, TRUE, (BYTE*)buffer, LIST_BUFFER_SIZE);
-    return size % sizeof(WCHAR) == 0 ? size : 0;
+    return ReadValue(root, path, name, TRUE, (BYTE*)buffer, LIST_BUFFER_SIZE);
 }
 
 DWORD ReadRegistryText(HKEY root, const char* path, const char* name, char* buffer) {

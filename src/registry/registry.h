@@ -14,8 +14,8 @@ DWORD ReadRegistryValue(HKEY root, const char* path, const char* name, BYTE* buf
 
 // Reads a list value through the W function into a LIST_BUFFER_SIZE-byte
 // buffer, so that every entry comes back as Windows stored it; the byte
-// count, or 0 as ReadRegistryValue gives it, and 0 for an odd count, which
-// is no UTF-16 list.
+// count, or 0 as ReadRegistryValue gives it, and 0 for a value that is not
+// a REG_MULTI_SZ or has an odd count: no UTF-16 list, left as it is.
 DWORD ReadRegistryList(HKEY root, const char* path, const WCHAR* name, WCHAR* buffer);
 
 // Reads a string value into a VALUE_BUFFER_SIZE-byte buffer and makes sure a
