@@ -9,7 +9,7 @@ add_executable(side_run
     ${PRODUCT_SOURCES}
     ${DESCRIPTION_SOURCES}
     ${READER_SOURCES}
-    src/description/win32_hooks.cpp
+    tests/side/win32_hooks.cpp
     src/platform/win32_guard.cpp
     tests/side/side_run.cpp
     tests/side/win32_fresh.cpp)

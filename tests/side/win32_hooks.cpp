@@ -1,9 +1,9 @@
 // The installer's platform hooks on real Windows: services run a program
 // that records its controls, libraries are real DLLs that record their
 // unregistration, all taken from the folder of the running program.
-#include "lay_down.h"
+#include "description/lay_down.h"
 
-#include "../../tests/side/side_key.h"
+#include "side_key.h"
 
 #include <vector>
 
