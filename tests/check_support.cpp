@@ -1,7 +1,7 @@
 #include "check_support.h"
 
 #include "check/check.h"
-#include "description/lay_down.h"
+#include "platform/sim/load.h"
 #include "platform/sim/machine.h"
 #include "uninstall/uninstall.h"
 
@@ -16,10 +16,10 @@ std::vector<std::string> PreviewAgainstRun() {
     Description::Read(Description::Write(Description::Describe()), &snapshot, &why);
     Check::Preview preview = Check::PreviewRun(snapshot);
     Description::Machine before = Description::Describe();
-    Description::Observe(&before);
+    Sim::Observe(&before);
     RunUninstall();
     Description::Machine after = Description::Describe(before.productFolder);
-    Description::Observe(&after);
+    Sim::Observe(&after);
     std::vector<Description::Change> run = Description::Changes(before, after);
     std::vector<std::string> differences;
     auto line = [](const Description::Change& c) {

@@ -57,9 +57,6 @@ Verdict Verify(const Description::Machine& machine);
 // present, else "".
 std::string Detect(const Description::Machine& machine);
 
-// The simulated Windows made into `machine` (a fresh Windows first).
-void Load(const Description::Machine& machine);
-
 // The program; `read` reads the machine it runs on, its product files in
 // `folder` ("": where "DzPath" says), false with `why` where it cannot.
 typedef bool (*Reader)(const std::string& folder, Description::Machine* machine, std::string* why);

@@ -2,6 +2,7 @@
 // program and a library's behaviour are records of the machine.
 #include "lay_down.h"
 
+#include "../platform/sim/load.h"
 #include "../platform/sim/machine.h"
 
 namespace Description {
@@ -33,38 +34,7 @@ void SetProgram(const std::string& service, Program program) {
 }
 
 void Observe(Machine* machine) {
-    Sim::Machine& m = Sim::Current();
-    for (Service& service : machine->services) {
-        auto found = m.services.find(service.name);
-        if (found == m.services.end())
-            continue;
-        Sim::Value type;
-        bool driver =
-            Sim::ReadValue(HKEY_LOCAL_MACHINE,
-                           "SYSTEM\\CurrentControlSet\\Services\\" + service.name, "Type", &type) &&
-            type.data.size() == 4 &&
-            (type.data[0] & (SERVICE_KERNEL_DRIVER | SERVICE_FILE_SYSTEM_DRIVER)) != 0;
-        service.program = driver                      ? Program::None
-                          : found->second.acceptsStop ? Program::Records
-                                                      : Program::RefusesStop;
-    }
-    for (File& file : machine->files) {
-        // Libraries lie in the product folder only.
-        if (file.path.rfind("%PRODUCT%", 0) != 0)
-            continue;
-        Sim::Node* node = file.directory ? nullptr : Sim::FindNode(FullPath(file.path));
-        if (node != nullptr && node->library)
-            file.library =
-                node->library->exportsUnregister ? Library::Unregisters : Library::NoExport;
-    }
-    machine->unregistered = m.unregistered;
-    machine->received.clear();
-    for (auto& entry : m.receivedByDeleted)
-        machine->received.push_back({entry.first, entry.second});
-    for (auto& entry : m.services) {
-        if (!entry.second.received.empty())
-            machine->received.push_back({entry.first, entry.second.received});
-    }
+    Sim::Observe(machine);
 }
 
 } // namespace Description
