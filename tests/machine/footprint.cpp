@@ -1,9 +1,10 @@
 #include "machine/footprint.h"
 
 #include "catalogue/catalogue.h"
+#include "platform/sim/load.h"
 #include "platform/sim/machine.h"
 
-#include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <set>
@@ -144,9 +145,6 @@ struct DeviceEntry {
     bool present;
 };
 
-const GUID SYSTEM_CLASS = {
-    0x4D36E97D, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
-
 const DeviceEntry DEVICES[] = {
     {"VkBusEnum", "ROOT\\VKBUSENUM", true}, // the ID written in capitals
     {"KrHub", "Korrin\\KrHub", true},
@@ -166,15 +164,12 @@ extern const char* const KEPT_DEVICES[] = {"ROOT\\KRHUBPORT\\0000", "ROOT\\VKXHC
                                            "ROOT\\VKGHOST\\0000"};
 extern const int KEPT_DEVICE_COUNT = 3;
 
-static void Check(bool ok, const std::string& what) {
-    if (!ok) {
-        std::fprintf(stderr, "installing the product: %s failed (%lu)\n", what.c_str(),
-                     (unsigned long)Win::GetLastError());
-        std::abort();
-    }
-}
+namespace {
 
-static std::vector<BYTE> Data(DWORD type, const char* text) {
+const char SERVICES_PATH[] = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\";
+const char SYSTEM_CLASS_TEXT[] = "{4D36E97D-E325-11CE-BFC1-08002BE10318}";
+
+std::vector<BYTE> Data(DWORD type, const char* text) {
     std::vector<BYTE> data;
     if (type == REG_DWORD) {
         DWORD value = (DWORD)std::strtoul(text, nullptr, 10);
@@ -188,87 +183,162 @@ static std::vector<BYTE> Data(DWORD type, const char* text) {
     return data;
 }
 
-static void InstallRegistry(unsigned long mask) {
+// Whether a key lies in a place the description holds with every key below it.
+bool InTree(const std::string& path) {
+    for (int i = 0; i < Description::PLACE_COUNT; ++i) {
+        std::string place = Description::PLACES[i].path;
+        if (Description::PLACES[i].subkeys && path.size() >= place.size() &&
+            Description::SameText(path.substr(0, place.size()), place) &&
+            (path.size() == place.size() || path[place.size()] == '\\'))
+            return true;
+    }
+    return false;
+}
+
+// The described key at `path`, made when missing with the keys on the way
+// that a reading of its tree would list.
+Description::Key* KeyAt(Description::Machine* machine, const std::string& path) {
+    for (Description::Key& key : machine->registry) {
+        if (Description::SameText(key.path, path))
+            return &key;
+    }
+    std::string parent = path.substr(0, path.rfind('\\'));
+    if (InTree(parent))
+        KeyAt(machine, parent);
+    machine->registry.push_back({path, true, {}});
+    return &machine->registry.back();
+}
+
+// Sets a value as the registry does: in its place when the key has it, else after the others.
+void SetValue(Description::Key* key, const std::string& name, DWORD type,
+              const std::vector<BYTE>& data) {
+    for (Description::Value& value : key->values) {
+        if (Description::SameText(value.name, name)) {
+            value.type = type;
+            value.data = data;
+            return;
+        }
+    }
+    key->values.push_back({name, type, data});
+}
+
+void AddRegistry(Description::Machine* machine, unsigned long mask) {
     int bit = 0;
     for (const RegistryEntry& entry : REGISTRY) {
         if (!(mask >> (bit++ % 32) & 1))
             continue;
-        HKEY key;
-        Check(Win::RegCreateKeyExA(entry.root, entry.path, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                   KEY_ALL_ACCESS, nullptr, &key, nullptr) == ERROR_SUCCESS,
-              entry.path);
-        std::vector<BYTE> data = Data(entry.type, entry.data);
-        Check(Win::RegSetValueExA(key, entry.name, 0, entry.type, data.data(),
-                                  (DWORD)data.size()) == ERROR_SUCCESS,
-              entry.name);
-        Win::RegCloseKey(key);
+        std::string root = entry.root == HKEY_CLASSES_ROOT ? "HKCR\\" : "HKLM\\";
+        SetValue(KeyAt(machine, root + entry.path), entry.name, entry.type,
+                 Data(entry.type, entry.data));
     }
 }
 
-static void InstallServices(unsigned long mask) {
-    SC_HANDLE scm = Win::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    Check(scm != nullptr, "OpenSCManagerA");
+// Each service's key as the service manager writes it when it creates the
+// service, and TermService's as the product changes it.
+void AddServices(Description::Machine* machine, unsigned long mask) {
+    auto term = std::find_if(machine->services.begin(), machine->services.end(),
+                             [](const Description::Service& s) { return s.name == "TermService"; });
+    std::vector<Description::Service> services;
     int bit = 0;
     for (const ServiceEntry& entry : SERVICES) {
         if (!(mask >> bit++ & 1))
             continue;
-        std::string image = std::string(PRODUCT_FOLDER) + entry.image;
-        SC_HANDLE service = Win::CreateServiceA(
-            scm, entry.name, entry.name, SERVICE_ALL_ACCESS, entry.type, entry.start,
-            SERVICE_ERROR_NORMAL, image.c_str(), entry.group[0] ? entry.group : nullptr, nullptr,
-            nullptr, nullptr, nullptr);
-        Check(service != nullptr, entry.name);
-        // What each service program does with the controls it gets.
-        Sim::Service& record = Sim::Current().services[entry.name];
-        if (std::strcmp(entry.name, PREPARE_REMOVAL_SERVICE) == 0)
-            record.customControls.insert(254);
-        if (std::strcmp(entry.name, STUBBORN_SERVICE) == 0)
-            record.acceptsStop = false;
-        if (entry.running)
-            Check(Win::StartServiceA(service, 0, nullptr), entry.name);
-        Win::CloseServiceHandle(service);
+        bool win32 = (entry.type & (SERVICE_WIN32_OWN_PROCESS | SERVICE_WIN32_SHARE_PROCESS)) != 0;
+        Description::Key* key = KeyAt(machine, SERVICES_PATH + std::string(entry.name));
+        SetValue(key, "Type", REG_DWORD, Sim::Dword(entry.type));
+        SetValue(key, "Start", REG_DWORD, Sim::Dword(entry.start));
+        SetValue(key, "ErrorControl", REG_DWORD, Sim::Dword(SERVICE_ERROR_NORMAL));
+        SetValue(key, "ImagePath", REG_EXPAND_SZ,
+                 Sim::Sz(std::string(PRODUCT_FOLDER) + entry.image));
+        if (entry.group[0] != 0)
+            SetValue(key, "Group", REG_SZ, Sim::Sz(entry.group));
+        if (win32)
+            SetValue(key, "ObjectName", REG_SZ, Sim::Sz("LocalSystem"));
+        SetValue(key, "DisplayName", REG_SZ, Sim::Sz(entry.name));
+        Description::Program program = !win32 ? Description::Program::None
+                                       : std::strcmp(entry.name, STUBBORN_SERVICE) == 0
+                                           ? Description::Program::RefusesStop
+                                           : Description::Program::Records;
+        services.push_back(
+            {entry.name, entry.running ? (DWORD)SERVICE_RUNNING : SERVICE_STOPPED, program});
+        machine->serviceKeys.push_back(entry.name);
     }
-    // TermService as the product changes it.
-    if (!(mask >> 18 & 1)) {
-        Win::CloseServiceHandle(scm);
+    term = machine->services.insert(term, services.begin(), services.end()) + (long)services.size();
+    std::sort(machine->serviceKeys.begin(), machine->serviceKeys.end(), Sim::NameOrder());
+    if (!(mask >> 18 & 1) || term == machine->services.end())
         return;
-    }
-    SC_HANDLE term = Win::OpenServiceA(scm, "TermService", SERVICE_CHANGE_CONFIG);
-    Check(term != nullptr, "TermService");
-    Check(Win::ChangeServiceConfigA(term, SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
-                                    SERVICE_ERROR_NORMAL, nullptr, "Multiuser", nullptr,
-                                    "RPCSS\0DzService\0", nullptr, nullptr,
-                                    "Tallowin Terminal Services"),
-          "TermService configuration");
-    Win::CloseServiceHandle(term);
-    Win::CloseServiceHandle(scm);
+    Description::Key* key = KeyAt(machine, std::string(SERVICES_PATH) + "TermService");
+    SetValue(key, "Type", REG_DWORD, Sim::Dword(SERVICE_WIN32_OWN_PROCESS));
+    SetValue(key, "Start", REG_DWORD, Sim::Dword(SERVICE_AUTO_START));
+    SetValue(key, "ErrorControl", REG_DWORD, Sim::Dword(SERVICE_ERROR_NORMAL));
+    SetValue(key, "Group", REG_SZ, Sim::Sz("Multiuser"));
+    SetValue(key, "DependOnService", REG_MULTI_SZ, Sim::MultiSz({"RPCSS", "DzService"}));
+    SetValue(key, "DisplayName", REG_SZ, Sim::Sz("Tallowin Terminal Services"));
 }
 
-static void InstallDevices(unsigned long mask) {
-    HDEVINFO set = Win::SetupDiCreateDeviceInfoList(&SYSTEM_CLASS, nullptr);
+// Root-enumerated, as the product's installer makes them: ROOT\<NAME>\0000.
+void AddDevices(Description::Machine* machine, unsigned long mask) {
     int bit = 0;
     for (const DeviceEntry& entry : DEVICES) {
         if (!(mask >> bit++ & 1))
             continue;
-        SP_DEVINFO_DATA data;
-        data.cbSize = sizeof data;
-        Check(Win::SetupDiCreateDeviceInfoA(set, entry.name, &SYSTEM_CLASS, nullptr, nullptr,
-                                            DICD_GENERATE_ID, &data),
-              entry.name);
+        Description::Device device;
+        device.instanceId = Description::Upper(std::string("ROOT\\") + entry.name + "\\0000");
+        device.classGuid = SYSTEM_CLASS_TEXT;
         std::vector<BYTE> ids = Data(REG_MULTI_SZ, entry.ids);
-        Check(Win::SetupDiSetDeviceRegistryPropertyA(set, &data, SPDRP_HARDWAREID, ids.data(),
-                                                     (DWORD)ids.size()),
-              entry.ids);
-        Check(Win::SetupDiRegisterDeviceInfo(set, &data, 0, nullptr, nullptr, nullptr), entry.name);
-        if (!entry.present) {
-            for (auto& device : Sim::Current().devices) {
-                if (device.devInst == data.DevInst)
-                    device.present = false;
-            }
+        device.hardwareIds = Sim::WideMultiSz(Sim::SplitMultiSz(ids));
+        device.hasHardwareIds = true;
+        device.present = entry.present;
+        machine->devices.push_back(device);
+    }
+}
+
+bool IsServer(const std::string& name) {
+    for (const char* list : {MainServerList, SupportServerList}) {
+        for (const char* server = list; *server != 0; server += std::strlen(server) + 1) {
+            if (Sim::SameName(server, name))
+                return true;
         }
     }
-    Win::SetupDiDestroyDeviceInfoList(set);
+    return false;
 }
+
+void AddFiles(Description::Machine* machine, bool files, unsigned groups) {
+    auto add = [&](const std::string& path, bool directory) {
+        machine->files.push_back({path, directory, Description::Library::None, false, {}});
+        return &machine->files.back();
+    };
+    if (files) {
+        add("%PRODUCT%", true);
+        add("%PRODUCT%\\drivers", true);
+        const size_t folder = std::strlen(PRODUCT_FOLDER);
+        for (const std::string& path : InstalledFiles()) {
+            std::string name = path.substr(path.rfind('\\') + 1);
+            Description::File* file = add("%PRODUCT%\\" + path.substr(folder), false);
+            if (IsServer(name))
+                file->library = Description::Library::Unregisters;
+            if (Sim::SameName(name, IMPORTING_SERVER))
+                file->imports = {{SERVER_IMPORT, true}};
+        }
+        // What the user put beside the product's files stays.
+        add("%PRODUCT%\\seats.txt", false);
+        add("%PRODUCT%\\drivers\\oem0.inf", false);
+    }
+    // The Start-menu groups, made the ordinary way: the folder name
+    // (START_MENU_GROUP) loses its trailing spaces.
+    const std::pair<const char*, unsigned> folders[] = {{"%PROGRAMS%\\Tallowin", 1},
+                                                        {"%COMMONPROGRAMS%\\Tallowin", 2}};
+    for (auto& group : folders) {
+        if (!(groups & group.second))
+            continue;
+        add(group.first, true);
+        for (const char* shortcut :
+             {"Tallowin Console.lnk", "Uninstall Tallowin.lnk", "Seat Manager.lnk"})
+            add(std::string(group.first) + "\\" + shortcut, false);
+    }
+}
+
+} // namespace
 
 std::vector<std::string> InstalledFiles() {
     std::vector<std::string> files;
@@ -287,52 +357,26 @@ std::vector<std::string> InstalledFiles() {
     return files;
 }
 
-static void InstallProductFolder() {
-    Check(Win::CreateDirectoryA("C:\\Program Files\\Tallowin", nullptr), "product folder");
-    Check(Win::CreateDirectoryA("C:\\Program Files\\Tallowin\\drivers", nullptr), "drivers");
-    for (const std::string& path : InstalledFiles()) {
-        Sim::Node* node = Sim::MakeFile(path, "product", true);
-        std::string name = path.substr(path.rfind('\\') + 1);
-        for (const char* list : {MainServerList, SupportServerList}) {
-            for (const char* server = list; *server != 0; server += std::strlen(server) + 1) {
-                if (Sim::SameName(server, name))
-                    node->library = std::make_unique<Sim::Library>();
-            }
-        }
-        if (Sim::SameName(name, IMPORTING_SERVER))
-            node->library->imports = {SERVER_IMPORT};
-    }
-    // What the user put beside the product's files stays.
-    Sim::MakeFile(std::string(PRODUCT_FOLDER) + "seats.txt", "user's notes", true);
-    Sim::MakeFile(std::string(PRODUCT_FOLDER) + "drivers\\oem0.inf", "another vendor's", true);
-}
-
-static void InstallFiles(bool files, unsigned groups) {
-    if (files)
-        InstallProductFolder();
-    // The Start-menu groups, made the ordinary way: the folder name loses
-    // its trailing spaces.
-    for (int csidl : {CSIDL_PROGRAMS, CSIDL_COMMON_PROGRAMS}) {
-        if (!(groups >> (csidl == CSIDL_COMMON_PROGRAMS) & 1))
-            continue;
-        char folder[MAX_PATH];
-        Check(Win::SHGetSpecialFolderPathA(nullptr, folder, csidl, TRUE), "special folder");
-        std::string group = std::string(folder) + START_MENU_GROUP;
-        Check(Win::CreateDirectoryA(group.c_str(), nullptr), "group folder");
-        bool common = csidl == CSIDL_COMMON_PROGRAMS;
-        std::string onDisk = std::string(folder) + "\\Tallowin";
-        const char* shortcuts[] = {"Tallowin Console.lnk", "Uninstall Tallowin.lnk",
-                                   "Seat Manager.lnk"};
-        for (const char* shortcut : shortcuts)
-            Sim::MakeFile(onDisk + "\\" + shortcut, "shortcut", common);
-    }
+Description::Machine Installed(const Parts& parts) {
+    // The fresh Windows as the reader gives it, read once on a machine of its own.
+    static const Description::Machine fresh = [] {
+        std::unique_ptr<Sim::Machine> saved = Sim::Exchange(nullptr);
+        Sim::Reset();
+        Description::Machine machine = Description::Describe();
+        Sim::Observe(&machine);
+        Sim::Replace(std::move(saved));
+        return machine;
+    }();
+    Description::Machine machine = fresh;
+    AddRegistry(&machine, parts.registry);
+    AddServices(&machine, parts.services);
+    AddDevices(&machine, parts.devices);
+    AddFiles(&machine, parts.files, parts.groups);
+    return machine;
 }
 
 void Install(const Parts& parts) {
-    InstallRegistry(parts.registry);
-    InstallServices(parts.services);
-    InstallDevices(parts.devices);
-    InstallFiles(parts.files, parts.groups);
+    Sim::Load(Installed(parts));
     Sim::Current().journal.clear();
     Sim::Current().handleNumbers.clear();
     Sim::Current().failableCalls = 0;

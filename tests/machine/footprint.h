@@ -1,6 +1,8 @@
-// The product as its installer leaves it on a machine: one description, laid
-// down through the Windows calls an installer makes.
+// The product as its installer leaves it on a machine: one description, made
+// into the simulated Windows by the one loader.
 #pragma once
+
+#include "description/description.h"
 
 #include <string>
 #include <vector>
@@ -18,8 +20,13 @@ struct Parts {
     unsigned groups = 3;           // bit 0: the user's Start-menu group, bit 1: all users'
 };
 
-// Lays the product down on the current simulated machine, then clears the
-// journal so that a test sees only what the uninstaller does.
+// The installed machine: a fresh Windows as the reader gives it, with the
+// parts' entries of the product's tables.
+Description::Machine Installed(const Parts& parts = Parts());
+
+// Makes the current simulated machine the installed one, then clears the
+// journal, the handle numbers and the count of failable calls, so that a
+// test sees only what the uninstaller does.
 void Install(const Parts& parts = Parts());
 
 // The product's files that exist on the installed machine (full paths).
