@@ -4,10 +4,11 @@
 // fuzz seed input builds, where its parts can be laid down through Win32
 // calls. Each is built on the simulated Windows and described there.
 #include "description/description.h"
-#include "description/lay_down.h"
 #include "fuzz/fuzz_machine.h"
 #include "machine/footprint.h"
+#include "platform/sim/load.h"
 #include "platform/sim/machine.h"
+#include "side/lay_down.h"
 #include "side/text_file.h"
 
 #include <cstdio>
@@ -122,7 +123,7 @@ void AddForeignEntries() {
 
 bool Write(const std::string& path) {
     Description::Machine machine = Description::Describe(Description::PRODUCT_FOLDER);
-    Description::Observe(&machine);
+    Sim::Observe(&machine);
     std::string why = Description::Unlayable(machine);
     if (!why.empty()) {
         std::printf("%s: not laid down: %s\n", path.c_str(), why.c_str());
@@ -166,7 +167,7 @@ int main(int argc, char** argv) {
         std::string why = NotLaid(Sim::Current());
         std::vector<std::string> parts = StripUnlayable();
         Description::Machine machine = Description::Describe(Description::PRODUCT_FOLDER);
-        Description::Observe(&machine);
+        Sim::Observe(&machine);
         if (why.empty())
             why = Description::Unlayable(machine);
         if (!why.empty()) {

@@ -5,7 +5,6 @@
 #include "side_run.h"
 
 #include "description/description.h"
-#include "description/lay_down.h"
 #include "text_file.h"
 #include "uninstall/uninstall.h"
 
@@ -54,19 +53,19 @@ bool RunOne(const std::string& input, const std::string& outDir, const std::stri
             return false;
         }
     } else {
-        if (!FreshMachine(&why) || !Description::LayDown(machine, &why)) {
+        if (!LayOnCleanMachine(machine, &why)) {
             WriteFile(outDir + "/" + name + ".error", "laying down: " + why);
             return false;
         }
         before = Description::Describe(machine.productFolder);
-        Description::Observe(&before);
+        ObserveMachine(&before);
         WriteFile(outDir + "/" + name + ".before.json", Description::Write(before));
         if (stage == "before")
             return true;
     }
     int result = stage == "after" ? givenResult : RunUninstall();
     Description::Machine after = Description::Describe(before.productFolder);
-    Description::Observe(&after);
+    ObserveMachine(&after);
     WriteFile(outDir + "/" + name + ".after.json", Description::Write(after));
     nlohmann::json changes =
         nlohmann::json::parse(Description::WriteChanges(Description::Changes(before, after)));
@@ -92,7 +91,7 @@ int main(int argc, char** argv) {
         std::string text, why;
         Description::Machine machine;
         if (!ReadTextFile(argv[2], &text) || !Description::Read(text, &machine, &why) ||
-            !Description::LayDown(machine, &why)) {
+            !LayOnThisMachine(machine, &why)) {
             std::fprintf(stderr, "side_run --lay: %s\n", why.c_str());
             return 1;
         }

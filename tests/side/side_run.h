@@ -1,12 +1,28 @@
 // The side-by-side runner's platform part: a machine in its clean state
-// before each description is laid down.
+// before each description is laid down, the description laid down on it,
+// and what is observed there.
 #pragma once
+
+#include "description/description.h"
 
 #include <string>
 
 // Makes the current machine the clean one the first call found (or a fresh
 // simulated Windows); false, with `why`, when it cannot.
 bool FreshMachine(std::string* why);
+
+// Makes the current machine `machine` as an installer's Win32 calls lay it
+// down on the clean machine; false, with `why`, when it cannot.
+bool LayOnCleanMachine(const Description::Machine& machine, std::string* why);
+
+// Lays `machine` down on this machine as it is, to plant what a description
+// adds to the machine's own; false, with `why`, when it cannot.
+bool LayOnThisMachine(const Description::Machine& machine, std::string* why);
+
+// Fills in what is observed rather than read: each service's program and
+// the controls it received, each library's behaviour, and the libraries
+// whose DllUnregisterServer ran.
+void ObserveMachine(Description::Machine* machine);
 
 // What the run printed to its console, where this side can see it ("" where not).
 std::string ConsoleText();

@@ -3,7 +3,7 @@
 #include "side_run.h"
 
 #include "description/description.h"
-#include "description/lay_down.h"
+#include "lay_down.h"
 #include "side_key.h"
 
 #include <windows.h>
@@ -175,6 +175,14 @@ bool FreshMachine(std::string* why) {
     // Restored after the services are gone: their keys go with them.
     RestoreRegistry(Description::Describe());
     return true;
+}
+
+bool LayOnCleanMachine(const Description::Machine& machine, std::string* why) {
+    return FreshMachine(why) && Description::LayDown(machine, why);
+}
+
+bool LayOnThisMachine(const Description::Machine& machine, std::string* why) {
+    return Description::LayDown(machine, why);
 }
 
 // A console program's own console text is not read back; the real program's

@@ -1,9 +1,9 @@
 // The installer's platform hooks on real Windows: services run a program
 // that records its controls, libraries are real DLLs that record their
 // unregistration, all taken from the folder of the running program.
-#include "description/lay_down.h"
-
+#include "lay_down.h"
 #include "side_key.h"
+#include "side_run.h"
 
 #include <vector>
 
@@ -91,7 +91,10 @@ void SetProgram(const std::string& service, Program program) {
     SetDword(SIDE_PROGRAMS, service, (DWORD)program);
 }
 
-void Observe(Machine* machine) {
+} // namespace Description
+
+void ObserveMachine(Description::Machine* machine) {
+    using namespace Description;
     std::vector<BYTE> data;
     for (Service& service : machine->services) {
         if (Get(SIDE_PROGRAMS, service.name, &data) && data.size() == 4)
@@ -135,5 +138,3 @@ void Observe(Machine* machine) {
         }
     }
 }
-
-} // namespace Description

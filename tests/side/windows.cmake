@@ -9,6 +9,8 @@ add_executable(side_run
     ${PRODUCT_SOURCES}
     ${DESCRIPTION_SOURCES}
     ${READER_SOURCES}
+    tests/side/lay_down.cpp
+    tests/side/layable.cpp
     tests/side/win32_hooks.cpp
     src/platform/win32_guard.cpp
     tests/side/side_run.cpp
