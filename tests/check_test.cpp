@@ -19,8 +19,9 @@
 
 namespace {
 
-// The installed machine with the server's import taken from beside it to `to`.
-void MoveImport(const std::string& to) {
+// The installed machine with the server's import taken from beside it to
+// `to` (a copy: installing makes a new machine, and the folder may be the old one's).
+void MoveImport(std::string to) {
     Footprint::Install();
     Sim::FindNode(Footprint::PRODUCT_FOLDER)->children.erase(Footprint::SERVER_IMPORT);
     if (!to.empty())
