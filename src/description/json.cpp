@@ -1,5 +1,5 @@
 // The one JSON writer and reader of descriptions and change lists.
-#include "description.h"
+#include "json.h"
 
 #include "../registry/text.h"
 
