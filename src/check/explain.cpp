@@ -8,8 +8,6 @@
 #include "../steps/steps.h"
 #include "../uninstall/uninstall.h"
 
-#include <nlohmann/json.hpp>
-
 #include <algorithm>
 #include <cstring>
 #include <map>
@@ -19,6 +17,7 @@ namespace Check {
 
 using Description::Change;
 using Description::Machine;
+using Description::ShortText;
 
 namespace {
 
@@ -53,18 +52,6 @@ std::string RemovedTree(const Machine& machine, const std::string& path) {
            std::to_string(values) + (values == 1 ? " value)" : " values)");
 }
 
-// A list value's entries, when a change shows it as a well-formed list.
-bool ListEntries(const std::string& text, std::vector<std::string>* entries) {
-    const std::string prefix = "REG_MULTI_SZ ";
-    if (text.rfind(prefix, 0) != 0)
-        return false;
-    nlohmann::json data = nlohmann::json::parse(text.substr(prefix.size()), nullptr, false);
-    if (!data.is_object() || !data.contains("strings"))
-        return false;
-    *entries = data["strings"].get<std::vector<std::string>>();
-    return true;
-}
-
 std::string Joined(const std::vector<std::string>& entries) {
     std::string out;
     for (const std::string& entry : entries)
@@ -72,27 +59,10 @@ std::string Joined(const std::vector<std::string>& entries) {
     return out;
 }
 
-// A value as a change record shows it ("REG_SZ {\"text\":...}"), made short.
-std::string Short(const std::string& text) {
-    size_t space = text.find(' ');
-    if (space == std::string::npos)
-        return text;
-    nlohmann::json data = nlohmann::json::parse(text.substr(space + 1), nullptr, false);
-    if (!data.is_object())
-        return text;
-    if (data.contains("text"))
-        return "\"" + data["text"].get<std::string>() + "\"";
-    if (data.contains("dword"))
-        return std::to_string(data["dword"].get<unsigned long>());
-    if (data.contains("strings"))
-        return "[" + Joined(data["strings"].get<std::vector<std::string>>()) + "]";
-    return text;
-}
-
 std::string ChangeLine(const Change& change) {
     std::vector<std::string> was, is;
-    if (change.kind == "value changed" && ListEntries(change.before, &was) &&
-        ListEntries(change.after, &is)) {
+    if (change.kind == "value changed" && Description::ListEntries(*change.valueBefore, &was) &&
+        Description::ListEntries(*change.valueAfter, &is)) {
         std::vector<std::string> removed, added;
         for (const std::string& entry : was)
             if (std::find(is.begin(), is.end(), entry) == is.end())
@@ -111,11 +81,12 @@ std::string ChangeLine(const Change& change) {
                " left)";
     }
     if (change.kind == "value changed")
-        return "set " + change.what + ": " + Short(change.before) + " -> " + Short(change.after);
+        return "set " + change.what + ": " + ShortText(*change.valueBefore) + " -> " +
+               ShortText(*change.valueAfter);
     if (change.kind == "value added")
-        return "add " + change.what + " = " + Short(change.after);
+        return "add " + change.what + " = " + ShortText(*change.valueAfter);
     if (change.kind == "value removed")
-        return "delete " + change.what + " (was " + Short(change.before) + ")";
+        return "delete " + change.what + " (was " + ShortText(*change.valueBefore) + ")";
     if (change.kind == "pending added")
         return "queue " + change.what;
     std::string line = change.kind + " " + change.what;
@@ -437,7 +408,8 @@ void Explain(const Machine& machine, const std::vector<StepRecord>& record, cons
         if (step < 0 || step >= (int)record.size())
             continue;
         for (const Change& change : record[step].changes) {
-            if (change.kind == "value changed" && change.before.find('?') != std::string::npos)
+            if (change.kind == "value changed" &&
+                Description::BeforeText(change).find('?') != std::string::npos)
                 Note(preview, "list with an unreadable name", change.what,
                      "an entry holds '?', which is how this reading shows a character the code "
                      "page cannot carry; the uninstaller keeps that name as it is");
