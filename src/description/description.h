@@ -131,22 +131,18 @@ const Value* FindValue(const Key* key, const std::string& name);
 // The entries of one of the catalogue's lists.
 std::vector<std::string> ListNames(const char* list);
 
-// The reader is built for each realization a program links (the companion
-// program reads Windows and runs the uninstaller on the simulated one).
-#if defined(VK_PLATFORM_WIN32)
-#define VK_READER OnWindows
-#else
-#define VK_READER OnSimulated
-#endif
-inline namespace VK_READER {
+// The Windows functions the reader calls (calls.h).
+struct Calls;
 
-// Reads the machine. Read-only: keys are opened for reading, the service
-// manager with connect and enumerate rights, services with query rights,
-// files for reading. Files are read in `productFolder`, or when it is ""
-// in the folder "DzPath" names (else PRODUCT_FOLDER): a run deletes
+// Reads the machine `win` reaches. Read-only: keys are opened for reading,
+// the service manager with connect and enumerate rights, services with query
+// rights, files for reading. Files are read in `productFolder`, or when it is
+// "" in the folder "DzPath" names (else PRODUCT_FOLDER): a run deletes
 // "DzPath", so a description after it names the folder read before.
+Machine Describe(const Calls& win, const std::string& productFolder = "");
+// Reads the machine of the realization this program is built against:
+// Windows itself, or the simulated Windows.
 Machine Describe(const std::string& productFolder = "");
-} // namespace VK_READER
 
 // One change between two descriptions of a machine. A value's change holds
 // the value as it was and as it is (none on the side where it is absent);
