@@ -120,12 +120,19 @@ TEST_F(DescriptionTest, TheTypicalRunsChangesAreTheUninstallers) {
     EXPECT_EQ(2, Count(changes, "folder removed"));
     Change prepared{"service controls", "DzService", "", "254,1"};
     EXPECT_NE(changes.end(), std::find(changes.begin(), changes.end(), prepared));
+    Description::Value was{"LogonType", REG_DWORD, {0, 0, 0, 0}};
+    Description::Value is{"LogonType", REG_DWORD, {1, 0, 0, 0}};
     Change logon{"value changed",
                  "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon : LogonType",
-                 "REG_DWORD {\"dword\":0}", "REG_DWORD {\"dword\":1}"};
+                 "", "", was, is};
     EXPECT_NE(changes.end(), std::find(changes.begin(), changes.end(), logon));
     // The stubborn service stays, marked; the other 17 go with their keys.
     EXPECT_EQ(17, Count(changes, "service removed"));
+    // Written and read back, the list is the same data.
+    std::vector<Change> read;
+    std::string why;
+    ASSERT_TRUE(Description::ReadChanges(Description::WriteChanges(changes), &read, &why)) << why;
+    EXPECT_EQ(changes, read);
 }
 
 TEST_F(DescriptionTest, TheReadersWin32CallsAnswerAsWindowsDoes) {

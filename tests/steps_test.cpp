@@ -1,7 +1,7 @@
 // Each removal step on a simulated Windows XP with the product installed.
 #include "catalogue/catalogue.h"
-#include "registry/text.h"
 #include "machine/footprint.h"
+#include "registry/text.h"
 #include "steps/steps.h"
 #include "support.h"
 #include "uninstall/uninstall.h"
@@ -24,26 +24,22 @@ const char TERMSERVICE[] = "SYSTEM\\CurrentControlSet\\Services\\TermService";
 const char WINLOGON[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
 
 class Installed : public FreshMachine {
-protected:
-    void SetUp() override
-    {
+  protected:
+    void SetUp() override {
         Sim::Reset();
         Footprint::Install();
     }
-    std::vector<std::string> Filters(const char* guid)
-    {
+    std::vector<std::string> Filters(const char* guid) {
         Sim::Value value;
         if (!Sim::ReadValue(HKEY_LOCAL_MACHINE, std::string(CLASS) + guid, "UpperFilters", &value))
             return {"(none)"};
         return Sim::SplitMultiSz(value.data);
     }
-    void SetFilters(const char* guid, const std::string& bytes, DWORD type = REG_MULTI_SZ)
-    {
+    void SetFilters(const char* guid, const std::string& bytes, DWORD type = REG_MULTI_SZ) {
         Sim::SetValue(HKEY_LOCAL_MACHINE, std::string(CLASS) + guid, "UpperFilters", type,
                       std::vector<BYTE>(bytes.begin(), bytes.end()));
     }
-    std::vector<std::string> Pending()
-    {
+    std::vector<std::string> Pending() {
         Sim::Value value;
         std::vector<std::string> entries;
         if (!Sim::ReadValue(HKEY_LOCAL_MACHINE, SESSION_MANAGER, "PendingFileRenameOperations",
@@ -61,8 +57,7 @@ protected:
         }
         return entries;
     }
-    void SetFolder(const std::string& bytes, DWORD type = REG_SZ)
-    {
+    void SetFolder(const std::string& bytes, DWORD type = REG_SZ) {
         Sim::SetValue(HKEY_LOCAL_MACHINE, CONTROL_KEY, "DzPath", type,
                       std::vector<BYTE>(bytes.begin(), bytes.end()));
     }
@@ -73,8 +68,7 @@ protected:
 
 // ---- class filters ----
 
-TEST_F(Installed, ClassFiltersLoseOnlyTheProductsNames)
-{
+TEST_F(Installed, ClassFiltersLoseOnlyTheProductsNames) {
     CleanClassFilters();
     EXPECT_EQ(std::vector<std::string>({"(none)"}), Filters(FLOPPY));
     EXPECT_EQ(std::vector<std::string>({"PartMgr"}), Filters(DISK));
@@ -83,12 +77,12 @@ TEST_F(Installed, ClassFiltersLoseOnlyTheProductsNames)
     EXPECT_EQ(std::vector<std::string>({"mouclass"}), Filters(MOUSE));
     EXPECT_EQ(std::vector<std::string>({"(none)"}), Filters(HID));
     // "kbdclass", its NUL and the list's NUL.
-    EXPECT_EQ(10u, Read(HKEY_LOCAL_MACHINE, std::string(CLASS) + KEYBOARD, "UpperFilters").data.size());
+    EXPECT_EQ(10u,
+              Read(HKEY_LOCAL_MACHINE, std::string(CLASS) + KEYBOARD, "UpperFilters").data.size());
     EXPECT_EQ(0, Sim::OpenHandles());
 }
 
-TEST_F(Installed, ForeignFiltersStayByteExactAndInOrder)
-{
+TEST_F(Installed, ForeignFiltersStayByteExactAndInOrder) {
     SetFilters(DISK, std::string("Zeta\0dzstore\0PartMgr\0DZSTORE\0alpha\0\0", 36));
     SetFilters(MOUSE, std::string("mouclass\0Other\0\0", 16));
     Sim::FindKey(HKEY_LOCAL_MACHINE, std::string(CLASS) + HID)->values.clear();
@@ -105,8 +99,8 @@ TEST_F(Installed, ForeignFiltersStayByteExactAndInOrder)
     EXPECT_EQ(1u, CallsOf("RegDeleteValueA").size()); // the floppy class's emptied list
 
     // Names the code page cannot carry come back as Windows stored them.
-    const std::u16string foreign = {u'k', u'b', u'd', 0x436, 0, u'D', u'z', u'X', u'p', u'K',
-                                    u'b', u'd', u'P', u'n', u'p', 0, 0x4E00, 0, 0};
+    const std::u16string foreign = {u'k', u'b', u'd', 0x436, 0,    u'D', u'z',   u'X', u'p', u'K',
+                                    u'b', u'd', u'P', u'n',  u'p', 0,    0x4E00, 0,    0};
     Sim::SetTextValue(HKEY_LOCAL_MACHINE, std::string(CLASS) + KEYBOARD, "UpperFilters",
                       REG_MULTI_SZ, Sim::WideToText(foreign.data(), foreign.size()));
     CleanClassFilters();
@@ -116,8 +110,7 @@ TEST_F(Installed, ForeignFiltersStayByteExactAndInOrder)
               Sim::TextToWide(Text(*keyboard)));
 }
 
-TEST_F(Installed, MalformedFilterListsAreHandledSafely)
-{
+TEST_F(Installed, MalformedFilterListsAreHandledSafely) {
     // The list's final NUL missing: the product's name still goes and the
     // list keeps the shape it had.
     SetFilters(KEYBOARD, std::string("kbdclass\0DzXpKbdPnp\0", 20));
@@ -138,11 +131,11 @@ TEST_F(Installed, MalformedFilterListsAreHandledSafely)
 
 // ---- services ----
 
-TEST_F(Installed, DzServiceIsToldFirstThenEveryServiceIsStoppedAndDeleted)
-{
+TEST_F(Installed, DzServiceIsToldFirstThenEveryServiceIsStoppedAndDeleted) {
     SC_HANDLE scm = Scm();
     M().journal.clear();
-    RemoveServices(scm);
+    serviceManager = scm;
+    RemoveServices();
     auto controls = CallsOf("ControlService");
     ASSERT_FALSE(controls.empty());
     EXPECT_EQ("ControlService(svc#1, 254)", controls[0]);
@@ -162,16 +155,16 @@ TEST_F(Installed, DzServiceIsToldFirstThenEveryServiceIsStoppedAndDeleted)
     EXPECT_EQ(1, Sim::OpenHandles());
     Sim::Restart();
     EXPECT_EQ(0u, M().services.count(Footprint::STUBBORN_SERVICE));
-    EXPECT_EQ(nullptr, Sim::FindKey(HKEY_LOCAL_MACHINE,
-                                    "SYSTEM\\CurrentControlSet\\Services\\DzHelper"));
+    EXPECT_EQ(nullptr,
+              Sim::FindKey(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\DzHelper"));
 }
 
-TEST_F(FreshMachine, WithNoServiceInstalledOnlyNineteenOpensAreMade)
-{
+TEST_F(FreshMachine, WithNoServiceInstalledOnlyNineteenOpensAreMade) {
     SC_HANDLE scm = Win::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     std::vector<std::string> before = Sim::Describe();
     M().journal.clear();
-    RemoveServices(scm);
+    serviceManager = scm;
+    RemoveServices();
     EXPECT_EQ(19u, M().journal.size());
     EXPECT_EQ(19u, CallsOf("OpenServiceA").size());
     EXPECT_EQ("OpenServiceA(scm#1, \"DzService\", 0xF01FF)", Calls()[0]);
@@ -181,10 +174,10 @@ TEST_F(FreshMachine, WithNoServiceInstalledOnlyNineteenOpensAreMade)
 
 // ---- devices ----
 
-TEST_F(Installed, ThePresentProductDevicesAreRemovedAndNoOthers)
-{
+TEST_F(Installed, ThePresentProductDevicesAreRemovedAndNoOthers) {
     size_t foreign = 4;
-    RemoveDevices(M().systemDirectory.c_str());
+    systemDirectory = &M().systemDirectory[0];
+    RemoveDevices();
     for (int i = 0; i < Footprint::REMOVED_DEVICE_COUNT; ++i)
         EXPECT_EQ(nullptr, Sim::FindDevice(Footprint::REMOVED_DEVICES[i])) << i;
     for (int i = 0; i < Footprint::KEPT_DEVICE_COUNT; ++i)
@@ -199,17 +192,16 @@ TEST_F(Installed, ThePresentProductDevicesAreRemovedAndNoOthers)
     EXPECT_EQ(0, Sim::OpenHandles());
 }
 
-TEST_F(Installed, ARefusedRemovalLeavesThatDeviceAndTheWalkGoesOn)
-{
+TEST_F(Installed, ARefusedRemovalLeavesThatDeviceAndTheWalkGoesOn) {
     Sim::FindDevice(Footprint::REMOVED_DEVICES[0])->refuseRemoval = true;
-    RemoveDevices(M().systemDirectory.c_str());
+    systemDirectory = &M().systemDirectory[0];
+    RemoveDevices();
     EXPECT_NE(nullptr, Sim::FindDevice(Footprint::REMOVED_DEVICES[0]));
     for (int i = 1; i < Footprint::REMOVED_DEVICE_COUNT; ++i)
         EXPECT_EQ(nullptr, Sim::FindDevice(Footprint::REMOVED_DEVICES[i])) << i;
 }
 
-TEST_F(FreshMachine, HardwareIdsAreReadNoFurtherThanTheirBuffer)
-{
+TEST_F(FreshMachine, HardwareIdsAreReadNoFurtherThanTheirBuffer) {
     GUID system{};
     // 64 bytes of a matching ID with no terminator at all.
     std::vector<BYTE> ids;
@@ -221,7 +213,8 @@ TEST_F(FreshMachine, HardwareIdsAreReadNoFurtherThanTheirBuffer)
     Sim::AddDevice("ROOT\\FULL\\0000", system, {"x"}).hardwareIds = ids;
     Sim::AddDevice("ROOT\\NOIDS\\0000", system, {});
     Sim::AddDevice("ROOT\\CAPS\\0000", system, {"ROOT\\VKBUSENUM"});
-    RemoveDevices(nullptr);
+    systemDirectory = nullptr;
+    RemoveDevices();
     EXPECT_NE(nullptr, Sim::FindDevice("ROOT\\FULL\\0000"));
     EXPECT_NE(nullptr, Sim::FindDevice("ROOT\\NOIDS\\0000"));
     EXPECT_EQ(nullptr, Sim::FindDevice("ROOT\\CAPS\\0000"));
@@ -229,8 +222,7 @@ TEST_F(FreshMachine, HardwareIdsAreReadNoFurtherThanTheirBuffer)
     EXPECT_EQ("C:\\", M().currentDirectory);
 }
 
-TEST_F(FreshMachine, AnUnterminatedIdIsNotCompletedByTheDeviceReadBeforeIt)
-{
+TEST_F(FreshMachine, AnUnterminatedIdIsNotCompletedByTheDeviceReadBeforeIt) {
     GUID system{};
     // "Korrin" with no terminator, read right after a device whose first ID
     // ends in "\KrHub": together they would spell a product ID.
@@ -245,14 +237,14 @@ TEST_F(FreshMachine, AnUnterminatedIdIsNotCompletedByTheDeviceReadBeforeIt)
     std::vector<BYTE> odd = Sim::WideMultiSz({"*ZOLTAudio01"});
     odd.resize(23);
     Sim::AddDevice("ROOT\\ODD\\0000", system, {"x"}).hardwareIds = odd;
-    RemoveDevices(nullptr);
+    systemDirectory = nullptr;
+    RemoveDevices();
     EXPECT_NE(nullptr, Sim::FindDevice("ROOT\\CUT\\0000"));
     EXPECT_NE(nullptr, Sim::FindDevice("ROOT\\ODD\\0000"));
     EXPECT_TRUE(CallsOf("SetupDiCallClassInstaller").empty());
 }
 
-TEST(MatchHardwareId, ComparesTheFirstIdWithoutCase)
-{
+TEST(MatchHardwareId, ComparesTheFirstIdWithoutCase) {
     EXPECT_EQ(1, MatchHardwareId(u"KORRIN\\VKXHCI"));
     EXPECT_EQ(1, MatchHardwareId(u"*zoltaudio01"));
     EXPECT_EQ(0, MatchHardwareId(u"Korrin\\KrHub2"));
@@ -264,9 +256,9 @@ TEST(MatchHardwareId, ComparesTheFirstIdWithoutCase)
 
 // ---- component files ----
 
-TEST_F(Installed, SixServersUnregisterAndFiftyThreeDeletionsAreRecorded)
-{
-    RemoveComponentFiles();
+TEST_F(Installed, SixServersUnregisterAndFiftyThreeDeletionsAreRecorded) {
+    UnregisterComponentServers();
+    ScheduleComponentFiles();
     const std::string folder = Footprint::PRODUCT_FOLDER;
     std::vector<std::string> servers = {"VkView.dll", "VkUsbMmc.dll", "VkUsbVw.dll",
                                         "VkMMC.dll",  "SeatMmc.dll",  "SeatView.dll"};
@@ -298,40 +290,41 @@ TEST_F(Installed, SixServersUnregisterAndFiftyThreeDeletionsAreRecorded)
     Sim::Reset();
     Footprint::Install();
     SetFolder(std::string("C:\\Program Files\\Tallowin\0", 26));
-    RemoveComponentFiles();
+    UnregisterComponentServers();
+    ScheduleComponentFiles();
     EXPECT_EQ(expected, Pending());
     EXPECT_EQ(loads, CallsOf("LoadLibraryExA"));
 }
 
-TEST_F(Installed, AServerThatIsMissingOrBrokenIsPassedOverAndStillDeleted)
-{
+TEST_F(Installed, AServerThatIsMissingOrBrokenIsPassedOverAndStillDeleted) {
     const std::string folder = Footprint::PRODUCT_FOLDER;
     Sim::FindNode(folder)->children.erase("VkUsbMmc.dll");
     Sim::FindNode(folder + "VkView.dll")->library->exportsUnregister = false;
     Sim::FindNode(folder + "SeatMmc.dll")->library->unregisterResult = (HRESULT)0x80004005;
     Sim::FindNode(folder + "VkMMC.dll")->library.reset(); // not a library at all
-    RemoveComponentFiles();
-    EXPECT_EQ(std::vector<std::string>({folder + "VkUsbVw.dll", folder + "SeatMmc.dll",
-                                        folder + "SeatView.dll"}),
+    UnregisterComponentServers();
+    ScheduleComponentFiles();
+    EXPECT_EQ(std::vector<std::string>(
+                  {folder + "VkUsbVw.dll", folder + "SeatMmc.dll", folder + "SeatView.dll"}),
               M().unregistered);
     std::vector<std::string> pending = Pending();
     EXPECT_EQ(53u, pending.size());
-    EXPECT_NE(pending.end(), std::find(pending.begin(), pending.end(),
-                                       "\\??\\" + folder + "VkUsbMmc.dll"));
+    EXPECT_NE(pending.end(),
+              std::find(pending.begin(), pending.end(), "\\??\\" + folder + "VkUsbMmc.dll"));
     EXPECT_EQ(0, Sim::OpenHandles());
 }
 
 // Run from elsewhere than the product folder (a distribution cache, a
 // share), the uninstaller still has each server's imports found beside the
 // server, and only there or in Windows' own folders: never beside itself.
-TEST_F(Installed, AServersImportsAreLookedForBesideItNotBesideTheUninstaller)
-{
+TEST_F(Installed, AServersImportsAreLookedForBesideItNotBesideTheUninstaller) {
     const std::string folder = Footprint::PRODUCT_FOLDER;
     const std::string import = Footprint::SERVER_IMPORT;
     const std::string server = folder + Footprint::IMPORTING_SERVER;
     auto unregistered = [&] {
         M().unregistered.clear();
-        RemoveComponentFiles();
+        UnregisterComponentServers();
+        ScheduleComponentFiles();
         return std::count(M().unregistered.begin(), M().unregistered.end(), server) == 1;
     };
     EXPECT_FALSE(Sim::SameName(M().programFolder + "\\", folder));
@@ -345,8 +338,7 @@ TEST_F(Installed, AServersImportsAreLookedForBesideItNotBesideTheUninstaller)
     EXPECT_EQ(0, Sim::OpenHandles());
 }
 
-TEST_F(Installed, AFolderValueThatIsNotASafeAbsoluteFolderSkipsTheStep)
-{
+TEST_F(Installed, AFolderValueThatIsNotASafeAbsoluteFolderSkipsTheStep) {
     // Each of these would otherwise yield paths relative to the current
     // directory (the system directory by then), cut paths, or a read past
     // the value. The system directory holds a library of the same name as a
@@ -369,7 +361,8 @@ TEST_F(Installed, AFolderValueThatIsNotASafeAbsoluteFolderSkipsTheStep)
             std::make_unique<Sim::Library>();
         SetFolder(value.first, value.second);
         M().journal.clear();
-        RemoveComponentFiles();
+        UnregisterComponentServers();
+        ScheduleComponentFiles();
         EXPECT_TRUE(CallsOf("LoadLibraryExA").empty()) << value.first.size();
         EXPECT_TRUE(Pending().empty()) << value.first.size();
         EXPECT_TRUE(M().unregistered.empty());
@@ -378,9 +371,9 @@ TEST_F(Installed, AFolderValueThatIsNotASafeAbsoluteFolderSkipsTheStep)
 
 // Windows stores a string as it was given, NUL or not, and takes either
 // separator; each of these names the product folder.
-TEST_F(Installed, AFolderStoredWithoutItsNulOrWithForwardSlashesIsStillTheFolder)
-{
-    RemoveComponentFiles();
+TEST_F(Installed, AFolderStoredWithoutItsNulOrWithForwardSlashesIsStillTheFolder) {
+    UnregisterComponentServers();
+    ScheduleComponentFiles();
     const std::vector<std::string> expected = Pending();
     const std::vector<std::string> unregistered = M().unregistered;
     ASSERT_EQ(53u, expected.size());
@@ -390,20 +383,21 @@ TEST_F(Installed, AFolderStoredWithoutItsNulOrWithForwardSlashesIsStillTheFolder
         Sim::Reset();
         Footprint::Install();
         SetFolder(value);
-        RemoveComponentFiles();
+        UnregisterComponentServers();
+        ScheduleComponentFiles();
         EXPECT_EQ(expected, Pending()) << value;
         EXPECT_EQ(unregistered, M().unregistered) << value;
     }
 }
 
-TEST_F(Installed, AFolderTooLongForSomeNamesSkipsThoseNamesAndCutsNone)
-{
+TEST_F(Installed, AFolderTooLongForSomeNamesSkipsThoseNamesAndCutsNone) {
     // 240 characters: short names still fit with the folder, long ones do
     // not, and under "drivers\" fewer still.
     std::string folder = "C:\\" + std::string(236, 'p') + "\\";
     ASSERT_EQ(240u, folder.size());
     SetFolder(folder + '\0');
-    RemoveComponentFiles();
+    UnregisterComponentServers();
+    ScheduleComponentFiles();
     std::vector<std::string> pending = Pending();
     EXPECT_FALSE(pending.empty());
     EXPECT_LT(pending.size(), 53u);
@@ -420,9 +414,9 @@ TEST_F(Installed, AFolderTooLongForSomeNamesSkipsThoseNamesAndCutsNone)
     }
 }
 
-TEST_F(FreshMachine, WithoutAFolderValueNothingIsLoadedOrQueued)
-{
-    RemoveComponentFiles();
+TEST_F(FreshMachine, WithoutAFolderValueNothingIsLoadedOrQueued) {
+    UnregisterComponentServers();
+    ScheduleComponentFiles();
     EXPECT_EQ(std::vector<std::string>(
                   {"RegOpenKeyExA(HKLM, \"SYSTEM\\CurrentControlSet\\Control\\Multiuser\", "
                    "0xF003F)"}),
@@ -431,12 +425,12 @@ TEST_F(FreshMachine, WithoutAFolderValueNothingIsLoadedOrQueued)
 
 // ---- Terminal Services ----
 
-TEST_F(Installed, TermServiceGetsWindowsOwnConfigurationBack)
-{
+TEST_F(Installed, TermServiceGetsWindowsOwnConfigurationBack) {
     Sim::Value image = Read(HKEY_LOCAL_MACHINE, TERMSERVICE, "ImagePath");
     SC_HANDLE scm = Scm();
     M().journal.clear();
-    RestoreTerminalService(scm);
+    serviceManager = scm;
+    RestoreTerminalService();
     EXPECT_EQ(std::vector<std::string>({
                   "OpenServiceA(scm#1, \"TermService\", 0x2)",
                   "RegOpenKeyExA(HKLM, \"SYSTEM\\CurrentControlSet\\Services\\TermService\", "
@@ -451,21 +445,23 @@ TEST_F(Installed, TermServiceGetsWindowsOwnConfigurationBack)
               Calls());
     EXPECT_EQ(Sim::Dword(0x20), Read(HKEY_LOCAL_MACHINE, TERMSERVICE, "Type").data);
     EXPECT_EQ(Sim::Dword(3), Read(HKEY_LOCAL_MACHINE, TERMSERVICE, "Start").data);
-    EXPECT_EQ(Sim::MultiSz({"RPCSS"}), Read(HKEY_LOCAL_MACHINE, TERMSERVICE, "DependOnService").data);
+    EXPECT_EQ(Sim::MultiSz({"RPCSS"}),
+              Read(HKEY_LOCAL_MACHINE, TERMSERVICE, "DependOnService").data);
     EXPECT_EQ(Sim::Sz("TermService"), Read(HKEY_LOCAL_MACHINE, TERMSERVICE, "Group").data);
-    EXPECT_EQ(Sim::Sz("Terminal Services"), Read(HKEY_LOCAL_MACHINE, TERMSERVICE, "DisplayName").data);
+    EXPECT_EQ(Sim::Sz("Terminal Services"),
+              Read(HKEY_LOCAL_MACHINE, TERMSERVICE, "DisplayName").data);
     EXPECT_EQ(image.data, Read(HKEY_LOCAL_MACHINE, TERMSERVICE, "ImagePath").data);
     EXPECT_EQ(1, Sim::OpenHandles());
 }
 
-TEST_F(Installed, TermServiceWithoutAReadableImagePathIsLeftAsItIs)
-{
+TEST_F(Installed, TermServiceWithoutAReadableImagePathIsLeftAsItIs) {
     SC_HANDLE scm = Scm();
     for (std::string bytes : {std::string(), "C:\\" + std::string(4093, 'x')}) {
         Sim::SetValue(HKEY_LOCAL_MACHINE, TERMSERVICE, "ImagePath", REG_EXPAND_SZ,
                       std::vector<BYTE>(bytes.begin(), bytes.end()));
         std::vector<std::string> before = Sim::Describe();
-        RestoreTerminalService(scm);
+        serviceManager = scm;
+        RestoreTerminalService();
         EXPECT_EQ(before, Sim::Describe());
     }
     EXPECT_TRUE(CallsOf("ChangeServiceConfigA").empty());
@@ -474,13 +470,13 @@ TEST_F(Installed, TermServiceWithoutAReadableImagePathIsLeftAsItIs)
     // Stored without its NUL, the path is still the path.
     Sim::SetValue(HKEY_LOCAL_MACHINE, TERMSERVICE, "ImagePath", REG_EXPAND_SZ,
                   {'C', ':', '\\', 'x'});
-    RestoreTerminalService(scm);
+    serviceManager = scm;
+    RestoreTerminalService();
     ASSERT_EQ(1u, CallsOf("ChangeServiceConfigA").size());
     EXPECT_NE(std::string::npos, CallsOf("ChangeServiceConfigA")[0].find("\"C:\\x\", "));
 }
 
-TEST_F(FreshMachine, TheGroupOrderLosesBothGroupsInAnyCase)
-{
+TEST_F(FreshMachine, TheGroupOrderLosesBothGroupsInAnyCase) {
     Sim::SetValue(HKEY_LOCAL_MACHINE, GROUP_ORDER, "List", REG_MULTI_SZ,
                   Sim::MultiSz({"Base", "termservice", "Multiuser", "Video"}));
     CleanServiceGroupOrder();
@@ -500,17 +496,17 @@ TEST_F(FreshMachine, TheGroupOrderLosesBothGroupsInAnyCase)
     EXPECT_TRUE(CallsOf("RegSetValueExW").empty());
 
     // A group named outside the code page (U+4E00's low byte is 0) goes back as it was.
-    const std::u16string foreign = {u'B', 0x4E00, 0, u'M', u'u', u'l', u't', u'i', u'u', u's',
-                                    u'e', u'r', 0, 0x3A9, 0, 0};
+    const std::u16string foreign = {u'B', 0x4E00, 0,    u'M', u'u', u'l',  u't', u'i',
+                                    u'u', u's',   u'e', u'r', 0,    0x3A9, 0,    0};
     Sim::SetTextValue(HKEY_LOCAL_MACHINE, GROUP_ORDER, "List", REG_MULTI_SZ,
                       Sim::WideToText(foreign.data(), foreign.size()));
     CleanServiceGroupOrder();
-    EXPECT_EQ(std::u16string({u'B', 0x4E00, 0, 0x3A9, 0, 0}),
-              Sim::TextToWide(Text(*Sim::FindKey(HKEY_LOCAL_MACHINE, GROUP_ORDER)->FindValue("List"))));
+    EXPECT_EQ(
+        std::u16string({u'B', 0x4E00, 0, 0x3A9, 0, 0}),
+        Sim::TextToWide(Text(*Sim::FindKey(HKEY_LOCAL_MACHINE, GROUP_ORDER)->FindValue("List"))));
 }
 
-TEST_F(FreshMachine, TheLogonTypeIsOneEvenWhereItWasAbsentButTheKeyIsNeverMade)
-{
+TEST_F(FreshMachine, TheLogonTypeIsOneEvenWhereItWasAbsentButTheKeyIsNeverMade) {
     Sim::FindKey(HKEY_LOCAL_MACHINE, WINLOGON)->values.clear();
     RestoreLogonType();
     EXPECT_EQ(Sim::Dword(1), Read(HKEY_LOCAL_MACHINE, WINLOGON, "LogonType").data);
@@ -521,12 +517,14 @@ TEST_F(FreshMachine, TheLogonTypeIsOneEvenWhereItWasAbsentButTheKeyIsNeverMade)
 
 // ---- registrations ----
 
-TEST_F(Installed, TheSevenTreesGoWithEverythingBelowThem)
-{
+TEST_F(Installed, TheSevenTreesGoWithEverythingBelowThem) {
     RemoveRegistrations();
-    EXPECT_EQ(nullptr, Sim::FindKey(HKEY_CLASSES_ROOT, "CLSID\\{3B9E6C10-7A2D-11D2-8F4C-00A0C9E41B27}"));
-    EXPECT_EQ(nullptr, Sim::FindKey(HKEY_CLASSES_ROOT, "CLSID\\{3B9E6C11-7A2D-11D2-8F4C-00A0C9E42A53}"));
-    EXPECT_NE(nullptr, Sim::FindKey(HKEY_CLASSES_ROOT, "CLSID\\{20D04FE0-3AEA-1069-A2D8-08002B30309D}"));
+    EXPECT_EQ(nullptr,
+              Sim::FindKey(HKEY_CLASSES_ROOT, "CLSID\\{3B9E6C10-7A2D-11D2-8F4C-00A0C9E41B27}"));
+    EXPECT_EQ(nullptr,
+              Sim::FindKey(HKEY_CLASSES_ROOT, "CLSID\\{3B9E6C11-7A2D-11D2-8F4C-00A0C9E42A53}"));
+    EXPECT_NE(nullptr,
+              Sim::FindKey(HKEY_CLASSES_ROOT, "CLSID\\{20D04FE0-3AEA-1069-A2D8-08002B30309D}"));
     const std::string handlers = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Controls "
                                  "Folder\\Desk\\shellex\\PropertySheetHandlers";
     EXPECT_TRUE(Sim::FindKey(HKEY_LOCAL_MACHINE, handlers)->children.empty());
@@ -543,12 +541,12 @@ TEST_F(Installed, TheSevenTreesGoWithEverythingBelowThem)
 
 // ---- Start-menu groups ----
 
-TEST_F(Installed, AGroupMadeTheOrdinaryWayLosesItsShortcutsAndItsFolder)
-{
+TEST_F(Installed, AGroupMadeTheOrdinaryWayLosesItsShortcutsAndItsFolder) {
     std::string programs = M().programsFolder;
     EXPECT_TRUE(RemoveStartMenuGroup(CSIDL_PROGRAMS));
     EXPECT_FALSE(Sim::Exists(programs + "\\Tallowin"));
-    EXPECT_EQ("FindFirstFileA(\"" + programs + "\\Tallowin\\*.lnk\")", CallsOf("FindFirstFileA")[1]);
+    EXPECT_EQ("FindFirstFileA(\"" + programs + "\\Tallowin\\*.lnk\")",
+              CallsOf("FindFirstFileA")[1]);
     EXPECT_EQ(3u, CallsOf("DeleteFileA").size());
     EXPECT_EQ("RemoveDirectoryA(\"" + programs + "\\Tallowin\")", Calls().back());
     EXPECT_TRUE(Sim::Exists(programs + "\\Accessories\\Notepad.lnk"));
@@ -558,8 +556,7 @@ TEST_F(Installed, AGroupMadeTheOrdinaryWayLosesItsShortcutsAndItsFolder)
     EXPECT_FALSE(RemoveStartMenuGroup(CSIDL_PROGRAMS));
 }
 
-TEST_F(Installed, WhatIsNotAShortcutStaysAndSoDoesTheFolder)
-{
+TEST_F(Installed, WhatIsNotAShortcutStaysAndSoDoesTheFolder) {
     std::string group = M().commonProgramsFolder + "\\Tallowin";
     Sim::MakeFile(group + "\\Read me.txt");
     Sim::MakeDirectory(group + "\\Tools.lnk");
@@ -569,8 +566,7 @@ TEST_F(Installed, WhatIsNotAShortcutStaysAndSoDoesTheFolder)
     EXPECT_FALSE(Sim::Exists(group + "\\Seat Manager.lnk"));
 }
 
-TEST_F(Installed, AFileMatchedOnlyByItsShortNameIsNoShortcut)
-{
+TEST_F(Installed, AFileMatchedOnlyByItsShortNameIsNoShortcut) {
     // "*.lnk" finds these through NOTES~1.LNK and READ~1.LNK.
     std::string group = M().programsFolder + "\\Tallowin";
     Sim::MakeFile(group + "\\notes.lnk2");
@@ -581,8 +577,7 @@ TEST_F(Installed, AFileMatchedOnlyByItsShortNameIsNoShortcut)
     EXPECT_FALSE(Sim::Exists(group + "\\Seat Manager.lnk"));
 }
 
-TEST_F(Installed, AGroupWhoseFolderKeepsTheTrailingSpacesGoesToo)
-{
+TEST_F(Installed, AGroupWhoseFolderKeepsTheTrailingSpacesGoesToo) {
     // Made through a path that ended in a backslash, the folder carries the
     // name exactly as the catalogue spells it.
     std::string programs = M().programsFolder;
@@ -597,8 +592,7 @@ TEST_F(Installed, AGroupWhoseFolderKeepsTheTrailingSpacesGoesToo)
     EXPECT_EQ(0, Sim::OpenHandles());
 }
 
-TEST_F(Installed, AUserWithoutRightsKeepsTheAllUsersGroup)
-{
+TEST_F(Installed, AUserWithoutRightsKeepsTheAllUsersGroup) {
     M().administrator = false;
     EXPECT_FALSE(RemoveStartMenuGroup(CSIDL_COMMON_PROGRAMS));
     EXPECT_TRUE(Sim::Exists(M().commonProgramsFolder + "\\Tallowin\\Seat Manager.lnk"));
@@ -606,8 +600,7 @@ TEST_F(Installed, AUserWithoutRightsKeepsTheAllUsersGroup)
 
 // ---- restart ----
 
-TEST_F(FreshMachine, TheRestartIsAskedForWithTheShutdownPrivilegeEnabled)
-{
+TEST_F(FreshMachine, TheRestartIsAskedForWithTheShutdownPrivilegeEnabled) {
     EXPECT_TRUE(RestartSystem());
     EXPECT_EQ(std::vector<std::string>({
                   "OpenProcessToken(current process, 0x20)",

@@ -1,13 +1,12 @@
 // A preview run read back as the administrator needs it: each step's
-// actions, from the run's journal and from what changed, and what the run
-// would leave and why.
+// actions, from what the step changed and what its calls returned, and what
+// the run would leave and why.
 #include "explain.h"
 
 #include "../catalogue/catalogue.h"
 #include "../registry/text.h"
 #include "../steps/steps.h"
-
-#include <nlohmann/json.hpp>
+#include "../uninstall/uninstall.h"
 
 #include <algorithm>
 #include <cstring>
@@ -18,101 +17,26 @@ namespace Check {
 
 using Description::Change;
 using Description::Machine;
+using Description::ShortText;
 
 namespace {
-
-const char* const STEPS[] = {"Start-menu groups",
-                             "Terminal Services configuration",
-                             "Devices",
-                             "Services",
-                             "COM servers",
-                             "Files deleted at the restart",
-                             "Service group order",
-                             "Class filters",
-                             "Registry trees",
-                             "Logon type",
-                             "Restart"};
-enum StepIndex {
-    MENU,
-    TERMINAL,
-    DEVICES,
-    SERVICES,
-    SERVERS,
-    FILES,
-    ORDER,
-    FILTERS,
-    TREES,
-    LOGON,
-    RESTART_STEP
-};
 
 bool Contains(const std::string& text, const std::string& part) {
     return Upper(text).find(Upper(part)) != std::string::npos;
 }
 
-// The journal's quoted texts of a line, in order (escapes kept as written).
-std::vector<std::string> Quoted(const std::string& line) {
-    std::vector<std::string> texts;
-    size_t at = line.find(" -> ");
-    std::string call = line.substr(0, at);
-    for (size_t open = call.find('"'); open != std::string::npos;) {
-        size_t close = call.find('"', open + 1);
-        if (close == std::string::npos)
-            break;
-        texts.push_back(call.substr(open + 1, close - open - 1));
-        open = call.find('"', close + 1);
+// The step whose procedure is `run`.
+int StepOf(void (*run)()) {
+    for (int step = 0; step < UNINSTALL_STEP_COUNT; ++step) {
+        if (UNINSTALL_STEPS[step].run == run)
+            return step;
     }
-    return texts;
+    return -1;
 }
 
-std::string Result(const std::string& line) {
-    size_t at = line.rfind(" -> ");
-    return at == std::string::npos ? "" : line.substr(at + 4);
-}
-
-bool Succeeded(const std::string& line) {
-    std::string result = Result(line);
-    return result.rfind("FALSE", 0) != 0 && result.rfind("NULL", 0) != 0 &&
-           result.rfind("INVALID_HANDLE_VALUE", 0) != 0;
-}
-
-// The handle a call names first ("svc#2" in "ControlService(svc#2, 254)").
-std::string FirstHandle(const std::string& line) {
-    size_t open = line.find('(');
-    size_t end = line.find_first_of(",)", open);
-    return line.substr(open + 1, end - open - 1);
-}
-
-std::string Number(const std::string& line, int argument) {
-    size_t at = line.find('(');
-    for (int i = 0; i < argument; ++i)
-        at = line.find(", ", at + 1) + 1;
-    size_t end = line.find_first_of(",)", at + 1);
-    std::string text = line.substr(at + 1, end - at - 1);
-    return !text.empty() && text[0] == ' ' ? text.substr(1) : text;
-}
-
-int StepOf(const Change& change) {
-    const std::string& what = change.what;
-    if (change.kind.rfind("device", 0) == 0)
-        return DEVICES;
-    if (change.kind.rfind("service", 0) == 0)
-        return change.what == "TermService" ? TERMINAL : SERVICES;
-    if (change.kind.rfind("pending", 0) == 0)
-        return FILES;
-    if (change.kind.rfind("file", 0) == 0 || change.kind.rfind("folder", 0) == 0)
-        return Contains(what, "PROGRAMS%") ? MENU : FILES;
-    if (Contains(what, "\\Services\\TermService"))
-        return TERMINAL;
-    if (Contains(what, "\\Services\\"))
-        return SERVICES;
-    if (Contains(what, "\\ServiceGroupOrder"))
-        return ORDER;
-    if (Contains(what, "\\Control\\Class\\"))
-        return FILTERS;
-    if (Contains(what, "\\Winlogon :"))
-        return LOGON;
-    return TREES;
+// A failed call's result as the report shows it: "(5)".
+std::string ErrorText(const Sim::Outcome& outcome) {
+    return "(" + std::to_string(outcome.error) + ")";
 }
 
 // A removed key is shown once, at the top of its removed tree, with its size.
@@ -128,18 +52,6 @@ std::string RemovedTree(const Machine& machine, const std::string& path) {
            std::to_string(values) + (values == 1 ? " value)" : " values)");
 }
 
-// A list value's entries, when a change shows it as a well-formed list.
-bool ListEntries(const std::string& text, std::vector<std::string>* entries) {
-    const std::string prefix = "REG_MULTI_SZ ";
-    if (text.rfind(prefix, 0) != 0)
-        return false;
-    nlohmann::json data = nlohmann::json::parse(text.substr(prefix.size()), nullptr, false);
-    if (!data.is_object() || !data.contains("strings"))
-        return false;
-    *entries = data["strings"].get<std::vector<std::string>>();
-    return true;
-}
-
 std::string Joined(const std::vector<std::string>& entries) {
     std::string out;
     for (const std::string& entry : entries)
@@ -147,27 +59,10 @@ std::string Joined(const std::vector<std::string>& entries) {
     return out;
 }
 
-// A value as a change record shows it ("REG_SZ {\"text\":...}"), made short.
-std::string Short(const std::string& text) {
-    size_t space = text.find(' ');
-    if (space == std::string::npos)
-        return text;
-    nlohmann::json data = nlohmann::json::parse(text.substr(space + 1), nullptr, false);
-    if (!data.is_object())
-        return text;
-    if (data.contains("text"))
-        return "\"" + data["text"].get<std::string>() + "\"";
-    if (data.contains("dword"))
-        return std::to_string(data["dword"].get<unsigned long>());
-    if (data.contains("strings"))
-        return "[" + Joined(data["strings"].get<std::vector<std::string>>()) + "]";
-    return text;
-}
-
 std::string ChangeLine(const Change& change) {
     std::vector<std::string> was, is;
-    if (change.kind == "value changed" && ListEntries(change.before, &was) &&
-        ListEntries(change.after, &is)) {
+    if (change.kind == "value changed" && Description::ListEntries(*change.valueBefore, &was) &&
+        Description::ListEntries(*change.valueAfter, &is)) {
         std::vector<std::string> removed, added;
         for (const std::string& entry : was)
             if (std::find(is.begin(), is.end(), entry) == is.end())
@@ -186,11 +81,12 @@ std::string ChangeLine(const Change& change) {
                " left)";
     }
     if (change.kind == "value changed")
-        return "set " + change.what + ": " + Short(change.before) + " -> " + Short(change.after);
+        return "set " + change.what + ": " + ShortText(*change.valueBefore) + " -> " +
+               ShortText(*change.valueAfter);
     if (change.kind == "value added")
-        return "add " + change.what + " = " + Short(change.after);
+        return "add " + change.what + " = " + ShortText(*change.valueAfter);
     if (change.kind == "value removed")
-        return "delete " + change.what + " (was " + Short(change.before) + ")";
+        return "delete " + change.what + " (was " + ShortText(*change.valueBefore) + ")";
     if (change.kind == "pending added")
         return "queue " + change.what;
     std::string line = change.kind + " " + change.what;
@@ -207,10 +103,9 @@ void Note(Preview* preview, const std::string& kind, const std::string& where,
         preview->status = UNSAFE;
 }
 
-// Why the server at `path` did not load, from what was read of it; `result`
-// is the load's result in the journal.
-std::string WhyNotLoaded(const Machine& machine, const std::string& path,
-                         const std::string& result) {
+// Why the server at `path` did not load, from what was read of it and the
+// error the load ended with.
+std::string WhyNotLoaded(const Machine& machine, const std::string& path, DWORD error) {
     std::string name = "%PRODUCT%\\" + path.substr(path.find_last_of("\\/") + 1);
     for (const Description::File& file : machine.files) {
         if (file.directory || !SameText(file.path, name))
@@ -225,8 +120,7 @@ std::string WhyNotLoaded(const Machine& machine, const std::string& path,
                    ", found neither beside it nor in the system or Windows folder";
         if (file.library == Description::Library::None)
             return "it is no library image";
-        size_t error = result.find('(');
-        return "loading fails" + (error == std::string::npos ? "" : " " + result.substr(error));
+        return "loading fails (" + std::to_string(error) + ")";
     }
     return "it is not there";
 }
@@ -302,112 +196,121 @@ std::string ClassName(const Machine& machine, const std::string& classGuid) {
     return text.empty() ? classGuid : text[0] + " " + classGuid;
 }
 
-void Explain(const Machine& machine, const std::vector<std::string>& journal,
-             const std::vector<std::string>& unregistered, const Machine& after, Preview* preview) {
+void Explain(const Machine& machine, const std::vector<StepRecord>& record, const Machine& after,
+             Preview* preview) {
+    const int services = StepOf(RemoveServices);
+    const int restart = UNINSTALL_STEP_COUNT - 1;
     preview->steps.clear();
-    for (const char* name : STEPS)
-        preview->steps.push_back({name, {}});
-    auto add = [&](int step, const std::string& line) {
-        preview->steps[step].actions.push_back(line);
-    };
+    for (int step = 0; step < UNINSTALL_STEP_COUNT; ++step)
+        preview->steps.push_back({UNINSTALL_STEPS[step].name, {}});
 
-    // What the journal shows and a description cannot: controls, servers, the restart.
-    std::map<std::string, std::string> serviceOf, moduleOf;
-    std::set<std::string> deleted;
-    std::map<std::string, std::vector<std::string>> serviceActions;
-    std::vector<std::string> serviceOrder;
-    for (const std::string& line : journal) {
-        std::vector<std::string> texts = Quoted(line);
-        if (line.rfind("OpenServiceA(", 0) == 0 && Succeeded(line) && texts.size() == 1) {
-            serviceOf[Result(line)] = texts[0];
-        } else if (line.rfind("LoadLibraryExA(", 0) == 0 && Succeeded(line) && texts.size() == 1) {
-            moduleOf[Result(line)] = texts[0];
-        } else if (line.rfind("LoadLibraryExA(", 0) == 0 && texts.size() == 1) {
-            std::string why = WhyNotLoaded(machine, texts[0], Result(line));
-            add(SERVERS, texts[0] + " not loaded: " + why + "; it is not asked to unregister");
-            Note(preview, "server not unregistered", texts[0], why);
-        } else if (line.rfind("ControlService(", 0) == 0) {
-            std::string name = serviceOf[FirstHandle(line)];
-            std::string code = Number(line, 1);
-            bool stop = code == "1";
-            if (Succeeded(line)) {
-                serviceActions[name].push_back(stop ? "stop"
-                                               : code == std::to_string(CONTROL_PREPARE_REMOVAL)
-                                                   ? "told to prepare for removal (control " +
-                                                         code + ")"
-                                                   : "send control " + code);
-            } else if (stop && Result(line).find("(1062)") == std::string::npos) {
-                serviceActions[name].push_back("stop refused " + Result(line).substr(6));
-                Note(preview, "service not stopped", name,
-                     "it does not take a stop control now: it is deleted at the restart");
-            } else if (!stop) {
-                serviceActions[name].push_back("control " + code + " not taken " +
-                                               Result(line).substr(6));
+    std::set<std::string> deleted; // the services whose deletion the run asked and got
+    for (size_t step = 0; step < record.size(); ++step) {
+        auto add = [&](const std::string& line) { preview->steps[step].actions.push_back(line); };
+
+        // What the step's calls returned.
+        std::map<std::string, std::vector<std::string>> serviceActions;
+        std::vector<std::string> serviceOrder;
+        for (const Sim::Outcome& outcome : record[step].outcomes) {
+            bool ok = outcome.error == 0;
+            const std::string& subject = outcome.subject;
+            switch (outcome.call) {
+            case Sim::OutcomeCall::ControlService: {
+                bool stop = outcome.number == SERVICE_CONTROL_STOP;
+                std::string code = std::to_string(outcome.number);
+                if (ok)
+                    serviceActions[subject].push_back(
+                        stop ? "stop"
+                        : outcome.number == CONTROL_PREPARE_REMOVAL
+                            ? "told to prepare for removal (control " + code + ")"
+                            : "send control " + code);
+                else if (stop && outcome.error != ERROR_SERVICE_NOT_ACTIVE) {
+                    serviceActions[subject].push_back("stop refused " + ErrorText(outcome));
+                    Note(preview, "service not stopped", subject,
+                         "it does not take a stop control now: it is deleted at the restart");
+                } else if (!stop) {
+                    serviceActions[subject].push_back("control " + code + " not taken " +
+                                                      ErrorText(outcome));
+                }
+                serviceOrder.push_back(subject);
+                break;
             }
-            serviceOrder.push_back(name);
-        } else if (line.rfind("DeleteService(", 0) == 0) {
-            std::string name = serviceOf[FirstHandle(line)];
-            if (Succeeded(line))
-                deleted.insert(Upper(name));
-            serviceActions[name].push_back(
-                Succeeded(line) ? "delete" : "delete fails " + Result(line).substr(6));
-            serviceOrder.push_back(name);
-        } else if (line.rfind("GetProcAddress(", 0) == 0 && texts.size() == 1 &&
-                   texts[0] == "DllUnregisterServer" && !Succeeded(line)) {
-            add(SERVERS, moduleOf[FirstHandle(line)] +
-                             " exports no DllUnregisterServer: loaded and freed only");
-        } else if (line.rfind("SetupDiCallClassInstaller(", 0) == 0 && texts.size() == 1 &&
-                   !Succeeded(line)) {
-            add(DEVICES, "removing device " + texts[0] + " fails " + Result(line).substr(6));
-        } else if (line.rfind("ChangeServiceConfigA(", 0) == 0) {
-            add(TERMINAL, "TermService configuration " +
-                              std::string(Succeeded(line) ? "rewritten" : "not rewritten: ") +
-                              (Succeeded(line) ? "" : Result(line)));
-        } else if (line.rfind("ExitWindowsEx(", 0) == 0) {
-            add(RESTART_STEP,
-                Succeeded(line) ? "restart Windows" : "restart refused: " + Result(line));
-        } else if (line.rfind("DeleteFileA(", 0) == 0 && texts.size() == 1 && !Succeeded(line)) {
-            add(MENU, "deleting " + texts[0] + " fails: " + Result(line));
+            case Sim::OutcomeCall::DeleteService:
+                if (ok)
+                    deleted.insert(Upper(subject));
+                serviceActions[subject].push_back(ok ? "delete"
+                                                     : "delete fails " + ErrorText(outcome));
+                serviceOrder.push_back(subject);
+                break;
+            case Sim::OutcomeCall::ChangeServiceConfig:
+                add(std::string("TermService configuration ") +
+                    (ok ? "rewritten" : "not rewritten: FALSE " + ErrorText(outcome)));
+                break;
+            case Sim::OutcomeCall::LoadLibrary:
+                if (!ok) {
+                    std::string why = WhyNotLoaded(machine, subject, outcome.error);
+                    add(subject + " not loaded: " + why + "; it is not asked to unregister");
+                    Note(preview, "server not unregistered", subject, why);
+                }
+                break;
+            case Sim::OutcomeCall::GetProcAddress:
+                if (!ok)
+                    add(subject + " exports no DllUnregisterServer: loaded and freed only");
+                break;
+            case Sim::OutcomeCall::CallClassInstaller:
+                if (!ok)
+                    add("removing device " + subject + " fails " + ErrorText(outcome));
+                break;
+            case Sim::OutcomeCall::ExitWindows:
+                add(ok ? "restart Windows" : "restart refused: FALSE " + ErrorText(outcome));
+                break;
+            case Sim::OutcomeCall::DeleteFile:
+                if (!ok)
+                    add("deleting " + subject + " fails: FALSE " + ErrorText(outcome));
+                break;
+            }
         }
-    }
-    std::set<std::string> shown;
-    for (const std::string& name : serviceOrder) {
-        if (!shown.insert(name).second)
-            continue;
-        std::string line = name + ":";
-        for (const std::string& action : serviceActions[name])
-            line += (line.back() == ':' ? " " : ", ") + action;
-        for (const Description::Service& service : after.services) {
-            if (SameText(service.name, name) && deleted.count(Upper(name)) != 0)
-                line += " (marked for deletion: it goes at the restart)";
+        std::set<std::string> shown;
+        for (const std::string& name : serviceOrder) {
+            if (!shown.insert(Upper(name)).second)
+                continue;
+            std::string line = name + ":";
+            for (const std::string& action : serviceActions[name])
+                line += (line.back() == ':' ? " " : ", ") + action;
+            for (const Description::Service& service : after.services) {
+                if (SameText(service.name, name) && deleted.count(Upper(name)) != 0)
+                    line += " (marked for deletion: it goes at the restart)";
+            }
+            add(line);
         }
-        add(SERVICES, line);
-    }
-    for (const std::string& path : unregistered)
-        add(SERVERS, "load " + path + " and call its DllUnregisterServer");
 
-    // What changes, each in its step.
-    std::set<std::string> removedKeys;
-    for (const Change& change : preview->changes) {
-        if (change.kind == "key removed")
-            removedKeys.insert(Upper(change.what));
-    }
-    for (const Change& change : preview->changes) {
-        // Shown per service above, from what the run asked.
-        bool service = StepOf(change) == SERVICES;
-        if (service && (change.kind.rfind("service", 0) == 0 || change.kind == "key removed" ||
-                        (change.kind == "value added" && Contains(change.what, ": DeleteFlag"))))
-            continue;
-        if (change.kind == "key removed") {
-            std::string parent = change.what.substr(0, change.what.rfind('\\'));
-            if (removedKeys.count(Upper(parent)) == 0)
-                add(StepOf(change), RemovedTree(machine, change.what));
-            continue;
+        // What the step changed.
+        std::set<std::string> removedKeys;
+        for (const Change& change : record[step].changes) {
+            if (change.kind == "key removed")
+                removedKeys.insert(Upper(change.what));
         }
-        add(StepOf(change), ChangeLine(change));
+        for (const Change& change : record[step].changes) {
+            // The services' own changes are told above, from what the run asked.
+            if ((int)step == services &&
+                (change.kind.rfind("service", 0) == 0 || change.kind == "key removed" ||
+                 (change.kind == "value added" && Contains(change.what, ": DeleteFlag"))))
+                continue;
+            if (change.kind == "server unregistered") {
+                add("load " + change.what + " and call its DllUnregisterServer");
+                continue;
+            }
+            if (change.kind == "key removed") {
+                std::string parent = change.what.substr(0, change.what.rfind('\\'));
+                if (removedKeys.count(Upper(parent)) == 0)
+                    add(RemovedTree(machine, change.what));
+                continue;
+            }
+            add(ChangeLine(change));
+        }
     }
-    if (preview->result == 0 && preview->steps[RESTART_STEP].actions.empty())
-        add(RESTART_STEP, "no restart: the run ends early");
+    if (preview->result == 0 && preview->steps[restart].actions.empty())
+        preview->steps[restart].actions.push_back("no restart: the run ends early");
 
     // What the run leaves, and why.
     std::string control = std::string("HKLM\\") + PRODUCT_CONTROL_KEY;
@@ -501,12 +404,16 @@ void Explain(const Machine& machine, const std::vector<std::string>& journal,
     // The machine is read through the ANSI functions, which show a character
     // the code page cannot carry as '?'; the run itself edits these lists in
     // UTF-16 and keeps such a name as Windows stored it.
-    for (const Change& change : preview->changes) {
-        if (change.kind == "value changed" && change.before.find('?') != std::string::npos &&
-            (StepOf(change) == ORDER || StepOf(change) == FILTERS))
-            Note(preview, "list with an unreadable name", change.what,
-                 "an entry holds '?', which is how this reading shows a character the code page "
-                 "cannot carry; the uninstaller keeps that name as it is");
+    for (int step : {StepOf(CleanServiceGroupOrder), StepOf(CleanClassFilters)}) {
+        if (step < 0 || step >= (int)record.size())
+            continue;
+        for (const Change& change : record[step].changes) {
+            if (change.kind == "value changed" &&
+                Description::BeforeText(change).find('?') != std::string::npos)
+                Note(preview, "list with an unreadable name", change.what,
+                     "an entry holds '?', which is how this reading shows a character the code "
+                     "page cannot carry; the uninstaller keeps that name as it is");
+        }
     }
 }
 

@@ -4,14 +4,22 @@
 
 #include "check.h"
 
+#include "../platform/sim/machine.h"
+
 namespace Check {
 
+// What one step of the run did: what it changed on the machine, and what
+// the calls it made returned.
+struct StepRecord {
+    std::vector<Description::Change> changes;
+    std::vector<Sim::Outcome> outcomes;
+};
+
 // Fills `preview`'s steps, notes and status from the machine as read, the
-// journal of the run, the libraries whose unregistration ran, and the
-// machine after the run (its changes already in `preview`).
-void Explain(const Description::Machine& machine, const std::vector<std::string>& journal,
-             const std::vector<std::string>& unregistered, const Description::Machine& after,
-             Preview* preview);
+// record of each step that ran (by its index in the uninstaller's table),
+// and the machine after the run (its changes already in `preview`).
+void Explain(const Description::Machine& machine, const std::vector<StepRecord>& record,
+             const Description::Machine& after, Preview* preview);
 
 // The product's services a filter list names, by the list's UTF-16 or
 // ANSI bytes.

@@ -3,6 +3,8 @@
 // the product after it ran.
 #include "check.h"
 
+#include "../description/json.h"
+
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
@@ -132,7 +134,7 @@ int RunPreview(const Description::Machine& machine, bool asJson) {
                 actions.push_back(JsonText(action));
             out["steps"].push_back(json{{"step", step.name}, {"actions", actions}});
         }
-        out["changes"] = json::parse(Description::WriteChanges(preview.changes))["changes"];
+        out["changes"] = preview.changes;
         out["notDone"] = json::array();
         for (const Finding& finding : preview.notDone)
             out["notDone"].push_back(FindingJson(finding));

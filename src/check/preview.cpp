@@ -18,25 +18,57 @@ namespace {
 using Description::Change;
 using Description::Machine;
 
+// The run being watched: the machine after the last step that ran, and
+// what each step did.
+struct Watch {
+    std::string folder;
+    Machine last;
+    size_t outcomesSeen = 0;
+    std::vector<StepRecord> record;
+};
+Watch* watching;
+
+Machine Observed(const std::string& folder) {
+    Sim::Machine& m = Sim::Current();
+    bool journalOn = m.journalOn;
+    m.journalOn = false;
+    Machine now = Description::Describe(folder);
+    Sim::Observe(&now);
+    m.journalOn = journalOn;
+    return now;
+}
+
+void AfterStep(int step) {
+    Machine now = Observed(watching->folder);
+    std::vector<Sim::Outcome>& outcomes = Sim::Current().outcomes;
+    watching->record.resize((size_t)step + 1);
+    StepRecord& done = watching->record[(size_t)step];
+    done.changes = Description::Changes(watching->last, now);
+    done.outcomes.assign(outcomes.begin() + (long)watching->outcomesSeen, outcomes.end());
+    watching->outcomesSeen = outcomes.size();
+    watching->last = std::move(now);
+}
+
 } // namespace
 
 Preview PreviewRun(const Machine& machine) {
     std::unique_ptr<Sim::Machine> saved = Sim::Exchange(nullptr);
     Sim::Load(machine);
-    Sim::Machine& m = Sim::Current();
     Preview preview;
     // What the run's controls and servers do is observed on the simulated
-    // machine, as on any machine the uninstaller runs on in a test.
-    Machine before = Description::Describe(machine.productFolder);
-    Sim::Observe(&before);
-    size_t start = m.journal.size();
-    preview.result = RunUninstall();
-    std::vector<std::string> journal(m.journal.begin() + start, m.journal.end());
-    std::vector<std::string> unregistered = m.unregistered;
-    Machine after = Description::Describe(before.productFolder);
-    Sim::Observe(&after);
-    preview.changes = Description::Changes(before, after);
-    Explain(machine, journal, unregistered, after, &preview);
+    // machine, as on any machine the uninstaller runs on in a test; the
+    // machine is described again after each step, so that each change is
+    // told under the step that made it.
+    Machine before = Observed(machine.productFolder);
+    Watch watch;
+    watch.folder = before.productFolder;
+    watch.last = before;
+    watch.outcomesSeen = Sim::Current().outcomes.size();
+    watching = &watch;
+    preview.result = RunUninstall(AfterStep);
+    watching = nullptr;
+    preview.changes = Description::Changes(before, watch.last);
+    Explain(machine, watch.record, watch.last, &preview);
     Sim::Replace(std::move(saved));
     return preview;
 }

@@ -1,23 +1,25 @@
-// The Windows build reads the machine it runs on. This source alone is
-// built against Windows itself; the rest of the program runs the uninstaller
-// on the simulated Windows.
+// The Windows build reads the machine it runs on through Windows' own
+// functions, which the one source built against Windows itself hands across
+// (windows_calls.cpp). This source, like the rest of the program, is built
+// against the simulated Windows, on which the preview runs the uninstaller.
 #include "check.h"
 
-#include "../platform/platform.h"
+#include "../description/calls.h"
 
 static bool ReadWindows(const std::string& folder, Description::Machine* machine,
                         std::string* why) {
+    static const Description::Calls windows = Description::CallsFrom(Description::WindowsCalls());
     // Read rights only: the service manager's own answer says whether the
     // caller may read what it must.
     SC_HANDLE scm =
-        Win::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_ENUMERATE_SERVICE);
+        windows.OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_ENUMERATE_SERVICE);
     if (scm == nullptr) {
-        *why = "the service manager refused reading (error " + std::to_string(Win::GetLastError()) +
-               ")";
+        *why = "the service manager refused reading (error " +
+               std::to_string(windows.GetLastError()) + ")";
         return false;
     }
-    Win::CloseServiceHandle(scm);
-    *machine = Description::Describe(folder);
+    windows.CloseServiceHandle(scm);
+    *machine = Description::Describe(windows, folder);
     return true;
 }
 

@@ -88,7 +88,7 @@ std::vector<Change> Changes(const Machine& before, const Machine& after) {
             changes.push_back({"key added", key.path, "", ""});
             for (const Value& value : key.values)
                 changes.push_back(
-                    {"value added", key.path + " : " + value.name, "", ValueText(value)});
+                    {"value added", key.path + " : " + value.name, "", "", {}, value});
         },
         [&](const Key& was, const Key& is) {
             if (was.readable != is.readable)
@@ -99,15 +99,14 @@ std::vector<Change> Changes(const Machine& before, const Machine& after) {
             Match(
                 ByName(was.values, valueName), ByName(is.values, valueName),
                 [&](const Value& v) {
-                    changes.push_back({"value removed", at + v.name, ValueText(v), ""});
+                    changes.push_back({"value removed", at + v.name, "", "", v, {}});
                 },
                 [&](const Value& v) {
-                    changes.push_back({"value added", at + v.name, "", ValueText(v)});
+                    changes.push_back({"value added", at + v.name, "", "", {}, v});
                 },
                 [&](const Value& v, const Value& w) {
                     if (v.type != w.type || v.data != w.data)
-                        changes.push_back(
-                            {"value changed", at + v.name, ValueText(v), ValueText(w)});
+                        changes.push_back({"value changed", at + v.name, "", "", v, w});
                 });
         });
 
@@ -188,6 +187,14 @@ std::vector<Change> Changes(const Machine& before, const Machine& after) {
     for (size_t i = before.unregistered.size(); i < after.unregistered.size(); ++i)
         changes.push_back({"server unregistered", after.unregistered[i], "", ""});
     return changes;
+}
+
+std::string BeforeText(const Change& change) {
+    return change.valueBefore ? ValueText(*change.valueBefore) : change.before;
+}
+
+std::string AfterText(const Change& change) {
+    return change.valueAfter ? ValueText(*change.valueAfter) : change.after;
 }
 
 } // namespace Description

@@ -1,7 +1,9 @@
-// Reads a machine through the platform boundary, asking for read rights only.
+// Reads a machine through a table of the platform boundary's functions,
+// asking for read rights only.
 #include "description.h"
 
 #include "../catalogue/catalogue.h"
+#include "calls.h"
 #include "exports.h"
 
 #include <algorithm>
@@ -23,31 +25,32 @@ std::string RootPrefix(HKEY root) {
 
 // Closes a registry key on every path out of a scope.
 struct KeyGuard {
+    const Calls& win;
     HKEY key = nullptr;
     ~KeyGuard() {
         if (key != nullptr)
-            Win::RegCloseKey(key);
+            win.RegCloseKey(key);
     }
 };
 
-std::vector<std::string> Subkeys(HKEY key) {
+std::vector<std::string> Subkeys(const Calls& win, HKEY key) {
     std::vector<std::string> children;
     char name[KEY_NAME_SIZE];
-    for (DWORD index = 0; Win::RegEnumKeyA(key, index, name, KEY_NAME_SIZE) == ERROR_SUCCESS;
+    for (DWORD index = 0; win.RegEnumKeyA(key, index, name, KEY_NAME_SIZE) == ERROR_SUCCESS;
          ++index)
         children.push_back(name);
     return children;
 }
 
-void ReadValues(HKEY key, Key* out) {
+void ReadValues(const Calls& win, HKEY key, Key* out) {
     std::vector<char> name(NAME_BUFFER_SIZE);
     std::vector<BYTE> data(4096);
     for (DWORD index = 0;;) {
         DWORD nameSize = NAME_BUFFER_SIZE;
         DWORD dataSize = (DWORD)data.size();
         DWORD type = 0;
-        LONG status = Win::RegEnumValueA(key, index, name.data(), &nameSize, nullptr, &type,
-                                         data.data(), &dataSize);
+        LONG status = win.RegEnumValueA(key, index, name.data(), &nameSize, nullptr, &type,
+                                        data.data(), &dataSize);
         if (status == ERROR_MORE_DATA && dataSize > data.size()) {
             data.resize(dataSize);
             continue; // the same index again, with room
@@ -60,9 +63,10 @@ void ReadValues(HKEY key, Key* out) {
     }
 }
 
-void ReadKey(HKEY root, const std::string& path, bool subkeys, std::vector<Key>* out) {
-    KeyGuard key;
-    LONG status = Win::RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key.key);
+void ReadKey(const Calls& win, HKEY root, const std::string& path, bool subkeys,
+             std::vector<Key>* out) {
+    KeyGuard key{win};
+    LONG status = win.RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key.key);
     if (status == ERROR_FILE_NOT_FOUND)
         return;
     Key described;
@@ -72,38 +76,38 @@ void ReadKey(HKEY root, const std::string& path, bool subkeys, std::vector<Key>*
         out->push_back(described);
         return;
     }
-    ReadValues(key.key, &described);
+    ReadValues(win, key.key, &described);
     out->push_back(described);
     if (!subkeys)
         return;
-    for (const std::string& child : Subkeys(key.key))
-        ReadKey(root, path + "\\" + child, true, out);
+    for (const std::string& child : Subkeys(win, key.key))
+        ReadKey(win, root, path + "\\" + child, true, out);
 }
 
 // The names of a key's subkeys (none when it cannot be opened).
-std::vector<std::string> Subkeys(HKEY root, const char* path) {
-    KeyGuard key;
-    if (Win::RegOpenKeyExA(root, path, 0, KEY_READ, &key.key) != ERROR_SUCCESS)
+std::vector<std::string> Subkeys(const Calls& win, HKEY root, const char* path) {
+    KeyGuard key{win};
+    if (win.RegOpenKeyExA(root, path, 0, KEY_READ, &key.key) != ERROR_SUCCESS)
         return {};
-    return Subkeys(key.key);
+    return Subkeys(win, key.key);
 }
 
-void ReadServices(Machine* machine) {
+void ReadServices(const Calls& win, Machine* machine) {
     std::vector<std::string> names = ListNames(ServiceList);
     names.push_back("TermService");
     SC_HANDLE scm =
-        Win::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_ENUMERATE_SERVICE);
+        win.OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_ENUMERATE_SERVICE);
     for (const std::string& name : names) {
-        ReadKey(HKEY_LOCAL_MACHINE, SERVICES_KEY + name, true, &machine->registry);
+        ReadKey(win, HKEY_LOCAL_MACHINE, SERVICES_KEY + name, true, &machine->registry);
         if (scm == nullptr)
             continue;
-        SC_HANDLE service = Win::OpenServiceA(scm, name.c_str(), SERVICE_QUERY_STATUS);
+        SC_HANDLE service = win.OpenServiceA(scm, name.c_str(), SERVICE_QUERY_STATUS);
         if (service == nullptr)
             continue;
         Service described;
         described.name = name;
         SERVICE_STATUS status;
-        if (Win::QueryServiceStatus(service, &status)) {
+        if (win.QueryServiceStatus(service, &status)) {
             described.state = status.dwCurrentState;
             // A running service (or driver) that does not take a stop
             // control refuses it; a driver has no program of its own.
@@ -115,11 +119,11 @@ void ReadServices(Machine* machine) {
                                 : driver ? Program::None
                                          : Program::Records;
         }
-        Win::CloseServiceHandle(service);
+        win.CloseServiceHandle(service);
         machine->services.push_back(described);
     }
     if (scm != nullptr)
-        Win::CloseServiceHandle(scm);
+        win.CloseServiceHandle(scm);
 }
 
 std::string GuidText(const GUID& guid) {
@@ -132,49 +136,50 @@ std::string GuidText(const GUID& guid) {
 }
 
 // A device property's bytes; none when it is not set or cannot be read.
-std::vector<BYTE> ReadProperty(HDEVINFO set, SP_DEVINFO_DATA* record, DWORD property) {
+std::vector<BYTE> ReadProperty(const Calls& win, HDEVINFO set, SP_DEVINFO_DATA* record,
+                               DWORD property) {
     std::vector<BYTE> bytes;
     DWORD required = 0;
-    Win::SetupDiGetDeviceRegistryPropertyW(set, record, property, nullptr, nullptr, 0, &required);
+    win.SetupDiGetDeviceRegistryPropertyW(set, record, property, nullptr, nullptr, 0, &required);
     if (required == 0)
         return bytes;
     bytes.resize(required);
     DWORD returned = 0;
-    if (!Win::SetupDiGetDeviceRegistryPropertyW(set, record, property, nullptr, bytes.data(),
-                                                required, &returned))
+    if (!win.SetupDiGetDeviceRegistryPropertyW(set, record, property, nullptr, bytes.data(),
+                                               required, &returned))
         return {};
     bytes.resize(returned);
     return bytes;
 }
 
 // Instance IDs of the devices a set holds, each with its record.
-std::vector<Device> ReadDeviceSet(DWORD flags) {
+std::vector<Device> ReadDeviceSet(const Calls& win, DWORD flags) {
     std::vector<Device> devices;
-    HDEVINFO set = Win::SetupDiGetClassDevsA(nullptr, nullptr, nullptr, flags);
+    HDEVINFO set = win.SetupDiGetClassDevsA(nullptr, nullptr, nullptr, flags);
     if (set == INVALID_HANDLE_VALUE)
         return devices;
     for (DWORD index = 0;; ++index) {
         SP_DEVINFO_DATA record;
         record.cbSize = sizeof record;
-        if (!Win::SetupDiEnumDeviceInfo(set, index, &record))
+        if (!win.SetupDiEnumDeviceInfo(set, index, &record))
             break;
         Device device;
-        device.upperFilters = ReadProperty(set, &record, SPDRP_UPPERFILTERS);
-        device.lowerFilters = ReadProperty(set, &record, SPDRP_LOWERFILTERS);
+        device.upperFilters = ReadProperty(win, set, &record, SPDRP_UPPERFILTERS);
+        device.lowerFilters = ReadProperty(win, set, &record, SPDRP_LOWERFILTERS);
         char id[MAX_PATH];
-        if (!Win::SetupDiGetDeviceInstanceIdA(set, &record, id, MAX_PATH, nullptr))
+        if (!win.SetupDiGetDeviceInstanceIdA(set, &record, id, MAX_PATH, nullptr))
             continue;
         device.instanceId = id;
         device.classGuid = GuidText(record.ClassGuid);
         DWORD required = 0;
-        Win::SetupDiGetDeviceRegistryPropertyW(set, &record, SPDRP_HARDWAREID, nullptr, nullptr, 0,
-                                               &required);
+        win.SetupDiGetDeviceRegistryPropertyW(set, &record, SPDRP_HARDWAREID, nullptr, nullptr, 0,
+                                              &required);
         if (required != 0) {
             device.hardwareIds.resize(required);
             DWORD returned = 0;
-            if (Win::SetupDiGetDeviceRegistryPropertyW(set, &record, SPDRP_HARDWAREID, nullptr,
-                                                       device.hardwareIds.data(), required,
-                                                       &returned)) {
+            if (win.SetupDiGetDeviceRegistryPropertyW(set, &record, SPDRP_HARDWAREID, nullptr,
+                                                      device.hardwareIds.data(), required,
+                                                      &returned)) {
                 device.hardwareIds.resize(returned);
                 device.hasHardwareIds = true;
             } else {
@@ -183,14 +188,14 @@ std::vector<Device> ReadDeviceSet(DWORD flags) {
         }
         devices.push_back(device);
     }
-    Win::SetupDiDestroyDeviceInfoList(set);
+    win.SetupDiDestroyDeviceInfoList(set);
     return devices;
 }
 
-void ReadDevices(Machine* machine) {
+void ReadDevices(const Calls& win, Machine* machine) {
     // A device is present when the present-only set holds it too.
-    std::vector<Device> present = ReadDeviceSet(DIGCF_PRESENT | DIGCF_ALLCLASSES);
-    for (Device& device : ReadDeviceSet(DIGCF_ALLCLASSES)) {
+    std::vector<Device> present = ReadDeviceSet(win, DIGCF_PRESENT | DIGCF_ALLCLASSES);
+    for (Device& device : ReadDeviceSet(win, DIGCF_ALLCLASSES)) {
         device.present = std::any_of(present.begin(), present.end(), [&](const Device& other) {
             return other.instanceId == device.instanceId;
         });
@@ -208,16 +213,16 @@ bool IsServer(const char* name) {
     return false;
 }
 
-bool IsFile(const std::string& path) {
-    DWORD attributes = Win::GetFileAttributesA(path.c_str());
+bool IsFile(const Calls& win, const std::string& path) {
+    DWORD attributes = win.GetFileAttributesA(path.c_str());
     return attributes != 0xFFFFFFFF && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 // The folders besides a server's own where the loader finds what it
 // imports: the system folder and the Windows folder, its parent.
-std::vector<std::string> SystemFolders() {
+std::vector<std::string> SystemFolders(const Calls& win) {
     char system[MAX_PATH];
-    UINT length = Win::GetSystemDirectoryA(system, MAX_PATH);
+    UINT length = win.GetSystemDirectoryA(system, MAX_PATH);
     if (length == 0 || length >= MAX_PATH)
         return {};
     std::string folder(system, length);
@@ -229,26 +234,26 @@ std::vector<std::string> SystemFolders() {
 
 // A server library and what it imports, each import looked for beside it
 // and in `systemFolders`, never loaded.
-void ReadServer(const std::string& folder, const std::string& path,
+void ReadServer(const Calls& win, const std::string& folder, const std::string& path,
                 const std::vector<std::string>& systemFolders, File* file) {
     std::vector<std::string> names;
-    file->library = ReadLibrary(path, &names);
+    file->library = ReadLibrary(win, path, &names);
     for (const std::string& name : names) {
-        bool found = IsFile(folder + "\\" + name);
+        bool found = IsFile(win, folder + "\\" + name);
         for (const std::string& system : systemFolders)
-            found = found || IsFile(system + (system.back() == '\\' ? "" : "\\") + name);
+            found = found || IsFile(win, system + (system.back() == '\\' ? "" : "\\") + name);
         file->imports.push_back({name, found});
     }
 }
 
 // A folder's entries; folders below it only as entries, but its "drivers",
 // where the product keeps its driver files.
-void ListFolder(const std::string& folder, const std::string& shown, bool drivers,
+void ListFolder(const Calls& win, const std::string& folder, const std::string& shown, bool drivers,
                 std::vector<File>* out) {
     WIN32_FIND_DATAA found;
     bool root = !folder.empty() && (folder.back() == '\\' || folder.back() == '/');
     std::string pattern = folder + (root ? "*" : "\\*");
-    HANDLE search = Win::FindFirstFileA(pattern.c_str(), &found);
+    HANDLE search = win.FindFirstFileA(pattern.c_str(), &found);
     if (search == INVALID_HANDLE_VALUE)
         return;
     std::vector<WIN32_FIND_DATAA> entries;
@@ -256,8 +261,8 @@ void ListFolder(const std::string& folder, const std::string& shown, bool driver
         std::string name = found.cFileName;
         if (name != "." && name != "..")
             entries.push_back(found);
-    } while (Win::FindNextFileA(search, &found));
-    Win::FindClose(search);
+    } while (win.FindNextFileA(search, &found));
+    win.FindClose(search);
     std::vector<std::string> systemFolders;
     bool systemRead = false;
     for (const WIN32_FIND_DATAA& entry : entries) {
@@ -268,73 +273,71 @@ void ListFolder(const std::string& folder, const std::string& shown, bool driver
         std::string path = folder + (root ? "" : "\\") + entry.cFileName;
         if (!file.directory && shown == "%PRODUCT%" && IsServer(entry.cFileName)) {
             if (!systemRead)
-                systemFolders = SystemFolders();
+                systemFolders = SystemFolders(win);
             systemRead = true;
-            ReadServer(root ? folder.substr(0, folder.size() - 1) : folder, path, systemFolders,
-                       &file);
+            ReadServer(win, root ? folder.substr(0, folder.size() - 1) : folder, path,
+                       systemFolders, &file);
         }
         out->push_back(file);
-        if (file.directory && drivers && Win::lstrcmpiA(entry.cFileName, "drivers") == 0)
-            ListFolder(path, file.path, false, out);
+        if (file.directory && drivers && win.lstrcmpiA(entry.cFileName, "drivers") == 0)
+            ListFolder(win, path, file.path, false, out);
     }
 }
 
-void ReadFolder(const std::string& folder, const std::string& shown, bool drivers,
+void ReadFolder(const Calls& win, const std::string& folder, const std::string& shown, bool drivers,
                 std::vector<File>* out) {
-    DWORD attributes = Win::GetFileAttributesA(folder.c_str());
+    DWORD attributes = win.GetFileAttributesA(folder.c_str());
     if (attributes == 0xFFFFFFFF || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
         return;
     out->push_back({shown, true, Library::None, false, {}});
-    ListFolder(folder, shown, drivers, out);
+    ListFolder(win, folder, shown, drivers, out);
 }
 
-void ReadFiles(Machine* machine) {
-    ReadFolder(machine->productFolder, "%PRODUCT%", true, &machine->files);
+void ReadFiles(const Calls& win, Machine* machine) {
+    ReadFolder(win, machine->productFolder, "%PRODUCT%", true, &machine->files);
     const std::pair<int, const char*> groups[] = {{CSIDL_PROGRAMS, "%PROGRAMS%"},
                                                   {CSIDL_COMMON_PROGRAMS, "%COMMONPROGRAMS%"}};
     for (auto& group : groups) {
         char folder[MAX_PATH];
-        if (!Win::SHGetSpecialFolderPathA(nullptr, folder, group.first, FALSE))
+        if (!win.SHGetSpecialFolderPathA(nullptr, folder, group.first, FALSE))
             continue;
         // The group under the catalogue's own name, which ends in two spaces
         // (kept by the ending backslash), then under the name Windows makes of it.
-        ReadFolder(std::string(folder) + START_MENU_GROUP + "\\",
+        ReadFolder(win, std::string(folder) + START_MENU_GROUP + "\\",
                    std::string(group.second) + START_MENU_GROUP, false, &machine->files);
-        ReadFolder(std::string(folder) + "\\Tallowin", std::string(group.second) + "\\Tallowin",
-                   false, &machine->files);
+        ReadFolder(win, std::string(folder) + "\\Tallowin",
+                   std::string(group.second) + "\\Tallowin", false, &machine->files);
     }
 }
 
 } // namespace
 
-inline namespace VK_READER {
-
-Machine Describe(const std::string& productFolder) {
+Machine Describe(const Calls& win, const std::string& productFolder) {
     Machine machine;
-    machine.version = Win::GetVersion();
+    machine.version = win.GetVersion();
     for (int i = 0; i < PLACE_COUNT; ++i) {
         std::string path = PLACES[i].path;
         HKEY root = path.compare(0, 5, "HKCR\\") == 0 ? HKEY_CLASSES_ROOT : HKEY_LOCAL_MACHINE;
-        ReadKey(root, path.substr(5), PLACES[i].subkeys, &machine.registry);
+        ReadKey(win, root, path.substr(5), PLACES[i].subkeys, &machine.registry);
     }
-    for (const std::string& setupClass : Subkeys(HKEY_LOCAL_MACHINE, CLASS_KEY))
-        ReadKey(HKEY_LOCAL_MACHINE, std::string(CLASS_KEY) + "\\" + setupClass, false,
+    for (const std::string& setupClass : Subkeys(win, HKEY_LOCAL_MACHINE, CLASS_KEY))
+        ReadKey(win, HKEY_LOCAL_MACHINE, std::string(CLASS_KEY) + "\\" + setupClass, false,
                 &machine.registry);
     std::string services = SERVICES_KEY;
     services.pop_back();
-    machine.serviceKeys = Subkeys(HKEY_LOCAL_MACHINE, services.c_str());
-    ReadServices(&machine);
-    ReadDevices(&machine);
-    KeyGuard session;
-    if (Win::RegOpenKeyExA(HKEY_LOCAL_MACHINE, SESSION_MANAGER, 0, KEY_QUERY_VALUE, &session.key) ==
+    machine.serviceKeys = Subkeys(win, HKEY_LOCAL_MACHINE, services.c_str());
+    ReadServices(win, &machine);
+    ReadDevices(win, &machine);
+    KeyGuard session{win};
+    if (win.RegOpenKeyExA(HKEY_LOCAL_MACHINE, SESSION_MANAGER, 0, KEY_QUERY_VALUE, &session.key) ==
         ERROR_SUCCESS) {
         DWORD size = 0;
         DWORD type = 0;
-        if (Win::RegQueryValueExA(session.key, "PendingFileRenameOperations", nullptr, &type,
-                                  nullptr, &size) == ERROR_SUCCESS) {
+        if (win.RegQueryValueExA(session.key, "PendingFileRenameOperations", nullptr, &type,
+                                 nullptr, &size) == ERROR_SUCCESS) {
             machine.pending.resize(size);
-            if (Win::RegQueryValueExA(session.key, "PendingFileRenameOperations", nullptr, &type,
-                                      machine.pending.data(), &size) == ERROR_SUCCESS) {
+            if (win.RegQueryValueExA(session.key, "PendingFileRenameOperations", nullptr, &type,
+                                     machine.pending.data(), &size) == ERROR_SUCCESS) {
                 machine.pending.resize(size);
                 machine.hasPending = true;
             } else {
@@ -347,10 +350,12 @@ Machine Describe(const std::string& productFolder) {
         machine.productFolder = ProductFolder(machine);
     if (machine.productFolder.empty())
         machine.productFolder = PRODUCT_FOLDER;
-    ReadFiles(&machine);
+    ReadFiles(win, &machine);
     return machine;
 }
 
-} // namespace VK_READER
+Machine Describe(const std::string& productFolder) {
+    return Describe(PlatformCalls(), productFolder);
+}
 
 } // namespace Description

@@ -6,6 +6,7 @@
 
 #include "../platform/platform.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,9 @@ struct Value {
     std::string name;
     DWORD type = REG_NONE;
     std::vector<BYTE> data;
+    bool operator==(const Value& other) const {
+        return name == other.name && type == other.type && data == other.data;
+    }
 };
 
 // A key by its full path, "HKLM\..." or "HKCR\...". A key that exists but
@@ -127,34 +131,48 @@ const Value* FindValue(const Key* key, const std::string& name);
 // The entries of one of the catalogue's lists.
 std::vector<std::string> ListNames(const char* list);
 
-// The reader is built for each realization a program links (the companion
-// program reads Windows and runs the uninstaller on the simulated one).
-#if defined(VK_PLATFORM_WIN32)
-#define VK_READER OnWindows
-#else
-#define VK_READER OnSimulated
-#endif
-inline namespace VK_READER {
+// The Windows functions the reader calls (calls.h).
+struct Calls;
 
-// Reads the machine. Read-only: keys are opened for reading, the service
-// manager with connect and enumerate rights, services with query rights,
-// files for reading. Files are read in `productFolder`, or when it is ""
-// in the folder "DzPath" names (else PRODUCT_FOLDER): a run deletes
+// Reads the machine `win` reaches. Read-only: keys are opened for reading,
+// the service manager with connect and enumerate rights, services with query
+// rights, files for reading. Files are read in `productFolder`, or when it is
+// "" in the folder "DzPath" names (else PRODUCT_FOLDER): a run deletes
 // "DzPath", so a description after it names the folder read before.
+Machine Describe(const Calls& win, const std::string& productFolder = "");
+// Reads the machine of the realization this program is built against:
+// Windows itself, or the simulated Windows.
 Machine Describe(const std::string& productFolder = "");
-} // namespace VK_READER
 
-// One change between two descriptions of a machine.
+// One change between two descriptions of a machine. A value's change holds
+// the value as it was and as it is (none on the side where it is absent);
+// the others what they show on each side: a service's state or program, the
+// controls it received, whether a key could be read.
 struct Change {
     std::string kind; // "key removed", "value changed", "service removed", ...
     std::string what; // the key, value, service, device or file
     std::string before;
     std::string after;
+    std::optional<Value> valueBefore = std::nullopt;
+    std::optional<Value> valueAfter = std::nullopt;
     bool operator==(const Change& other) const {
         return kind == other.kind && what == other.what && before == other.before &&
-               after == other.after;
+               after == other.after && valueBefore == other.valueBefore &&
+               valueAfter == other.valueAfter;
     }
 };
+
+// A side of a change as the change lists show it: a value's type and data
+// as one line, else what the change shows ("" where there is nothing).
+std::string BeforeText(const Change& change);
+std::string AfterText(const Change& change);
+
+// A value made short for a report: a text quoted, a number, a list's
+// entries, or else its type and data.
+std::string ShortText(const Value& value);
+// The entries of a value that is a well-formed REG_MULTI_SZ list; false for
+// any other.
+bool ListEntries(const Value& value, std::vector<std::string>* entries);
 
 // What changed from `before` to `after`, in a fixed order (registry,
 // services, devices, pending operations, files, libraries), so that two

@@ -5,6 +5,8 @@
 // outside them nor keep it long.
 #include "exports.h"
 
+#include "calls.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -113,8 +115,6 @@ bool DirectoryRva(Reader* r, DWORD index, DWORD* rva) {
 
 } // namespace
 
-inline namespace VK_READER {
-
 bool ExportsName(const std::vector<BYTE>& image, const char* name, bool* exported) {
     *exported = false;
     Reader r{image};
@@ -177,38 +177,38 @@ bool ImportedNames(const std::vector<BYTE>& image, std::vector<std::string>* nam
     return true;
 }
 
-// The whole file, read through the boundary; false when it cannot be read
+// The whole file, read through `win`; false when it cannot be read
 // or is over MOST_BYTES.
-static bool ReadImage(const std::string& path, std::vector<BYTE>* image) {
+static bool ReadImage(const Calls& win, const std::string& path, std::vector<BYTE>* image) {
     // Whoever else has the file open, for writing or to delete it, reading goes on.
-    HANDLE file = Win::CreateFileA(path.c_str(), GENERIC_READ,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                   OPEN_EXISTING, 0, nullptr);
+    HANDLE file = win.CreateFileA(path.c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     DWORD high = 0;
-    DWORD size = Win::GetFileSize(file, &high);
+    DWORD size = win.GetFileSize(file, &high);
     bool whole = false;
     if (size != INVALID_FILE_SIZE && high == 0 && size <= MOST_BYTES) {
         image->resize(size);
         DWORD done = 0, read = 0;
         while (done < size &&
-               Win::ReadFile(file, image->data() + done, size - done, &read, nullptr) && read != 0)
+               win.ReadFile(file, image->data() + done, size - done, &read, nullptr) && read != 0)
             done += read;
         whole = done == size;
     }
-    Win::CloseHandle(file);
+    win.CloseHandle(file);
     return whole;
 }
 
-Library ReadLibrary(const std::string& path, std::vector<std::string>* imports) {
+Library ReadLibrary(const Calls& win, const std::string& path, std::vector<std::string>* imports) {
     std::vector<BYTE> image;
     std::vector<std::string> names;
     bool exported = false;
     if (imports != nullptr)
         imports->clear();
     // An image whose import table cannot be read would not load either.
-    if (!ReadImage(path, &image) || !ExportsName(image, "DllUnregisterServer", &exported) ||
+    if (!ReadImage(win, path, &image) || !ExportsName(image, "DllUnregisterServer", &exported) ||
         !ImportedNames(image, &names))
         return Library::None;
     if (imports != nullptr)
@@ -216,6 +216,8 @@ Library ReadLibrary(const std::string& path, std::vector<std::string>* imports) 
     return exported ? Library::Unregisters : Library::NoExport;
 }
 
-} // namespace VK_READER
+Library ReadLibrary(const std::string& path, std::vector<std::string>* imports) {
+    return ReadLibrary(PlatformCalls(), path, imports);
+}
 
 } // namespace Description

@@ -10,9 +10,6 @@
 
 namespace Description {
 
-// Built with each reader (see description.h).
-inline namespace VK_READER {
-
 // Whether the PE image `image` (a file's bytes, PE32 or PE32+) names `name`
 // in its export table. False when the bytes are no image this reads: not a
 // PE file, or headers and tables that point outside the bytes.
@@ -23,13 +20,14 @@ bool ExportsName(const std::vector<BYTE>& image, const char* name, bool* exporte
 // image this reads, or a name does not end within its section and MAX_PATH.
 bool ImportedNames(const std::vector<BYTE>& image, std::vector<std::string>* names);
 
-// A library file by its export of DllUnregisterServer, read through the
-// platform boundary with read rights only: Unregisters or NoExport, or None
-// when the file cannot be read, is over 64 MiB, or is no PE image whose
-// export and import tables this reads. `imports`, when given, receives the
-// names of the libraries it imports (none for None).
+// A library file by its export of DllUnregisterServer, read through `win`
+// with read rights only: Unregisters or NoExport, or None when the file
+// cannot be read, is over 64 MiB, or is no PE image whose export and import
+// tables this reads. `imports`, when given, receives the names of the
+// libraries it imports (none for None).
+Library ReadLibrary(const Calls& win, const std::string& path,
+                    std::vector<std::string>* imports = nullptr);
+// The same through the realization this program is built against.
 Library ReadLibrary(const std::string& path, std::vector<std::string>* imports = nullptr);
-
-} // namespace VK_READER
 
 } // namespace Description

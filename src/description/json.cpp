@@ -1,5 +1,5 @@
 // The one JSON writer and reader of descriptions and change lists.
-#include "description.h"
+#include "json.h"
 
 #include "../registry/text.h"
 
@@ -354,17 +354,60 @@ void from_json(const json& in, File& file) {
 
 void to_json(json& out, const Change& change) {
     out = json{{"kind", change.kind}, {"what", Text(change.what)}};
-    if (!change.before.empty())
-        out["before"] = Text(change.before);
-    if (!change.after.empty())
-        out["after"] = Text(change.after);
+    std::string before = BeforeText(change), after = AfterText(change);
+    if (!before.empty())
+        out["before"] = Text(before);
+    if (!after.empty())
+        out["after"] = Text(after);
+}
+
+// A value as a change list shows it, "REG_SZ {\"text\":...}", read back; the
+// value's name is the part of `what` after " : ".
+std::optional<Value> ValueFromText(const std::string& what, const std::string& text) {
+    size_t space = text.find(' ');
+    if (text.empty() || space == std::string::npos)
+        return std::nullopt;
+    Value value;
+    size_t colon = what.rfind(" : ");
+    value.name = colon == std::string::npos ? std::string() : what.substr(colon + 3);
+    value.type = TypeFromName(text.substr(0, space));
+    if (!DataFromJson(json::parse(text.substr(space + 1)), value.type, &value.data))
+        throw json::other_error::create(501, "bad data of " + value.name, nullptr);
+    return value;
 }
 
 void from_json(const json& in, Change& change) {
     change.kind = in.at("kind").get<std::string>();
     change.what = NameAt(in, "what");
-    change.before = Bytes(in.value("before", ""));
-    change.after = Bytes(in.value("after", ""));
+    std::string before = Bytes(in.value("before", ""));
+    std::string after = Bytes(in.value("after", ""));
+    if (change.kind.rfind("value ", 0) == 0) {
+        change.valueBefore = ValueFromText(change.what, before);
+        change.valueAfter = ValueFromText(change.what, after);
+    } else {
+        change.before = before;
+        change.after = after;
+    }
+}
+
+std::string ShortText(const Value& value) {
+    json data = DataJson(value.type, value.data);
+    if (data.contains("text"))
+        return "\"" + data["text"].get<std::string>() + "\"";
+    if (data.contains("dword"))
+        return std::to_string(data["dword"].get<unsigned long>());
+    if (data.contains("strings")) {
+        std::string out;
+        for (const std::string& entry : data["strings"].get<std::vector<std::string>>())
+            out += (out.empty() ? "\"" : ", \"") + entry + "\"";
+        return "[" + out + "]";
+    }
+    return ValueText(value);
+}
+
+bool ListEntries(const Value& value, std::vector<std::string>* entries) {
+    entries->clear();
+    return value.type == REG_MULTI_SZ && Entries(value.data, entries);
 }
 
 std::string Write(const Machine& machine) {

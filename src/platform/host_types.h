@@ -7,8 +7,16 @@
 #include <cstddef>
 #include <cstdint>
 
+// Built for 32-bit Windows (VkCheck.exe, which runs the simulated Windows
+// there) in Windows' own calling convention, so that a table of the
+// boundary's functions holds the simulator's and Windows' alike.
+#if defined(_WIN32) && !defined(_WIN64)
+#define WINAPI __stdcall
+#define CALLBACK __stdcall
+#else
 #define WINAPI
 #define CALLBACK
+#endif
 #define WINAPIV
 
 typedef int32_t BOOL;

@@ -59,16 +59,26 @@ void ScheduleFileRemoval(char* folder) {
         ScheduleDeleteList(DriverFileList, folder);
 }
 
-void RemoveComponentFiles() {
-    char folder[VALUE_BUFFER_SIZE];
+// The folder the servers were unregistered in, with its trailing backslash;
+// empty when "DzPath" was refused. The files are queued in the same folder
+// in the step after.
+static char componentFolder[VALUE_BUFFER_SIZE];
+
+void UnregisterComponentServers() {
+    char* folder = componentFolder;
     DWORD length =
         ReadRegistryText(HKEY_LOCAL_MACHINE, PRODUCT_CONTROL_KEY, PRODUCT_FOLDER_VALUE, folder);
-    // Only an absolute folder is worked in; any other value skips the step.
-    if (length == 0 || !IsAbsoluteFolder(folder))
+    // Only an absolute folder is worked in; any other value skips both steps.
+    if (length != 0 && IsAbsoluteFolder(folder) &&
+        (IsSeparator(folder[length - 1]) || AppendText(folder, VALUE_BUFFER_SIZE, "\\"))) {
+        UnregisterServers(MainServerList, folder);
+        UnregisterServers(SupportServerList, folder);
         return;
-    if (!IsSeparator(folder[length - 1]) && !AppendText(folder, VALUE_BUFFER_SIZE, "\\"))
-        return;
-    UnregisterServers(MainServerList, folder);
-    UnregisterServers(SupportServerList, folder);
-    ScheduleFileRemoval(folder);
+    }
+    folder[0] = 0;
+}
+
+void ScheduleComponentFiles() {
+    if (componentFolder[0] != 0)
+        ScheduleFileRemoval(componentFolder);
 }

@@ -15,7 +15,7 @@ int MatchHardwareId(const WCHAR* hardwareId) {
     return 0;
 }
 
-void RemoveDevices(const char* systemDirectory) {
+void RemoveDevices() {
     if (systemDirectory != NULL)
         Win::SetCurrentDirectoryA(systemDirectory);
 

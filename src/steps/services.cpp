@@ -2,7 +2,8 @@
 #include "../registry/text.h"
 #include "steps.h"
 
-void RemoveServices(SC_HANDLE scm) {
+void RemoveServices() {
+    SC_HANDLE scm = serviceManager;
     SERVICE_STATUS status;
     SC_HANDLE service = Win::OpenServiceA(scm, PREPARE_REMOVAL_SERVICE, SERVICE_ALL_ACCESS);
     if (service != NULL) {

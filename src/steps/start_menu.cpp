@@ -69,3 +69,8 @@ BOOL RemoveStartMenuGroup(int csidl) {
         removed = TRUE;
     return removed;
 }
+
+void RemoveStartMenuGroups() {
+    RemoveStartMenuGroup(CSIDL_PROGRAMS);
+    RemoveStartMenuGroup(CSIDL_COMMON_PROGRAMS);
+}

@@ -10,11 +10,20 @@ static const char WINLOGON_KEY[] = "Software\\Microsoft\\Windows NT\\CurrentVers
 static const char TERMSERVICE_DEPENDENCIES[] = "RPCSS\0";
 static const WCHAR GROUP_ORDER_LIST[] = WIDE_TEXT("List");
 
-void RestoreTerminalService(SC_HANDLE scm) {
-    SC_HANDLE service = Win::OpenServiceA(scm, TERMSERVICE, SERVICE_CHANGE_CONFIG);
+// The product's drivers exist for Windows 2000, XP and Server 2003 alone
+// (NT 5.x); from NT 6.0 on, TermService runs under another account with
+// other dependencies, and the 5.x configuration would break it.
+constexpr DWORD LAST_PRODUCT_MAJOR_VERSION = 5;
+
+void RestoreTerminalService() {
+    if (majorVersion > LAST_PRODUCT_MAJOR_VERSION)
+        return;
+    SC_HANDLE service = Win::OpenServiceA(serviceManager, TERMSERVICE, SERVICE_CHANGE_CONFIG);
     if (service == NULL)
         return;
-    char imagePath[VALUE_BUFFER_SIZE];
+    // Beside the program's data, not on the stack: every frame stays under
+    // a page, which the build relies on (it makes no stack probes).
+    static char imagePath[VALUE_BUFFER_SIZE];
     // The path goes back as it was read, unexpanded.
     if (ReadRegistryText(HKEY_LOCAL_MACHINE, TERMSERVICE_KEY, "ImagePath", imagePath) != 0) {
         DWORD tag;

@@ -13,14 +13,10 @@ extern const char ERROR_CAPTION[] = "Exception";
 constexpr DWORD LINE_BUFFER_SIZE = 256;
 constexpr DWORD LINE_TEXT_LIMIT = LINE_BUFFER_SIZE - 3; // room for CR, LF and NUL
 
-// The product's drivers exist for Windows 2000, XP and Server 2003 alone
-// (NT 5.x); from NT 6.0 on, TermService runs under another account with
-// other dependencies, and the 5.x configuration would break it.
-constexpr DWORD LAST_PRODUCT_MAJOR_VERSION = 5;
-
 static HANDLE consoleOutput;
-static char* systemDirectory;
-static DWORD majorVersion;
+SC_HANDLE serviceManager;
+char* systemDirectory;
+DWORD majorVersion;
 
 int ShowError(const char* text) {
     return Win::MessageBoxA(NULL, text, ERROR_CAPTION, MB_OK);
@@ -63,24 +59,45 @@ BOOL PrepareEnvironment(int* boxResult) {
     return TRUE;
 }
 
-int RunUninstall() {
+static BOOL restartAccepted;
+
+static void Restart() {
+    restartAccepted = RestartSystem();
+}
+
+extern const UninstallStep UNINSTALL_STEPS[] = {
+    {"Start-menu groups", RemoveStartMenuGroups},
+    {"Terminal Services configuration", RestoreTerminalService},
+    {"Devices", RemoveDevices},
+    {"Services", RemoveServices},
+    {"COM servers", UnregisterComponentServers},
+    {"Files deleted at the restart", ScheduleComponentFiles},
+    {"Service group order", CleanServiceGroupOrder},
+    {"Class filters", CleanClassFilters},
+    {"Registry trees", RemoveRegistrations},
+    {"Logon type", RestoreLogonType},
+    {"Restart", Restart},
+};
+extern const int UNINSTALL_STEP_COUNT = sizeof UNINSTALL_STEPS / sizeof UNINSTALL_STEPS[0];
+
+// The steps from this one on work through the service manager: the run
+// opens it here, and ends when it cannot.
+constexpr int FIRST_SERVICE_MANAGER_STEP = 1;
+
+int RunUninstall(StepObserver observer) {
     int boxResult = 0;
     if (!PrepareEnvironment(&boxResult))
         return boxResult;
     PrintLine(START_LINE);
-    RemoveStartMenuGroup(CSIDL_PROGRAMS);
-    RemoveStartMenuGroup(CSIDL_COMMON_PROGRAMS);
-    SC_HANDLE scm = Win::OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
-    if (scm == NULL)
-        return PrintLine(NO_PERMISSION_LINE);
-    if (majorVersion <= LAST_PRODUCT_MAJOR_VERSION)
-        RestoreTerminalService(scm);
-    RemoveDevices(systemDirectory);
-    RemoveServices(scm);
-    RemoveComponentFiles();
-    CleanServiceGroupOrder();
-    CleanClassFilters();
-    RemoveRegistrations();
-    RestoreLogonType();
-    return RestartSystem();
+    for (int step = 0; step < UNINSTALL_STEP_COUNT; ++step) {
+        if (step == FIRST_SERVICE_MANAGER_STEP) {
+            serviceManager = Win::OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
+            if (serviceManager == NULL)
+                return PrintLine(NO_PERMISSION_LINE);
+        }
+        UNINSTALL_STEPS[step].run();
+        if (observer != NULL)
+            observer(step);
+    }
+    return restartAccepted;
 }

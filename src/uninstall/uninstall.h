@@ -8,8 +8,23 @@ extern const char NO_PERMISSION_LINE[];
 extern const char VERSION_MESSAGE[];
 extern const char ERROR_CAPTION[];
 
-// Performs the whole run; the result of its last call, the process exit status.
-int RunUninstall();
+// One removal step: the name the companion program shows it by, and the
+// procedure. The table holds them in the run's order.
+struct UninstallStep {
+    const char* name;
+    void (*run)();
+};
+extern const UninstallStep UNINSTALL_STEPS[];
+extern const int UNINSTALL_STEP_COUNT;
+
+// Called after each step that ran, with the step's index in UNINSTALL_STEPS.
+typedef void (*StepObserver)(int step);
+
+// Performs the whole run, calling `observer` (when not NULL) between steps;
+// the result of its last call, the process exit status. The run ends early
+// when Windows is too old (the version box's result) and when the service
+// manager cannot be opened after the Start-menu step (the console line's).
+int RunUninstall(StepObserver observer = NULL);
 
 // Version gate, console and system directory. Nonzero when the run may go on;
 // otherwise *boxResult holds the result of the version box.

@@ -80,6 +80,7 @@ bool Same(const Description::Change& a, const Description::Change& b) {
         return text;
     };
     return a.kind == b.kind && a.before == b.before && a.after == b.after &&
+           a.valueBefore == b.valueBefore && a.valueAfter == b.valueAfter &&
            upper(a.what) == upper(b.what);
 }
 
@@ -94,8 +95,9 @@ std::string Show(const Description::Change& change) {
         return text.size() <= 120 ? text : text.substr(0, 120) + "...";
     };
     std::string text = change.kind + ": " + cut(change.what);
-    if (!change.before.empty() || !change.after.empty())
-        text += " [" + cut(change.before) + " -> " + cut(change.after) + "]";
+    std::string before = Description::BeforeText(change), after = Description::AfterText(change);
+    if (!before.empty() || !after.empty())
+        text += " [" + cut(before) + " -> " + cut(after) + "]";
     return text;
 }
 

@@ -243,7 +243,7 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, PSP_DEVINFO_DATA dat
     return LogBool(call, TRUE);
 }
 
-BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO set, PSP_DEVINFO_DATA data) {
+static BOOL CallClassInstallerAt(DI_FUNCTION function, HDEVINFO set, PSP_DEVINFO_DATA data) {
     std::string call = Current().journalOn ? "SetupDiCallClassInstaller(" + D(function) + ", " +
                                                  H(set) + ", " + InstanceOf(data) + ")"
                                            : std::string();
@@ -265,6 +265,13 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO set, PSP_DE
         }
     }
     return LogBool(call, TRUE);
+}
+
+BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO set, PSP_DEVINFO_DATA data) {
+    Device* device = data == nullptr ? nullptr : DeviceByInst(data->DevInst);
+    std::string instance = device == nullptr ? std::string() : device->instanceId;
+    return KeepOutcome(OutcomeCall::CallClassInstaller, instance, function,
+                       CallClassInstallerAt(function, set, data));
 }
 
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO set) {

@@ -232,7 +232,7 @@ BOOL WINAPI FindClose(HANDLE search) {
     return LogBool(call, TRUE);
 }
 
-BOOL WINAPI DeleteFileA(LPCSTR path) {
+static BOOL DeleteFileAt(LPCSTR path) {
     std::string call = Current().journalOn ? "DeleteFileA(" + Q(path) + ")" : std::string();
     if (Injected())
         return LogBool(call, Fail(ERROR_SHARING_VIOLATION));
@@ -464,11 +464,15 @@ HMODULE Load(const std::string& call, LPCSTR path, DWORD flags) {
 
 } // namespace
 
+BOOL WINAPI DeleteFileA(LPCSTR path) {
+    return KeepOutcome(OutcomeCall::DeleteFile, path, 0, DeleteFileAt(path));
+}
+
 HMODULE WINAPI LoadLibraryA(LPCSTR path) {
     return Load(Current().journalOn ? "LoadLibraryA(" + Q(path) + ")" : std::string(), path, 0);
 }
 
-HMODULE WINAPI LoadLibraryExA(LPCSTR path, HANDLE file, DWORD flags) {
+static HMODULE LoadLibraryExAt(LPCSTR path, HANDLE file, DWORD flags) {
     std::string call = Current().journalOn
                            ? "LoadLibraryExA(" + Q(path) + ", " + H(file) + ", " + X(flags) + ")"
                            : std::string();
@@ -491,7 +495,7 @@ DWORD WINAPI CallGuarded(GUARDED_CALL guarded, LPVOID argument) {
     return Log(std::string("CallGuarded()"), code, code == 0 ? std::string("0") : X(code));
 }
 
-FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
+static FARPROC GetProcAddressAt(HMODULE module, LPCSTR name) {
     std::string call =
         Current().journalOn ? "GetProcAddress(" + H(module) + ", " + Q(name) + ")" : std::string();
     if (Injected()) {
@@ -521,6 +525,15 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
         return Log(call, slotProc[freeSlot], std::string("DllUnregisterServer"));
     }
     Unmodelled("more libraries with live exports than the simulator has slots");
+}
+
+HMODULE WINAPI LoadLibraryExA(LPCSTR path, HANDLE file, DWORD flags) {
+    return KeepOutcome(OutcomeCall::LoadLibrary, path, 0, LoadLibraryExAt(path, file, flags));
+}
+
+FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
+    std::string library = HandleName(module, HandleKind::Module);
+    return KeepOutcome(OutcomeCall::GetProcAddress, library, 0, GetProcAddressAt(module, name));
 }
 
 BOOL WINAPI FreeLibrary(HMODULE module) {

@@ -48,6 +48,16 @@ bool Injected();
 
 void* NewHandle(HandleKind kind, Handle handle);
 Handle* FindHandle(const void* value, HandleKind kind);
+// The name a handle of `kind` holds ("" when it is no such handle).
+std::string HandleName(const void* value, HandleKind kind);
+// Keeps the outcome of a call that returned `result` (nonzero: it
+// succeeded, else the last error says why) and returns the result.
+template <typename T>
+T KeepOutcome(OutcomeCall call, const std::string& subject, DWORD number, T result) {
+    Current().outcomes.push_back(
+        {call, subject, number, result ? (DWORD)0 : (DWORD)Current().lastError});
+    return result;
+}
 void DropHandle(const void* value);
 
 // Full path of a Win32 path as Windows resolves it: relative to the current

@@ -197,6 +197,11 @@ void* NewHandle(HandleKind kind, Handle handle) {
     return (void*)value;
 }
 
+std::string HandleName(const void* value, HandleKind kind) {
+    Handle* handle = FindHandle(value, kind);
+    return handle == nullptr ? std::string() : handle->name;
+}
+
 Handle* FindHandle(const void* value, HandleKind kind) {
     auto found = Current().handles.find((ULONG_PTR)value);
     if (found == Current().handles.end() || found->second.kind != kind)
@@ -837,6 +842,7 @@ std::unique_ptr<Machine> Copy(const Machine& from) {
     m->unregistered = from.unregistered;
     m->receivedByDeleted = from.receivedByDeleted;
     m->restartRequests = from.restartRequests;
+    m->outcomes = from.outcomes;
     m->privilegeEnabled = from.privilegeEnabled;
     m->allocations = from.allocations;
     m->liveAllocations = from.liveAllocations;

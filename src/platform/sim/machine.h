@@ -53,8 +53,8 @@ struct Key {
     Key* parent = nullptr;
     std::map<std::string, std::shared_ptr<Key>, NameOrder> children; // enumerated in this order
     std::vector<std::pair<std::string, Value>> values;               // ANSI names, in the order set
-    bool refuseOpen = false;                                      // opens fail: access denied
-    bool refuseDelete = false;                                    // deletion fails: access denied
+    bool refuseOpen = false;                                         // opens fail: access denied
+    bool refuseDelete = false; // deletion fails: access denied
     bool deleted = false;
 
     Value* FindValue(const std::string& valueName);
@@ -128,6 +128,28 @@ struct Node {
 
 enum class HandleKind { Key, Scm, Service, Find, Module, DeviceSet, Token, Console, File };
 
+// A call whose outcome a reader of the run needs (the companion program
+// tells what each step did), kept as data: the call, what it acted on (a
+// service's name, a library's or file's path, a device's instance ID), the
+// number it was given (a service control, else 0), and the error it ended
+// with (0 when it succeeded).
+enum class OutcomeCall {
+    ControlService,
+    DeleteService,
+    ChangeServiceConfig,
+    LoadLibrary,
+    GetProcAddress,
+    CallClassInstaller,
+    ExitWindows,
+    DeleteFile
+};
+struct Outcome {
+    OutcomeCall call;
+    std::string subject;
+    DWORD number = 0;
+    DWORD error = 0;
+};
+
 struct Handle {
     HandleKind kind;
     int number; // for the journal: key#1, svc#2, ...
@@ -184,6 +206,7 @@ struct Machine {
     // the records are gone.
     std::map<std::string, std::vector<DWORD>, NoCase> receivedByDeleted;
     std::vector<std::string> restartRequests;
+    std::vector<Outcome> outcomes; // in the order the calls were made
     bool privilegeEnabled = false;
     long allocations = 0;
     long liveAllocations = 0;

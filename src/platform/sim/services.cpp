@@ -307,7 +307,7 @@ BOOL WINAPI StartServiceA(SC_HANDLE handle, DWORD argc, LPCSTR* argv) {
     return LogBool(call, TRUE);
 }
 
-BOOL WINAPI ControlService(SC_HANDLE handle, DWORD control, LPSERVICE_STATUS status) {
+static BOOL ControlServiceAt(SC_HANDLE handle, DWORD control, LPSERVICE_STATUS status) {
     std::string call = Current().journalOn ? "ControlService(" + H(handle) + ", " + D(control) + ")"
                                            : std::string();
     if (Injected())
@@ -357,7 +357,7 @@ BOOL WINAPI ControlService(SC_HANDLE handle, DWORD control, LPSERVICE_STATUS sta
     return LogBool(call, TRUE);
 }
 
-BOOL WINAPI DeleteService(SC_HANDLE handle) {
+static BOOL DeleteServiceAt(SC_HANDLE handle) {
     std::string call = Current().journalOn ? "DeleteService(" + H(handle) + ")" : std::string();
     if (Injected())
         return LogBool(call, Fail(ERROR_ACCESS_DENIED));
@@ -372,10 +372,10 @@ BOOL WINAPI DeleteService(SC_HANDLE handle) {
     return LogBool(call, TRUE);
 }
 
-BOOL WINAPI ChangeServiceConfigA(SC_HANDLE handle, DWORD serviceType, DWORD startType,
-                                 DWORD errorControl, LPCSTR binaryPath, LPCSTR group, LPDWORD tag,
-                                 LPCSTR dependencies, LPCSTR account, LPCSTR password,
-                                 LPCSTR displayName) {
+static BOOL ChangeServiceConfigAt(SC_HANDLE handle, DWORD serviceType, DWORD startType,
+                                  DWORD errorControl, LPCSTR binaryPath, LPCSTR group, LPDWORD tag,
+                                  LPCSTR dependencies, LPCSTR account, LPCSTR password,
+                                  LPCSTR displayName) {
     (void)password;
     std::string deps;
     if (dependencies != nullptr) {
@@ -401,6 +401,28 @@ BOOL WINAPI ChangeServiceConfigA(SC_HANDLE handle, DWORD serviceType, DWORD star
                      dependencies, account, displayName))
         return LogBool(call, Fail(ERROR_INVALID_PARAMETER));
     return LogBool(call, TRUE);
+}
+
+BOOL WINAPI ControlService(SC_HANDLE handle, DWORD control, LPSERVICE_STATUS status) {
+    std::string name = HandleName(handle, HandleKind::Service);
+    return KeepOutcome(OutcomeCall::ControlService, name, control,
+                       ControlServiceAt(handle, control, status));
+}
+
+BOOL WINAPI DeleteService(SC_HANDLE handle) {
+    std::string name = HandleName(handle, HandleKind::Service);
+    return KeepOutcome(OutcomeCall::DeleteService, name, 0, DeleteServiceAt(handle));
+}
+
+BOOL WINAPI ChangeServiceConfigA(SC_HANDLE handle, DWORD serviceType, DWORD startType,
+                                 DWORD errorControl, LPCSTR binaryPath, LPCSTR group, LPDWORD tag,
+                                 LPCSTR dependencies, LPCSTR account, LPCSTR password,
+                                 LPCSTR displayName) {
+    std::string name = HandleName(handle, HandleKind::Service);
+    return KeepOutcome(OutcomeCall::ChangeServiceConfig, name, 0,
+                       ChangeServiceConfigAt(handle, serviceType, startType, errorControl,
+                                             binaryPath, group, tag, dependencies, account,
+                                             password, displayName));
 }
 
 BOOL WINAPI CloseServiceHandle(SC_HANDLE handle) {

@@ -306,7 +306,7 @@ BOOL WINAPI AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEG
     return Log(call, (BOOL)TRUE, "TRUE (" + D(m.lastError) + ")");
 }
 
-BOOL WINAPI ExitWindowsEx(UINT flags, DWORD reason) {
+static BOOL ExitWindowsAt(UINT flags, DWORD reason) {
     std::string call =
         Current().journalOn ? "ExitWindowsEx(" + D(flags) + ", " + D(reason) + ")" : std::string();
     if (Injected())
@@ -318,6 +318,11 @@ BOOL WINAPI ExitWindowsEx(UINT flags, DWORD reason) {
         return LogBool(call, Fail(ERROR_PRIVILEGE_NOT_HELD));
     m.restartRequests.push_back(call);
     return LogBool(call, TRUE);
+}
+
+BOOL WINAPI ExitWindowsEx(UINT flags, DWORD reason) {
+    return KeepOutcome(OutcomeCall::ExitWindows, std::string(), flags,
+                       ExitWindowsAt(flags, reason));
 }
 
 } // namespace Win
