@@ -15,7 +15,7 @@ if [ "${1:-}" != "--wine" ]; then
 fi
 cmake --build --preset host --target vk_side_compare -j2 >/dev/null
 status=0
-scripts/side-by-side-exe.sh >build/side-exe.log 2>&1 || status=$?
+tests/side/side_by_side_exe.py >build/side-exe.log 2>&1 || status=$?
 if [ "$status" -ne 77 ] && [ -f build/side/exe/wine/installed.changes.json ]; then
     echo "== Wine (32-bit), Tallowin laid down as its installer leaves it; the real VkUninst.exe runs"
     echo

@@ -29,9 +29,8 @@ if [ -z "$exe" ]; then
     cmake --build --preset windows -j2 --target VkUninst >/dev/null
     exe=build/windows/VkUninst.exe
 fi
-cmake -S . -B build/side32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
-    -DVK_SIDE_BY_SIDE=ON -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build/side32 -j2 --target side_run fake_wineboot side_service side_server \
+cmake --preset side32 >/dev/null
+cmake --build --preset side32 -j2 --target side_run fake_wineboot side_service side_server \
     side_plain >/dev/null
 
 rm -rf "$work" && mkdir -p "$work/machines"

@@ -33,9 +33,8 @@ cmake --preset host >/dev/null
 cmake --build --preset host -j2 --target vk_side vk_machines vk_side_compare >/dev/null
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j2 --target VkUninst >/dev/null
-cmake -S . -B build/side32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
-    -DVK_SIDE_BY_SIDE=ON -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build/side32 -j2 >/dev/null
+cmake --preset side32 >/dev/null
+cmake --build --preset side32 -j2 >/dev/null
 # The uninstaller as it was before it loaded servers with the altered search path.
 old=$work/old-source
 if [ "$(cat "$old/commit" 2>/dev/null)" != "$base" ]; then

@@ -13,9 +13,8 @@ unset DISPLAY
 
 cmake --preset host >/dev/null
 cmake --build --preset host -j2 --target vk_side vk_machines vk_side_compare >/dev/null
-cmake -S . -B build/side64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
-    -DVK_SIDE_BY_SIDE=ON -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build/side64 -j2 >/dev/null
+cmake --preset side64 >/dev/null
+cmake --build --preset side64 -j2 >/dev/null
 
 mkdir -p "$work/machines"
 if [ $# -eq 0 ]; then

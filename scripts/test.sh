@@ -1,14 +1,20 @@
 #!/usr/bin/env bash
-# Builds every preset and runs every test: the host tests against the
-# simulated Windows (plain and with sanitizers), a short fuzzing run, the
-# checks of the real VkUninst.exe, and the contract tests against Windows
-# itself under 64-bit Wine and, where the kernel runs 32-bit x86 programs,
-# 32-bit Wine. Installs what a fresh Debian machine lacks.
+# Checks the format of the C++ sources, builds every preset and runs every
+# test: the host tests against the simulated Windows (plain and with
+# sanitizers), a short fuzzing run, the checks of the real VkUninst.exe, and
+# the contract tests against Windows itself under 64-bit Wine and, where the
+# kernel runs 32-bit x86 programs, 32-bit Wine. Installs what a fresh Debian
+# machine lacks.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/setup.sh
 . scripts/counted.sh
+
+echo "== the format of every C++ source and header (clang-format, a check)"
+status=0
+scripts/format-check.sh || status=$?
+count_status format "$status"
 
 echo "== host build (the product against the simulated Windows)"
 cmake --preset host >/dev/null

@@ -53,7 +53,7 @@ fi
 
 echo "== the release programs under 32-bit Wine (VkUninst.exe, and VkCheck.exe on the same machine)"
 status=0
-scripts/side-by-side-exe.sh | tee build/side/side-by-side-exe.out || status=$?
+tests/side/side_by_side_exe.py | tee build/side/side-by-side-exe.out || status=$?
 count_status side-by-side-exe "$status"
 if [ -n "${VK_OUTCOMES:-}" ] && [ "$status" -ne 77 ]; then
     out=build/side/side-by-side-exe.out

@@ -13,8 +13,7 @@ class Registry : public FreshMachine {};
 
 } // namespace
 
-TEST_F(Registry, ReadsUpTo4096BytesAndNothingPastTheValue)
-{
+TEST_F(Registry, ReadsUpTo4096BytesAndNothingPastTheValue) {
     Sim::SetValue(HKEY_LOCAL_MACHINE, KEY, "small", REG_MULTI_SZ, Sim::MultiSz({"A", "B"}));
     Sim::SetValue(HKEY_LOCAL_MACHINE, KEY, "exact", REG_BINARY, std::vector<BYTE>(4096, 7));
     Sim::SetValue(HKEY_LOCAL_MACHINE, KEY, "large", REG_BINARY, std::vector<BYTE>(5000, 7));
@@ -32,8 +31,7 @@ TEST_F(Registry, ReadsUpTo4096BytesAndNothingPastTheValue)
     EXPECT_EQ(0, Sim::OpenHandles());
 }
 
-TEST_F(Registry, ListsAreReadInUtf16AsStoredUpTo8192Bytes)
-{
+TEST_F(Registry, ListsAreReadInUtf16AsStoredUpTo8192Bytes) {
     // U+0436 and U+4E00 (whose low byte is 0) have no place in the code page.
     const std::u16string stored = {u'k', 0x436, 0, 0x4E00, 0, 0};
     Sim::SetTextValue(HKEY_LOCAL_MACHINE, KEY, "List", REG_MULTI_SZ,
@@ -53,12 +51,12 @@ TEST_F(Registry, ListsAreReadInUtf16AsStoredUpTo8192Bytes)
 
     // Written back as it was read, the list is the same list.
     WriteMultiStringValue(HKEY_LOCAL_MACHINE, KEY, WIDE_TEXT("List"), stored.data(), 12);
-    EXPECT_EQ(stored, Sim::TextToWide(Text(Sim::FindKey(HKEY_LOCAL_MACHINE, KEY)->values[0].second)));
+    EXPECT_EQ(stored,
+              Sim::TextToWide(Text(Sim::FindKey(HKEY_LOCAL_MACHINE, KEY)->values[0].second)));
     EXPECT_EQ(0, Sim::OpenHandles());
 }
 
-TEST_F(Registry, WritesFlushAndCloseButNeverCreateKeys)
-{
+TEST_F(Registry, WritesFlushAndCloseButNeverCreateKeys) {
     const WCHAR list[] = {'k', 0, 0};
     WriteMultiStringValue(HKEY_LOCAL_MACHINE, KEY, WIDE_TEXT("List"), list, 6);
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, WriteDwordValue(HKEY_LOCAL_MACHINE, KEY, "LogonType", 1));
@@ -88,8 +86,7 @@ TEST_F(Registry, WritesFlushAndCloseButNeverCreateKeys)
     EXPECT_EQ(0, Sim::OpenHandles());
 }
 
-TEST_F(Registry, DeletesValuesOnlyWhereTheyAre)
-{
+TEST_F(Registry, DeletesValuesOnlyWhereTheyAre) {
     Sim::SetValue(HKEY_LOCAL_MACHINE, KEY, "UpperFilters", REG_MULTI_SZ, Sim::MultiSz({"x"}));
     Sim::SetValue(HKEY_LOCAL_MACHINE, KEY, "Other", REG_SZ, Sim::Sz("y"));
     DeleteRegistryValue(HKEY_LOCAL_MACHINE, KEY, "upperfilters");
@@ -100,8 +97,7 @@ TEST_F(Registry, DeletesValuesOnlyWhereTheyAre)
     EXPECT_EQ(0, Sim::OpenHandles());
 }
 
-TEST_F(Registry, DeletesATreeDeepestFirstAndTheNamedKeyLast)
-{
+TEST_F(Registry, DeletesATreeDeepestFirstAndTheNamedKeyLast) {
     Sim::MakeKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tree\\A\\A1\\A11");
     Sim::MakeKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tree\\B");
     Sim::SetValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tree\\A\\A1", "v", REG_SZ, Sim::Sz("x"));
@@ -128,8 +124,7 @@ TEST_F(Registry, DeletesATreeDeepestFirstAndTheNamedKeyLast)
     EXPECT_EQ(1u, M().journal.size());
 }
 
-TEST_F(Registry, AChildThatCannotGoIsSteppedOverAndTheRestStillGoes)
-{
+TEST_F(Registry, AChildThatCannotGoIsSteppedOverAndTheRestStillGoes) {
     Sim::MakeKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tree\\A");
     Sim::MakeKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tree\\Locked\\Inner");
     Sim::MakeKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tree\\Sealed");
@@ -147,8 +142,7 @@ TEST_F(Registry, AChildThatCannotGoIsSteppedOverAndTheRestStillGoes)
     EXPECT_EQ(0, Sim::OpenHandles());
 }
 
-TEST_F(Registry, AChildPathThatWouldNotFitIsSkippedNeverCut)
-{
+TEST_F(Registry, AChildPathThatWouldNotFitIsSkippedNeverCut) {
     // "SOFTWARE\Tree\" and a 250-character name do not fit in 260 bytes. A
     // cut path would name another key, or none, and re-reading index 0 would
     // then meet the same child for ever.
@@ -167,8 +161,7 @@ TEST_F(Registry, AChildPathThatWouldNotFitIsSkippedNeverCut)
     EXPECT_EQ(0, Sim::OpenHandles());
 }
 
-TEST_F(Registry, ADeepTreeEndsWithinThePathLimit)
-{
+TEST_F(Registry, ADeepTreeEndsWithinThePathLimit) {
     std::string path = "SOFTWARE\\Deep";
     for (int level = 0; level < 200; ++level)
         path += "\\d";

@@ -15,8 +15,7 @@ class Simulator : public FreshMachine {};
 
 } // namespace
 
-TEST_F(Simulator, VersionConsoleHeapAndBoxAreSettings)
-{
+TEST_F(Simulator, VersionConsoleHeapAndBoxAreSettings) {
     M().version = Sim::VERSION_98;
     EXPECT_EQ(0xC0000A04u, Win::GetVersion());
 
@@ -50,8 +49,7 @@ TEST_F(Simulator, VersionConsoleHeapAndBoxAreSettings)
     EXPECT_EQ("caption", M().messageBoxes[0].first);
 }
 
-TEST_F(Simulator, AnOrdinaryUserIsRefusedWhatNeedsAnAdministrator)
-{
+TEST_F(Simulator, AnOrdinaryUserIsRefusedWhatNeedsAnAdministrator) {
     M().administrator = false;
     EXPECT_EQ(nullptr, Win::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     EXPECT_EQ(ERROR_ACCESS_DENIED, Win::GetLastError());
@@ -60,24 +58,25 @@ TEST_F(Simulator, AnOrdinaryUserIsRefusedWhatNeedsAnAdministrator)
     Win::CloseServiceHandle(scm);
 
     HKEY key;
-    EXPECT_EQ(ERROR_ACCESS_DENIED, Win::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM", 0,
-                                                      KEY_ALL_ACCESS, &key));
+    EXPECT_EQ(ERROR_ACCESS_DENIED,
+              Win::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM", 0, KEY_ALL_ACCESS, &key));
     EXPECT_EQ(ERROR_SUCCESS, Win::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM", 0, KEY_READ, &key));
     Win::RegCloseKey(key);
     EXPECT_FALSE(Win::MoveFileExA("C:\\x.dll", nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
     EXPECT_EQ(ERROR_ACCESS_DENIED, Win::GetLastError());
-    EXPECT_FALSE(Win::DeleteFileA((M().commonProgramsFolder + "\\Windows Media Player.lnk").c_str()));
+    EXPECT_FALSE(
+        Win::DeleteFileA((M().commonProgramsFolder + "\\Windows Media Player.lnk").c_str()));
     EXPECT_TRUE(Win::DeleteFileA((M().programsFolder + "\\Internet Explorer.lnk").c_str()));
 }
 
-TEST_F(Simulator, TheRestartNeedsTheEnabledShutdownPrivilege)
-{
+TEST_F(Simulator, TheRestartNeedsTheEnabledShutdownPrivilege) {
     HANDLE token;
     ASSERT_TRUE(Win::OpenProcessToken(Win::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token));
     EXPECT_FALSE(Win::ExitWindowsEx(EWX_REBOOT, 0));
     EXPECT_EQ(ERROR_PRIVILEGE_NOT_HELD, Win::GetLastError());
     TOKEN_PRIVILEGES privileges{1, {{{0, 0}, SE_PRIVILEGE_ENABLED}}};
-    ASSERT_TRUE(Win::LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &privileges.Privileges[0].Luid));
+    ASSERT_TRUE(
+        Win::LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &privileges.Privileges[0].Luid));
     M().shutdownRight = false;
     EXPECT_TRUE(Win::AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr));
     EXPECT_EQ(ERROR_NOT_ALL_ASSIGNED, Win::GetLastError());
@@ -91,13 +90,11 @@ TEST_F(Simulator, TheRestartNeedsTheEnabledShutdownPrivilege)
     EXPECT_FALSE(Win::CloseHandle(token));
 }
 
-TEST_F(Simulator, ServicesGetTheirControlsInOrderAndMayRefuse)
-{
+TEST_F(Simulator, ServicesGetTheirControlsInOrderAndMayRefuse) {
     SC_HANDLE scm = Win::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    SC_HANDLE service = Win::CreateServiceA(scm, "Svc", "Svc", SERVICE_ALL_ACCESS,
-                                            SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
-                                            SERVICE_ERROR_NORMAL, "C:\\svc.exe", nullptr, nullptr,
-                                            nullptr, nullptr, nullptr);
+    SC_HANDLE service = Win::CreateServiceA(
+        scm, "Svc", "Svc", SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
+        SERVICE_ERROR_NORMAL, "C:\\svc.exe", nullptr, nullptr, nullptr, nullptr, nullptr);
     M().services["Svc"].customControls.insert(200);
     ASSERT_TRUE(Win::StartServiceA(service, 0, nullptr));
     SERVICE_STATUS status;
@@ -119,12 +116,11 @@ TEST_F(Simulator, ServicesGetTheirControlsInOrderAndMayRefuse)
     Win::CloseServiceHandle(scm);
     Sim::Restart();
     EXPECT_EQ(0u, M().services.count("Svc"));
-    EXPECT_EQ(SERVICE_STOPPED, M().services["TermService"].state);      // demand start
-    EXPECT_EQ(SERVICE_RUNNING, M().services["RpcSs"].state);            // automatic
+    EXPECT_EQ(SERVICE_STOPPED, M().services["TermService"].state); // demand start
+    EXPECT_EQ(SERVICE_RUNNING, M().services["RpcSs"].state);       // automatic
 }
 
-TEST_F(Simulator, TheRestartCarriesOutThePendingDeletionsInOrder)
-{
+TEST_F(Simulator, TheRestartCarriesOutThePendingDeletionsInOrder) {
     Sim::MakeFile("C:\\Product\\a.dll");
     Sim::MakeFile("C:\\Product\\b.sys");
     Sim::MakeFile("C:\\Product\\keep.txt");
@@ -140,8 +136,7 @@ TEST_F(Simulator, TheRestartCarriesOutThePendingDeletionsInOrder)
                                 "PendingFileRenameOperations", nullptr));
 }
 
-TEST_F(Simulator, LibrariesLoadByFullPathOrFromTheCurrentThenTheSystemFolder)
-{
+TEST_F(Simulator, LibrariesLoadByFullPathOrFromTheCurrentThenTheSystemFolder) {
     Sim::MakeFile("C:\\WINDOWS\\system32\\sys.dll")->library = std::make_unique<Sim::Library>();
     Sim::MakeFile("C:\\Here\\sys.dll")->library = std::make_unique<Sim::Library>();
     Sim::MakeFile("C:\\Here\\plain.txt");
@@ -166,8 +161,7 @@ TEST_F(Simulator, LibrariesLoadByFullPathOrFromTheCurrentThenTheSystemFolder)
 // and a full path the loaded library's own; then the current, system and
 // Windows folders. What it cannot find fails the load before any of the
 // library's code runs.
-TEST_F(Simulator, ALibrarysImportsAreFoundAlongOneSearchPathBeforeItsCodeRuns)
-{
+TEST_F(Simulator, ALibrarysImportsAreFoundAlongOneSearchPathBeforeItsCodeRuns) {
     auto library = [](const std::string& path, std::vector<std::string> imports) {
         Sim::Node* node = Sim::MakeFile(path);
         node->library = std::make_unique<Sim::Library>();
@@ -213,11 +207,11 @@ TEST_F(Simulator, ALibrarysImportsAreFoundAlongOneSearchPathBeforeItsCodeRuns)
     EXPECT_EQ(1, Sim::OpenHandles(Sim::HandleKind::Module)); // the one loaded by name
 }
 
-TEST(SimulatorDeathTest, WhatIsNotModelledStopsTheRun)
-{
+TEST(SimulatorDeathTest, WhatIsNotModelledStopsTheRun) {
     Sim::Reset();
     HKEY key;
-    EXPECT_DEATH(Win::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM", 1, KEY_READ, &key), "not modelled");
+    EXPECT_DEATH(Win::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM", 1, KEY_READ, &key),
+                 "not modelled");
     EXPECT_DEATH(Win::MoveFileExA("C:\\a", "C:\\b", 0), "not modelled");
     EXPECT_DEATH(Win::SHGetSpecialFolderPathA(nullptr, nullptr, 5, FALSE), "not modelled");
     EXPECT_DEATH(Win::LoadLibraryExA("C:\\x.dll", nullptr, 0x1), "not modelled");

@@ -13,8 +13,7 @@ const char START[] = "Stoping and removing all components of Tallowin. Please wa
 
 } // namespace
 
-TEST_F(Uninstall, AnOldWindowsGetsTheVersionBoxAndNothingElse)
-{
+TEST_F(Uninstall, AnOldWindowsGetsTheVersionBoxAndNothingElse) {
     for (DWORD version : {Sim::VERSION_NT4, Sim::VERSION_98}) {
         Sim::Reset();
         Footprint::Install();
@@ -40,8 +39,7 @@ TEST_F(Uninstall, AnOldWindowsGetsTheVersionBoxAndNothingElse)
     }
 }
 
-TEST_F(Uninstall, Windows2000AndLaterRun)
-{
+TEST_F(Uninstall, Windows2000AndLaterRun) {
     for (DWORD version : {Sim::VERSION_2000, Sim::VERSION_XP, Sim::VERSION_VISTA}) {
         Sim::Reset();
         M().version = version;
@@ -53,8 +51,7 @@ TEST_F(Uninstall, Windows2000AndLaterRun)
 
 // The product's TermService configuration is that of NT 5.x; from NT 6.0 on
 // Windows' own differs, and rewriting it would break Remote Desktop.
-TEST_F(Uninstall, TermServiceIsRestoredUpToNt5AndLeftAloneFromNt6)
-{
+TEST_F(Uninstall, TermServiceIsRestoredUpToNt5AndLeftAloneFromNt6) {
     const char TERMSERVICE[] = "SYSTEM\\CurrentControlSet\\Services\\TermService";
     for (DWORD version : {Sim::VERSION_2003, Sim::VERSION_VISTA}) {
         Sim::Reset();
@@ -71,8 +68,7 @@ TEST_F(Uninstall, TermServiceIsRestoredUpToNt5AndLeftAloneFromNt6)
     }
 }
 
-TEST_F(Uninstall, WithoutAdministrativeRightsOnlyTheUsersGroupGoes)
-{
+TEST_F(Uninstall, WithoutAdministrativeRightsOnlyTheUsersGroupGoes) {
     Footprint::Install();
     M().administrator = false;
     std::vector<std::string> before = Sim::Describe();
@@ -85,7 +81,8 @@ TEST_F(Uninstall, WithoutAdministrativeRightsOnlyTheUsersGroupGoes)
         if (std::find(after.begin(), after.end(), line) == after.end())
             gone.push_back(line);
     }
-    const std::string group = "C:\\Documents and Settings\\Administrator\\Start Menu\\Programs\\Tallowin";
+    const std::string group =
+        "C:\\Documents and Settings\\Administrator\\Start Menu\\Programs\\Tallowin";
     EXPECT_EQ(std::vector<std::string>({"folder " + group, "file " + group + "\\Seat Manager.lnk",
                                         "file " + group + "\\Tallowin Console.lnk",
                                         "file " + group + "\\Uninstall Tallowin.lnk"}),
@@ -94,8 +91,7 @@ TEST_F(Uninstall, WithoutAdministrativeRightsOnlyTheUsersGroupGoes)
     EXPECT_TRUE(M().restartRequests.empty());
 }
 
-TEST_F(Uninstall, TheStartLineIsOneConsoleWriteWithCrLf)
-{
+TEST_F(Uninstall, TheStartLineIsOneConsoleWriteWithCrLf) {
     EXPECT_TRUE(PrepareEnvironment(nullptr));
     EXPECT_TRUE(PrintLine(START_LINE));
     EXPECT_EQ(START, M().consoleText);
@@ -110,8 +106,7 @@ TEST_F(Uninstall, TheStartLineIsOneConsoleWriteWithCrLf)
     EXPECT_EQ(std::string(253, 'x') + "\r\n", M().consoleText);
 }
 
-TEST_F(Uninstall, NoConsoleAndNoHeapStillRunToTheEnd)
-{
+TEST_F(Uninstall, NoConsoleAndNoHeapStillRunToTheEnd) {
     Footprint::Install();
     M().consoleFails = true;
     M().heapFailsAfter = 0;
@@ -122,7 +117,8 @@ TEST_F(Uninstall, NoConsoleAndNoHeapStillRunToTheEnd)
     // everything the run does by full path still happens.
     EXPECT_TRUE(CallsOf("SetCurrentDirectoryA").empty());
     EXPECT_EQ(nullptr, Sim::FindDevice(Footprint::REMOVED_DEVICES[0]));
-    EXPECT_EQ(nullptr, Sim::FindKey(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Multiuser"));
+    EXPECT_EQ(nullptr,
+              Sim::FindKey(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Multiuser"));
     // The two lists that need a heap buffer are left as they were.
     Sim::Value filters = Read(HKEY_LOCAL_MACHINE,
                               "SYSTEM\\CurrentControlSet\\Control\\Class\\"
@@ -137,8 +133,7 @@ TEST_F(Uninstall, NoConsoleAndNoHeapStillRunToTheEnd)
     EXPECT_EQ(0, RunUninstall());
 }
 
-TEST_F(Uninstall, ARefusedRestartEndsWithStatusZero)
-{
+TEST_F(Uninstall, ARefusedRestartEndsWithStatusZero) {
     M().shutdownRight = false;
     EXPECT_EQ(0, RunUninstall());
     EXPECT_TRUE(M().restartRequests.empty());

@@ -7,15 +7,15 @@
 
 namespace {
 
-const GUID SYSTEM_CLASS = {0x4D36E97D, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
+const GUID SYSTEM_CLASS = {
+    0x4D36E97D, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
 
 class DevicesContract : public ContractTest {
-protected:
+  protected:
     // Registers a root device with the given hardware IDs ('|' between them).
     // It is found again by those IDs: the DevInst creation gives is, on some
     // implementations, only an index within the set it was made in.
-    void Add(const char* name, const std::string& ids)
-    {
+    void Add(const char* name, const std::string& ids) {
         HDEVINFO set = Win::SetupDiCreateDeviceInfoList(&SYSTEM_CLASS, nullptr);
         SP_DEVINFO_DATA data;
         data.cbSize = sizeof data;
@@ -25,14 +25,13 @@ protected:
         for (char& c : list)
             c = c == '|' ? '\0' : c;
         list += std::string(2, '\0');
-        EXPECT_TRUE(Win::SetupDiSetDeviceRegistryPropertyA(set, &data, SPDRP_HARDWAREID,
-                                                           (const BYTE*)list.data(), (DWORD)list.size()));
+        EXPECT_TRUE(Win::SetupDiSetDeviceRegistryPropertyA(
+            set, &data, SPDRP_HARDWAREID, (const BYTE*)list.data(), (DWORD)list.size()));
         EXPECT_TRUE(Win::SetupDiRegisterDeviceInfo(set, &data, 0, nullptr, nullptr, nullptr));
         Win::SetupDiDestroyDeviceInfoList(set);
     }
     // The first hardware ID of every device, in enumeration order.
-    std::vector<std::string> FirstIds(HDEVINFO set)
-    {
+    std::vector<std::string> FirstIds(HDEVINFO set) {
         std::vector<std::string> ids;
         SP_DEVINFO_DATA data;
         data.cbSize = sizeof data;
@@ -51,10 +50,10 @@ protected:
 
 } // namespace
 
-TEST_F(DevicesContract, TheRecordSizeIsCheckedAndAShortBufferIsLeftUntouched)
-{
+TEST_F(DevicesContract, TheRecordSizeIsCheckedAndAShortBufferIsLeftUntouched) {
     Add("VkContractA", "VkContract\\Long|VkContract\\LongerCompatibleId");
-    HDEVINFO set = Win::SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
+    HDEVINFO set =
+        Win::SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
     ASSERT_NE(INVALID_HANDLE_VALUE, set);
     SP_DEVINFO_DATA data;
     data.cbSize = sizeof data + 4;
@@ -78,8 +77,7 @@ TEST_F(DevicesContract, TheRecordSizeIsCheckedAndAShortBufferIsLeftUntouched)
     Win::SetupDiDestroyDeviceInfoList(set);
 }
 
-TEST_F(DevicesContract, ARemovedDeviceKeepsItsPlaceInTheSetButLeavesTheSystem)
-{
+TEST_F(DevicesContract, ARemovedDeviceKeepsItsPlaceInTheSetButLeavesTheSystem) {
     Add("VkContractB", "VkContract\\One");
     Add("VkContractC", "VkContract\\Two");
     HDEVINFO set = Win::SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);

@@ -8,10 +8,11 @@
 namespace {
 
 class FilesContract : public ContractTest {
-protected:
-    std::string In(const std::string& name) { return std::string(Contract::SCRATCH_FOLDER) + "\\" + name; }
-    std::vector<std::string> Find(const std::string& pattern)
-    {
+  protected:
+    std::string In(const std::string& name) {
+        return std::string(Contract::SCRATCH_FOLDER) + "\\" + name;
+    }
+    std::vector<std::string> Find(const std::string& pattern) {
         std::vector<std::string> names;
         WIN32_FIND_DATAA found;
         HANDLE search = Win::FindFirstFileA(pattern.c_str(), &found);
@@ -27,8 +28,7 @@ protected:
 
 } // namespace
 
-TEST_F(FilesContract, TrailingSpacesGoFromTheLastComponentOnly)
-{
+TEST_F(FilesContract, TrailingSpacesGoFromTheLastComponentOnly) {
     ASSERT_TRUE(Win::CreateDirectoryA(In("Group  ").c_str(), nullptr));
     EXPECT_NE(0xFFFFFFFFu, Win::GetFileAttributesA(In("Group").c_str()));
     Contract::WriteFile(In("Group\\a.lnk"));
@@ -48,8 +48,7 @@ TEST_F(FilesContract, TrailingSpacesGoFromTheLastComponentOnly)
     EXPECT_EQ(0xFFFFFFFFu, Win::GetFileAttributesA(In("Group").c_str()));
 }
 
-TEST_F(FilesContract, TheSearchMatchesOnlyThePatternAndNamesCompareWithoutCase)
-{
+TEST_F(FilesContract, TheSearchMatchesOnlyThePatternAndNamesCompareWithoutCase) {
     for (const char* name : {"one.LNK", "two.lnk", "notes.txt"})
         Contract::WriteFile(In(name));
     std::vector<std::string> found = Find(In("*.lnk"));
@@ -61,8 +60,7 @@ TEST_F(FilesContract, TheSearchMatchesOnlyThePatternAndNamesCompareWithoutCase)
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, Win::GetLastError());
 }
 
-TEST_F(FilesContract, DeletionAtRestartIsRecordedWhetherOrNotTheFileExists)
-{
+TEST_F(FilesContract, DeletionAtRestartIsRecordedWhetherOrNotTheFileExists) {
     const char SESSION[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
     auto pending = [&] {
         HKEY key;
@@ -154,8 +152,7 @@ TEST_F(FilesContract, AServersImportBesideItIsFoundOnlyWithTheAlteredSearchPath)
     Win::SetLastError(0);
     EXPECT_EQ(nullptr, Win::LoadLibraryA(server.c_str()));
     EXPECT_EQ(ERROR_MOD_NOT_FOUND, Win::GetLastError());
-    HMODULE module =
-        Win::LoadLibraryExA(server.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    HMODULE module = Win::LoadLibraryExA(server.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     ASSERT_NE(nullptr, module) << "error " << Win::GetLastError();
     FARPROC proc = Win::GetProcAddress(module, "DllUnregisterServer");
     ASSERT_NE(nullptr, proc);

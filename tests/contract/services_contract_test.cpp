@@ -10,15 +10,13 @@ const char NAME[] = "VkContractService";
 const char DEPENDENT[] = "VkContractDependent";
 
 class ServicesContract : public ContractTest {
-protected:
-    void SetUp() override
-    {
+  protected:
+    void SetUp() override {
         ContractTest::SetUp();
         scm = Win::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
         ASSERT_NE(nullptr, scm);
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         for (const char* name : {DEPENDENT, NAME}) {
             SC_HANDLE service = Win::OpenServiceA(scm, name, SERVICE_ALL_ACCESS);
             if (service == nullptr)
@@ -53,8 +51,7 @@ protected:
     SC_HANDLE scm = nullptr;
 };
 
-std::string Value(const std::string& name)
-{
+std::string Value(const std::string& name) {
     HKEY key;
     std::string path = std::string("SYSTEM\\CurrentControlSet\\Services\\") + NAME;
     if (Win::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
@@ -68,15 +65,13 @@ std::string Value(const std::string& name)
 
 } // namespace
 
-TEST_F(ServicesContract, UnknownServicesDoNotOpen)
-{
+TEST_F(ServicesContract, UnknownServicesDoNotOpen) {
     Win::SetLastError(0xdeadbeef);
     EXPECT_EQ(nullptr, Win::OpenServiceA(scm, "VkNoSuchService", SERVICE_ALL_ACCESS));
     EXPECT_EQ(ERROR_SERVICE_DOES_NOT_EXIST, Win::GetLastError());
 }
 
-TEST_F(ServicesContract, AStoppedServiceIsNotActiveAndDeletionIsMarkedOnce)
-{
+TEST_F(ServicesContract, AStoppedServiceIsNotActiveAndDeletionIsMarkedOnce) {
     SC_HANDLE service = Create();
     ASSERT_NE(nullptr, service);
     SERVICE_STATUS status;
@@ -91,14 +86,13 @@ TEST_F(ServicesContract, AStoppedServiceIsNotActiveAndDeletionIsMarkedOnce)
     EXPECT_EQ("(no key)", Value("Type"));
 }
 
-TEST_F(ServicesContract, ChangeServiceConfigWritesTheServicesKey)
-{
+TEST_F(ServicesContract, ChangeServiceConfigWritesTheServicesKey) {
     SC_HANDLE service = Create("VkContractGroup");
     ASSERT_NE(nullptr, service);
-    EXPECT_TRUE(Win::ChangeServiceConfigA(service, SERVICE_WIN32_SHARE_PROCESS, SERVICE_DEMAND_START,
-                                          SERVICE_ERROR_NORMAL, "C:\\VkContract\\other.exe",
-                                          "VkContractGroup", nullptr, "RPCSS\0", "LocalSystem",
-                                          nullptr, "Contract Service"));
+    EXPECT_TRUE(Win::ChangeServiceConfigA(service, SERVICE_WIN32_SHARE_PROCESS,
+                                          SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                          "C:\\VkContract\\other.exe", "VkContractGroup", nullptr,
+                                          "RPCSS\0", "LocalSystem", nullptr, "Contract Service"));
     EXPECT_EQ(std::string("\x20\0\0\0", 4), Value("Type"));
     EXPECT_EQ(std::string("\x03\0\0\0", 4), Value("Start"));
     EXPECT_EQ(std::string("C:\\VkContract\\other.exe\0", 24), Value("ImagePath"));
