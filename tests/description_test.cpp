@@ -124,7 +124,10 @@ TEST_F(DescriptionTest, TheTypicalRunsChangesAreTheUninstallers) {
     Description::Value is{"LogonType", REG_DWORD, {1, 0, 0, 0}};
     Change logon{"value changed",
                  "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon : LogonType",
-                 "", "", was, is};
+                 "",
+                 "",
+                 was,
+                 is};
     EXPECT_NE(changes.end(), std::find(changes.begin(), changes.end(), logon));
     // The stubborn service stays, marked; the other 17 go with their keys.
     EXPECT_EQ(17, Count(changes, "service removed"));
