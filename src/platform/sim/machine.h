@@ -53,8 +53,8 @@ struct Key {
     Key* parent = nullptr;
     std::map<std::string, std::shared_ptr<Key>, NameOrder> children; // enumerated in this order
     std::vector<std::pair<std::string, Value>> values;               // ANSI names, in the order set
-    bool refuseOpen = false;                                      // opens fail: access denied
-    bool refuseDelete = false;                                    // deletion fails: access denied
+    bool refuseOpen = false;                                         // opens fail: access denied
+    bool refuseDelete = false; // deletion fails: access denied
     bool deleted = false;
 
     Value* FindValue(const std::string& valueName);
@@ -237,6 +237,8 @@ void EndProcess();
 // Inspection and set-up helpers for tests and the footprint; none is
 // journalled. Paths, names and string data are in ANSI, converted as the A
 // functions convert them.
+
+// The registry (registry.cpp).
 Key* FindKey(HKEY root, const std::string& path);
 Key* FindKeyBelow(Key* key, const std::string& path); // of any machine, not only the current
 Key* MakeKey(HKEY root, const std::string& path);
@@ -254,6 +256,7 @@ std::vector<std::string> SplitMultiSz(const std::vector<BYTE>& data);
 std::vector<BYTE> Dword(DWORD value);
 std::vector<BYTE> Sz(const std::string& text);
 
+// The file tree (files.cpp).
 Node* FindNode(const std::string& path);
 // What GetFileAttributesA reports of a node.
 DWORD Attributes(const Node& node);
@@ -261,17 +264,18 @@ Node* MakeDirectory(const std::string& path, bool adminOnly = false);
 Node* MakeFile(const std::string& path, const std::string& content = "", bool adminOnly = false);
 bool Exists(const std::string& path);
 
+// The device tree (devices.cpp).
 std::vector<BYTE> WideMultiSz(const std::vector<std::string>& entries);
 Device& AddDevice(const std::string& instanceId, const GUID& classGuid,
                   const std::vector<std::string>& hardwareIds);
 Device* FindDevice(const std::string& instanceId);
 
-// Open handles of each kind.
+// Open handles of each kind (handles.cpp).
 int OpenHandles(HandleKind kind);
 int OpenHandles();
 
 // The whole machine as text lines, for differences: one line a registry
-// value, key, service, device, file and pending operation.
+// value, key, service, device, file and folder (machine_lines.cpp).
 std::vector<std::string> Describe();
 
 // The full path Windows makes of a path (relative to the current folder,
@@ -279,7 +283,7 @@ std::vector<std::string> Describe();
 // "" when it names no place on a drive.
 std::string FullPath(const std::string& path);
 
-// Names the journal gives a root key.
+// Names the journal gives a root key (journal.cpp).
 std::string RootName(HKEY root);
 
 } // namespace Sim
