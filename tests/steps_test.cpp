@@ -169,14 +169,14 @@ TEST_F(Installed, DzServiceIsToldFirstThenEveryServiceIsStoppedAndDeleted)
 TEST_F(FreshMachine, WithNoServiceInstalledOnlyNineteenOpensAreMade)
 {
     SC_HANDLE scm = Win::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    std::vector<std::string> before = Sim::Describe();
+    std::vector<std::string> before = Sim::MachineLines();
     M().journal.clear();
     RemoveServices(scm);
     EXPECT_EQ(19u, M().journal.size());
     EXPECT_EQ(19u, CallsOf("OpenServiceA").size());
     EXPECT_EQ("OpenServiceA(scm#1, \"DzService\", 0xF01FF)", Calls()[0]);
     EXPECT_EQ("OpenServiceA(scm#1, \"DzInstall\", 0xF01FF)", Calls()[1]);
-    EXPECT_EQ(before, Sim::Describe());
+    EXPECT_EQ(before, Sim::MachineLines());
 }
 
 // ---- devices ----
@@ -464,9 +464,9 @@ TEST_F(Installed, TermServiceWithoutAReadableImagePathIsLeftAsItIs)
     for (std::string bytes : {std::string(), "C:\\" + std::string(4093, 'x')}) {
         Sim::SetValue(HKEY_LOCAL_MACHINE, TERMSERVICE, "ImagePath", REG_EXPAND_SZ,
                       std::vector<BYTE>(bytes.begin(), bytes.end()));
-        std::vector<std::string> before = Sim::Describe();
+        std::vector<std::string> before = Sim::MachineLines();
         RestoreTerminalService(scm);
-        EXPECT_EQ(before, Sim::Describe());
+        EXPECT_EQ(before, Sim::MachineLines());
     }
     EXPECT_TRUE(CallsOf("ChangeServiceConfigA").empty());
     EXPECT_EQ(1, Sim::OpenHandles());
@@ -536,9 +536,9 @@ TEST_F(Installed, TheSevenTreesGoWithEverythingBelowThem)
     EXPECT_EQ(0, Sim::OpenHandles());
 
     // Nothing left to remove: nothing changes.
-    std::vector<std::string> before = Sim::Describe();
+    std::vector<std::string> before = Sim::MachineLines();
     RemoveRegistrations();
-    EXPECT_EQ(before, Sim::Describe());
+    EXPECT_EQ(before, Sim::MachineLines());
 }
 
 // ---- Start-menu groups ----

@@ -276,7 +276,7 @@ int OpenHandles();
 
 // The whole machine as text lines, for differences: one line a registry
 // value, key, service, device, file and folder (machine_lines.cpp).
-std::vector<std::string> Describe();
+std::vector<std::string> MachineLines();
 
 // The full path Windows makes of a path (relative to the current folder,
 // "." and ".." folded, the last name's trailing spaces and dots dropped), or

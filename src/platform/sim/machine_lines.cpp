@@ -95,7 +95,7 @@ static std::string GuidText(const GUID& g) {
     return text;
 }
 
-std::vector<std::string> Describe() {
+std::vector<std::string> MachineLines() {
     Machine& m = Current();
     std::vector<std::string> out;
     KeyLines(*m.machineRoot, "HKLM", &out);
