@@ -30,7 +30,7 @@ std::string Filters(const char* classKey) {
     if (!Sim::ReadValue(HKEY_LOCAL_MACHINE, classKey, "UpperFilters", &value))
         return "(none)";
     std::string joined;
-    for (auto& entry : Sim::SplitMultiSz(value.data))
+    for (auto& entry : Strings::SplitMultiString(value.data))
         joined += entry + "|";
     return joined;
 }

@@ -30,7 +30,7 @@ std::set<std::string> DanglingFilters() {
             const Sim::Value* value = child.second->FindValue(list);
             if (value == nullptr)
                 continue;
-            for (auto& name : Sim::SplitMultiSz(value->data)) {
+            for (auto& name : Strings::SplitMultiString(value->data)) {
                 if (Sim::FindKey(HKEY_LOCAL_MACHINE, SERVICES + name) == nullptr)
                     dangling.insert(child.second->name + " " + list + ": " + name);
             }

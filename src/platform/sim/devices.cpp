@@ -316,12 +316,7 @@ BOOL WINAPI SetupDiGetDeviceInstanceIdA(HDEVINFO set, PSP_DEVINFO_DATA data, LPS
 namespace Sim {
 
 std::vector<BYTE> WideMultiSz(const std::vector<std::string>& entries) {
-    std::vector<BYTE> data;
-    for (BYTE b : MultiSz(entries)) {
-        data.push_back(b);
-        data.push_back(0);
-    }
-    return data;
+    return Strings::JoinMultiString(entries, Strings::UTF16);
 }
 
 Device& AddDevice(const std::string& instanceId, const GUID& classGuid,

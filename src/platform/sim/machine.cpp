@@ -60,16 +60,8 @@ void Restart() {
     Key* session = FindKey(HKEY_LOCAL_MACHINE, SESSION_MANAGER);
     Value* pending = session ? session->FindValue("PendingFileRenameOperations") : nullptr;
     if (pending != nullptr) {
-        std::vector<std::string> entries;
-        std::string entry;
-        for (BYTE b : AnsiData(*pending)) {
-            if (b == 0) {
-                entries.push_back(entry);
-                entry.clear();
-            } else {
-                entry += (char)b;
-            }
-        }
+        std::vector<std::string> entries = Strings::SplitMultiString(
+            AnsiData(*pending), Strings::KEEP_EMPTY | Strings::ENDED_ONLY);
         for (size_t i = 0; i + 1 < entries.size(); i += 2) {
             std::string source = entries[i];
             if (source.empty())

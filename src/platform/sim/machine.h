@@ -7,6 +7,7 @@
 #pragma once
 
 #include "../api.h"
+#include "../strings.h"
 
 #include <map>
 #include <memory>
@@ -251,8 +252,8 @@ bool DeleteKeyAt(HKEY root, const std::string& path); // with everything below i
 Key* MakeKeyText(HKEY root, const std::string& path);
 void SetTextValue(HKEY root, const std::string& path, const std::string& name, DWORD type,
                   const std::string& text);
+// A list's bytes (Strings::JoinMultiString); Strings::SplitMultiString splits one.
 std::vector<BYTE> MultiSz(const std::vector<std::string>& entries);
-std::vector<std::string> SplitMultiSz(const std::vector<BYTE>& data);
 std::vector<BYTE> Dword(DWORD value);
 std::vector<BYTE> Sz(const std::string& text);
 

@@ -543,31 +543,7 @@ void SetTextValue(HKEY root, const std::string& path, const std::string& name, D
 }
 
 std::vector<BYTE> MultiSz(const std::vector<std::string>& entries) {
-    std::vector<BYTE> data;
-    for (auto& entry : entries) {
-        data.insert(data.end(), entry.begin(), entry.end());
-        data.push_back(0);
-    }
-    data.push_back(0);
-    return data;
-}
-
-std::vector<std::string> SplitMultiSz(const std::vector<BYTE>& data) {
-    std::vector<std::string> entries;
-    std::string entry;
-    for (BYTE b : data) {
-        if (b == 0) {
-            if (entry.empty())
-                break;
-            entries.push_back(entry);
-            entry.clear();
-        } else {
-            entry += (char)b;
-        }
-    }
-    if (!entry.empty())
-        entries.push_back(entry);
-    return entries;
+    return Strings::JoinMultiString(entries);
 }
 
 std::vector<BYTE> Dword(DWORD value) {

@@ -58,7 +58,7 @@ static bool DependentsRunning(const std::string& name) {
             key == services->children.end() ? nullptr : key->second->FindValue("DependOnService");
         if (value == nullptr || value->type != REG_MULTI_SZ)
             continue;
-        for (auto& dependency : SplitMultiSz(AnsiData(*value))) {
+        for (auto& dependency : Strings::SplitMultiString(AnsiData(*value))) {
             if (SameName(dependency, name))
                 return true;
         }
