@@ -214,10 +214,7 @@ void to_json(json& out, const Key& key) {
 void from_json(const json& in, Key& key) {
     key.path = NameAt(in, "path");
     auto under = [&](const char* root) {
-        std::string head = key.path.substr(0, 5);
-        for (char& c : head)
-            c = (c >= 'a' && c <= 'z') ? (char)(c - 32) : c;
-        return key.path.size() > 5 && head == root;
+        return key.path.size() > 5 && SameText(key.path.substr(0, 5), root);
     };
     if (!under("HKLM\\") && !under("HKCR\\"))
         throw json::other_error::create(501, "a key under neither HKLM nor HKCR: " + key.path, &in);

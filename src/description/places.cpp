@@ -32,16 +32,6 @@ extern const Place PLACES[] = {
 };
 extern const int PLACE_COUNT = sizeof PLACES / sizeof PLACES[0];
 
-std::string Upper(std::string text) {
-    for (char& c : text)
-        c = (c >= 'a' && c <= 'z') ? (char)(c - 32) : c;
-    return text;
-}
-
-bool SameText(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && Upper(a) == Upper(b);
-}
-
 const Key* FindKey(const Machine& machine, const std::string& path) {
     for (const Key& key : machine.registry) {
         if (SameText(key.path, path))

@@ -1,7 +1,8 @@
 // Windows' strings as the programs around the uninstaller read them (the
 // simulated Windows, the description of a machine, VkCheck), with the
-// standard library: multi-strings split and joined. The uninstaller keeps
-// its own list code, without a C runtime (src/registry/multistring.cpp).
+// standard library: names compared without case, multi-strings split and
+// joined. The uninstaller keeps its own, without a C runtime
+// (src/registry/multistring.cpp).
 #pragma once
 
 #include <cstddef>
@@ -9,6 +10,61 @@
 #include <vector>
 
 namespace Strings {
+
+// A byte of a name in the ANSI code page, upper-cased as the registry and the
+// service manager compare names: ordinally, letter by letter, no linguistic
+// rules. The ASCII letters and the Latin-1 ones (à-þ but ÷) are folded;
+// every other byte is its own, ÿ, š, œ and ž among them, which Windows
+// folds through Unicode (see sim/DIFFERENCES.md).
+constexpr unsigned char UpperByte(unsigned char c) {
+    bool lower = (c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7);
+    return (unsigned char)(lower ? c - 0x20 : c);
+}
+
+// UpperByte of every byte, looked up: names are compared often (every map
+// keyed by a name), in unoptimised builds too.
+struct UpperTable {
+    unsigned char of[256];
+};
+constexpr UpperTable MakeUpperTable() {
+    UpperTable table{};
+    for (int c = 0; c < 256; ++c)
+        table.of[c] = UpperByte((unsigned char)c);
+    return table;
+}
+inline constexpr UpperTable UPPER = MakeUpperTable();
+
+inline std::string Upper(std::string text) {
+    for (char& c : text)
+        c = (char)UPPER.of[(unsigned char)c];
+    return text;
+}
+
+inline bool SameName(const std::string& a, const std::string& b) {
+    if (a.size() != b.size())
+        return false;
+    const unsigned char* x = (const unsigned char*)a.data();
+    const unsigned char* y = (const unsigned char*)b.data();
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (UPPER.of[x[i]] != UPPER.of[y[i]])
+            return false;
+    }
+    return true;
+}
+
+// Orders names as SameName compares them, for maps and sets keyed by name.
+struct NoCase {
+    bool operator()(const std::string& a, const std::string& b) const {
+        size_t n = a.size() < b.size() ? a.size() : b.size();
+        const unsigned char* x = (const unsigned char*)a.data();
+        const unsigned char* y = (const unsigned char*)b.data();
+        for (size_t i = 0; i < n; ++i) {
+            if (UPPER.of[x[i]] != UPPER.of[y[i]])
+                return UPPER.of[x[i]] < UPPER.of[y[i]];
+        }
+        return a.size() < b.size();
+    }
+};
 
 // How a multi-string (REG_MULTI_SZ: NUL-ended entries, then one more NUL) is
 // split; the rules combine. By default its units are bytes (ANSI), the first

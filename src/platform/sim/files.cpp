@@ -57,7 +57,8 @@ static bool Matches(const char* pattern, const char* name) {
         return Matches(pattern + 1, name) || (*name != 0 && Matches(pattern, name + 1));
     if (*name == 0)
         return false;
-    if (*pattern != '?' && !SameName(std::string(1, *pattern), std::string(1, *name)))
+    if (*pattern != '?' &&
+        Strings::UpperByte((unsigned char)*pattern) != Strings::UpperByte((unsigned char)*name))
         return false;
     return Matches(pattern + 1, name + 1);
 }

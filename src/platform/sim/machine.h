@@ -17,11 +17,10 @@
 
 namespace Sim {
 
-// Orders and compares names as the registry and the file system do: without case.
-struct NoCase {
-    bool operator()(const std::string& a, const std::string& b) const;
-};
-bool SameName(const std::string& a, const std::string& b);
+// Orders and compares ANSI names as the registry and the file system do:
+// without case (Strings::NoCase, Strings::SameName).
+using NoCase = Strings::NoCase;
+using Strings::SameName;
 
 // Orders registry key names (Unicode text, UTF-8) as the registry does: by
 // code point after simple upper-casing.

@@ -325,38 +325,4 @@ int CompareLinguistic(const std::u32string& a, const std::u32string& b) {
     return order < 0 ? -1 : order > 0 ? 1 : 0;
 }
 
-// Upper case as the ANSI code page folds it: ASCII and Latin-1 letters.
-static const struct FoldTable {
-    unsigned char to[256];
-    FoldTable() {
-        for (int c = 0; c < 256; ++c) {
-            bool lower = (c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7);
-            to[c] = (unsigned char)(lower ? c - 0x20 : c);
-        }
-    }
-} FOLD;
-
-bool NoCase::operator()(const std::string& a, const std::string& b) const {
-    size_t n = a.size() < b.size() ? a.size() : b.size();
-    const unsigned char* x = (const unsigned char*)a.data();
-    const unsigned char* y = (const unsigned char*)b.data();
-    for (size_t i = 0; i < n; ++i) {
-        if (FOLD.to[x[i]] != FOLD.to[y[i]])
-            return FOLD.to[x[i]] < FOLD.to[y[i]];
-    }
-    return a.size() < b.size();
-}
-
-bool SameName(const std::string& a, const std::string& b) {
-    if (a.size() != b.size())
-        return false;
-    const unsigned char* x = (const unsigned char*)a.data();
-    const unsigned char* y = (const unsigned char*)b.data();
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (FOLD.to[x[i]] != FOLD.to[y[i]])
-            return false;
-    }
-    return true;
-}
-
 } // namespace Sim
