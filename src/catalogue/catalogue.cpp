@@ -1,5 +1,7 @@
 #include "catalogue.h"
 
+#include "../platform/windows_keys.h"
+
 namespace {
 
 // The entry at index `n` of a constant list, found while compiling.
@@ -143,12 +145,10 @@ extern constexpr ShellRegistration ShellRegistrationTable[SHELL_REGISTRATION_ROW
 
 extern constexpr char START_MENU_GROUP[] = "\\Tallowin  ";
 static_assert(sizeof(START_MENU_GROUP) == 12, "the group name keeps its two trailing spaces");
-extern constexpr char PRODUCT_CONTROL_KEY[] = "SYSTEM\\CurrentControlSet\\Control\\Multiuser";
+extern constexpr char PRODUCT_CONTROL_KEY[] = KEY_CONTROL "\\Multiuser";
 extern constexpr char PRODUCT_FOLDER_VALUE[] = "DzPath";
-extern constexpr char WINLOGON_NOTIFY_RYWINLOG[] =
-    "Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon\\Notify\\RyWinLog";
-extern constexpr char WINLOGON_NOTIFY_DZMUNOTIFY[] =
-    "Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon\\Notify\\Dzmunotify";
+extern constexpr char WINLOGON_NOTIFY_RYWINLOG[] = KEY_WINLOGON_NOTIFY "\\RyWinLog";
+extern constexpr char WINLOGON_NOTIFY_DZMUNOTIFY[] = KEY_WINLOGON_NOTIFY "\\Dzmunotify";
 extern constexpr char GROUP_ORDER_TERMSERVICE[] = "TermService";
 extern constexpr char GROUP_ORDER_MULTIUSER[] = "Multiuser";
 extern constexpr const char* const PREPARE_REMOVAL_SERVICE = ListEntry(ServiceList, 1);

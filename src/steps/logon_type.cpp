@@ -1,7 +1,8 @@
+#include "../platform/windows_keys.h"
 #include "../registry/registry.h"
 #include "steps.h"
 
-static const char WINLOGON_KEY[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
+static const char WINLOGON_KEY[] = KEY_WINLOGON;
 
 void RestoreLogonType() {
     WriteDwordValue(HKEY_LOCAL_MACHINE, WINLOGON_KEY, "LogonType", 1);

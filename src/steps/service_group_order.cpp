@@ -1,9 +1,10 @@
 #include "../catalogue/catalogue.h"
+#include "../platform/windows_keys.h"
 #include "../registry/multistring.h"
 #include "../registry/registry.h"
 #include "steps.h"
 
-static const char GROUP_ORDER_KEY[] = "SYSTEM\\CurrentControlSet\\Control\\ServiceGroupOrder";
+static const char GROUP_ORDER_KEY[] = KEY_SERVICE_GROUP_ORDER;
 static const WCHAR GROUP_ORDER_LIST[] = WIDE_TEXT("List");
 
 void CleanServiceGroupOrder() {

@@ -1,8 +1,9 @@
+#include "../platform/windows_keys.h"
 #include "../registry/registry.h"
 #include "steps.h"
 
 static const char TERMSERVICE[] = "TermService";
-static const char TERMSERVICE_KEY[] = "SYSTEM\\CurrentControlSet\\Services\\TermService";
+static const char TERMSERVICE_KEY[] = KEY_SERVICES "\\TermService";
 static const char TERMSERVICE_DEPENDENCIES[] = "RPCSS\0";
 
 void RestoreTerminalService(SC_HANDLE scm) {

@@ -12,7 +12,7 @@
 
 namespace Sim {
 
-static const char SESSION_MANAGER[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+static const char SESSION_MANAGER[] = KEY_SESSION_MANAGER;
 
 // The parent folder of a resolved path and the last name, or null with the error set.
 static Node* ParentOf(const std::string& path, std::string* last, std::string* full) {

@@ -56,8 +56,7 @@ void EndProcess() {
 
 void Restart() {
     Machine& m = Current();
-    static const char SESSION_MANAGER[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
-    Key* session = FindKey(HKEY_LOCAL_MACHINE, SESSION_MANAGER);
+    Key* session = FindKey(HKEY_LOCAL_MACHINE, KEY_SESSION_MANAGER);
     Value* pending = session ? session->FindValue("PendingFileRenameOperations") : nullptr;
     if (pending != nullptr) {
         std::vector<std::string> entries = Strings::SplitMultiString(
@@ -99,11 +98,11 @@ void Restart() {
             gone.push_back(service.first);
     }
     for (auto& name : gone) {
-        DeleteKeyAt(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\" + name);
+        DeleteKeyAt(HKEY_LOCAL_MACHINE, KEY_SERVICES "\\" + name);
         m.services.erase(name);
     }
     // The service control manager rebuilds its database from the registry.
-    Key* servicesKey = FindKey(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services");
+    Key* servicesKey = FindKey(HKEY_LOCAL_MACHINE, KEY_SERVICES);
     std::map<std::string, Service, NoCase> rebuilt;
     for (auto& child : servicesKey->children) {
         if (child.second->FindValue("Type") == nullptr)

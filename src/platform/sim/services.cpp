@@ -5,7 +5,7 @@
 
 namespace Sim {
 
-static const char SERVICES_KEY[] = "SYSTEM\\CurrentControlSet\\Services\\";
+static const char SERVICES_KEY[] = KEY_SERVICES "\\";
 static const DWORD STOP_WAIT_HINT = 3000; // milliseconds a stopping service asks for
 
 static std::string ServiceKey(const std::string& name) {
