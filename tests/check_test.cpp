@@ -164,7 +164,7 @@ std::string Writing(const std::string& line) {
 TEST(Check, ReadingAMachineWritesNothingWhateverTheVerb) {
     Sim::Reset();
     Footprint::Install();
-    std::vector<std::string> machine = Sim::Describe();
+    std::vector<std::string> machine = Sim::MachineLines();
     std::string snapshot = testing::TempDir() + "vkcheck-snapshot.json";
     const std::vector<std::vector<std::string>> runs = {
         {"preview"}, {"--verify", "--json"}, {"/detect"}, {"snapshot", snapshot}};
@@ -177,7 +177,7 @@ TEST(Check, ReadingAMachineWritesNothingWhateverTheVerb) {
         for (const std::string& line : Sim::Current().journal)
             EXPECT_EQ("", Writing(line)) << words[0];
     }
-    EXPECT_EQ(machine, Sim::Describe());
+    EXPECT_EQ(machine, Sim::MachineLines());
     EXPECT_EQ(Check::LEFTOVER, Check({"verify", "--from", snapshot}));
     EXPECT_EQ(Check::BAD_ARGUMENTS, Check({"preview", "verify"}));
     EXPECT_EQ(Check::BAD_ARGUMENTS, Check({"--from", snapshot + ".missing", "verify"}));

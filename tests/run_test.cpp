@@ -15,7 +15,7 @@ class Run : public FreshMachine {
   protected:
     void SetUp() override {
         Sim::Reset();
-        fresh = Sim::Describe();
+        fresh = Sim::MachineLines();
         Footprint::Install();
     }
     std::vector<std::string> fresh;
@@ -30,7 +30,7 @@ std::string Filters(const char* classKey) {
     if (!Sim::ReadValue(HKEY_LOCAL_MACHINE, classKey, "UpperFilters", &value))
         return "(none)";
     std::string joined;
-    for (auto& entry : Sim::SplitMultiSz(value.data))
+    for (auto& entry : Strings::SplitMultiString(value.data))
         joined += entry + "|";
     return joined;
 }
@@ -81,7 +81,7 @@ TEST_F(Run, AfterTheRestartNothingOfTheProductRemainsButWhatTheRunLeavesOnPurpos
               M().consoleText);
     EXPECT_EQ(1u, M().restartRequests.size());
     Sim::Restart();
-    std::vector<std::string> now = Sim::Describe();
+    std::vector<std::string> now = Sim::MachineLines();
     EXPECT_EQ(std::vector<std::string>(), Minus(fresh, now));
     const std::string folder = "C:\\Program Files\\Tallowin";
     EXPECT_EQ(std::vector<std::string>({
@@ -107,10 +107,10 @@ TEST_F(Run, AfterTheRestartNothingOfTheProductRemainsButWhatTheRunLeavesOnPurpos
 TEST_F(Run, ASecondRunFindsNothingToRemoveButStillRewritesAndRestarts) {
     RunUninstall();
     Sim::Restart();
-    std::vector<std::string> before = Sim::Describe();
+    std::vector<std::string> before = Sim::MachineLines();
     M().journal.clear();
     EXPECT_EQ(1, RunUninstall());
-    EXPECT_EQ(before, Sim::Describe());
+    EXPECT_EQ(before, Sim::MachineLines());
     EXPECT_TRUE(CallsOf("LoadLibraryExA").empty());
     EXPECT_TRUE(CallsOf("MoveFileExA").empty());
     EXPECT_TRUE(CallsOf("DeleteService").empty());

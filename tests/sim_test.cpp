@@ -249,11 +249,11 @@ TEST_F(Simulator, ACopyIsAWholeMachineOfItsOwn) {
     Footprint::Install();
     std::unique_ptr<Sim::Machine> copy = Sim::Copy(M());
     RunUninstall();
-    const std::vector<std::string> journal = M().journal, after = Sim::Describe();
+    const std::vector<std::string> journal = M().journal, after = Sim::MachineLines();
     Sim::Replace(std::move(copy));
     RunUninstall();
     EXPECT_EQ(journal, M().journal);
-    EXPECT_EQ(after, Sim::Describe());
+    EXPECT_EQ(after, Sim::MachineLines());
 
     // Open handles name the copy's keys, a key deleted while open included.
     Sim::Reset();
@@ -286,7 +286,7 @@ TEST_F(Simulator, TextTheCodePageCannotCarryIsToldApartFromAQuestionMark) {
     EXPECT_EQ(std::vector<BYTE>({'S', 'u', 'b', '?'}), zhe.data);
     EXPECT_NE(Sim::FindKey(HKEY_LOCAL_MACHINE, key)->FindValue("Zhe")->data,
               Sim::FindKey(HKEY_LOCAL_MACHINE, key)->FindValue("Mark")->data);
-    std::vector<std::string> lines = Sim::Describe();
+    std::vector<std::string> lines = Sim::MachineLines();
     auto has = [&](const std::string& line) {
         return std::find(lines.begin(), lines.end(), line) != lines.end();
     };
@@ -294,7 +294,7 @@ TEST_F(Simulator, TextTheCodePageCannotCarryIsToldApartFromAQuestionMark) {
     EXPECT_TRUE(has("value HKLM\\SOFTWARE\\Text : \"Mark\" = REG_SZ \"Sub?\\0\""));
     // A key name, too: "\xE9" is Latin-1 and keeps its byte.
     Sim::MakeKeyText(HKEY_LOCAL_MACHINE, "SOFTWARE\\Text\\\xC3\xA9\xD0\x96");
-    lines = Sim::Describe();
+    lines = Sim::MachineLines();
     EXPECT_TRUE(has("key HKLM\\SOFTWARE\\Text\\\xE9\\u{416}"));
     EXPECT_EQ(nullptr, Sim::FindKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Text\\\xC9?"));
 }

@@ -18,7 +18,7 @@ TEST_F(Uninstall, AnOldWindowsGetsTheVersionBoxAndNothingElse) {
         Sim::Reset();
         Footprint::Install();
         M().version = version;
-        std::vector<std::string> before = Sim::Describe();
+        std::vector<std::string> before = Sim::MachineLines();
         M().messageBoxAnswer = 0; // a box that could not be shown
         EXPECT_EQ(0, RunUninstall());
         M().messageBoxAnswer = IDOK;
@@ -28,7 +28,7 @@ TEST_F(Uninstall, AnOldWindowsGetsTheVersionBoxAndNothingElse) {
         EXPECT_EQ("This application requires NT 5.0 (2000) or later versions of Windows system",
                   M().messageBoxes[0].second);
         EXPECT_FALSE(M().hasConsole);
-        EXPECT_EQ(before, Sim::Describe());
+        EXPECT_EQ(before, Sim::MachineLines());
         std::vector<std::string> calls = Calls();
         ASSERT_EQ(4u, calls.size());
         EXPECT_EQ(std::vector<std::string>({"GetVersion()",
@@ -71,11 +71,11 @@ TEST_F(Uninstall, TermServiceIsRestoredUpToNt5AndLeftAloneFromNt6) {
 TEST_F(Uninstall, WithoutAdministrativeRightsOnlyTheUsersGroupGoes) {
     Footprint::Install();
     M().administrator = false;
-    std::vector<std::string> before = Sim::Describe();
+    std::vector<std::string> before = Sim::MachineLines();
     EXPECT_EQ(1, RunUninstall());
     EXPECT_EQ(std::string(START) + "Unable to start the uninstallation, need more permission.\r\n",
               M().consoleText);
-    std::vector<std::string> after = Sim::Describe();
+    std::vector<std::string> after = Sim::MachineLines();
     std::vector<std::string> gone;
     for (auto& line : before) {
         if (std::find(after.begin(), after.end(), line) == after.end())

@@ -1,5 +1,7 @@
 #include "catalogue.h"
 
+#include "../platform/windows_keys.h"
+
 namespace {
 
 // The entry at index `n` of a constant list, found while compiling.
@@ -12,7 +14,9 @@ constexpr const char* ListEntry(const char* list, int n) {
     return list;
 }
 
-constexpr bool SameText(const char* a, const char* b) {
+// Whether two texts are the same byte for byte, case included: the checks
+// below pin the exact entry a pointer into a list names.
+constexpr bool IsExactly(const char* a, const char* b) {
     while (*a != 0 && *a == *b) {
         ++a;
         ++b;
@@ -50,7 +54,7 @@ extern constexpr char MainFileList[] = "VkConsole.exe\0"
                                        "VkUsbVw.dll\0"
                                        "VkMMC.dll\0";
 extern constexpr const char* const MainServerList = ListEntry(MainFileList, 18);
-static_assert(SameText(ListEntry(MainFileList, 18), "VkView.dll"), "main servers");
+static_assert(IsExactly(ListEntry(MainFileList, 18), "VkView.dll"), "main servers");
 static_assert(*ListEntry(MainFileList, 22) == 0, "22 main files");
 
 extern constexpr char ExtraFileList[] = "VkMain.exe\0"
@@ -71,7 +75,7 @@ extern constexpr char SupportFileList[] = "VkServer.exe\0"
                                           "SeatMmc.dll\0"
                                           "SeatView.dll\0";
 extern constexpr const char* const SupportServerList = ListEntry(SupportFileList, 4);
-static_assert(SameText(ListEntry(SupportFileList, 4), "SeatMmc.dll"), "support servers");
+static_assert(IsExactly(ListEntry(SupportFileList, 4), "SeatMmc.dll"), "support servers");
 static_assert(*ListEntry(SupportFileList, 6) == 0, "6 support files");
 
 extern constexpr char DriverFileList[] = "VkGate.sys\0"
@@ -128,10 +132,10 @@ extern constexpr const char* const ClassFilterNames[CLASS_FILTER_ROWS] = {
     ListEntry(ServiceList, 9),  // DzXpMouPnp: mice
     ListEntry(ServiceList, 10), // DzXpHidCls: human interface devices
 };
-static_assert(SameText(ListEntry(ServiceList, 11), "DzStore") &&
-                  SameText(ListEntry(ServiceList, 8), "DzXpKbdPnp") &&
-                  SameText(ListEntry(ServiceList, 9), "DzXpMouPnp") &&
-                  SameText(ListEntry(ServiceList, 10), "DzXpHidCls"),
+static_assert(IsExactly(ListEntry(ServiceList, 11), "DzStore") &&
+                  IsExactly(ListEntry(ServiceList, 8), "DzXpKbdPnp") &&
+                  IsExactly(ListEntry(ServiceList, 9), "DzXpMouPnp") &&
+                  IsExactly(ListEntry(ServiceList, 10), "DzXpHidCls"),
               "class filter names");
 
 extern constexpr ShellRegistration ShellRegistrationTable[SHELL_REGISTRATION_ROWS] = {
@@ -141,13 +145,11 @@ extern constexpr ShellRegistration ShellRegistrationTable[SHELL_REGISTRATION_ROW
 
 extern constexpr char START_MENU_GROUP[] = "\\Tallowin  ";
 static_assert(sizeof(START_MENU_GROUP) == 12, "the group name keeps its two trailing spaces");
-extern constexpr char PRODUCT_CONTROL_KEY[] = "SYSTEM\\CurrentControlSet\\Control\\Multiuser";
+extern constexpr char PRODUCT_CONTROL_KEY[] = KEY_CONTROL "\\Multiuser";
 extern constexpr char PRODUCT_FOLDER_VALUE[] = "DzPath";
-extern constexpr char WINLOGON_NOTIFY_RYWINLOG[] =
-    "Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon\\Notify\\RyWinLog";
-extern constexpr char WINLOGON_NOTIFY_DZMUNOTIFY[] =
-    "Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon\\Notify\\Dzmunotify";
+extern constexpr char WINLOGON_NOTIFY_RYWINLOG[] = KEY_WINLOGON_NOTIFY "\\RyWinLog";
+extern constexpr char WINLOGON_NOTIFY_DZMUNOTIFY[] = KEY_WINLOGON_NOTIFY "\\Dzmunotify";
 extern constexpr char GROUP_ORDER_TERMSERVICE[] = "TermService";
 extern constexpr char GROUP_ORDER_MULTIUSER[] = "Multiuser";
 extern constexpr const char* const PREPARE_REMOVAL_SERVICE = ListEntry(ServiceList, 1);
-static_assert(SameText(ListEntry(ServiceList, 1), "DzService"), "prepared service");
+static_assert(IsExactly(ListEntry(ServiceList, 1), "DzService"), "prepared service");

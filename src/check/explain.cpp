@@ -4,6 +4,7 @@
 #include "explain.h"
 
 #include "../catalogue/catalogue.h"
+#include "../platform/strings.h"
 #include "../registry/text.h"
 #include "../steps/steps.h"
 #include "../uninstall/uninstall.h"
@@ -128,33 +129,11 @@ std::string WhyNotLoaded(const Machine& machine, const std::string& path, DWORD 
 } // namespace
 
 std::vector<std::string> AnsiEntries(const std::vector<BYTE>& data) {
-    std::vector<std::string> entries;
-    std::string entry;
-    for (BYTE b : data) {
-        if (b != 0) {
-            entry += (char)b;
-        } else if (!entry.empty()) {
-            entries.push_back(entry);
-            entry.clear();
-        } else {
-            return entries; // the list's end
-        }
-    }
-    if (!entry.empty())
-        entries.push_back(entry);
-    return entries;
+    return Strings::SplitMultiString(data);
 }
 
 std::vector<std::string> WideEntries(const std::vector<BYTE>& wide) {
-    std::vector<BYTE> narrow;
-    // A unit ends the list only when both its bytes are 0 (U+4E00 is "00 4E").
-    // The ANSI code page (Windows-1252) carries ASCII and U+00A0 to U+00FF
-    // as the same bytes; anything else is '?', as the A functions give it.
-    for (size_t i = 0; i + 1 < wide.size(); i += 2) {
-        bool same = wide[i + 1] == 0 && (wide[i] < 0x80 || wide[i] >= 0xA0);
-        narrow.push_back(same ? wide[i] : '?');
-    }
-    return AnsiEntries(narrow);
+    return Strings::SplitMultiString(wide, Strings::UTF16);
 }
 
 bool IsProductService(const std::string& name) {

@@ -3,6 +3,8 @@
 // orders give the same list.
 #include "description.h"
 
+#include "../platform/strings.h"
+
 #include <map>
 
 namespace Description {
@@ -49,18 +51,7 @@ std::string Joined(const std::vector<DWORD>& numbers) {
 // The entries of a multi-string as stored, empty ones included (a pending
 // deletion is a path followed by an empty entry).
 std::vector<std::string> Pairs(const std::vector<BYTE>& data) {
-    std::vector<std::string> entries;
-    std::string entry;
-    for (BYTE b : data) {
-        if (b != 0) {
-            entry += (char)b;
-            continue;
-        }
-        entries.push_back(entry);
-        entry.clear();
-    }
-    if (!entry.empty())
-        entries.push_back(entry);
+    std::vector<std::string> entries = Strings::SplitMultiString(data, Strings::KEEP_EMPTY);
     // The list's ending: a last empty entry, and any empty tail after it.
     while (!entries.empty() && entries.back().empty() && entries.size() % 2 == 1)
         entries.pop_back();

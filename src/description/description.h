@@ -5,6 +5,7 @@
 #pragma once
 
 #include "../platform/platform.h"
+#include "../platform/strings.h"
 
 #include <optional>
 #include <string>
@@ -120,9 +121,12 @@ extern const char GROUP_ORDER_KEY[]; // the service group order, "HKLM\\..."
 extern const char CLASS_KEY[];       // under HKLM
 extern const char SERVICES_KEY[];    // under HKLM, with its ending backslash
 
-// Names compare as Windows compares them: without case (ASCII letters).
-std::string Upper(std::string text);
-bool SameText(const std::string& a, const std::string& b);
+// Names compare as Windows compares them: without case (Strings::Upper and
+// Strings::SameName, the simulated Windows' comparison).
+using Strings::Upper;
+inline bool SameText(const std::string& a, const std::string& b) {
+    return Strings::SameName(a, b);
+}
 
 // A described key by its path, and a key's value by its name; null when absent.
 const Key* FindKey(const Machine& machine, const std::string& path);

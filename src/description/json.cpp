@@ -1,6 +1,7 @@
 // The one JSON writer and reader of descriptions and change lists.
 #include "json.h"
 
+#include "../platform/strings.h"
 #include "../registry/text.h"
 
 #include <nlohmann/json.hpp>
@@ -52,25 +53,17 @@ bool Plain(const BYTE* begin, const BYTE* end) {
     return true;
 }
 
-// The entries of a well-formed multi-string (each ended, the list ended by
-// an empty one, nothing after it), or false.
-bool Entries(const std::vector<BYTE>& data, std::vector<std::string>* entries) {
-    if (data.empty() || data.back() != 0)
-        return false;
-    if (data.size() == 1)
-        return true; // no entries
-    size_t start = 0;
-    for (size_t i = 0; i + 1 < data.size(); ++i) {
-        if (data[i] != 0)
-            continue;
-        if (i == start)
-            return false; // an empty entry before the end
-        if (!Plain(data.data() + start, data.data() + i))
+// The entries of a well-formed multi-string of printable ASCII (each entry
+// ended, none empty, the list ended by one NUL more, nothing after it: the
+// bytes its entries give back), or false.
+bool Entries(const std::vector<BYTE>& data, Strings::SplitRules rules,
+             std::vector<std::string>* entries) {
+    *entries = Strings::SplitMultiString(data, rules);
+    for (const std::string& entry : *entries) {
+        if (!Plain((const BYTE*)entry.data(), (const BYTE*)entry.data() + entry.size()))
             return false;
-        entries->emplace_back(data.begin() + start, data.begin() + i);
-        start = i + 1;
     }
-    return start == data.size() - 1 && !entries->empty();
+    return Strings::JoinMultiString(*entries, rules) == data;
 }
 
 // A value's data in the most readable form that gives back the same bytes.
@@ -80,7 +73,7 @@ json DataJson(DWORD type, const std::vector<BYTE>& data) {
     if ((type == REG_SZ || type == REG_EXPAND_SZ) && !data.empty() && data.back() == 0 &&
         Plain(data.data(), data.data() + data.size() - 1))
         out["text"] = std::string(data.begin(), data.end() - 1);
-    else if (type == REG_MULTI_SZ && Entries(data, &entries))
+    else if (type == REG_MULTI_SZ && Entries(data, 0, &entries))
         out["strings"] = entries;
     else if (type == REG_DWORD && data.size() == 4)
         out["dword"] = (DWORD)(data[0] | data[1] << 8 | data[2] << 16 | (DWORD)data[3] << 24);
@@ -99,12 +92,10 @@ bool DataFromJson(const json& in, DWORD type, std::vector<BYTE>* data) {
         data->assign(text.begin(), text.end());
         data->push_back(0);
     } else if (in.contains("strings")) {
-        for (const std::string& written : in.at("strings").get<std::vector<std::string>>()) {
-            std::string entry = Bytes(written);
-            data->insert(data->end(), entry.begin(), entry.end());
-            data->push_back(0);
-        }
-        data->push_back(0);
+        std::vector<std::string> entries;
+        for (const std::string& written : in.at("strings").get<std::vector<std::string>>())
+            entries.push_back(Bytes(written));
+        *data = Strings::JoinMultiString(entries);
     } else if (in.contains("dword")) {
         DWORD value = in.at("dword").get<DWORD>();
         for (int i = 0; i < 4; ++i)
@@ -223,10 +214,7 @@ void to_json(json& out, const Key& key) {
 void from_json(const json& in, Key& key) {
     key.path = NameAt(in, "path");
     auto under = [&](const char* root) {
-        std::string head = key.path.substr(0, 5);
-        for (char& c : head)
-            c = (c >= 'a' && c <= 'z') ? (char)(c - 32) : c;
-        return key.path.size() > 5 && head == root;
+        return key.path.size() > 5 && SameText(key.path.substr(0, 5), root);
     };
     if (!under("HKLM\\") && !under("HKCR\\"))
         throw json::other_error::create(501, "a key under neither HKLM nor HKCR: " + key.path, &in);
@@ -257,14 +245,8 @@ void from_json(const json& in, Service& service) {
 // A UTF-16 list property as read: its entries when every unit is printable
 // ASCII and the list is well ended, else its bytes under NAME + "Hex".
 void WideListToJson(json& out, const std::string& name, const std::vector<BYTE>& wide) {
-    std::vector<BYTE> narrow;
-    bool ascii = wide.size() % 2 == 0;
-    for (size_t i = 0; ascii && i < wide.size(); i += 2) {
-        ascii = wide[i + 1] == 0 && (wide[i] == 0 || Plain(&wide[i], &wide[i] + 1));
-        narrow.push_back(wide[i]);
-    }
     std::vector<std::string> entries;
-    if (ascii && Entries(narrow, &entries))
+    if (Entries(wide, Strings::UTF16, &entries))
         out[name] = entries;
     else
         out[name + "Hex"] = Hex(wide);
@@ -274,16 +256,10 @@ void WideListToJson(json& out, const std::string& name, const std::vector<BYTE>&
 bool WideListFromJson(const json& in, const std::string& name, std::vector<BYTE>* wide) {
     wide->clear();
     if (in.contains(name)) {
-        for (const std::string& written : in.at(name).get<std::vector<std::string>>()) {
-            for (char c : Bytes(written)) {
-                wide->push_back((BYTE)c);
-                wide->push_back(0);
-            }
-            wide->push_back(0);
-            wide->push_back(0);
-        }
-        wide->push_back(0);
-        wide->push_back(0);
+        std::vector<std::string> entries;
+        for (const std::string& written : in.at(name).get<std::vector<std::string>>())
+            entries.push_back(Bytes(written));
+        *wide = Strings::JoinMultiString(entries, Strings::UTF16);
         return true;
     }
     if (!in.contains(name + "Hex"))
@@ -407,7 +383,7 @@ std::string ShortText(const Value& value) {
 
 bool ListEntries(const Value& value, std::vector<std::string>* entries) {
     entries->clear();
-    return value.type == REG_MULTI_SZ && Entries(value.data, entries);
+    return value.type == REG_MULTI_SZ && Entries(value.data, 0, entries);
 }
 
 std::string Write(const Machine& machine) {

@@ -5,6 +5,7 @@
 #include "description.h"
 
 #include "../catalogue/catalogue.h"
+#include "../platform/windows_keys.h"
 #include "../registry/text.h"
 
 #include <algorithm>
@@ -12,35 +13,37 @@
 namespace Description {
 
 extern const char PRODUCT_FOLDER[] = "C:\\Program Files\\Tallowin";
-extern const char CLASS_KEY[] = "SYSTEM\\CurrentControlSet\\Control\\Class";
-extern const char SERVICES_KEY[] = "SYSTEM\\CurrentControlSet\\Services\\";
+extern const char CLASS_KEY[] = KEY_SETUP_CLASSES;
+extern const char SERVICES_KEY[] = KEY_SERVICES "\\";
 
-extern const char HANDLERS_KEY[] = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Controls "
-                                   "Folder\\Desk\\shellex\\PropertySheetHandlers";
-extern const char GROUP_ORDER_KEY[] = "HKLM\\SYSTEM\\CurrentControlSet\\Control\\ServiceGroupOrder";
+extern const char HANDLERS_KEY[] = "HKLM\\" KEY_DESK_PROPERTY_SHEET_HANDLERS;
+extern const char GROUP_ORDER_KEY[] = "HKLM\\" KEY_SERVICE_GROUP_ORDER;
+
+namespace {
+
+// The product's own trees, as the catalogue names them.
+const std::string CONTROL_TREE = std::string("HKLM\\") + PRODUCT_CONTROL_KEY;
+std::string ClassIdTree(int row) {
+    return std::string("HKCR\\" KEY_CLASS_IDS "\\") + ShellRegistrationTable[row].ClassId;
+}
+static_assert(SHELL_REGISTRATION_ROWS == 2, "PLACES names each shell registration's class");
+const std::string CLASS_ID_TREES[SHELL_REGISTRATION_ROWS] = {ClassIdTree(0), ClassIdTree(1)};
+
+} // namespace
 
 // Every place the uninstaller reads or changes, but the services' own keys
-// and the setup classes, which are listed on each machine.
+// and the setup classes, which are listed on each machine. Winlogon's
+// packages are read whole, the product's among them.
 extern const Place PLACES[] = {
-    {"HKLM\\SYSTEM\\CurrentControlSet\\Control\\Multiuser", true},
-    {"HKCR\\CLSID\\{3B9E6C10-7A2D-11D2-8F4C-00A0C9E41B27}", true},
-    {"HKCR\\CLSID\\{3B9E6C11-7A2D-11D2-8F4C-00A0C9E42A53}", true},
+    {CONTROL_TREE.c_str(), true},
+    {CLASS_ID_TREES[0].c_str(), true},
+    {CLASS_ID_TREES[1].c_str(), true},
     {HANDLERS_KEY, true},
-    {"HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon\\Notify", true},
-    {"HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon", false},
+    {"HKLM\\" KEY_WINLOGON_NOTIFY, true},
+    {"HKLM\\" KEY_WINLOGON, false},
     {GROUP_ORDER_KEY, false},
 };
 extern const int PLACE_COUNT = sizeof PLACES / sizeof PLACES[0];
-
-std::string Upper(std::string text) {
-    for (char& c : text)
-        c = (c >= 'a' && c <= 'z') ? (char)(c - 32) : c;
-    return text;
-}
-
-bool SameText(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && Upper(a) == Upper(b);
-}
 
 const Key* FindKey(const Machine& machine, const std::string& path) {
     for (const Key& key : machine.registry) {

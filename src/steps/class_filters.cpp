@@ -1,9 +1,10 @@
 #include "../catalogue/catalogue.h"
+#include "../platform/windows_keys.h"
 #include "../registry/multistring.h"
 #include "../registry/registry.h"
 #include "steps.h"
 
-static const char CLASS_KEY_FORMAT[] = "SYSTEM\\CurrentControlSet\\Control\\Class\\{%s}";
+static const char CLASS_KEY_FORMAT[] = KEY_SETUP_CLASSES "\\{%s}";
 static const char UPPER_FILTERS[] = "UpperFilters";
 static const WCHAR UPPER_FILTERS_W[] = WIDE_TEXT("UpperFilters");
 

@@ -2,12 +2,16 @@
 #include "../registry/text.h"
 #include "steps.h"
 
-constexpr int HARDWARE_ID_UNITS = 64;
+// The UTF-16 units of one hardware ID as compared, its NUL included: a
+// device's first ID, ended within the list read of it, or a catalogue ID
+// converted for the comparison. A catalogue ID longer than that could match
+// no device's, so one that does not fit is passed over.
+constexpr int COMPARED_ID_UNITS = HARDWARE_ID_LIST_BYTES / sizeof(WCHAR) + 1;
 
 int MatchHardwareId(const WCHAR* hardwareId) {
     for (const char* entry = HardwareIdList; *entry != 0; entry = NextListEntry(entry)) {
-        WCHAR wide[HARDWARE_ID_UNITS];
-        if (Win::MultiByteToWideChar(CP_ACP, 0, entry, -1, wide, HARDWARE_ID_UNITS) == 0)
+        WCHAR wide[COMPARED_ID_UNITS];
+        if (Win::MultiByteToWideChar(CP_ACP, 0, entry, -1, wide, COMPARED_ID_UNITS) == 0)
             continue;
         if (Win::lstrcmpiW(wide, hardwareId) == 0)
             return 1;
@@ -30,12 +34,12 @@ void RemoveDevices() {
         // Only the whole units the read delivered take part, ended by a NUL
         // placed after them: a hardware ID not terminated within what was
         // read is never read past, nor completed by what the buffer held.
-        WCHAR hardwareId[HARDWARE_ID_BYTES / sizeof(WCHAR) + 1];
+        WCHAR hardwareId[COMPARED_ID_UNITS];
         DWORD returned = 0;
         if (!Win::SetupDiGetDeviceRegistryPropertyW(set, &record, SPDRP_HARDWAREID, NULL,
-                                                    (BYTE*)hardwareId, HARDWARE_ID_BYTES,
+                                                    (BYTE*)hardwareId, HARDWARE_ID_LIST_BYTES,
                                                     &returned) ||
-            returned > HARDWARE_ID_BYTES)
+            returned > HARDWARE_ID_LIST_BYTES)
             continue;
         hardwareId[returned / sizeof(WCHAR)] = 0;
         if (MatchHardwareId(hardwareId) == 1)

@@ -1,11 +1,10 @@
 #include "../catalogue/catalogue.h"
+#include "../platform/windows_keys.h"
 #include "../registry/registry.h"
 #include "steps.h"
 
-static const char CLSID_FORMAT[] = "CLSID\\%s";
-static const char PROPERTY_SHEET_HANDLER_FORMAT[] =
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Controls Folder\\Desk\\shellex\\"
-    "PropertySheetHandlers\\%s";
+static const char CLSID_FORMAT[] = KEY_CLASS_IDS "\\%s";
+static const char PROPERTY_SHEET_HANDLER_FORMAT[] = KEY_DESK_PROPERTY_SHEET_HANDLERS "\\%s";
 
 void RemoveRegistrations() {
     for (int row = 0; row < SHELL_REGISTRATION_ROWS; ++row) {

@@ -25,9 +25,12 @@ void CleanServiceGroupOrder();
 // Sets Winlogon's logon type back to 1.
 void RestoreLogonType();
 
-// The bytes of hardware IDs read of each device: a device whose IDs are
-// longer is not the product's.
-constexpr DWORD HARDWARE_ID_BYTES = 64;
+// The bytes read of each device's hardware-ID list (the whole REG_MULTI_SZ
+// property, every ID and NUL in it): a device whose list is longer is not
+// the product's.
+constexpr DWORD HARDWARE_ID_LIST_BYTES = 64;
+// The name VkCheck's explanations still use.
+constexpr DWORD HARDWARE_ID_BYTES = HARDWARE_ID_LIST_BYTES;
 
 // Asks the class installer to remove every present product device, working
 // in the system directory where it is known.

@@ -103,9 +103,9 @@ int RunCheck(const char* verb) {
 
 int main() {
     Sim::Reset();
-    std::vector<std::string> fresh = Sim::Describe();
+    std::vector<std::string> fresh = Sim::MachineLines();
     Footprint::Install();
-    std::vector<std::string> installed = Sim::Describe();
+    std::vector<std::string> installed = Sim::MachineLines();
 
     RunCheck("preview");
     Sim::Current().journal.clear();
@@ -120,13 +120,13 @@ int main() {
     for (auto& path : m.unregistered)
         std::printf("  %s\n", path.c_str());
 
-    std::vector<std::string> afterRun = Sim::Describe();
+    std::vector<std::string> afterRun = Sim::MachineLines();
     std::printf("\n== What the run changed\n");
     ShowChanges(installed, afterRun);
 
     Sim::Restart();
     std::printf("\n== After the restart, compared with the same Windows before the product\n");
-    ShowChanges(fresh, Sim::Describe());
+    ShowChanges(fresh, Sim::MachineLines());
     RunCheck("verify");
     return 0;
 }

@@ -30,7 +30,7 @@ std::set<std::string> DanglingFilters() {
             const Sim::Value* value = child.second->FindValue(list);
             if (value == nullptr)
                 continue;
-            for (auto& name : Sim::SplitMultiSz(value->data)) {
+            for (auto& name : Strings::SplitMultiString(value->data)) {
                 if (Sim::FindKey(HKEY_LOCAL_MACHINE, SERVICES + name) == nullptr)
                     dangling.insert(child.second->name + " " + list + ": " + name);
             }
@@ -75,7 +75,7 @@ int main() {
     RunProcess(0);
     const long calls = Sim::Current().calls;
     Sim::Restart();
-    const std::vector<std::string> reference = Sim::Describe();
+    const std::vector<std::string> reference = Sim::MachineLines();
 
     long dangerous = 0, completedBefore = 0, completedAfter = 0;
     std::set<std::string> dangerNames;
@@ -102,7 +102,7 @@ int main() {
         // ... and run again after that restart.
         RunProcess(0);
         Sim::Restart();
-        if (Sim::Describe() == reference)
+        if (Sim::MachineLines() == reference)
             ++completedAfter;
         else
             failures.push_back("cut " + std::to_string(cut) + ": a run after the restart differs");
@@ -112,7 +112,7 @@ int main() {
         RunProcess(0);
         std::vector<std::string> faults = Invariant::Check(before, Sim::Current());
         Sim::Restart();
-        if (faults.empty() && Sim::Describe() == reference)
+        if (faults.empty() && Sim::MachineLines() == reference)
             ++completedBefore;
         else
             failures.push_back("cut " + std::to_string(cut) + ": a run before the restart " +

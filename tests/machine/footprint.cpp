@@ -286,7 +286,7 @@ void AddDevices(Description::Machine* machine, unsigned long mask) {
         device.instanceId = Description::Upper(std::string("ROOT\\") + entry.name + "\\0000");
         device.classGuid = SYSTEM_CLASS_TEXT;
         std::vector<BYTE> ids = Data(REG_MULTI_SZ, entry.ids);
-        device.hardwareIds = Sim::WideMultiSz(Sim::SplitMultiSz(ids));
+        device.hardwareIds = Sim::WideMultiSz(Strings::SplitMultiString(ids));
         device.hasHardwareIds = true;
         device.present = entry.present;
         machine->devices.push_back(device);

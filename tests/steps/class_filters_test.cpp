@@ -16,7 +16,7 @@ std::vector<std::string> Filters(const char* guid) {
     Sim::Value value;
     if (!Sim::ReadValue(HKEY_LOCAL_MACHINE, std::string(CLASS) + guid, "UpperFilters", &value))
         return {"(none)"};
-    return Sim::SplitMultiSz(value.data);
+    return Strings::SplitMultiString(value.data);
 }
 
 void SetFilters(const char* guid, const std::string& bytes, DWORD type = REG_MULTI_SZ) {

@@ -19,7 +19,7 @@ TEST_F(Installed, TheSevenTreesGoWithEverythingBelowThem) {
     EXPECT_EQ(0, Sim::OpenHandles());
 
     // Nothing left to remove: nothing changes.
-    std::vector<std::string> before = Sim::Describe();
+    std::vector<std::string> before = Sim::MachineLines();
     RemoveRegistrations();
-    EXPECT_EQ(before, Sim::Describe());
+    EXPECT_EQ(before, Sim::MachineLines());
 }

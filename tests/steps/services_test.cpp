@@ -34,7 +34,7 @@ TEST_F(Installed, DzServiceIsToldFirstThenEveryServiceIsStoppedAndDeleted) {
 
 TEST_F(FreshMachine, WithNoServiceInstalledOnlyNineteenOpensAreMade) {
     SC_HANDLE scm = Win::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    std::vector<std::string> before = Sim::Describe();
+    std::vector<std::string> before = Sim::MachineLines();
     M().journal.clear();
     serviceManager = scm;
     RemoveServices();
@@ -42,5 +42,5 @@ TEST_F(FreshMachine, WithNoServiceInstalledOnlyNineteenOpensAreMade) {
     EXPECT_EQ(19u, CallsOf("OpenServiceA").size());
     EXPECT_EQ("OpenServiceA(scm#1, \"DzService\", 0xF01FF)", Calls()[0]);
     EXPECT_EQ("OpenServiceA(scm#1, \"DzInstall\", 0xF01FF)", Calls()[1]);
-    EXPECT_EQ(before, Sim::Describe());
+    EXPECT_EQ(before, Sim::MachineLines());
 }

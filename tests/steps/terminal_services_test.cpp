@@ -42,10 +42,10 @@ TEST_F(Installed, TermServiceWithoutAReadableImagePathIsLeftAsItIs) {
     for (std::string bytes : {std::string(), "C:\\" + std::string(4093, 'x')}) {
         Sim::SetValue(HKEY_LOCAL_MACHINE, TERMSERVICE, "ImagePath", REG_EXPAND_SZ,
                       std::vector<BYTE>(bytes.begin(), bytes.end()));
-        std::vector<std::string> before = Sim::Describe();
+        std::vector<std::string> before = Sim::MachineLines();
         serviceManager = scm;
         RestoreTerminalService();
-        EXPECT_EQ(before, Sim::Describe());
+        EXPECT_EQ(before, Sim::MachineLines());
     }
     EXPECT_TRUE(CallsOf("ChangeServiceConfigA").empty());
     EXPECT_EQ(1, Sim::OpenHandles());

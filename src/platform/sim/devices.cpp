@@ -319,3 +319,32 @@ BOOL WINAPI SetupDiGetDeviceInstanceIdA(HDEVINFO set, PSP_DEVINFO_DATA data, LPS
 }
 
 } // namespace Win
+
+namespace Sim {
+
+std::vector<BYTE> WideMultiSz(const std::vector<std::string>& entries) {
+    return Strings::JoinMultiString(entries, Strings::UTF16);
+}
+
+Device& AddDevice(const std::string& instanceId, const GUID& classGuid,
+                  const std::vector<std::string>& hardwareIds) {
+    Machine& m = Current();
+    Device device;
+    device.devInst = m.nextDevInst++;
+    device.instanceId = instanceId;
+    device.classGuid = classGuid;
+    device.hasHardwareIds = !hardwareIds.empty();
+    device.hardwareIds = WideMultiSz(hardwareIds);
+    m.devices.push_back(device);
+    return m.devices.back();
+}
+
+Device* FindDevice(const std::string& instanceId) {
+    for (auto& device : Current().devices) {
+        if (SameName(device.instanceId, instanceId))
+            return &device;
+    }
+    return nullptr;
+}
+
+} // namespace Sim

@@ -12,7 +12,7 @@
 
 namespace Sim {
 
-static const char SESSION_MANAGER[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+static const char SESSION_MANAGER[] = KEY_SESSION_MANAGER;
 
 // The parent folder of a resolved path and the last name, or null with the error set.
 static Node* ParentOf(const std::string& path, std::string* last, std::string* full) {
@@ -57,7 +57,8 @@ static bool Matches(const char* pattern, const char* name) {
         return Matches(pattern + 1, name) || (*name != 0 && Matches(pattern, name + 1));
     if (*name == 0)
         return false;
-    if (*pattern != '?' && !SameName(std::string(1, *pattern), std::string(1, *name)))
+    if (*pattern != '?' &&
+        Strings::UpperByte((unsigned char)*pattern) != Strings::UpperByte((unsigned char)*name))
         return false;
     return Matches(pattern + 1, name + 1);
 }
@@ -663,3 +664,138 @@ DWORD WINAPI GetFileSize(HANDLE file, LPDWORD high) {
 }
 
 } // namespace Win
+
+namespace Sim {
+
+bool ResolvePath(const std::string& path, std::vector<std::string>* components) {
+    Machine& m = Current();
+    std::string full;
+    std::string p = path;
+    for (char& c : p) {
+        if (c == '/')
+            c = '\\';
+    }
+    if (p.size() >= 2 && p[0] == '\\' && p[1] == '\\')
+        return false; // network paths: nothing is reachable there
+    if (p.size() >= 2 && p[1] == ':') {
+        if (p.size() == 2 || p[2] != '\\')
+            Unmodelled("drive-relative path " + path);
+        full = p;
+    } else if (!p.empty() && p[0] == '\\') {
+        full = m.currentDirectory.substr(0, 2) + p;
+    } else {
+        full = m.currentDirectory + "\\" + p;
+    }
+    std::vector<std::string> parts;
+    std::string part;
+    auto flush = [&](bool last) {
+        if (last) {
+            while (!part.empty() && (part.back() == ' ' || part.back() == '.'))
+                part.pop_back();
+        } else if (part.size() > 1 && part.back() == '.' && part[part.size() - 2] != '.') {
+            // A folder name inside a path loses one ending period, not its
+            // spaces: "Tallowin .\x" is "Tallowin \x" (Wine agrees).
+            part.pop_back();
+        }
+        if (part == "..") {
+            if (parts.size() > 1)
+                parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        part.clear();
+    };
+    for (size_t i = 0; i < full.size(); ++i) {
+        if (full[i] == '\\')
+            flush(false);
+        else
+            part += full[i];
+    }
+    if (!part.empty()) {
+        // ".." and "." keep their meaning as a last component.
+        if (part == ".." || part == ".")
+            flush(false);
+        else
+            flush(true);
+    }
+    if (parts.empty())
+        return false;
+    // The drive letter keeps the case it was given, as everything else does
+    // (Wine agrees; GetFullPathName converts nothing of the name).
+    *components = std::move(parts);
+    return true;
+}
+
+std::string FullPath(const std::string& path) {
+    std::vector<std::string> parts;
+    return ResolvePath(path, &parts) ? JoinPath(parts) : std::string();
+}
+
+std::string JoinPath(const std::vector<std::string>& components) {
+    std::string path;
+    for (size_t i = 0; i < components.size(); ++i) {
+        if (i > 0)
+            path += "\\";
+        path += components[i];
+    }
+    if (components.size() == 1)
+        path += "\\";
+    return path;
+}
+
+Node* FindNode(const std::string& path) {
+    std::vector<std::string> parts;
+    if (!ResolvePath(path, &parts))
+        return nullptr;
+    Node* node = &Current().fileRoot;
+    for (auto& part : parts) {
+        auto child = node->children.find(part);
+        if (child == node->children.end())
+            return nullptr;
+        node = child->second.get();
+    }
+    return node;
+}
+
+static Node* MakeNode(const std::string& path, bool directory, bool adminOnly) {
+    std::vector<std::string> parts;
+    if (!ResolvePath(path, &parts))
+        Unmodelled("cannot place " + path);
+    Node* node = &Current().fileRoot;
+    for (size_t i = 0; i < parts.size(); ++i) {
+        auto& child = node->children[parts[i]];
+        if (!child) {
+            child = std::make_unique<Node>();
+            child->name = parts[i];
+            bool last = i + 1 == parts.size();
+            child->directory = directory || !last;
+            child->adminOnly = node->adminOnly || (last && adminOnly);
+            child->attributes = child->directory ? 0 : FILE_ATTRIBUTE_ARCHIVE;
+        }
+        node = child.get();
+    }
+    return node;
+}
+
+Node* MakeDirectory(const std::string& path, bool adminOnly) {
+    return MakeNode(path, true, adminOnly);
+}
+
+Node* MakeFile(const std::string& path, const std::string& content, bool adminOnly) {
+    Node* node = MakeNode(path, false, adminOnly);
+    node->content.assign(content.begin(), content.end());
+    return node;
+}
+
+// A file with no attribute left reports FILE_ATTRIBUTE_NORMAL.
+DWORD Attributes(const Node& node) {
+    if (node.directory)
+        return FILE_ATTRIBUTE_DIRECTORY | node.attributes;
+    return node.attributes != 0 ? node.attributes : FILE_ATTRIBUTE_NORMAL;
+}
+
+bool Exists(const std::string& path) {
+    return FindNode(path) != nullptr;
+}
+
+} // namespace Sim

@@ -4,8 +4,8 @@
 
 namespace Sim {
 
-static const char SERVICES[] = "SYSTEM\\CurrentControlSet\\Services\\";
-static const char CLASSES[] = "SYSTEM\\CurrentControlSet\\Control\\Class\\";
+static const char SERVICES[] = KEY_SERVICES "\\";
+static const char CLASSES[] = KEY_SETUP_CLASSES "\\";
 
 static void WindowsService(const std::string& name, DWORD type, DWORD start,
                            const std::string& imagePath, const std::string& group,
@@ -46,25 +46,23 @@ static GUID Guid(DWORD a, WORD b, WORD c, std::initializer_list<BYTE> d) {
 
 void LayFreshWindows() {
     Machine& m = Current();
-    MakeKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\CLSID\\{20D04FE0-3AEA-1069-A2D8-08002B30309D}");
-    SetValue(HKEY_CLASSES_ROOT, "CLSID\\{20D04FE0-3AEA-1069-A2D8-08002B30309D}", "", REG_SZ,
-             Sz("My Computer"));
-    MakeKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Controls "
-                                "Folder\\Desk\\shellex\\PropertySheetHandlers");
-    MakeKey(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager");
+    MakeKey(HKEY_LOCAL_MACHINE,
+            KEY_MACHINE_CLASSES "\\" KEY_CLASS_IDS "\\{20D04FE0-3AEA-1069-A2D8-08002B30309D}");
+    SetValue(HKEY_CLASSES_ROOT, KEY_CLASS_IDS "\\{20D04FE0-3AEA-1069-A2D8-08002B30309D}", "",
+             REG_SZ, Sz("My Computer"));
+    MakeKey(HKEY_LOCAL_MACHINE, KEY_DESK_PROPERTY_SHEET_HANDLERS);
+    MakeKey(HKEY_LOCAL_MACHINE, KEY_SESSION_MANAGER);
 
-    const std::string winlogon = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
-    SetValue(HKEY_LOCAL_MACHINE, winlogon, "Shell", REG_SZ, Sz("Explorer.exe"));
-    SetValue(HKEY_LOCAL_MACHINE, winlogon, "Userinit", REG_SZ,
+    SetValue(HKEY_LOCAL_MACHINE, KEY_WINLOGON, "Shell", REG_SZ, Sz("Explorer.exe"));
+    SetValue(HKEY_LOCAL_MACHINE, KEY_WINLOGON, "Userinit", REG_SZ,
              Sz("C:\\WINDOWS\\system32\\userinit.exe,"));
-    SetValue(HKEY_LOCAL_MACHINE, winlogon, "LogonType", REG_DWORD, Dword(1));
-    SetValue(HKEY_LOCAL_MACHINE, winlogon + "\\Notify\\crypt32chain", "DLLName", REG_EXPAND_SZ,
+    SetValue(HKEY_LOCAL_MACHINE, KEY_WINLOGON, "LogonType", REG_DWORD, Dword(1));
+    SetValue(HKEY_LOCAL_MACHINE, KEY_WINLOGON_NOTIFY "\\crypt32chain", "DLLName", REG_EXPAND_SZ,
              Sz("crypt32.dll"));
-    SetValue(HKEY_LOCAL_MACHINE, winlogon + "\\Notify\\sclgntfy", "DLLName", REG_EXPAND_SZ,
+    SetValue(HKEY_LOCAL_MACHINE, KEY_WINLOGON_NOTIFY "\\sclgntfy", "DLLName", REG_EXPAND_SZ,
              Sz("sclgntfy.dll"));
 
-    SetValue(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\ServiceGroupOrder", "List",
-             REG_MULTI_SZ,
+    SetValue(HKEY_LOCAL_MACHINE, KEY_SERVICE_GROUP_ORDER, "List", REG_MULTI_SZ,
              MultiSz({"System Reserved",
                       "Boot Bus Extender",
                       "System Bus Extender",

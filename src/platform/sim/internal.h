@@ -1,16 +1,19 @@
 // Shared helpers of the simulated Windows' sources.
 #pragma once
 
+#include "../windows_keys.h"
 #include "machine.h"
 
 #include <string>
 
 namespace Sim {
 
-// Stops the run: the product made a call, or used a flag, that is not modelled.
+// Stops the run: the product made a call, or used a flag, that is not
+// modelled (machine.cpp).
 [[noreturn]] void Unmodelled(const std::string& what);
 
-// Journal formatting: a quoted text (or NULL), a number, a handle by name.
+// The journal (journal.cpp). Its formatting: a quoted text (or NULL), a
+// number, a handle by name.
 std::string Q(const char* text);
 std::string D(long long value);
 std::string X(DWORD value);
@@ -46,6 +49,7 @@ inline BOOL Fail(DWORD error) {
 // fail for a valid handle and are not counted; nor is GetVersion.
 bool Injected();
 
+// The handle table (handles.cpp).
 void* NewHandle(HandleKind kind, Handle handle);
 Handle* FindHandle(const void* value, HandleKind kind);
 // The name a handle of `kind` holds ("" when it is no such handle).
@@ -60,19 +64,19 @@ T KeepOutcome(OutcomeCall call, const std::string& subject, DWORD number, T resu
 }
 void DropHandle(const void* value);
 
-// Full path of a Win32 path as Windows resolves it: relative to the current
-// directory, "." and ".." folded, the last component's trailing spaces and
-// dots dropped. The components after the drive ("C:") are returned.
+// Files (files.cpp): a Win32 path as Windows resolves it, relative to the
+// current directory, "." and ".." folded, the last component's trailing
+// spaces and dots dropped. The components after the drive ("C:") are returned.
 bool ResolvePath(const std::string& path, std::vector<std::string>* components);
 std::string JoinPath(const std::vector<std::string>& components);
 
-// Marks memory unreadable under AddressSanitizer (no effect without it), and
-// readable again.
+// The heap (system.cpp): marks memory unreadable under AddressSanitizer (no
+// effect without it), and readable again.
 void Poison(void* memory, size_t bytes);
 void ReleasePoison(void* memory, size_t bytes);
 
-// Calls `each` with every name of a key path in turn, empty names skipped;
-// stops early when it returns false. One buffer serves every name: the
+// Registry: calls `each` with every name of a key path in turn, empty names
+// skipped; stops early when it returns false. One buffer serves every name: the
 // simulated Windows serves one thread, as the uninstaller has (a per-thread
 // buffer would have the companion program import what Windows 2000 lacks).
 template <typename Each> void ForEachName(const char* path, Each each) {
@@ -105,10 +109,10 @@ int CompareNames(const std::string& a, const std::string& b);
 // then diacritics.
 int CompareLinguistic(const std::u32string& a, const std::u32string& b);
 
-// Registry: the key a handle or predefined root names.
+// Registry (registry.cpp): the key a handle or predefined root names.
 std::shared_ptr<Key> KeyOf(HKEY key, DWORD* access, LONG* status);
 
-// Services: remove a service whose deletion is due (once a pending stop has
+// Services (services.cpp): remove a service whose deletion is due (once a pending stop has
 // finished, as it has by the time its last handle closes).
 void FinishServiceDeletion(const std::string& name);
 // Services: one handle to the service was closed (by the program, or by

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "../api.h"
+#include "../strings.h"
 
 #include <map>
 #include <memory>
@@ -16,11 +17,10 @@
 
 namespace Sim {
 
-// Orders and compares names as the registry and the file system do: without case.
-struct NoCase {
-    bool operator()(const std::string& a, const std::string& b) const;
-};
-bool SameName(const std::string& a, const std::string& b);
+// Orders and compares ANSI names as the registry and the file system do:
+// without case (Strings::NoCase, Strings::SameName).
+using NoCase = Strings::NoCase;
+using Strings::SameName;
 
 // Orders registry key names (Unicode text, UTF-8) as the registry does: by
 // code point after simple upper-casing.
@@ -260,6 +260,8 @@ void EndProcess();
 // Inspection and set-up helpers for tests and the footprint; none is
 // journalled. Paths, names and string data are in ANSI, converted as the A
 // functions convert them.
+
+// The registry (registry.cpp).
 Key* FindKey(HKEY root, const std::string& path);
 Key* FindKeyBelow(Key* key, const std::string& path); // of any machine, not only the current
 Key* MakeKey(HKEY root, const std::string& path);
@@ -272,11 +274,12 @@ bool DeleteKeyAt(HKEY root, const std::string& path); // with everything below i
 Key* MakeKeyText(HKEY root, const std::string& path);
 void SetTextValue(HKEY root, const std::string& path, const std::string& name, DWORD type,
                   const std::string& text);
+// A list's bytes (Strings::JoinMultiString); Strings::SplitMultiString splits one.
 std::vector<BYTE> MultiSz(const std::vector<std::string>& entries);
-std::vector<std::string> SplitMultiSz(const std::vector<BYTE>& data);
 std::vector<BYTE> Dword(DWORD value);
 std::vector<BYTE> Sz(const std::string& text);
 
+// The file tree (files.cpp).
 Node* FindNode(const std::string& path);
 // What GetFileAttributesA reports of a node.
 DWORD Attributes(const Node& node);
@@ -284,25 +287,26 @@ Node* MakeDirectory(const std::string& path, bool adminOnly = false);
 Node* MakeFile(const std::string& path, const std::string& content = "", bool adminOnly = false);
 bool Exists(const std::string& path);
 
+// The device tree (devices.cpp).
 std::vector<BYTE> WideMultiSz(const std::vector<std::string>& entries);
 Device& AddDevice(const std::string& instanceId, const GUID& classGuid,
                   const std::vector<std::string>& hardwareIds);
 Device* FindDevice(const std::string& instanceId);
 
-// Open handles of each kind.
+// Open handles of each kind (handles.cpp).
 int OpenHandles(HandleKind kind);
 int OpenHandles();
 
 // The whole machine as text lines, for differences: one line a registry
-// value, key, service, device, file and pending operation.
-std::vector<std::string> Describe();
+// value, key, service, device, file and folder (machine_lines.cpp).
+std::vector<std::string> MachineLines();
 
 // The full path Windows makes of a path (relative to the current folder,
 // "." and ".." folded, the last name's trailing spaces and dots dropped), or
 // "" when it names no place on a drive.
 std::string FullPath(const std::string& path);
 
-// Names the journal gives a root key.
+// Names the journal gives a root key (journal.cpp).
 std::string RootName(HKEY root);
 
 } // namespace Sim

@@ -424,3 +424,146 @@ LONG WINAPI RegEnumValueA(HKEY hkey, DWORD index, LPSTR name, LPDWORD nameSize, 
 }
 
 } // namespace Win
+
+// Set-up and inspection helpers, unjournalled (machine.h).
+
+namespace Sim {
+
+const Value* Key::FindValue(const std::string& valueName) const {
+    for (auto& entry : values) {
+        if (SameName(entry.first, valueName))
+            return &entry.second;
+    }
+    return nullptr;
+}
+
+Value* Key::FindValue(const std::string& valueName) {
+    return const_cast<Value*>(static_cast<const Key*>(this)->FindValue(valueName));
+}
+
+static Key* RootKey(HKEY root) {
+    Machine& m = Current();
+    if (root == HKEY_LOCAL_MACHINE)
+        return m.machineRoot.get();
+    if (root == HKEY_CLASSES_ROOT)
+        return m.machineRoot->children["SOFTWARE"]->children["Classes"].get();
+    Unmodelled("registry root " + RootName(root));
+}
+
+Key* FindKey(HKEY root, const std::string& path) {
+    return FindKeyBelow(RootKey(root), path);
+}
+
+Key* FindKeyBelow(Key* key, const std::string& path) {
+    std::string converted;
+    ForEachName(path.c_str(), [&](const std::string& ansi) {
+        const std::string& name = Ascii(ansi) ? ansi : (converted = AnsiToText(ansi));
+        auto child = key->children.find(name);
+        key = child == key->children.end() ? nullptr : child->second.get();
+        return key != nullptr;
+    });
+    return key;
+}
+
+static Key* MakeKeyBelow(Key* key, const std::string& path, bool ansi) {
+    ForEachName(path.c_str(), [&](const std::string& part) {
+        std::string name = ansi ? AnsiToText(part) : part;
+        auto& child = key->children[name];
+        if (!child) {
+            child = std::make_shared<Key>();
+            child->name = name;
+            child->parent = key;
+        }
+        key = child.get();
+        return true;
+    });
+    return key;
+}
+
+Key* MakeKey(HKEY root, const std::string& path) {
+    return MakeKeyBelow(RootKey(root), path, true);
+}
+
+Key* MakeKeyText(HKEY root, const std::string& path) {
+    return MakeKeyBelow(RootKey(root), path, false);
+}
+
+bool IsText(DWORD type) {
+    return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
+
+std::vector<BYTE> AnsiData(const Value& value) {
+    if (!IsText(value.type))
+        return value.data;
+    std::string ansi = TextToAnsi(std::string(value.data.begin(), value.data.end()));
+    return std::vector<BYTE>(ansi.begin(), ansi.end());
+}
+
+Value AnsiValue(DWORD type, const BYTE* data, size_t size) {
+    Value value;
+    value.type = type;
+    if (IsText(type)) {
+        std::string text = AnsiToText((const char*)data, size);
+        value.data.assign(text.begin(), text.end());
+    } else {
+        value.data.assign(data, data + size);
+    }
+    return value;
+}
+
+bool ReadValue(HKEY root, const std::string& path, const std::string& name, Value* value) {
+    Key* key = FindKey(root, path);
+    Value* found = key ? key->FindValue(name) : nullptr;
+    if (found && value) {
+        value->type = found->type;
+        value->data = AnsiData(*found);
+    }
+    return found != nullptr;
+}
+
+static void Store(Key* key, const std::string& name, Value value) {
+    Value* found = key->FindValue(name);
+    if (found == nullptr)
+        key->values.push_back({name, std::move(value)});
+    else
+        *found = std::move(value);
+}
+
+void SetValue(HKEY root, const std::string& path, const std::string& name, DWORD type,
+              const std::vector<BYTE>& data) {
+    Store(MakeKey(root, path), name, AnsiValue(type, data.data(), data.size()));
+}
+
+void SetTextValue(HKEY root, const std::string& path, const std::string& name, DWORD type,
+                  const std::string& text) {
+    Value value;
+    value.type = type;
+    value.data.assign(text.begin(), text.end());
+    Store(MakeKeyText(root, path), name, std::move(value));
+}
+
+std::vector<BYTE> MultiSz(const std::vector<std::string>& entries) {
+    return Strings::JoinMultiString(entries);
+}
+
+std::vector<BYTE> Dword(DWORD value) {
+    return {(BYTE)value, (BYTE)(value >> 8), (BYTE)(value >> 16), (BYTE)(value >> 24)};
+}
+
+std::vector<BYTE> Sz(const std::string& text) {
+    std::vector<BYTE> data(text.begin(), text.end());
+    data.push_back(0);
+    return data;
+}
+
+bool DeleteKeyAt(HKEY root, const std::string& path) {
+    Key* key = FindKey(root, path);
+    if (key == nullptr || key->parent == nullptr)
+        return false;
+    std::shared_ptr<Key> keep = key->parent->children[key->name];
+    keep->deleted = true;
+    keep->parent->children.erase(keep->name);
+    return true;
+}
+
+} // namespace Sim

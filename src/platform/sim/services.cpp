@@ -5,7 +5,7 @@
 
 namespace Sim {
 
-static const char SERVICES_KEY[] = "SYSTEM\\CurrentControlSet\\Services\\";
+static const char SERVICES_KEY[] = KEY_SERVICES "\\";
 static const DWORD STOP_WAIT_HINT = 3000; // milliseconds a stopping service asks for
 
 static std::string ServiceKey(const std::string& name) {
@@ -58,7 +58,7 @@ static bool DependentsRunning(const std::string& name) {
             key == services->children.end() ? nullptr : key->second->FindValue("DependOnService");
         if (value == nullptr || value->type != REG_MULTI_SZ)
             continue;
-        for (auto& dependency : SplitMultiSz(AnsiData(*value))) {
+        for (auto& dependency : Strings::SplitMultiString(AnsiData(*value))) {
             if (SameName(dependency, name))
                 return true;
         }

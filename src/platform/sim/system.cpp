@@ -2,6 +2,12 @@
 // strings, its token and the restart request.
 #include "internal.h"
 
+#if defined(__has_include)
+#if __has_include(<sanitizer/asan_interface.h>)
+#include <sanitizer/asan_interface.h>
+#endif
+#endif
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -326,3 +332,29 @@ BOOL WINAPI ExitWindowsEx(UINT flags, DWORD reason) {
 }
 
 } // namespace Win
+
+namespace Sim {
+
+// The heap's freed blocks stay unreadable under AddressSanitizer until the
+// machine goes (Machine::freedBlocks).
+#if defined(__SANITIZE_ADDRESS__)
+#define VK_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VK_ASAN 1
+#endif
+#endif
+
+#ifdef VK_ASAN
+void Poison(void* memory, size_t bytes) {
+    __asan_poison_memory_region(memory, bytes);
+}
+void ReleasePoison(void* memory, size_t bytes) {
+    __asan_unpoison_memory_region(memory, bytes);
+}
+#else
+void Poison(void*, size_t) {}
+void ReleasePoison(void*, size_t) {}
+#endif
+
+} // namespace Sim
