@@ -157,7 +157,7 @@ bool IsProductDevice(const Description::Device& device, bool* longIds) {
     }
     first.push_back(0);
     bool product = MatchHardwareId(first.data()) == 1;
-    if (device.hardwareIds.size() <= HARDWARE_ID_BYTES)
+    if (device.hardwareIds.size() <= HARDWARE_ID_LIST_BYTES)
         return product;
     if (longIds != nullptr)
         *longIds = product;
@@ -319,7 +319,7 @@ void Explain(const Machine& machine, const std::vector<StepRecord>& record, cons
         if (device.present && !IsProductDevice(device, &longIds) && longIds)
             Note(preview, "device left", device.instanceId,
                  "its first hardware ID is the product's, but its IDs are longer than the " +
-                     std::to_string(HARDWARE_ID_BYTES) +
+                     std::to_string(HARDWARE_ID_LIST_BYTES) +
                      " bytes the uninstaller reads: remove it in Device Manager");
         // A device the run removes takes its own filters with it.
         bool kept = std::any_of(after.devices.begin(), after.devices.end(),

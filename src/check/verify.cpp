@@ -4,6 +4,8 @@
 #include "explain.h"
 
 #include "../catalogue/catalogue.h"
+#include "../platform/strings.h"
+#include "../platform/windows_keys.h"
 
 #include <algorithm>
 #include <cstring>
@@ -164,7 +166,7 @@ void Registry(const Machine& machine, Verdict* verdict) {
                                       std::string("HKLM\\") + WINLOGON_NOTIFY_RYWINLOG,
                                       std::string("HKLM\\") + WINLOGON_NOTIFY_DZMUNOTIFY};
     for (const ShellRegistration& row : ShellRegistrationTable) {
-        trees.push_back(std::string("HKCR\\CLSID\\") + row.ClassId);
+        trees.push_back(std::string("HKCR\\" KEY_CLASS_IDS "\\") + row.ClassId);
         trees.push_back(std::string(Description::HANDLERS_KEY) + "\\" + row.HandlerName);
     }
     for (const std::string& path : trees) {
@@ -187,16 +189,8 @@ void Files(const Machine& machine, Verdict* verdict) {
     // Files already queued for deletion at the restart.
     std::set<std::string> queued;
     std::vector<std::string> product = ProductFiles();
-    std::vector<std::string> pending;
-    std::string entry;
-    for (BYTE b : machine.pending) {
-        if (b != 0) {
-            entry += (char)b;
-            continue;
-        }
-        pending.push_back(entry);
-        entry.clear();
-    }
+    std::vector<std::string> pending =
+        Strings::SplitMultiString(machine.pending, Strings::KEEP_EMPTY | Strings::ENDED_ONLY);
     // As Windows records a path: either separator taken as a backslash, the
     // folder without its ending one, a share as "UNC\\server\\share".
     auto plain = [](std::string path) {

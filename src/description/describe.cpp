@@ -3,6 +3,7 @@
 #include "description.h"
 
 #include "../catalogue/catalogue.h"
+#include "../platform/windows_keys.h"
 #include "calls.h"
 #include "exports.h"
 
@@ -17,7 +18,7 @@ namespace {
 constexpr DWORD NAME_BUFFER_SIZE = 16384; // the longest value name Windows allows, and its NUL
 constexpr DWORD KEY_NAME_SIZE = 256;      // the longest key name, and its NUL
 
-const char SESSION_MANAGER[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+const char SESSION_MANAGER[] = KEY_SESSION_MANAGER;
 
 std::string RootPrefix(HKEY root) {
     return root == HKEY_CLASSES_ROOT ? "HKCR\\" : "HKLM\\";

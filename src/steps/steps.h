@@ -29,8 +29,6 @@ void RestoreLogonType();
 // property, every ID and NUL in it): a device whose list is longer is not
 // the product's.
 constexpr DWORD HARDWARE_ID_LIST_BYTES = 64;
-// The name VkCheck's explanations still use.
-constexpr DWORD HARDWARE_ID_BYTES = HARDWARE_ID_LIST_BYTES;
 
 // Asks the class installer to remove every present product device, working
 // in the system directory where it is known.

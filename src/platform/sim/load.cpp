@@ -4,6 +4,7 @@
 #include "load.h"
 
 #include "../../catalogue/catalogue.h"
+#include "../windows_keys.h"
 #include "machine.h"
 
 #include <algorithm>
@@ -190,8 +191,7 @@ void Load(const Description::Machine& machine) {
         for (const Description::Value& value : key.values)
             SetValue(root, below, value.name, value.type, value.data);
     }
-    Key* session =
-        MakeKey(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager");
+    Key* session = MakeKey(HKEY_LOCAL_MACHINE, KEY_SESSION_MANAGER);
     auto& values = session->values;
     values.erase(std::remove_if(values.begin(), values.end(),
                                 [](const auto& value) {
@@ -199,8 +199,8 @@ void Load(const Description::Machine& machine) {
                                 }),
                  values.end());
     if (machine.hasPending)
-        SetValue(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager",
-                 "PendingFileRenameOperations", REG_MULTI_SZ, machine.pending);
+        SetValue(HKEY_LOCAL_MACHINE, KEY_SESSION_MANAGER, "PendingFileRenameOperations",
+                 REG_MULTI_SZ, machine.pending);
 
     // A service's program takes every control the product sends; whether it
     // stops is what its status says it accepts.
