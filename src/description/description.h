@@ -121,6 +121,16 @@ extern const char GROUP_ORDER_KEY[]; // the service group order, "HKLM\\..."
 extern const char CLASS_KEY[];       // under HKLM
 extern const char SERVICES_KEY[];    // under HKLM, with its ending backslash
 
+// A described key path's root and the path below it ("HKCR\\x": HKEY_CLASSES_ROOT, "x").
+std::string RootPath(const std::string& path, HKEY* root);
+// The GUID a "{...}" text names; false when it names none.
+bool GuidOf(const std::string& text, GUID* guid);
+// The services a machine has beside those described in full stand in on
+// the current one as disabled drivers' keys, made through Win32 calls where
+// it lacks them: what the machine's filters name exists on it. The
+// product's services and TermService are left to be described in full.
+void LayServiceKeys(const Machine& machine);
+
 // Names compare as Windows compares them: without case (Strings::Upper and
 // Strings::SameName, the simulated Windows' comparison).
 using Strings::Upper;

@@ -1,7 +1,8 @@
 // The places a description holds, and what every user of one looks up in it:
 // keys and values by name, the catalogue's lists, and where the product's
 // files are (the folder "DzPath" names, by the uninstaller's own rules).
-// Plain data in, plain data out, so that every reader of a machine shares it.
+// Plain data in, plain data out, so that every reader of a machine shares it;
+// and the few helpers both ways of making a machine into a description use.
 #include "description.h"
 
 #include "../catalogue/catalogue.h"
@@ -9,6 +10,7 @@
 #include "../registry/text.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace Description {
 
@@ -86,6 +88,54 @@ std::string ProductFolder(const Machine& machine) {
     if (folder.size() > 3 && IsSeparator(folder.back()))
         folder.pop_back();
     return folder;
+}
+
+std::string RootPath(const std::string& path, HKEY* root) {
+    *root = SameText(path.substr(0, 5), "HKCR\\") ? HKEY_CLASSES_ROOT : HKEY_LOCAL_MACHINE;
+    return path.substr(5);
+}
+
+bool GuidOf(const std::string& text, GUID* guid) {
+    unsigned a, b, c, d[8];
+    if (text.size() != 38 ||
+        std::sscanf(text.c_str(), "{%8x-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x}", &a, &b, &c, &d[0],
+                    &d[1], &d[2], &d[3], &d[4], &d[5], &d[6], &d[7]) != 11)
+        return false;
+    guid->Data1 = a;
+    guid->Data2 = (WORD)b;
+    guid->Data3 = (WORD)c;
+    for (int i = 0; i < 8; ++i)
+        guid->Data4[i] = (BYTE)d[i];
+    return true;
+}
+
+void LayServiceKeys(const Machine& machine) {
+    std::string services = SERVICES_KEY;
+    services.pop_back();
+    std::vector<std::string> described = ListNames(ServiceList);
+    described.push_back("TermService");
+    for (const std::string& name : machine.serviceKeys) {
+        if (std::any_of(described.begin(), described.end(),
+                        [&](const std::string& own) { return SameText(own, name); }))
+            continue;
+        std::string path = services + "\\" + name;
+        HKEY key;
+        if (Win::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) ==
+            ERROR_SUCCESS) {
+            Win::RegCloseKey(key);
+            continue;
+        }
+        if (Win::RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr,
+                                 REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
+                                 nullptr) != ERROR_SUCCESS)
+            continue;
+        const std::pair<const char*, DWORD> values[] = {
+            {"Type", SERVICE_KERNEL_DRIVER}, {"Start", SERVICE_DISABLED}, {"ErrorControl", 0}};
+        for (auto& value : values)
+            Win::RegSetValueExA(key, value.first, 0, REG_DWORD, (const BYTE*)&value.second,
+                                sizeof value.second);
+        Win::RegCloseKey(key);
+    }
 }
 
 } // namespace Description

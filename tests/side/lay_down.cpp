@@ -13,45 +13,6 @@ namespace {
 const char SESSION_MANAGER[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 const char CLASS_PATH[] = "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Class\\";
 
-// A described key path's root and the path below it ("HKCR\\x": HKEY_CLASSES_ROOT, "x").
-std::string RootPath(const std::string& path, HKEY* root) {
-    *root = StartsWith(path, "HKCR\\") ? HKEY_CLASSES_ROOT : HKEY_LOCAL_MACHINE;
-    return path.substr(5);
-}
-
-// The services a machine has beside those described in full stand in as
-// disabled drivers' keys: what the machine's filters name exists on it.
-void LayServiceKeys(const Machine& machine) {
-    std::string services = SERVICE_PATH;
-    services = services.substr(5, services.size() - 6);
-    std::vector<std::string> described = ListNames(ServiceList);
-    described.push_back("TermService");
-    for (const std::string& name : machine.serviceKeys) {
-        // The product's services and TermService go through the service
-        // manager (LayServices), never as bare keys it does not know of.
-        if (std::any_of(described.begin(), described.end(),
-                        [&](const std::string& own) { return SameText(own, name); }))
-            continue;
-        std::string path = services + "\\" + name;
-        HKEY key;
-        if (Win::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) ==
-            ERROR_SUCCESS) {
-            Win::RegCloseKey(key);
-            continue;
-        }
-        if (Win::RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr,
-                                 REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
-                                 nullptr) != ERROR_SUCCESS)
-            continue;
-        const std::pair<const char*, DWORD> values[] = {
-            {"Type", SERVICE_KERNEL_DRIVER}, {"Start", SERVICE_DISABLED}, {"ErrorControl", 0}};
-        for (auto& value : values)
-            Win::RegSetValueExA(key, value.first, 0, REG_DWORD, (const BYTE*)&value.second,
-                                sizeof value.second);
-        Win::RegCloseKey(key);
-    }
-}
-
 // Deletes a key and everything below it.
 void DeleteTree(HKEY root, const std::string& path) {
     HKEY key;

@@ -40,8 +40,6 @@ bool NarrowIds(const std::vector<BYTE>& wide, std::vector<BYTE>* narrow);
 // The name DICD_GENERATE_ID turns into the instance ID ROOT\<NAME>\NNNN, or
 // "" for a device that is not root-enumerated.
 std::string DeviceName(const std::string& instanceId);
-// The GUID a "{...}" text names; false when it names none.
-bool GuidOf(const std::string& text, GUID* guid);
 extern const char SERVICE_PATH[]; // "HKLM\\...\\Services\\"
 
 // Platform hooks.

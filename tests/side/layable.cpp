@@ -29,20 +29,6 @@ const char* TextOf(const Value* value, std::string* holder) {
     return holder->c_str();
 }
 
-bool GuidOf(const std::string& text, GUID* guid) {
-    unsigned a, b, c, d[8];
-    if (text.size() != 38 ||
-        std::sscanf(text.c_str(), "{%8x-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x}", &a, &b, &c, &d[0],
-                    &d[1], &d[2], &d[3], &d[4], &d[5], &d[6], &d[7]) != 11)
-        return false;
-    guid->Data1 = a;
-    guid->Data2 = (WORD)b;
-    guid->Data3 = (WORD)c;
-    for (int i = 0; i < 8; ++i)
-        guid->Data4[i] = (BYTE)d[i];
-    return true;
-}
-
 bool NarrowIds(const std::vector<BYTE>& wide, std::vector<BYTE>* narrow) {
     narrow->clear();
     if (wide.size() % 2 != 0 || wide.size() < 4)

@@ -15,60 +15,6 @@ namespace Sim {
 
 namespace {
 
-// A described key path's root and the path below it ("HKCR\\x": HKEY_CLASSES_ROOT, "x").
-std::string RootPath(const std::string& path, HKEY* root) {
-    *root =
-        Description::SameText(path.substr(0, 5), "HKCR\\") ? HKEY_CLASSES_ROOT : HKEY_LOCAL_MACHINE;
-    return path.substr(5);
-}
-
-// The GUID a "{...}" text names; false when it names none.
-bool GuidOf(const std::string& text, GUID* guid) {
-    unsigned a, b, c, d[8];
-    if (text.size() != 38 ||
-        std::sscanf(text.c_str(), "{%8x-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x}", &a, &b, &c, &d[0],
-                    &d[1], &d[2], &d[3], &d[4], &d[5], &d[6], &d[7]) != 11)
-        return false;
-    guid->Data1 = a;
-    guid->Data2 = (WORD)b;
-    guid->Data3 = (WORD)c;
-    for (int i = 0; i < 8; ++i)
-        guid->Data4[i] = (BYTE)d[i];
-    return true;
-}
-
-// The services a machine has beside those described in full stand in as
-// disabled drivers' keys: what the machine's filters name exists on it. The
-// product's services and TermService are the described ones.
-void LayServiceKeys(const Description::Machine& machine) {
-    std::string services = Description::SERVICES_KEY;
-    services.pop_back();
-    std::vector<std::string> described = Description::ListNames(ServiceList);
-    described.push_back("TermService");
-    for (const std::string& name : machine.serviceKeys) {
-        if (std::any_of(described.begin(), described.end(),
-                        [&](const std::string& own) { return Description::SameText(own, name); }))
-            continue;
-        std::string path = services + "\\" + name;
-        HKEY key;
-        if (Win::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) ==
-            ERROR_SUCCESS) {
-            Win::RegCloseKey(key);
-            continue;
-        }
-        if (Win::RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr,
-                                 REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
-                                 nullptr) != ERROR_SUCCESS)
-            continue;
-        const std::pair<const char*, DWORD> values[] = {
-            {"Type", SERVICE_KERNEL_DRIVER}, {"Start", SERVICE_DISABLED}, {"ErrorControl", 0}};
-        for (auto& value : values)
-            Win::RegSetValueExA(key, value.first, 0, REG_DWORD, (const BYTE*)&value.second,
-                                sizeof value.second);
-        Win::RegCloseKey(key);
-    }
-}
-
 // The described places are cleared of the fresh Windows' own contents: an
 // absent key or value is part of what is described.
 void ClearDescribedPlaces(const Description::Machine& machine) {
@@ -82,7 +28,7 @@ void ClearDescribedPlaces(const Description::Machine& machine) {
     // A key read for its values alone keeps its subkeys when it is described.
     auto clear = [&](const std::string& path, bool subkeys) {
         HKEY root;
-        std::string below = RootPath(path, &root);
+        std::string below = Description::RootPath(path, &root);
         Key* key = FindKey(root, below);
         if (key != nullptr && !subkeys && described(path))
             key->values.clear();
@@ -130,7 +76,7 @@ void ClearDescribedPlaces(const Description::Machine& machine) {
             m.services.erase(name);
         }
     }
-    LayServiceKeys(machine);
+    Description::LayServiceKeys(machine);
 }
 
 // A folder is made through a path that ends in a backslash, so that a name
@@ -185,7 +131,7 @@ void Load(const Description::Machine& machine) {
 
     for (const Description::Key& key : machine.registry) {
         HKEY root;
-        std::string below = RootPath(key.path, &root);
+        std::string below = Description::RootPath(key.path, &root);
         Key* made = MakeKey(root, below);
         made->refuseOpen = !key.readable;
         for (const Description::Value& value : key.values)
@@ -216,7 +162,7 @@ void Load(const Description::Machine& machine) {
 
     for (const Description::Device& device : machine.devices) {
         GUID guid{};
-        GuidOf(device.classGuid, &guid);
+        Description::GuidOf(device.classGuid, &guid);
         Device& made = AddDevice(device.instanceId, guid, {});
         made.hasHardwareIds = device.hasHardwareIds;
         made.hardwareIds = device.hardwareIds;
