@@ -15,6 +15,9 @@ namespace Sim {
 // The journal (journal.cpp). Its formatting: a quoted text (or NULL), a
 // number, a handle by name.
 std::string Q(const char* text);
+// Appends a byte as the journal shows it: printable ASCII as itself, any
+// other byte and '"' as \xHH.
+void AppendShown(std::string* out, unsigned char c);
 std::string D(long long value);
 std::string X(DWORD value);
 std::string H(const void* handle);

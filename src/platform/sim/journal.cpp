@@ -13,17 +13,19 @@ std::string Q(const char* text) {
     if (text == nullptr)
         return "NULL";
     std::string out = "\"";
-    for (const char* p = text; *p != 0; ++p) {
-        unsigned char c = (unsigned char)*p;
-        if (c < 0x20 || c >= 0x7F || c == '"') {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02X", c);
-            out += hex;
-        } else {
-            out += (char)c;
-        }
-    }
+    for (const char* p = text; *p != 0; ++p)
+        AppendShown(&out, (unsigned char)*p);
     return out + "\"";
+}
+
+void AppendShown(std::string* out, unsigned char c) {
+    if (c < 0x20 || c >= 0x7F || c == '"') {
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "\\x%02X", c);
+        *out += hex;
+    } else {
+        *out += (char)c;
+    }
 }
 
 std::string D(long long value) {

@@ -29,15 +29,10 @@ static std::string ShownBytes(const std::vector<BYTE>& text) {
     std::string shown = "\"";
     for (char byte : data) {
         unsigned char c = (unsigned char)byte;
-        if (c == 0) {
+        if (c == 0)
             shown += "\\0";
-        } else if (c < 0x20 || c >= 0x7F || c == '"') {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02X", c);
-            shown += hex;
-        } else {
-            shown += (char)c;
-        }
+        else
+            AppendShown(&shown, c);
     }
     return shown + "\"";
 }
