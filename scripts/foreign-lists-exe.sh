@@ -7,19 +7,9 @@
 # Where 32-bit Wine cannot run, says so and exits 77 (skipped).
 #   scripts/foreign-lists-exe.sh [VkUninst.exe]   (default: the release build)
 set -euo pipefail
-. "$(dirname "$0")/fixed-layout.sh"
-cd "$(dirname "$0")/.."
-root=$PWD
+stage="foreign list entries under 32-bit Wine"
+. "$(dirname "$0")/wine32-stage.sh"
 work=build/side/foreign
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" WINEARCH=win32
-unset DISPLAY
-winpath() { echo "Z:$(realpath "$1" | tr / '\\')"; }
-skip() {
-    echo "== foreign list entries under 32-bit Wine: SKIPPED: $1"
-    exit 77
-}
-command -v wine >/dev/null || skip "no wine"
-[ -x /usr/lib/wine/wine ] || skip "32-bit Wine (wine32) is not installed"
 
 exe=${1:-}
 cmake --preset host >/dev/null

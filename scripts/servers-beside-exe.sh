@@ -10,20 +10,9 @@
 # what the simulator's run changes. Where 32-bit Wine cannot run, says so
 # and why, and exits 77 (skipped).
 set -euo pipefail
-. "$(dirname "$0")/fixed-layout.sh"
-cd "$(dirname "$0")/.."
-root=$PWD
+stage="servers beside them, the release program from another folder"
+. "$(dirname "$0")/wine32-stage.sh"
 work=$root/build/servers-beside
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" WINEARCH=win32
-unset DISPLAY
-winpath() { echo "Z:$(realpath "$1" | tr / '\\')"; }
-
-skip() {
-    echo "== servers beside them, the release program from another folder: SKIPPED: $1"
-    exit 77
-}
-command -v wine >/dev/null || skip "no wine"
-why=$(scripts/x86-32-status.sh) || skip "$why"
 
 # The commit before the one that took LoadLibraryA out of the server step.
 change=$(git log -1 --format=%H -S'Win::LoadLibraryA((const char*)path)' -- src/steps/component_files.cpp)
