@@ -140,6 +140,9 @@ std::string Writing(const std::string& line) {
                                                 "FindNextFileA",
                                                 "FindClose",
                                                 "GetFileAttributesA",
+                                                "GetFileAttributesW",
+                                                "RegEnumKeyW",
+                                                "RegQueryValueExW",
                                                 "lstrcmpiA",
                                                 "lstrcmpiW",
                                                 "GetVersion",
@@ -150,7 +153,8 @@ std::string Writing(const std::string& line) {
                                                 "MultiByteToWideChar"};
     if (reads.count(call) != 0)
         return "";
-    if (call == "RegOpenKeyExA" && (ends(", 0x20019)") || ends(", 0x1)")))
+    if ((call == "RegOpenKeyExA" || call == "RegOpenKeyExW") &&
+        (ends(", 0x20019)") || ends(", 0x1)")))
         return "";
     if ((call == "OpenSCManagerA" && ends(", 0x5)")) || (call == "OpenServiceA" && ends(", 0x4)")))
         return "";
@@ -193,7 +197,11 @@ TEST(Check, PreviewWarnsOfADeviceThatWouldNotStartAndOfWhatItLeaves) {
                   REG_SZ, Sim::Sz("Tallowin"));
     std::string out;
     EXPECT_EQ(Check::UNSAFE, Check({"preview"}, &out));
-    EXPECT_NE(std::string::npos, out.find("ACPI\\PNP0303\\4&2658D0A0&0 : UpperFilters"));
+    EXPECT_NE(std::string::npos, out.find("ACPI\\PNP0303\\4&2658D0A0&0\n    after the run: this "
+                                          "Keyboard {4D36E96B-E325-11CE-BFC1-08002BE10318} device "
+                                          "will not start: its upper filter DzXpKbdPnp: no such "
+                                          "service"))
+        << out;
     EXPECT_NE(std::string::npos, out.find("folder refused"));
     EXPECT_NE(std::string::npos, out.find("ROOT\\VKXHCIREV\\0000"));
 }

@@ -57,6 +57,16 @@ TEST_F(DescriptionTest, JsonGivesBackEveryByteAndRefusesAnotherSchema) {
                              true,
                              {{"b.dll", true}, {"\xE9.dll", false}}});
     machine.unregistered.push_back("C:\\\xE9.dll");
+    // The boot view holds Unicode names as Windows does.
+    Description::ControlSet set;
+    set.name = "ControlSet002";
+    set.services.push_back(
+        {"\xD0\xA4\xD0\xB8\xD0\xBB", false, 1, 4, std::nullopt, true, "", {"x"}, {}});
+    set.classes.push_back({"{4D36E96B-E325-11CE-BFC1-08002BE10318}", "Keyboard", false, {"a"}, {}});
+    set.devices.push_back({"ACPI\\PNP0303\\0", "{x}", "i8042prt", {}, {"b"}});
+    machine.boot.sets.push_back(set);
+    machine.boot.lastKnownGood = 2;
+    machine.boot.images.push_back("C:\\WINDOWS\\system32\\drivers\\\xD0\xA4.sys");
 
     std::string text = Description::Write(machine);
     Description::Machine read;
@@ -67,11 +77,14 @@ TEST_F(DescriptionTest, JsonGivesBackEveryByteAndRefusesAnotherSchema) {
     EXPECT_EQ(std::vector<BYTE>({'a', 'b'}), read.registry[0].values[1].data);
     EXPECT_FALSE(read.devices[0].present);
     EXPECT_FALSE(read.files[0].imports[1].found);
+    EXPECT_EQ(4u, *read.boot.sets[0].services[0].start);
+    EXPECT_TRUE(
+        Description::SameUnicode("\xD1\x84\xD0\xB8\xD0\xBB", read.boot.sets[0].services[0].name));
 
     std::string other = text;
-    other.replace(other.find("\"schema\": 3"), 11, "\"schema\": 2");
+    other.replace(other.find("\"schema\": 4"), 11, "\"schema\": 3");
     EXPECT_FALSE(Description::Read(other, &read, &error));
-    EXPECT_FALSE(Description::Read("{\"schema\": 3, \"registry\": 3}", &read, &error));
+    EXPECT_FALSE(Description::Read("{\"schema\": 4, \"registry\": 3}", &read, &error));
     // The loader looks for a file name: an import named with a folder is no import.
     other = text;
     other.replace(other.find("\"b.dll\""), 7, "\"C:\\\\b.dll\"");

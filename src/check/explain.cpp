@@ -2,6 +2,7 @@
 // actions, from what the step changed and what its calls returned, and what
 // the run would leave and why.
 #include "explain.h"
+#include "judge.h"
 
 #include "../catalogue/catalogue.h"
 #include "../platform/strings.h"
@@ -100,8 +101,8 @@ std::string ChangeLine(const Change& change) {
 void Note(Preview* preview, const std::string& kind, const std::string& where,
           const std::string& detail, int status = CLEAN) {
     preview->notDone.push_back({kind, where, detail, status});
-    if (status == UNSAFE)
-        preview->status = UNSAFE;
+    if (status == UNSAFE || (status == NOT_ALLOWED && preview->status != UNSAFE))
+        preview->status = status;
 }
 
 // Why the server at `path` did not load, from what was read of it and the
@@ -332,22 +333,16 @@ void Explain(const Machine& machine, const std::vector<StepRecord>& record, cons
             {"UpperFilters", &device.upperFilters}, {"LowerFilters", &device.lowerFilters}};
         for (auto& list : lists) {
             for (const std::string& name : WideEntries(*list.second)) {
-                if (!IsProductService(name))
-                    continue;
-                bool gone = deleted.count(Upper(name)) != 0;
-                Note(preview, "device filter left", device.instanceId + " : " + list.first,
-                     "names " + name +
-                         (gone
-                              ? ", which the run deletes: this " +
-                                    ClassName(machine, device.classGuid) + " device would not start"
-                              : "; the uninstaller does not edit device filters"),
-                     gone ? UNSAFE : CLEAN);
+                // One the run deletes stops the device: the judge of the next boot tells it.
+                if (IsProductService(name) && deleted.count(Upper(name)) == 0)
+                    Note(preview, "device filter left", device.instanceId + " : " + list.first,
+                         "names " + name + "; the uninstaller does not edit device filters");
             }
         }
     }
 
     // Filters left in class keys after the run (the uninstaller cleans the
-    // upper filters of six classes).
+    // upper filters of six classes), which name a service it keeps.
     std::string classes = std::string("HKLM\\") + Description::CLASS_KEY + "\\";
     for (const Description::Key& key : after.registry) {
         if (Upper(key.path).rfind(Upper(classes), 0) != 0)
@@ -356,28 +351,20 @@ void Explain(const Machine& machine, const std::vector<StepRecord>& record, cons
             if (!SameText(value.name, "UpperFilters") && !SameText(value.name, "LowerFilters"))
                 continue;
             for (const std::string& name : AnsiEntries(value.data)) {
-                if (!IsProductService(name))
-                    continue;
-                bool gone = deleted.count(Upper(name)) != 0;
-                Note(preview, "class filter left", key.path + " : " + value.name,
-                     "names " + name +
-                         (gone ? ", which the run deletes: devices of class " +
-                                     ClassName(machine, key.path.substr(classes.size())) +
-                                     " would not start"
-                               : ""),
-                     gone ? UNSAFE : CLEAN);
+                if (IsProductService(name) && deleted.count(Upper(name)) == 0)
+                    Note(preview, "class filter left", key.path + " : " + value.name,
+                         "names " + name);
             }
         }
     }
 
-    // Whatever else would stop a device after the restart: a filter naming a
-    // service the machine does not have, or one the run leaves marked.
-    for (const Finding& finding : Verify(after).findings) {
-        bool noted =
-            std::any_of(preview->notDone.begin(), preview->notDone.end(),
-                        [&](const Finding& note) { return SameText(note.where, finding.where); });
-        if (finding.status == UNSAFE && !noted)
-            Note(preview, finding.kind, finding.where, finding.detail + " after the run", UNSAFE);
+    // The boot after the run, as Windows would make it.
+    for (const Finding& finding : JudgeBoot(after)) {
+        if (finding.status == UNSAFE || finding.status == NOT_ALLOWED ||
+            finding.kind == "last known good")
+            Note(preview, finding.kind, finding.where,
+                 finding.status == CLEAN ? finding.detail : "after the run: " + finding.detail,
+                 finding.status);
     }
 
     // The machine is read through the ANSI functions, which show a character

@@ -117,7 +117,7 @@ std::string StatusText(int status) {
     case LEFTOVER:
         return "1: something the uninstaller removes is still there: run it again";
     case UNSAFE:
-        return "2: the machine is unsafe: fix the filters above first";
+        return "2: the machine is unsafe: at the next boot a device or a service named above would not start";
     default:
         return std::to_string(status) + ": not allowed to read what must be read";
     }

@@ -2,6 +2,7 @@
 // sound: no filter of a setup class or of a device names a service that
 // Windows cannot load.
 #include "explain.h"
+#include "judge.h"
 
 #include "../catalogue/catalogue.h"
 #include "../platform/strings.h"
@@ -96,67 +97,24 @@ void Devices(const Machine& machine, Verdict* verdict) {
     }
 }
 
-// Every filter entry of every setup class and every device: a name that is
-// not a service stops the devices it filters; a product service left in the
-// upper filters of a class the uninstaller cleans is a leftover.
+// The next boot as Windows runs it, and the product's names the uninstaller
+// takes out of the upper filters of the classes it cleans: a second run does.
 void Filters(const Machine& machine, Verdict* verdict) {
-    if (machine.serviceKeys.empty()) {
-        Add(verdict, "services", std::string("HKLM\\") + Description::SERVICES_KEY,
-            "the services could not be listed: filters cannot be judged", NOT_ALLOWED);
-        return;
-    }
-    // A service marked for deletion is gone after the restart: a filter naming
-    // it stops its devices then.
-    auto dangling = [&](const std::string& name) {
-        return !InList(machine.serviceKeys, name) || Marked(machine, name);
-    };
-    auto gone = [&](const std::string& name) {
-        return name + (Marked(machine, name) ? ", which is marked for deletion: after the restart"
-                                             : ", which is not a service:");
-    };
+    for (const Finding& finding : JudgeBoot(machine))
+        verdict->findings.push_back(finding);
     std::vector<std::string> cleaned = ListNames(ClassFilterGuids);
     std::string classes = std::string("HKLM\\") + Description::CLASS_KEY + "\\";
     for (const Description::Key& key : machine.registry) {
         if (Upper(key.path).rfind(Upper(classes), 0) != 0)
             continue;
         std::string guid = key.path.substr(classes.size());
-        for (const char* list : {"UpperFilters", "LowerFilters"}) {
-            const Description::Value* value = FindValue(&key, list);
-            if (value == nullptr)
-                continue;
-            for (const std::string& name : AnsiEntries(value->data)) {
-                std::string where = key.path + " : " + list;
-                if (dangling(name))
-                    Add(verdict, "dangling class filter", where,
-                        "names " + gone(name) + " devices of class " + ClassName(machine, guid) +
-                            " will not start",
-                        UNSAFE);
-                // The uninstaller takes its names out of these lists: a second run does.
-                if (IsProductService(name) && std::string(list) == "UpperFilters" &&
-                    guid.size() == 38 && InList(cleaned, guid.substr(1, 36)))
-                    Add(verdict, "class filter", where, "still names " + name, LEFTOVER);
-            }
-        }
-    }
-    for (const Description::Device& device : machine.devices) {
-        const std::pair<const char*, const std::vector<BYTE>*> lists[] = {
-            {"UpperFilters", &device.upperFilters}, {"LowerFilters", &device.lowerFilters}};
-        for (auto& list : lists) {
-            for (const std::string& name : WideEntries(*list.second)) {
-                // A name the code page cannot carry cannot be matched with the
-                // service keys as the A functions list them.
-                if (name.find('?') != std::string::npos && dangling(name))
-                    Add(verdict, "device filter", device.instanceId + " : " + list.first,
-                        "names " + name +
-                            ", which holds a character this check cannot compare "
-                            "with the services: see that it is one",
-                        CLEAN);
-                else if (dangling(name))
-                    Add(verdict, "dangling device filter", device.instanceId + " : " + list.first,
-                        "names " + gone(name) + " this " + ClassName(machine, device.classGuid) +
-                            " device will not start",
-                        UNSAFE);
-            }
+        const Description::Value* value = FindValue(&key, "UpperFilters");
+        if (value == nullptr || guid.size() != 38 || !InList(cleaned, guid.substr(1, 36)))
+            continue;
+        for (const std::string& name : AnsiEntries(value->data)) {
+            if (IsProductService(name))
+                Add(verdict, "class filter", key.path + " : UpperFilters", "still names " + name,
+                    LEFTOVER);
         }
     }
 }

@@ -11,6 +11,7 @@
     CALL(GetVersion)                                                                               \
     CALL(GetSystemDirectoryA)                                                                      \
     CALL(GetFileAttributesA)                                                                       \
+    CALL(GetFileAttributesW)                                                                       \
     CALL(FindFirstFileA)                                                                           \
     CALL(FindNextFileA)                                                                            \
     CALL(FindClose)                                                                                \
@@ -21,6 +22,9 @@
     CALL(lstrcmpiA)                                                                                \
     /* advapi32 */                                                                                 \
     CALL(RegOpenKeyExA)                                                                            \
+    CALL(RegOpenKeyExW)                                                                            \
+    CALL(RegEnumKeyW)                                                                              \
+    CALL(RegQueryValueExW)                                                                         \
     CALL(RegEnumKeyA)                                                                              \
     CALL(RegEnumValueA)                                                                            \
     CALL(RegQueryValueExA)                                                                         \

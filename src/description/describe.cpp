@@ -153,10 +153,12 @@ std::vector<BYTE> ReadProperty(const Calls& win, HDEVINFO set, SP_DEVINFO_DATA* 
     return bytes;
 }
 
-// Instance IDs of the devices a set holds, each with its record.
-std::vector<Device> ReadDeviceSet(const Calls& win, DWORD flags) {
+// Instance IDs of the devices a set holds, each with its record; `read`
+// false when the set cannot be had.
+std::vector<Device> ReadDeviceSet(const Calls& win, DWORD flags, bool* read) {
     std::vector<Device> devices;
     HDEVINFO set = win.SetupDiGetClassDevsA(nullptr, nullptr, nullptr, flags);
+    *read = set != INVALID_HANDLE_VALUE;
     if (set == INVALID_HANDLE_VALUE)
         return devices;
     for (DWORD index = 0;; ++index) {
@@ -167,6 +169,9 @@ std::vector<Device> ReadDeviceSet(const Calls& win, DWORD flags) {
         Device device;
         device.upperFilters = ReadProperty(win, set, &record, SPDRP_UPPERFILTERS);
         device.lowerFilters = ReadProperty(win, set, &record, SPDRP_LOWERFILTERS);
+        std::vector<std::string> service = WideList(ReadProperty(win, set, &record, SPDRP_SERVICE));
+        if (!service.empty())
+            device.service = service[0];
         char id[MAX_PATH];
         if (!win.SetupDiGetDeviceInstanceIdA(set, &record, id, MAX_PATH, nullptr))
             continue;
@@ -195,12 +200,207 @@ std::vector<Device> ReadDeviceSet(const Calls& win, DWORD flags) {
 
 void ReadDevices(const Calls& win, Machine* machine) {
     // A device is present when the present-only set holds it too.
-    std::vector<Device> present = ReadDeviceSet(win, DIGCF_PRESENT | DIGCF_ALLCLASSES);
-    for (Device& device : ReadDeviceSet(win, DIGCF_ALLCLASSES)) {
+    bool presentRead = false, allRead = false;
+    std::vector<Device> present =
+        ReadDeviceSet(win, DIGCF_PRESENT | DIGCF_ALLCLASSES, &presentRead);
+    std::vector<Device> all = ReadDeviceSet(win, DIGCF_ALLCLASSES, &allRead);
+    machine->boot.devicesReadable = presentRead && allRead;
+    for (Device& device : all) {
         device.present = std::any_of(present.begin(), present.end(), [&](const Device& other) {
             return other.instanceId == device.instanceId;
         });
         machine->devices.push_back(device);
+    }
+}
+
+std::vector<std::string> SystemFolders(const Calls& win);
+
+// What the next boot loads, read through the W functions so that names are
+// the characters Windows holds.
+std::u16string Wide(const std::string& text) {
+    return Utf16(text);
+}
+
+struct WideKey {
+    const Calls& win;
+    HKEY key = nullptr;
+    ~WideKey() {
+        if (key != nullptr)
+            win.RegCloseKey(key);
+    }
+};
+
+// Opens `path` under HKLM for reading: ERROR_SUCCESS, ERROR_FILE_NOT_FOUND or another failure.
+LONG OpenWide(WideKey* key, const std::string& path, REGSAM access = KEY_READ) {
+    std::u16string wide = Wide(path);
+    return key->win.RegOpenKeyExW(HKEY_LOCAL_MACHINE, (LPCWSTR)wide.c_str(), 0, access, &key->key);
+}
+
+std::vector<std::string> WideSubkeys(const Calls& win, HKEY key) {
+    std::vector<std::string> children;
+    WCHAR name[KEY_NAME_SIZE];
+    for (DWORD index = 0; win.RegEnumKeyW(key, index, name, KEY_NAME_SIZE) == ERROR_SUCCESS;
+         ++index) {
+        std::u16string wide;
+        for (const WCHAR* c = name; *c != 0; ++c)
+            wide.push_back((char16_t)*c);
+        children.push_back(Utf8(wide));
+    }
+    return children;
+}
+
+// A value's bytes through the W function; false when it is absent or unreadable.
+bool QueryWide(const Calls& win, HKEY key, const char* name, DWORD* type, std::vector<BYTE>* data) {
+    std::u16string wide = Wide(name);
+    DWORD size = 0;
+    if (win.RegQueryValueExW(key, (LPCWSTR)wide.c_str(), nullptr, type, nullptr, &size) !=
+        ERROR_SUCCESS)
+        return false;
+    data->assign(size, 0);
+    if (win.RegQueryValueExW(key, (LPCWSTR)wide.c_str(), nullptr, type, data->data(), &size) !=
+        ERROR_SUCCESS)
+        return false;
+    data->resize(size);
+    return true;
+}
+
+std::optional<DWORD> DwordAt(const Calls& win, HKEY key, const char* name) {
+    DWORD type = 0;
+    std::vector<BYTE> data;
+    if (!QueryWide(win, key, name, &type, &data) || type != REG_DWORD || data.size() != 4)
+        return std::nullopt;
+    return (DWORD)(data[0] | data[1] << 8 | data[2] << 16 | (DWORD)data[3] << 24);
+}
+
+std::optional<std::string> TextAt(const Calls& win, HKEY key, const char* name) {
+    DWORD type = 0;
+    std::vector<BYTE> data;
+    if (!QueryWide(win, key, name, &type, &data) || (type != REG_SZ && type != REG_EXPAND_SZ))
+        return std::nullopt;
+    std::vector<std::string> text = WideList(data);
+    return text.empty() ? std::string() : text[0];
+}
+
+std::vector<std::string> ListAt(const Calls& win, HKEY key, const char* name) {
+    DWORD type = 0;
+    std::vector<BYTE> data;
+    if (!QueryWide(win, key, name, &type, &data) || type != REG_MULTI_SZ)
+        return {};
+    return WideList(data);
+}
+
+void ReadBootServices(const Calls& win, const std::string& set, ControlSet* out) {
+    WideKey services{win};
+    LONG status = OpenWide(&services, set + "\\Services");
+    out->servicesReadable = status == ERROR_SUCCESS;
+    if (status != ERROR_SUCCESS)
+        return;
+    for (const std::string& name : WideSubkeys(win, services.key)) {
+        BootService service;
+        service.name = name;
+        WideKey key{win};
+        if (OpenWide(&key, set + "\\Services\\" + name, KEY_QUERY_VALUE) != ERROR_SUCCESS) {
+            service.readable = false;
+            out->services.push_back(service);
+            continue;
+        }
+        service.type = DwordAt(win, key.key, "Type");
+        service.start = DwordAt(win, key.key, "Start");
+        service.imagePath = TextAt(win, key.key, "ImagePath");
+        std::optional<DWORD> flag = DwordAt(win, key.key, "DeleteFlag");
+        service.deleteFlag = flag && *flag != 0;
+        service.group = TextAt(win, key.key, "Group").value_or("");
+        service.dependOnService = ListAt(win, key.key, "DependOnService");
+        service.dependOnGroup = ListAt(win, key.key, "DependOnGroup");
+        out->services.push_back(service);
+    }
+}
+
+void ReadBootClasses(const Calls& win, const std::string& set, ControlSet* out) {
+    WideKey classes{win};
+    std::string path = set + "\\Control\\Class";
+    LONG status = OpenWide(&classes, path);
+    out->classesReadable = status == ERROR_SUCCESS;
+    if (status != ERROR_SUCCESS)
+        return;
+    for (const std::string& guid : WideSubkeys(win, classes.key)) {
+        SetupClass setupClass;
+        setupClass.guid = guid;
+        WideKey key{win};
+        if (OpenWide(&key, path + "\\" + guid, KEY_QUERY_VALUE) != ERROR_SUCCESS) {
+            setupClass.readable = false;
+            out->classes.push_back(setupClass);
+            continue;
+        }
+        setupClass.name = TextAt(win, key.key, "Class").value_or("");
+        setupClass.upperFilters = ListAt(win, key.key, "UpperFilters");
+        setupClass.lowerFilters = ListAt(win, key.key, "LowerFilters");
+        out->classes.push_back(setupClass);
+    }
+}
+
+// Another set's keys of the machine's devices (presence is the current set's).
+void ReadDeviceKeys(const Calls& win, const std::string& set, const std::vector<Device>& devices,
+                    ControlSet* out) {
+    for (const Device& device : devices) {
+        WideKey key{win};
+        if (OpenWide(&key, set + "\\Enum\\" + device.instanceId, KEY_QUERY_VALUE) != ERROR_SUCCESS)
+            continue;
+        DeviceKey described;
+        described.instanceId = device.instanceId;
+        described.classGuid = TextAt(win, key.key, "ClassGUID").value_or("");
+        described.service = TextAt(win, key.key, "Service").value_or("");
+        described.upperFilters = ListAt(win, key.key, "UpperFilters");
+        described.lowerFilters = ListAt(win, key.key, "LowerFilters");
+        out->devices.push_back(described);
+    }
+}
+
+void ReadBoot(const Calls& win, Machine* machine) {
+    Boot& boot = machine->boot;
+    std::vector<std::string> system = SystemFolders(win);
+    boot.windowsFolder = system.size() > 1 ? system[1] : "";
+    WideKey select{win};
+    if (OpenWide(&select, "SYSTEM\\Select", KEY_QUERY_VALUE) == ERROR_SUCCESS) {
+        boot.current = DwordAt(win, select.key, "Current").value_or(0);
+        boot.defaultSet = DwordAt(win, select.key, "Default").value_or(0);
+        boot.lastKnownGood = DwordAt(win, select.key, "LastKnownGood").value_or(0);
+    }
+    ControlSet current;
+    current.name = "CurrentControlSet";
+    ReadBootServices(win, "SYSTEM\\CurrentControlSet", &current);
+    ReadBootClasses(win, "SYSTEM\\CurrentControlSet", &current);
+    boot.sets.push_back(current);
+    if (boot.lastKnownGood != 0 && boot.lastKnownGood != boot.current &&
+        boot.lastKnownGood < 1000) {
+        char name[16];
+        std::snprintf(name, sizeof name, "ControlSet%03u", (unsigned)boot.lastKnownGood);
+        WideKey exists{win};
+        if (OpenWide(&exists, std::string("SYSTEM\\") + name, KEY_QUERY_VALUE) !=
+            ERROR_FILE_NOT_FOUND) {
+            ControlSet other;
+            other.name = name;
+            ReadBootServices(win, std::string("SYSTEM\\") + name, &other);
+            ReadBootClasses(win, std::string("SYSTEM\\") + name, &other);
+            ReadDeviceKeys(win, std::string("SYSTEM\\") + name, machine->devices, &other);
+            boot.sets.push_back(other);
+        }
+    }
+    // Each image file the sets' services name, looked for once.
+    std::vector<std::string> looked;
+    for (const ControlSet& set : boot.sets) {
+        for (const BootService& service : set.services) {
+            std::string file = ImageFile(service, boot.windowsFolder);
+            if (file.empty() ||
+                std::any_of(looked.begin(), looked.end(),
+                            [&](const std::string& p) { return SameUnicode(p, file); }))
+                continue;
+            looked.push_back(file);
+            std::u16string wide = Wide(file);
+            DWORD attributes = win.GetFileAttributesW((LPCWSTR)wide.c_str());
+            if (attributes != 0xFFFFFFFF && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+                boot.images.push_back(file);
+        }
     }
 }
 
@@ -227,10 +427,10 @@ std::vector<std::string> SystemFolders(const Calls& win) {
     if (length == 0 || length >= MAX_PATH)
         return {};
     std::string folder(system, length);
-    size_t slash = folder.find_last_of("\\/");
-    if (slash == std::string::npos || slash < 2)
+    std::string windows = WindowsFolderOf(folder);
+    if (windows.empty())
         return {folder};
-    return {folder, folder.substr(0, slash == 2 ? 3 : slash)};
+    return {folder, windows};
 }
 
 // A server library and what it imports, each import looked for beside it
@@ -329,6 +529,7 @@ Machine Describe(const Calls& win, const std::string& productFolder) {
     machine.serviceKeys = Subkeys(win, HKEY_LOCAL_MACHINE, services.c_str());
     ReadServices(win, &machine);
     ReadDevices(win, &machine);
+    ReadBoot(win, &machine);
     KeyGuard session{win};
     if (win.RegOpenKeyExA(HKEY_LOCAL_MACHINE, SESSION_MANAGER, 0, KEY_QUERY_VALUE, &session.key) ==
         ERROR_SUCCESS) {

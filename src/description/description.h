@@ -13,7 +13,7 @@
 
 namespace Description {
 
-constexpr int SCHEMA = 3;
+constexpr int SCHEMA = 4;
 
 struct Value {
     std::string name;
@@ -26,10 +26,13 @@ struct Value {
 
 // A key by its full path, "HKLM\..." or "HKCR\...". A key that exists but
 // could not be opened for reading has readable false and no values.
+// `writable` is false where the key's security refuses the reader the
+// right to set its values (read for setup class keys only).
 struct Key {
     std::string path;
     bool readable = true;
     std::vector<Value> values;
+    bool writable = true;
 };
 
 // What a service program does with the controls it gets: nothing runs it
@@ -59,6 +62,8 @@ struct Device {
     // The device's own filter drivers: UTF-16 REG_MULTI_SZ bytes as read, empty when none.
     std::vector<BYTE> upperFilters;
     std::vector<BYTE> lowerFilters;
+    std::string service =
+        ""; // its function driver, as Windows holds the name (UTF-8); "" when none
 };
 
 // What a library does when the uninstaller loads it.
@@ -84,6 +89,78 @@ struct File {
     std::vector<Import> imports; // a server library's, in its import table's order
 };
 
+// What Windows loads at the next boot, as the judge of a machine needs it:
+// names and texts as Windows holds them (Unicode, here UTF-8), read through
+// the W functions. A value that is absent, or not of its type, is absent here.
+struct BootService {
+    std::string name;
+    bool readable = true; // false: the key exists but refused opening for reading
+    std::optional<DWORD> type;
+    std::optional<DWORD> start;
+    std::optional<std::string> imagePath; // as stored, unexpanded
+    bool deleteFlag = false;              // "DeleteFlag" is set: the service goes at the restart
+    std::string group;
+    std::vector<std::string> dependOnService;
+    std::vector<std::string> dependOnGroup;
+};
+
+struct SetupClass {
+    std::string guid; // "{...}", as the key is named
+    std::string name; // its "Class" value, "" when none
+    bool readable = true;
+    std::vector<std::string> upperFilters;
+    std::vector<std::string> lowerFilters;
+};
+
+// A device's key under a control set's Enum, for a set other than the
+// current one (the current set's devices are the machine's devices).
+struct DeviceKey {
+    std::string instanceId;
+    std::string classGuid;
+    std::string service;
+    std::vector<std::string> upperFilters;
+    std::vector<std::string> lowerFilters;
+};
+
+struct ControlSet {
+    std::string name; // "CurrentControlSet", or "ControlSet002" for another
+    bool servicesReadable = true;
+    bool classesReadable = true;
+    std::vector<BootService> services;
+    std::vector<SetupClass> classes;
+    std::vector<DeviceKey> devices;
+};
+
+struct Boot {
+    std::string windowsFolder; // what \SystemRoot stands for; "" when unknown
+    // "Select": the set each kind of boot uses (0 when the key or value is absent).
+    DWORD current = 0;
+    DWORD defaultSet = 0;
+    DWORD lastKnownGood = 0;
+    bool devicesReadable = true; // the device list could be read
+    // The current set first; then Last Known Good's when it is another set.
+    std::vector<ControlSet> sets;
+    // The image files found, as full paths (ImageFile), each once.
+    std::vector<std::string> images;
+};
+
+// The file a service's image path names, as the loader finds it: a driver's
+// "\SystemRoot\...", "\??\C:\...", a path relative to the Windows folder,
+// "%SystemRoot%" and "%windir%" expanded, and no image path meaning
+// "System32\drivers\<name>.sys"; a program's first word of its command line
+// (quoted or not). "" when there is none (a program without an image path).
+std::string ImageFile(const BootService& service, const std::string& windowsFolder);
+// The Windows folder of a system folder ("C:\WINDOWS" of "C:\WINDOWS\system32").
+std::string WindowsFolderOf(const std::string& systemFolder);
+// UTF-16 text (a W function's) as UTF-8, and back.
+std::string Utf8(const std::u16string& wide);
+std::u16string Utf16(const std::string& text);
+// Unicode names compared as Windows compares service and key names: each
+// character upper-cased alone (ASCII, Latin-1, Greek and Cyrillic letters).
+bool SameUnicode(const std::string& a, const std::string& b);
+// The entries of a UTF-16 REG_MULTI_SZ's bytes, as UTF-8.
+std::vector<std::string> WideList(const std::vector<BYTE>& bytes);
+
 struct Machine {
     int schema = SCHEMA;
     DWORD version = 0;         // the version word GetVersion gives; 0 when unknown
@@ -97,6 +174,7 @@ struct Machine {
     std::vector<File> files;
     std::vector<std::string> unregistered; // libraries whose DllUnregisterServer ran (observed)
     std::vector<Received> received;        // observed
+    Boot boot;
 };
 
 // The product's folder as the installed machine holds it.

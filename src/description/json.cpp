@@ -209,6 +209,8 @@ void to_json(json& out, const Key& key) {
     out = json{{"path", Text(key.path)}, {"values", key.values}};
     if (!key.readable)
         out["readable"] = false;
+    if (!key.writable)
+        out["writable"] = false;
 }
 
 void from_json(const json& in, Key& key) {
@@ -219,6 +221,7 @@ void from_json(const json& in, Key& key) {
     if (!under("HKLM\\") && !under("HKCR\\"))
         throw json::other_error::create(501, "a key under neither HKLM nor HKCR: " + key.path, &in);
     key.readable = in.value("readable", true);
+    key.writable = in.value("writable", true);
     key.values = in.value("values", std::vector<Value>());
 }
 
@@ -279,15 +282,139 @@ void to_json(json& out, const Device& device) {
         WideListToJson(out, "lowerFilters", device.lowerFilters);
     if (!device.present)
         out["present"] = false;
+    if (!device.service.empty())
+        out["service"] = device.service;
 }
 
 void from_json(const json& in, Device& device) {
     device.instanceId = NameAt(in, "instance");
     device.classGuid = in.at("class").get<std::string>();
     device.present = in.value("present", true);
+    device.service = in.value("service", std::string());
     device.hasHardwareIds = WideListFromJson(in, "hardwareIds", &device.hardwareIds);
     WideListFromJson(in, "upperFilters", &device.upperFilters);
     WideListFromJson(in, "lowerFilters", &device.lowerFilters);
+}
+
+// The boot view's names are Unicode text, written as JSON writes text.
+template <typename T> void Optional(json& out, const char* name, const std::optional<T>& value) {
+    if (value)
+        out[name] = *value;
+}
+template <typename T> std::optional<T> OptionalAt(const json& in, const char* name) {
+    if (!in.contains(name))
+        return std::nullopt;
+    return in.at(name).get<T>();
+}
+void List(json& out, const char* name, const std::vector<std::string>& entries) {
+    if (!entries.empty())
+        out[name] = entries;
+}
+std::vector<std::string> ListAt(const json& in, const char* name) {
+    return in.value(name, std::vector<std::string>());
+}
+
+void to_json(json& out, const BootService& service) {
+    out = json{{"name", service.name}};
+    if (!service.readable)
+        out["readable"] = false;
+    Optional(out, "type", service.type);
+    Optional(out, "start", service.start);
+    Optional(out, "imagePath", service.imagePath);
+    if (service.deleteFlag)
+        out["deleteFlag"] = true;
+    if (!service.group.empty())
+        out["group"] = service.group;
+    List(out, "dependOnService", service.dependOnService);
+    List(out, "dependOnGroup", service.dependOnGroup);
+}
+
+void from_json(const json& in, BootService& service) {
+    service.name = in.at("name").get<std::string>();
+    service.readable = in.value("readable", true);
+    service.type = OptionalAt<DWORD>(in, "type");
+    service.start = OptionalAt<DWORD>(in, "start");
+    service.imagePath = OptionalAt<std::string>(in, "imagePath");
+    service.deleteFlag = in.value("deleteFlag", false);
+    service.group = in.value("group", std::string());
+    service.dependOnService = ListAt(in, "dependOnService");
+    service.dependOnGroup = ListAt(in, "dependOnGroup");
+}
+
+void to_json(json& out, const SetupClass& setupClass) {
+    out = json{{"guid", setupClass.guid}};
+    if (!setupClass.name.empty())
+        out["name"] = setupClass.name;
+    if (!setupClass.readable)
+        out["readable"] = false;
+    List(out, "upperFilters", setupClass.upperFilters);
+    List(out, "lowerFilters", setupClass.lowerFilters);
+}
+
+void from_json(const json& in, SetupClass& setupClass) {
+    setupClass.guid = in.at("guid").get<std::string>();
+    setupClass.name = in.value("name", std::string());
+    setupClass.readable = in.value("readable", true);
+    setupClass.upperFilters = ListAt(in, "upperFilters");
+    setupClass.lowerFilters = ListAt(in, "lowerFilters");
+}
+
+void to_json(json& out, const DeviceKey& device) {
+    out = json{{"instance", device.instanceId}, {"class", device.classGuid}};
+    if (!device.service.empty())
+        out["service"] = device.service;
+    List(out, "upperFilters", device.upperFilters);
+    List(out, "lowerFilters", device.lowerFilters);
+}
+
+void from_json(const json& in, DeviceKey& device) {
+    device.instanceId = in.at("instance").get<std::string>();
+    device.classGuid = in.value("class", std::string());
+    device.service = in.value("service", std::string());
+    device.upperFilters = ListAt(in, "upperFilters");
+    device.lowerFilters = ListAt(in, "lowerFilters");
+}
+
+void to_json(json& out, const ControlSet& set) {
+    out = json{{"name", set.name}, {"services", set.services}, {"classes", set.classes}};
+    if (!set.servicesReadable)
+        out["servicesReadable"] = false;
+    if (!set.classesReadable)
+        out["classesReadable"] = false;
+    if (!set.devices.empty())
+        out["devices"] = set.devices;
+}
+
+void from_json(const json& in, ControlSet& set) {
+    set.name = in.at("name").get<std::string>();
+    set.servicesReadable = in.value("servicesReadable", true);
+    set.classesReadable = in.value("classesReadable", true);
+    set.services = in.value("services", std::vector<BootService>());
+    set.classes = in.value("classes", std::vector<SetupClass>());
+    set.devices = in.value("devices", std::vector<DeviceKey>());
+}
+
+void to_json(json& out, const Boot& boot) {
+    out = json{{"windowsFolder", boot.windowsFolder}, {"sets", boot.sets}, {"images", boot.images}};
+    if (boot.current != 0 || boot.defaultSet != 0 || boot.lastKnownGood != 0)
+        out["select"] = json{{"current", boot.current},
+                             {"default", boot.defaultSet},
+                             {"lastKnownGood", boot.lastKnownGood}};
+    if (!boot.devicesReadable)
+        out["devicesReadable"] = false;
+}
+
+void from_json(const json& in, Boot& boot) {
+    boot.windowsFolder = in.value("windowsFolder", std::string());
+    boot.sets = in.value("sets", std::vector<ControlSet>());
+    boot.images = in.value("images", std::vector<std::string>());
+    boot.devicesReadable = in.value("devicesReadable", true);
+    if (in.contains("select")) {
+        const json& select = in.at("select");
+        boot.current = select.value("current", (DWORD)0);
+        boot.defaultSet = select.value("default", (DWORD)0);
+        boot.lastKnownGood = select.value("lastKnownGood", (DWORD)0);
+    }
 }
 
 void to_json(json& out, const Import& import) {
@@ -397,7 +524,8 @@ std::string Write(const Machine& machine) {
              {"serviceKeys", serviceKeys},
              {"services", machine.services},
              {"devices", machine.devices},
-             {"files", machine.files}};
+             {"files", machine.files},
+             {"boot", machine.boot}};
     if (machine.hasPending)
         out["pending"] = DataJson(REG_MULTI_SZ, machine.pending);
     for (const std::string& path : machine.unregistered)
@@ -428,6 +556,7 @@ bool Read(const std::string& text, Machine* machine, std::string* error) {
         read.services = in.value("services", std::vector<Service>());
         read.devices = in.value("devices", std::vector<Device>());
         read.files = in.value("files", std::vector<File>());
+        read.boot = in.value("boot", Boot());
         for (const std::string& path : in.value("unregistered", std::vector<std::string>()))
             read.unregistered.push_back(Bytes(path));
         if (in.contains("received")) {

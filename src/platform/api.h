@@ -124,6 +124,9 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPVOID securit
 BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read,
                      LPOVERLAPPED overlapped);
 DWORD WINAPI GetFileSize(HANDLE file, LPDWORD high);
+LONG WINAPI RegOpenKeyExW(HKEY root, LPCWSTR path, DWORD options, REGSAM access, PHKEY key);
+LONG WINAPI RegEnumKeyW(HKEY key, DWORD index, LPWSTR name, DWORD size);
+DWORD WINAPI GetFileAttributesW(LPCWSTR path);
 
 // The contract tests alone: the load by full path that finds a library's own
 // imports in the program's folder, not the library's (the product calls

@@ -98,7 +98,10 @@ using ::WriteConsoleA;
 using ::wsprintfA;
 // The machine description and its installer.
 using ::CreateFileA;
+using ::GetFileAttributesW;
 using ::GetFileSize;
+using ::RegEnumKeyW;
+using ::RegOpenKeyExW;
 using ::QueryServiceStatus;
 using ::ReadFile;
 using ::RegEnumValueA;

@@ -372,6 +372,12 @@ Description::Machine Installed(const Parts& parts) {
     AddServices(&machine, parts.services);
     AddDevices(&machine, parts.devices);
     AddFiles(&machine, parts.files, parts.groups);
+    // The boot view as the machine, once laid, gives it: the product's
+    // services and filters in it.
+    std::unique_ptr<Sim::Machine> saved = Sim::Exchange(nullptr);
+    Sim::Load(machine);
+    machine.boot = Description::Describe().boot;
+    Sim::Replace(std::move(saved));
     return machine;
 }
 

@@ -136,6 +136,8 @@ static std::vector<BYTE>* Property(Device* device, DWORD property) {
         return &device->upperFilters;
     case SPDRP_LOWERFILTERS:
         return &device->lowerFilters;
+    case SPDRP_SERVICE:
+        return &device->service;
     default:
         return nullptr;
     }
@@ -237,7 +239,7 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, PSP_DEVINFO_DATA dat
     if (size < length)
         return LogBool(call, Fail(ERROR_INSUFFICIENT_BUFFER));
     if (type != nullptr)
-        *type = REG_MULTI_SZ;
+        *type = property == SPDRP_SERVICE ? REG_SZ : REG_MULTI_SZ;
     if (length != 0)
         std::memcpy(buffer, stored->data(), length);
     return LogBool(call, TRUE);

@@ -300,6 +300,22 @@ DWORD WINAPI GetFileAttributesA(LPCSTR path) {
     return Log(call, attributes, X(attributes));
 }
 
+DWORD WINAPI GetFileAttributesW(LPCWSTR path) {
+    size_t units = 0;
+    while (path[units] != 0)
+        ++units;
+    std::string ansi = TextToAnsi(WideToText((const char16_t*)path, units));
+    std::string call =
+        Current().journalOn ? "GetFileAttributesW(" + Q(ansi.c_str()) + ")" : std::string();
+    Node* node = ansi.find('?') == std::string::npos ? FindNode(ansi) : nullptr;
+    if (node == nullptr) {
+        Fail(ERROR_FILE_NOT_FOUND);
+        return Log(call, (DWORD)0xFFFFFFFF, std::string("INVALID_FILE_ATTRIBUTES"));
+    }
+    DWORD attributes = Attributes(*node);
+    return Log(call, attributes, X(attributes));
+}
+
 BOOL WINAPI SetFileAttributesA(LPCSTR path, DWORD attributes) {
     std::string call = Current().journalOn
                            ? "SetFileAttributesA(" + Q(path) + ", " + X(attributes) + ")"

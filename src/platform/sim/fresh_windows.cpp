@@ -153,6 +153,10 @@ void LayFreshWindows() {
     MakeDirectory("C:\\WINDOWS\\system32\\drivers");
     MakeFile("C:\\WINDOWS\\system32\\kernel32.dll", "", true);
     MakeFile("C:\\WINDOWS\\system32\\drivers\\kbdclass.sys", "", true);
+    // The image of each of its services, as the loader and the service manager find them.
+    for (const char* image : {"drivers\\mouclass.sys", "drivers\\PartMgr.sys",
+                              "drivers\\VolSnap.sys", "svchost.exe", "services.exe"})
+        MakeFile(std::string("C:\\WINDOWS\\system32\\") + image, "", true);
     MakeDirectory("C:\\Program Files", true);
     MakeFile(m.programsFolder + "\\Accessories\\Notepad.lnk");
     MakeFile(m.programsFolder + "\\Internet Explorer.lnk");

@@ -97,6 +97,9 @@ template <typename Each> void ForEachName(const char* path, Each each) {
     }
 }
 
+// A GUID as the registry names it, without braces (machine_lines.cpp).
+std::string GuidText(const GUID& guid);
+
 // Text: the ANSI code page, UTF-8 and upper case (text.cpp).
 char16_t AnsiToWide(unsigned char c);
 int WideToAnsi(char32_t c); // -1 where the code page has no such character

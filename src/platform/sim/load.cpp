@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 namespace Sim {
 
@@ -119,6 +120,155 @@ void PlaceImports(const Description::Machine& machine) {
     }
 }
 
+// A value of the boot view: set as given, or, when the view holds none,
+// taken away unless it is of a type the reader does not take for one.
+void LayValue(Key* key, const std::string& name, DWORD type, const std::optional<std::string>& text,
+              bool (*readable)(DWORD)) {
+    Value* existing = key->FindValue(name);
+    if (!text) {
+        if (existing != nullptr && readable(existing->type)) {
+            auto& values = key->values;
+            values.erase(std::remove_if(values.begin(), values.end(),
+                                        [&](const auto& v) { return SameName(v.first, name); }),
+                         values.end());
+        }
+        return;
+    }
+    if (existing != nullptr && readable(existing->type) && type != REG_DWORD &&
+        type != REG_MULTI_SZ)
+        type = existing->type; // REG_SZ or REG_EXPAND_SZ, as it was
+    Value value;
+    value.type = type;
+    if (type == REG_DWORD) {
+        DWORD number = (DWORD)std::stoul(*text);
+        value.data = Dword(number);
+    } else {
+        value.data.assign(text->begin(), text->end());
+        if (type != REG_MULTI_SZ)
+            value.data.push_back(0); // a string is kept with its NUL
+    }
+    if (existing != nullptr)
+        *existing = value;
+    else
+        key->values.push_back({name, value});
+}
+
+bool IsDword(DWORD type) {
+    return type == REG_DWORD;
+}
+bool IsString(DWORD type) {
+    return type == REG_SZ || type == REG_EXPAND_SZ;
+}
+bool IsList(DWORD type) {
+    return type == REG_MULTI_SZ;
+}
+
+std::optional<std::string> Number(const std::optional<DWORD>& value) {
+    if (!value)
+        return std::nullopt;
+    return std::to_string(*value);
+}
+
+// A list as the simulated registry keeps a REG_MULTI_SZ's text: each entry
+// ended, then one more NUL; none when the view holds no entry.
+std::optional<std::string> Joined(const std::vector<std::string>& entries) {
+    if (entries.empty())
+        return std::nullopt;
+    std::string text;
+    for (const std::string& entry : entries)
+        text += entry + '\0';
+    return text + '\0';
+}
+
+void LayControlSet(const Description::ControlSet& set, bool current) {
+    std::string root = "SYSTEM\\" + set.name;
+    for (const Description::BootService& service : set.services) {
+        Key* key = MakeKeyText(HKEY_LOCAL_MACHINE, root + "\\Services\\" + service.name);
+        key->refuseOpen = !service.readable;
+        if (!service.readable)
+            continue;
+        LayValue(key, "Type", REG_DWORD, Number(service.type), IsDword);
+        LayValue(key, "Start", REG_DWORD, Number(service.start), IsDword);
+        LayValue(key, "ImagePath", REG_EXPAND_SZ, service.imagePath, IsString);
+        LayValue(key, "DeleteFlag", REG_DWORD,
+                 service.deleteFlag ? std::optional<std::string>("1") : std::nullopt, IsDword);
+        LayValue(key, "Group", REG_SZ,
+                 service.group.empty() ? std::nullopt : std::optional<std::string>(service.group),
+                 IsString);
+        LayValue(key, "DependOnService", REG_MULTI_SZ, Joined(service.dependOnService), IsList);
+        LayValue(key, "DependOnGroup", REG_MULTI_SZ, Joined(service.dependOnGroup), IsList);
+    }
+    if (Key* services = FindKeyBelow(Current().machineRoot.get(), root + "\\Services"))
+        services->refuseOpen = !set.servicesReadable;
+    for (const Description::SetupClass& setupClass : set.classes) {
+        Key* key = MakeKeyText(HKEY_LOCAL_MACHINE, root + "\\Control\\Class\\" + setupClass.guid);
+        key->refuseOpen = key->refuseOpen || !setupClass.readable;
+        if (!setupClass.readable)
+            continue;
+        LayValue(key, "Class", REG_SZ,
+                 setupClass.name.empty() ? std::nullopt
+                                         : std::optional<std::string>(setupClass.name),
+                 IsString);
+        LayValue(key, "UpperFilters", REG_MULTI_SZ, Joined(setupClass.upperFilters), IsList);
+        LayValue(key, "LowerFilters", REG_MULTI_SZ, Joined(setupClass.lowerFilters), IsList);
+    }
+    if (!set.classesReadable)
+        MakeKeyText(HKEY_LOCAL_MACHINE, root + "\\Control\\Class")->refuseOpen = true;
+    if (current)
+        return;
+    for (const Description::DeviceKey& device : set.devices) {
+        Key* key = MakeKeyText(HKEY_LOCAL_MACHINE, root + "\\Enum\\" + device.instanceId);
+        auto text = [](const std::string& value) {
+            return value.empty() ? std::nullopt : std::optional<std::string>(value);
+        };
+        LayValue(key, "ClassGUID", REG_SZ, text(device.classGuid), IsString);
+        LayValue(key, "Service", REG_SZ, text(device.service), IsString);
+        LayValue(key, "UpperFilters", REG_MULTI_SZ, Joined(device.upperFilters), IsList);
+        LayValue(key, "LowerFilters", REG_MULTI_SZ, Joined(device.lowerFilters), IsList);
+    }
+}
+
+// What the next boot loads: each control set's keys, "Select", and the
+// image files the services name, there or not as the view says.
+void LayBoot(const Description::Boot& boot) {
+    Machine& m = Current();
+    if (!boot.windowsFolder.empty() &&
+        !SameName(Description::WindowsFolderOf(m.systemDirectory), boot.windowsFolder)) {
+        m.windowsDirectory = boot.windowsFolder;
+        m.systemDirectory = boot.windowsFolder + "\\system32";
+        MakeDirectory(m.systemDirectory);
+    }
+    DeleteKeyAt(HKEY_LOCAL_MACHINE, "SYSTEM\\Select");
+    if (boot.current != 0 || boot.defaultSet != 0 || boot.lastKnownGood != 0) {
+        SetValue(HKEY_LOCAL_MACHINE, "SYSTEM\\Select", "Current", REG_DWORD, Dword(boot.current));
+        SetValue(HKEY_LOCAL_MACHINE, "SYSTEM\\Select", "Default", REG_DWORD,
+                 Dword(boot.defaultSet));
+        SetValue(HKEY_LOCAL_MACHINE, "SYSTEM\\Select", "LastKnownGood", REG_DWORD,
+                 Dword(boot.lastKnownGood));
+    }
+    for (size_t i = 0; i < boot.sets.size(); ++i)
+        LayControlSet(boot.sets[i], i == 0);
+    for (const Description::ControlSet& set : boot.sets) {
+        for (const Description::BootService& service : set.services) {
+            std::string file = Description::ImageFile(service, boot.windowsFolder);
+            if (file.empty())
+                continue;
+            bool found =
+                std::any_of(boot.images.begin(), boot.images.end(), [&](const std::string& image) {
+                    return Description::SameUnicode(image, file);
+                });
+            std::string ansi = TextToAnsi(file);
+            if (found && FindNode(ansi) == nullptr)
+                MakeFile(ansi);
+            size_t slash = ansi.find_last_of('\\');
+            Node* folder =
+                found || slash == std::string::npos ? nullptr : FindNode(ansi.substr(0, slash));
+            if (folder != nullptr)
+                folder->children.erase(ansi.substr(slash + 1));
+        }
+    }
+}
+
 } // namespace
 
 void Load(const Description::Machine& machine) {
@@ -128,14 +278,24 @@ void Load(const Description::Machine& machine) {
     if (machine.version != 0)
         m.version = machine.version;
     ClearDescribedPlaces(machine);
+    LayBoot(machine.boot);
 
+    // What both the boot view and the keys hold was read twice: through the
+    // W functions, and through the A ones, which show a character the code
+    // page lacks as '?'. Where the two agree, the Unicode text stays.
     for (const Description::Key& key : machine.registry) {
         HKEY root;
         std::string below = Description::RootPath(key.path, &root);
         Key* made = MakeKey(root, below);
         made->refuseOpen = !key.readable;
-        for (const Description::Value& value : key.values)
+        made->refuseWrite = !key.writable;
+        for (const Description::Value& value : key.values) {
+            const Value* laid = made->FindValue(value.name);
+            if (laid != nullptr && laid->type == value.type && IsText(value.type) &&
+                AnsiData(*laid) == value.data)
+                continue;
             SetValue(root, below, value.name, value.type, value.data);
+        }
     }
     Key* session = MakeKey(HKEY_LOCAL_MACHINE, KEY_SESSION_MANAGER);
     auto& values = session->values;
@@ -169,6 +329,14 @@ void Load(const Description::Machine& machine) {
         made.upperFilters = device.upperFilters;
         made.lowerFilters = device.lowerFilters;
         made.present = device.present;
+        if (!device.service.empty()) {
+            std::u16string wide = Description::Utf16(device.service);
+            for (char16_t unit : wide) {
+                made.service.push_back((BYTE)unit);
+                made.service.push_back((BYTE)(unit >> 8));
+            }
+            made.service.insert(made.service.end(), {0, 0});
+        }
     }
 
     for (const Description::File& file : machine.files) {
@@ -205,9 +373,9 @@ void Observe(Description::Machine* machine) {
                                 "Type", &type) &&
                       type.data.size() == 4 &&
                       (type.data[0] & (SERVICE_KERNEL_DRIVER | SERVICE_FILE_SYSTEM_DRIVER)) != 0;
-        service.program = driver                      ? Description::Program::None
-                          : found->second.acceptsStop ? Description::Program::Records
-                                                      : Description::Program::RefusesStop;
+        service.program = !found->second.acceptsStop ? Description::Program::RefusesStop
+                          : driver                   ? Description::Program::None
+                                                     : Description::Program::Records;
     }
     for (Description::File& file : machine->files) {
         // Libraries lie in the product folder only.

@@ -55,6 +55,7 @@ struct Key {
     std::vector<std::pair<std::string, Value>> values;               // ANSI names, in the order set
     bool refuseOpen = false;                                         // opens fail: access denied
     bool refuseDelete = false; // deletion fails: access denied
+    bool refuseWrite = false;  // its security grants no write: opening it to write fails
     bool deleted = false;
 
     Value* FindValue(const std::string& valueName);
@@ -81,6 +82,8 @@ struct Device {
     // The device's own filter drivers, as stored (UTF-16 REG_MULTI_SZ bytes); empty: none.
     std::vector<BYTE> upperFilters;
     std::vector<BYTE> lowerFilters;
+    // Its function driver (the service property): UTF-16 REG_SZ bytes, ended; empty: none.
+    std::vector<BYTE> service;
     bool present = true;
     bool refuseRemoval = false;
     bool registered = true; // false while only an element of the set that created it

@@ -82,7 +82,7 @@ static void NodeLines(const Node& node, const std::string& path, std::vector<std
     }
 }
 
-static std::string GuidText(const GUID& g) {
+std::string GuidText(const GUID& g) {
     char text[40];
     std::snprintf(text, sizeof text, "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X", g.Data1,
                   g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4],

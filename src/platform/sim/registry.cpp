@@ -64,8 +64,10 @@ static bool WellFormed(const char* path) {
     return true;
 }
 
-static LONG Walk(HKEY root, const char* path, bool create, std::shared_ptr<Key>* out,
-                 bool* created) {
+// `text`: the path's names are Unicode text (UTF-8), as a W function gives
+// them, rather than ANSI.
+static LONG Walk(HKEY root, const char* path, bool create, std::shared_ptr<Key>* out, bool* created,
+                 bool text = false) {
     DWORD access;
     LONG status;
     std::shared_ptr<Key> key = KeyOf(root, &access, &status);
@@ -77,7 +79,7 @@ static LONG Walk(HKEY root, const char* path, bool create, std::shared_ptr<Key>*
     LONG result = ERROR_SUCCESS;
     std::string converted;
     ForEachName(path, [&](const std::string& ansi) {
-        const std::string& part = Ascii(ansi) ? ansi : (converted = AnsiToText(ansi));
+        const std::string& part = text || Ascii(ansi) ? ansi : (converted = AnsiToText(ansi));
         auto child = key->children.find(part);
         if (child != key->children.end()) {
             key = child->second;
@@ -108,7 +110,7 @@ static std::string OpenCall(const char* name, HKEY root, const char* path, REGSA
 }
 
 static LONG OpenOrCreate(const char* callName, HKEY root, const char* path, REGSAM access,
-                         PHKEY result, bool create, LPDWORD disposition) {
+                         PHKEY result, bool create, LPDWORD disposition, bool text = false) {
     std::string call = Current().journalOn ? OpenCall(callName, root, path, access) : std::string();
     if (Injected()) {
         *result = nullptr;
@@ -119,8 +121,10 @@ static LONG OpenOrCreate(const char* callName, HKEY root, const char* path, REGS
     *result = nullptr;
     std::shared_ptr<Key> key;
     bool created = false;
-    LONG status = Walk(root, path, create, &key, &created);
+    LONG status = Walk(root, path, create, &key, &created, text);
     if (status == ERROR_SUCCESS && key->refuseOpen)
+        status = ERROR_ACCESS_DENIED;
+    if (status == ERROR_SUCCESS && key->refuseWrite && Writes(access))
         status = ERROR_ACCESS_DENIED;
     if (status == ERROR_SUCCESS && !Current().administrator && Writes(access))
         status = ERROR_ACCESS_DENIED;
@@ -330,6 +334,38 @@ LONG WINAPI RegEnumKeyA(HKEY hkey, DWORD index, LPSTR name, DWORD size) {
         return LogStatus(call, ERROR_MORE_DATA);
     std::memcpy(name, childName.c_str(), childName.size() + 1);
     return Log(call, (LONG)ERROR_SUCCESS, "0 " + Q(name));
+}
+
+LONG WINAPI RegOpenKeyExW(HKEY root, LPCWSTR path, DWORD options, REGSAM access, PHKEY key) {
+    if (options != 0)
+        Unmodelled("RegOpenKeyExW options " + X(options));
+    size_t units = 0;
+    while (path != nullptr && path[units] != 0)
+        ++units;
+    std::string text = path == nullptr ? std::string() : WideToText((const char16_t*)path, units);
+    return OpenOrCreate("RegOpenKeyExW", root, path == nullptr ? nullptr : text.c_str(), access,
+                        key, false, nullptr, true);
+}
+
+LONG WINAPI RegEnumKeyW(HKEY hkey, DWORD index, LPWSTR name, DWORD size) {
+    std::string call = Current().journalOn
+                           ? "RegEnumKeyW(" + H(hkey) + ", " + D(index) + ", " + D(size) + ")"
+                           : std::string();
+    if (Injected())
+        return LogStatus(call, ERROR_ACCESS_DENIED);
+    LONG status;
+    std::shared_ptr<Key> key = KeyWith(hkey, KEY_ENUMERATE_SUB_KEYS, &status);
+    if (!key)
+        return LogStatus(call, status);
+    if (index >= key->children.size())
+        return LogStatus(call, ERROR_NO_MORE_ITEMS);
+    auto child = key->children.begin();
+    std::advance(child, index);
+    std::u16string wide = TextToWide(child->second->name);
+    if (wide.size() + 1 > size)
+        return LogStatus(call, ERROR_MORE_DATA);
+    std::memcpy(name, wide.c_str(), (wide.size() + 1) * sizeof(WCHAR));
+    return Log(call, (LONG)ERROR_SUCCESS, "0 " + Q(child->second->name.c_str()));
 }
 
 LONG WINAPI RegDeleteKeyA(HKEY root, LPCSTR path) {

@@ -3,6 +3,8 @@
 // the controls it handles are the Service record.
 #include "internal.h"
 
+#include "../windows_keys.h"
+
 namespace Sim {
 
 static const char SERVICES_KEY[] = KEY_SERVICES "\\";
@@ -188,6 +190,60 @@ static bool WriteConfig(const std::string& name, DWORD type, DWORD start, DWORD 
 
 using namespace Sim;
 
+namespace Sim {
+
+// Whether a driver is loaded for a present device: it is the device's
+// function driver or one of its filters, the device's own or its class's.
+// A device without a function driver has no driver stack.
+static bool ServesPresentDevice(const std::string& name) {
+    auto names = [&](const std::vector<std::string>& entries) {
+        for (const std::string& entry : entries) {
+            if (SameName(TextToAnsi(entry), name))
+                return true;
+        }
+        return false;
+    };
+    auto wide = [](const std::vector<BYTE>& bytes) {
+        std::vector<std::string> entries;
+        std::u16string entry;
+        for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+            char16_t unit = (char16_t)(bytes[i] | bytes[i + 1] << 8);
+            if (unit == 0) {
+                if (!entry.empty())
+                    entries.push_back(WideToText(entry.data(), entry.size()));
+                entry.clear();
+            } else {
+                entry.push_back(unit);
+            }
+        }
+        if (!entry.empty())
+            entries.push_back(WideToText(entry.data(), entry.size()));
+        return entries;
+    };
+    for (const Device& device : Current().devices) {
+        if (!device.present || !device.registered || device.service.empty())
+            continue;
+        if (names(wide(device.service)) || names(wide(device.upperFilters)) ||
+            names(wide(device.lowerFilters)))
+            return true;
+        std::string classKey =
+            std::string(KEY_SETUP_CLASSES) + "\\{" + GuidText(device.classGuid) + "}";
+        for (const char* list : {"UpperFilters", "LowerFilters"}) {
+            Value value;
+            if (!ReadValue(HKEY_LOCAL_MACHINE, classKey, list, &value) ||
+                value.type != REG_MULTI_SZ)
+                continue;
+            for (const std::string& entry : Strings::SplitMultiString(value.data)) {
+                if (SameName(entry, name))
+                    return true;
+            }
+        }
+    }
+    return false;
+}
+
+} // namespace Sim
+
 namespace Win {
 
 SC_HANDLE WINAPI OpenSCManagerA(LPCSTR machine, LPCSTR database, DWORD access) {
@@ -340,7 +396,9 @@ static BOOL ControlServiceAt(SC_HANDLE handle, DWORD control, LPSERVICE_STATUS s
     if (control == SERVICE_CONTROL_STOP) {
         if (DependentsRunning(name))
             return LogBool(call, Fail(ERROR_DEPENDENT_SERVICES_RUNNING));
-        if (!s->acceptsStop)
+        // A driver loaded for a device stays until the device goes: the I/O
+        // manager refuses to unload it.
+        if (!s->acceptsStop || (driver && ServesPresentDevice(name)))
             return LogBool(call, Fail(ERROR_INVALID_SERVICE_CONTROL));
         s->received.push_back(control);
         s->state = SERVICE_STOP_PENDING;

@@ -1,0 +1,313 @@
+// The next boot, judged as Windows runs it: the boot loader and the PnP
+// manager load, for every present device with a driver, its function driver
+// and every filter its own key and its class's key name; the service manager
+// starts each boot, system and automatic service after what it depends on.
+// A service that cannot load stops the device (or the service) that needs it.
+#include "judge.h"
+
+#include "../catalogue/catalogue.h"
+#include "../platform/strings.h"
+#include "../platform/windows_keys.h"
+#include "explain.h"
+
+#include <algorithm>
+
+namespace Check {
+
+namespace {
+
+using Description::BootService;
+using Description::ControlSet;
+using Description::Machine;
+using Description::SameUnicode;
+using Description::SetupClass;
+
+constexpr DWORD DISABLED = 4; // SERVICE_DISABLED
+
+// One control set as the judge reads it, with what it needs beside it.
+struct View {
+    const Machine& machine;
+    const ControlSet& set;
+    std::vector<std::string> deletedAtRestart; // full paths queued for deletion
+};
+
+const BootService* ServiceOf(const View& view, const std::string& name) {
+    for (const BootService& service : view.set.services) {
+        if (SameUnicode(service.name, name))
+            return &service;
+    }
+    return nullptr;
+}
+
+const SetupClass* ClassOf(const View& view, const std::string& guid) {
+    for (const SetupClass& setupClass : view.set.classes) {
+        if (SameUnicode(setupClass.guid, guid))
+            return &setupClass;
+    }
+    return nullptr;
+}
+
+bool InPaths(const std::vector<std::string>& paths, const std::string& path) {
+    return std::any_of(paths.begin(), paths.end(),
+                       [&](const std::string& entry) { return SameUnicode(entry, path); });
+}
+
+// Why a service cannot load; "" when it can. `unreadable` tells a key that
+// could not be read, which the verdict cannot rest on.
+std::string WhyNot(const View& view, const std::string& name, bool* unreadable = nullptr) {
+    if (unreadable != nullptr)
+        *unreadable = false;
+    const BootService* service = ServiceOf(view, name);
+    if (service == nullptr)
+        return "no such service";
+    if (!service->readable) {
+        if (unreadable != nullptr)
+            *unreadable = true;
+        return "its key cannot be read";
+    }
+    if (service->deleteFlag)
+        return "marked for deletion: it goes at the restart";
+    if (service->start && *service->start == DISABLED)
+        return "disabled";
+    std::string image = Description::ImageFile(*service, view.machine.boot.windowsFolder);
+    if (image.empty())
+        return "no image path";
+    if (!InPaths(view.machine.boot.images, image))
+        return "image file missing: " + image;
+    if (InPaths(view.deletedAtRestart, image))
+        return "image file missing after the restart: " + image + " is deleted then";
+    return "";
+}
+
+// The paths "PendingFileRenameOperations" deletes at the restart.
+std::vector<std::string> DeletedAtRestart(const Machine& machine) {
+    std::vector<std::string> paths;
+    std::vector<std::string> pending =
+        Strings::SplitMultiString(machine.pending, Strings::KEEP_EMPTY | Strings::ENDED_ONLY);
+    for (size_t i = 0; i + 1 < pending.size(); i += 2) {
+        if (!pending[i + 1].empty())
+            continue;
+        std::string source = pending[i].rfind("\\??\\", 0) == 0 ? pending[i].substr(4) : pending[i];
+        paths.push_back(source);
+    }
+    return paths;
+}
+
+std::string ClassText(const View& view, const std::string& guid) {
+    const SetupClass* setupClass = ClassOf(view, guid);
+    return setupClass == nullptr || setupClass->name.empty() ? guid : setupClass->name + " " + guid;
+}
+
+std::string ClassKeyPath(const View& view, const std::string& guid) {
+    return "HKLM\\SYSTEM\\" + view.set.name + "\\Control\\Class\\" + guid;
+}
+
+// A device as the judge needs it, whichever set it comes from.
+struct Stack {
+    std::string instanceId;
+    std::string classGuid;
+    std::string service;
+    std::vector<std::string> upperFilters;
+    std::vector<std::string> lowerFilters;
+    bool present = true;
+};
+
+std::vector<Stack> Stacks(const View& view, bool current) {
+    std::vector<Stack> stacks;
+    const Machine& machine = view.machine;
+    if (current) {
+        for (const Description::Device& device : machine.devices)
+            stacks.push_back({device.instanceId, device.classGuid, device.service,
+                              Description::WideList(device.upperFilters),
+                              Description::WideList(device.lowerFilters), device.present});
+        return stacks;
+    }
+    for (const Description::DeviceKey& device : view.set.devices) {
+        bool present = std::any_of(
+            machine.devices.begin(), machine.devices.end(), [&](const Description::Device& d) {
+                return d.present && SameText(d.instanceId, device.instanceId);
+            });
+        stacks.push_back({device.instanceId, device.classGuid, device.service, device.upperFilters,
+                          device.lowerFilters, present});
+    }
+    return stacks;
+}
+
+void Add(std::vector<Finding>* out, const std::string& kind, const std::string& where,
+         const std::string& detail, int status) {
+    out->push_back({kind, where, detail, status});
+}
+
+const char REMEDY[] =
+    "to remove it, set the environment variable devmgr_show_nonpresent_devices=1, open Device "
+    "Manager from that command prompt (devmgmt.msc), choose View > Show hidden devices and "
+    "uninstall the device";
+
+// The findings about one control set.
+std::vector<Finding> JudgeSet(const View& view, bool current) {
+    std::vector<Finding> out;
+    const ControlSet& set = view.set;
+    std::string services = "HKLM\\SYSTEM\\" + set.name + "\\Services";
+    if (!set.servicesReadable)
+        Add(&out, "services", services,
+            "the services cannot be listed: no driver stack can be judged", NOT_ALLOWED);
+    if (!set.classesReadable)
+        Add(&out, "setup classes", "HKLM\\SYSTEM\\" + set.name + "\\Control\\Class",
+            "the setup classes cannot be listed: their filters cannot be judged", NOT_ALLOWED);
+    if (current && !view.machine.boot.devicesReadable)
+        Add(&out, "devices", "the device list",
+            "the devices cannot be listed: their driver stacks cannot be judged", NOT_ALLOWED);
+    auto unreadableName = [&](const std::string& name, const std::string& why) {
+        Add(&out, "service key", services + "\\" + name,
+            "named by a driver stack or a dependency, but " + why, NOT_ALLOWED);
+    };
+
+    // Class filters: every device of the class loads them, those plugged in later too.
+    for (const SetupClass& setupClass : set.classes) {
+        std::string path = ClassKeyPath(view, setupClass.guid);
+        if (!setupClass.readable) {
+            Add(&out, "class key", path, "cannot be read: its filters cannot be judged",
+                NOT_ALLOWED);
+            continue;
+        }
+        const std::pair<const char*, const std::vector<std::string>*> lists[] = {
+            {"UpperFilters", &setupClass.upperFilters}, {"LowerFilters", &setupClass.lowerFilters}};
+        for (auto& list : lists) {
+            for (const std::string& name : *list.second) {
+                bool unreadable = false;
+                std::string why = WhyNot(view, name, &unreadable);
+                if (unreadable)
+                    unreadableName(name, why);
+                else if (!why.empty())
+                    Add(&out, "class filter", path + " : " + list.first,
+                        "names " + name + " (" + why + "): devices of class " +
+                            ClassText(view, setupClass.guid) + " will not start",
+                        UNSAFE);
+            }
+        }
+    }
+
+    // Each device's own part of its stack.
+    for (const Stack& device : Stacks(view, current)) {
+        // A device without a function driver has none installed, which is not
+        // the uninstaller's doing; its filters still load once one is.
+        std::vector<std::pair<std::string, std::string>> parts;
+        if (!device.service.empty())
+            parts.push_back({"function driver", device.service});
+        for (const std::string& name : device.upperFilters)
+            parts.push_back({"upper filter", name});
+        for (const std::string& name : device.lowerFilters)
+            parts.push_back({"lower filter", name});
+        std::string what = ClassText(view, device.classGuid) + " device";
+        for (auto& part : parts) {
+            bool unreadable = false;
+            std::string why = WhyNot(view, part.second, &unreadable);
+            if (why.empty())
+                continue;
+            if (unreadable) {
+                unreadableName(part.second, why);
+                continue;
+            }
+            std::string detail =
+                part.first == "function driver" && IsProductService(part.second)
+                    ? "after the restart this " + what +
+                          " has no driver: install its Windows driver first (its function "
+                          "driver " +
+                          part.second + ": " + why + ")"
+                    : "this " + what + " will not start: its " + part.first + " " + part.second +
+                          ": " + why;
+            if (device.present)
+                Add(&out, "device", device.instanceId, detail, UNSAFE);
+            else
+                Add(&out, "device not present", device.instanceId,
+                    "not present now; " + detail + " when it is: " + REMEDY, CLEAN);
+        }
+    }
+
+    // Services Windows starts, and what they depend on.
+    for (const BootService& service : set.services) {
+        bool starts = service.start && *service.start <= SERVICE_AUTO_START;
+        if (!(starts || SameUnicode(service.name, "TermService")) ||
+            !WhyNot(view, service.name).empty())
+            continue;
+        std::string where = services + "\\" + service.name;
+        for (const std::string& name : service.dependOnService) {
+            bool unreadable = false;
+            std::string why = WhyNot(view, name, &unreadable);
+            if (unreadable)
+                unreadableName(name, why);
+            else if (!why.empty())
+                Add(&out, "service", where,
+                    service.name + " will not start: it depends on " + name + " (" + why + ")",
+                    UNSAFE);
+        }
+        for (const std::string& group : service.dependOnGroup) {
+            int members = 0;
+            bool loads = false;
+            for (const BootService& member : set.services) {
+                if (!SameUnicode(member.group, group))
+                    continue;
+                ++members;
+                loads = loads || WhyNot(view, member.name).empty();
+            }
+            if (!loads)
+                Add(&out, "service", where,
+                    service.name + " will not start: it depends on the group " + group + ", " +
+                        (members == 0 ? "which has no member" : "no member of which can load"),
+                    UNSAFE);
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+std::string WhyNotLoadable(const Machine& machine, const std::string& name) {
+    if (machine.boot.sets.empty())
+        return "";
+    View view{machine, machine.boot.sets[0], DeletedAtRestart(machine)};
+    return WhyNot(view, name);
+}
+
+std::vector<Finding> JudgeBoot(const Machine& machine) {
+    const Description::Boot& boot = machine.boot;
+    if (boot.sets.empty())
+        return {{"boot", "HKLM\\SYSTEM\\CurrentControlSet",
+                 "the control set the next boot uses could not be read", NOT_ALLOWED}};
+    std::vector<std::string> deleted = DeletedAtRestart(machine);
+    std::vector<Finding> out = JudgeSet({machine, boot.sets[0], deleted}, true);
+
+    // Last Known Good: judged alike, told on a line of its own.
+    std::string lastKnownGood = "choosing Last Known Good Configuration at the next boot would ";
+    if (boot.lastKnownGood == 0) {
+        Add(&out, "last known good", "HKLM\\SYSTEM\\Select",
+            "no Last Known Good set is named: that choice was not judged", CLEAN);
+    } else if (boot.lastKnownGood == boot.current) {
+        Add(&out, "last known good", "HKLM\\SYSTEM\\Select",
+            lastKnownGood + "use the set judged above", CLEAN);
+    } else if (boot.sets.size() < 2) {
+        Add(&out, "last known good", "HKLM\\SYSTEM\\Select",
+            "Last Known Good names set " + std::to_string(boot.lastKnownGood) +
+                ", which could not be read: that choice was not judged",
+            CLEAN);
+    } else {
+        std::vector<Finding> other = JudgeSet({machine, boot.sets[1], deleted}, false);
+        std::string first;
+        int problems = 0;
+        for (const Finding& finding : other) {
+            if (finding.status == CLEAN)
+                continue;
+            if (problems++ == 0)
+                first = finding.where + ": " + finding.detail;
+        }
+        Add(&out, "last known good", "HKLM\\SYSTEM\\" + boot.sets[1].name,
+            problems == 0
+                ? lastKnownGood + "start every device and service this check judges"
+                : lastKnownGood + "fail: " + first +
+                      (problems > 1 ? " (and " + std::to_string(problems - 1) + " more)" : ""),
+            CLEAN);
+    }
+    return out;
+}
+
+} // namespace Check

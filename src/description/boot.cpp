@@ -1,0 +1,187 @@
+// What the boot loader and the service manager make of a service's key, and
+// Unicode names as Windows holds and compares them.
+#include "description.h"
+
+#include <algorithm>
+
+namespace Description {
+
+namespace {
+
+// Windows' folder names in paths, as the loader takes them: without case.
+bool StartsWith(const std::string& text, const std::string& start) {
+    return text.size() >= start.size() && SameUnicode(text.substr(0, start.size()), start);
+}
+
+// %SystemRoot% and %windir% (the only variables a service's path can count
+// on at boot) expanded; any other is left as it is and names no file.
+std::string Expanded(std::string path, const std::string& windows) {
+    for (const char* variable : {"%SystemRoot%", "%windir%"}) {
+        std::string name = variable;
+        for (size_t at = 0; at + name.size() <= path.size();) {
+            if (SameUnicode(path.substr(at, name.size()), name)) {
+                path.replace(at, name.size(), windows);
+                at += windows.size();
+            } else {
+                ++at;
+            }
+        }
+    }
+    return path;
+}
+
+char32_t Folded(char32_t c) {
+    if ((c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7))
+        return c - 0x20;
+    if (c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2) // Greek
+        return c - 0x20;
+    if (c >= 0x430 && c <= 0x44F) // Cyrillic
+        return c - 0x20;
+    if (c >= 0x450 && c <= 0x45F)
+        return c - 0x50;
+    return c;
+}
+
+std::u32string CodePoints(const std::string& text) {
+    std::u32string points;
+    std::u16string wide = Utf16(text);
+    for (size_t i = 0; i < wide.size(); ++i) {
+        char32_t c = wide[i];
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 &&
+            wide[i + 1] < 0xE000) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (wide[i + 1] - 0xDC00);
+            ++i;
+        }
+        points.push_back(Folded(c));
+    }
+    return points;
+}
+
+} // namespace
+
+std::string Utf8(const std::u16string& wide) {
+    std::string text;
+    for (size_t i = 0; i < wide.size(); ++i) {
+        char32_t c = wide[i];
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 &&
+            wide[i + 1] < 0xE000) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (wide[i + 1] - 0xDC00);
+            ++i;
+        } else if (c >= 0xD800 && c < 0xE000) {
+            c = 0xFFFD; // a lone surrogate
+        }
+        if (c < 0x80) {
+            text += (char)c;
+        } else if (c < 0x800) {
+            text += (char)(0xC0 | c >> 6);
+            text += (char)(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            text += (char)(0xE0 | c >> 12);
+            text += (char)(0x80 | (c >> 6 & 0x3F));
+            text += (char)(0x80 | (c & 0x3F));
+        } else {
+            text += (char)(0xF0 | c >> 18);
+            text += (char)(0x80 | (c >> 12 & 0x3F));
+            text += (char)(0x80 | (c >> 6 & 0x3F));
+            text += (char)(0x80 | (c & 0x3F));
+        }
+    }
+    return text;
+}
+
+std::u16string Utf16(const std::string& text) {
+    std::u16string wide;
+    for (size_t i = 0; i < text.size();) {
+        unsigned char b = (unsigned char)text[i];
+        int more = b < 0x80 ? 0 : b >= 0xF0 ? 3 : b >= 0xE0 ? 2 : b >= 0xC0 ? 1 : -1;
+        char32_t c = more == 3 ? b & 7 : more == 2 ? b & 15 : more == 1 ? b & 31 : b;
+        bool good = more >= 0 && i + (size_t)more < text.size();
+        for (int k = 1; good && k <= more; ++k) {
+            unsigned char next = (unsigned char)text[i + (size_t)k];
+            good = (next & 0xC0) == 0x80;
+            c = c << 6 | (next & 0x3F);
+        }
+        if (!good) {
+            wide.push_back(0xFFFD);
+            ++i;
+            continue;
+        }
+        i += (size_t)more + 1;
+        if (c >= 0x10000) {
+            wide.push_back((char16_t)(0xD800 + ((c - 0x10000) >> 10)));
+            wide.push_back((char16_t)(0xDC00 + ((c - 0x10000) & 0x3FF)));
+        } else {
+            wide.push_back((char16_t)c);
+        }
+    }
+    return wide;
+}
+
+bool SameUnicode(const std::string& a, const std::string& b) {
+    return a == b || CodePoints(a) == CodePoints(b);
+}
+
+std::vector<std::string> WideList(const std::vector<BYTE>& bytes) {
+    std::vector<std::string> entries;
+    std::u16string entry;
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        char16_t unit = (char16_t)(bytes[i] | bytes[i + 1] << 8);
+        if (unit != 0) {
+            entry.push_back(unit);
+            continue;
+        }
+        if (entry.empty())
+            break;
+        entries.push_back(Utf8(entry));
+        entry.clear();
+    }
+    if (!entry.empty())
+        entries.push_back(Utf8(entry));
+    return entries;
+}
+
+std::string WindowsFolderOf(const std::string& systemFolder) {
+    size_t slash = systemFolder.find_last_of("\\/");
+    if (slash == std::string::npos || slash < 2)
+        return "";
+    return systemFolder.substr(0, slash == 2 ? 3 : slash);
+}
+
+std::string ImageFile(const BootService& service, const std::string& windowsFolder) {
+    std::string windows = windowsFolder;
+    while (windows.size() > 3 && (windows.back() == '\\' || windows.back() == '/'))
+        windows.pop_back();
+    std::string below = windows.size() == 3 ? windows : windows + "\\";
+    bool driver = service.type && (*service.type & 0x0F) != 0 && !(*service.type & 0x30);
+    if (!service.imagePath || service.imagePath->empty())
+        return driver ? below + "System32\\drivers\\" + service.name + ".sys" : "";
+    std::string path = Expanded(*service.imagePath, windows);
+    if (!driver) {
+        // A program's command line: its first word, or what its quotes hold.
+        if (path[0] == '"') {
+            size_t end = path.find('"', 1);
+            return path.substr(1, end == std::string::npos ? std::string::npos : end - 1);
+        }
+        std::string upper = path;
+        for (char& c : upper)
+            c = (char)((c >= 'a' && c <= 'z') ? c - 0x20 : c);
+        size_t exe = upper.find(".EXE");
+        if (exe != std::string::npos && (exe + 4 == path.size() || path[exe + 4] == ' '))
+            return path.substr(0, exe + 4);
+        path = path.substr(0, path.find(' '));
+        // The service manager, like CreateProcess, tries the name with ".exe".
+        return path.find('.', path.find_last_of("\\/") + 1) == std::string::npos ? path + ".exe"
+                                                                                 : path;
+    }
+    if (StartsWith(path, "\\SystemRoot\\"))
+        return below + path.substr(12);
+    if (StartsWith(path, "\\??\\"))
+        return path.substr(4);
+    if (path.size() > 2 && path[1] == ':')
+        return path;
+    if (path[0] == '\\')
+        return path; // an NT path of another device: looked for as it is
+    return below + path;
+}
+
+} // namespace Description
