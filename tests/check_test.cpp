@@ -143,6 +143,9 @@ std::string Writing(const std::string& line) {
                                                 "GetFileAttributesW",
                                                 "RegEnumKeyW",
                                                 "RegQueryValueExW",
+                                                "RegGetKeySecurity",
+                                                "DuplicateToken",
+                                                "AccessCheck",
                                                 "lstrcmpiA",
                                                 "lstrcmpiW",
                                                 "GetVersion",
@@ -154,7 +157,9 @@ std::string Writing(const std::string& line) {
     if (reads.count(call) != 0)
         return "";
     if ((call == "RegOpenKeyExA" || call == "RegOpenKeyExW") &&
-        (ends(", 0x20019)") || ends(", 0x1)")))
+        (ends(", 0x20019)") || ends(", 0x1)") || ends(", 0x20000)")))
+        return "";
+    if (call == "OpenProcessToken" && ends(", 0xA)"))
         return "";
     if ((call == "OpenSCManagerA" && ends(", 0x5)")) || (call == "OpenServiceA" && ends(", 0x4)")))
         return "";

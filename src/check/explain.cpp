@@ -358,6 +358,16 @@ void Explain(const Machine& machine, const std::vector<StepRecord>& record, cons
         }
     }
 
+    // A class key the run edits but may not write: the run's edit fails and
+    // the names it would have taken out stay.
+    for (const Description::Key& key : machine.registry) {
+        if (!key.writable)
+            Note(preview, "key not writable", key.path,
+                 "its security refuses this administrator the right to set its values: the "
+                 "uninstaller cannot take the product's names out of its filters; grant "
+                 "Administrators Full Control of the key (regedt32, Permissions) first");
+    }
+
     // The boot after the run, as Windows would make it.
     for (const Finding& finding : JudgeBoot(after)) {
         if (finding.status == UNSAFE || finding.status == NOT_ALLOWED ||

@@ -9,6 +9,7 @@
     /* kernel32 */                                                                                 \
     CALL(GetLastError)                                                                             \
     CALL(GetVersion)                                                                               \
+    CALL(GetCurrentProcess)                                                                        \
     CALL(GetSystemDirectoryA)                                                                      \
     CALL(GetFileAttributesA)                                                                       \
     CALL(GetFileAttributesW)                                                                       \
@@ -29,6 +30,10 @@
     CALL(RegEnumValueA)                                                                            \
     CALL(RegQueryValueExA)                                                                         \
     CALL(RegCloseKey)                                                                              \
+    CALL(RegGetKeySecurity)                                                                        \
+    CALL(OpenProcessToken)                                                                         \
+    CALL(DuplicateToken)                                                                           \
+    CALL(AccessCheck)                                                                              \
     CALL(OpenSCManagerA)                                                                           \
     CALL(OpenServiceA)                                                                             \
     CALL(QueryServiceStatus)                                                                       \

@@ -215,6 +215,46 @@ void ReadDevices(const Calls& win, Machine* machine) {
 
 std::vector<std::string> SystemFolders(const Calls& win);
 
+// Whether the key's security grants this process the right to set its
+// values, asked of Windows without opening the key to write: its descriptor
+// read with READ_CONTROL, checked against the process's own token. A check
+// that cannot be made says nothing against the key.
+bool Writable(const Calls& win, const std::string& path) {
+    KeyGuard key{win};
+    if (win.RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, READ_CONTROL, &key.key) !=
+        ERROR_SUCCESS)
+        return true;
+    DWORD size = 0;
+    win.RegGetKeySecurity(key.key,
+                          OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION |
+                              DACL_SECURITY_INFORMATION,
+                          nullptr, &size);
+    if (size == 0 || size > 65536)
+        return true;
+    std::vector<BYTE> descriptor(size);
+    if (win.RegGetKeySecurity(key.key,
+                              OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION |
+                                  DACL_SECURITY_INFORMATION,
+                              descriptor.data(), &size) != ERROR_SUCCESS)
+        return true;
+    HANDLE process = nullptr, token = nullptr;
+    if (!win.OpenProcessToken(win.GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, &process))
+        return true;
+    bool duplicated = win.DuplicateToken(process, SecurityImpersonation, &token) != FALSE;
+    win.CloseHandle(process);
+    if (!duplicated)
+        return true;
+    GENERIC_MAPPING mapping = {KEY_READ, 0x20006 /* KEY_WRITE */, KEY_READ, KEY_ALL_ACCESS};
+    BYTE privileges[256] = {};
+    DWORD privilegesSize = sizeof privileges;
+    DWORD granted = 0;
+    BOOL allowed = TRUE;
+    BOOL checked = win.AccessCheck(descriptor.data(), token, KEY_SET_VALUE, &mapping,
+                                   (PPRIVILEGE_SET)privileges, &privilegesSize, &granted, &allowed);
+    win.CloseHandle(token);
+    return !checked || allowed;
+}
+
 // What the next boot loads, read through the W functions so that names are
 // the characters Windows holds.
 std::u16string Wide(const std::string& text) {
@@ -521,9 +561,21 @@ Machine Describe(const Calls& win, const std::string& productFolder) {
         HKEY root = path.compare(0, 5, "HKCR\\") == 0 ? HKEY_CLASSES_ROOT : HKEY_LOCAL_MACHINE;
         ReadKey(win, root, path.substr(5), PLACES[i].subkeys, &machine.registry);
     }
-    for (const std::string& setupClass : Subkeys(win, HKEY_LOCAL_MACHINE, CLASS_KEY))
-        ReadKey(win, HKEY_LOCAL_MACHINE, std::string(CLASS_KEY) + "\\" + setupClass, false,
-                &machine.registry);
+    // The classes whose upper filters the uninstaller cleans are keys it
+    // writes: whether it may is read too.
+    std::vector<std::string> cleaned = ListNames(ClassFilterGuids);
+    for (const std::string& setupClass : Subkeys(win, HKEY_LOCAL_MACHINE, CLASS_KEY)) {
+        std::string path = std::string(CLASS_KEY) + "\\" + setupClass;
+        ReadKey(win, HKEY_LOCAL_MACHINE, path, false, &machine.registry);
+        bool written = setupClass.size() == 38 &&
+                       std::any_of(cleaned.begin(), cleaned.end(), [&](const std::string& guid) {
+                           return SameText(guid, setupClass.substr(1, 36));
+                       });
+        if (written && !machine.registry.empty() &&
+            SameText(machine.registry.back().path, "HKLM\\" + path) &&
+            machine.registry.back().readable && !Writable(win, path))
+            machine.registry.back().writable = false;
+    }
     std::string services = SERVICES_KEY;
     services.pop_back();
     machine.serviceKeys = Subkeys(win, HKEY_LOCAL_MACHINE, services.c_str());

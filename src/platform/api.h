@@ -127,6 +127,12 @@ DWORD WINAPI GetFileSize(HANDLE file, LPDWORD high);
 LONG WINAPI RegOpenKeyExW(HKEY root, LPCWSTR path, DWORD options, REGSAM access, PHKEY key);
 LONG WINAPI RegEnumKeyW(HKEY key, DWORD index, LPWSTR name, DWORD size);
 DWORD WINAPI GetFileAttributesW(LPCWSTR path);
+LONG WINAPI RegGetKeySecurity(HKEY key, SECURITY_INFORMATION what, PSECURITY_DESCRIPTOR descriptor,
+                              LPDWORD size);
+BOOL WINAPI DuplicateToken(HANDLE token, SECURITY_IMPERSONATION_LEVEL level, HANDLE* duplicate);
+BOOL WINAPI AccessCheck(PSECURITY_DESCRIPTOR descriptor, HANDLE token, DWORD desired,
+                        PGENERIC_MAPPING mapping, PPRIVILEGE_SET privileges, LPDWORD privilegesSize,
+                        LPDWORD granted, LPBOOL status);
 
 // The contract tests alone: the load by full path that finds a library's own
 // imports in the program's folder, not the library's (the product calls

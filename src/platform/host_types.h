@@ -20,6 +20,7 @@
 #define WINAPIV
 
 typedef int32_t BOOL;
+typedef BOOL* LPBOOL;
 typedef uint8_t BYTE;
 typedef uint16_t WORD;
 typedef uint32_t DWORD;
@@ -283,6 +284,33 @@ struct TOKEN_PRIVILEGES {
 };
 typedef TOKEN_PRIVILEGES* PTOKEN_PRIVILEGES;
 static_assert(sizeof(TOKEN_PRIVILEGES) == 16, "TOKEN_PRIVILEGES layout");
+
+// A key's security, read to tell whether writing it would be granted.
+typedef DWORD SECURITY_INFORMATION;
+typedef void* PSECURITY_DESCRIPTOR;
+constexpr DWORD OWNER_SECURITY_INFORMATION = 0x1;
+constexpr DWORD GROUP_SECURITY_INFORMATION = 0x2;
+constexpr DWORD DACL_SECURITY_INFORMATION = 0x4;
+constexpr DWORD TOKEN_DUPLICATE = 0x0002;
+enum SECURITY_IMPERSONATION_LEVEL {
+    SecurityAnonymous,
+    SecurityIdentification,
+    SecurityImpersonation,
+    SecurityDelegation
+};
+struct GENERIC_MAPPING {
+    DWORD GenericRead;
+    DWORD GenericWrite;
+    DWORD GenericExecute;
+    DWORD GenericAll;
+};
+typedef GENERIC_MAPPING* PGENERIC_MAPPING;
+struct PRIVILEGE_SET {
+    DWORD PrivilegeCount;
+    DWORD Control;
+    LUID_AND_ATTRIBUTES Privilege[1];
+};
+typedef PRIVILEGE_SET* PPRIVILEGE_SET;
 
 struct SP_DEVINFO_DATA {
     DWORD cbSize;

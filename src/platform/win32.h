@@ -98,7 +98,10 @@ using ::WriteConsoleA;
 using ::wsprintfA;
 // The machine description and its installer.
 using ::CreateFileA;
+using ::AccessCheck;
+using ::DuplicateToken;
 using ::GetFileAttributesW;
+using ::RegGetKeySecurity;
 using ::GetFileSize;
 using ::RegEnumKeyW;
 using ::RegOpenKeyExW;

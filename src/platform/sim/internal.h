@@ -97,6 +97,12 @@ template <typename Each> void ForEachName(const char* path, Each each) {
     }
 }
 
+// A key's security as RegGetKeySecurity gives it: a descriptor's header,
+// then the mark and the rights an administrator is granted (registry.cpp,
+// read by AccessCheck in system.cpp).
+constexpr DWORD SECURITY_DESCRIPTOR_BYTES = 28;
+constexpr char SECURITY_MARK[4] = {'V', 'K', 'S', 'D'};
+
 // A GUID as the registry names it, without braces (machine_lines.cpp).
 std::string GuidText(const GUID& guid);
 

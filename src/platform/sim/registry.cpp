@@ -368,6 +368,36 @@ LONG WINAPI RegEnumKeyW(HKEY hkey, DWORD index, LPWSTR name, DWORD size) {
     return Log(call, (LONG)ERROR_SUCCESS, "0 " + Q(child->second->name.c_str()));
 }
 
+LONG WINAPI RegGetKeySecurity(HKEY hkey, SECURITY_INFORMATION what, PSECURITY_DESCRIPTOR descriptor,
+                              LPDWORD size) {
+    std::string call = Current().journalOn
+                           ? "RegGetKeySecurity(" + H(hkey) + ", " + X(what) + ", " + D(*size) + ")"
+                           : std::string();
+    if (Injected())
+        return LogStatus(call, ERROR_ACCESS_DENIED);
+    LONG status;
+    std::shared_ptr<Key> key = KeyWith(hkey, READ_CONTROL, &status);
+    if (!key)
+        return LogStatus(call, status);
+    // A self-relative descriptor whose access list the simulator keeps as
+    // the rights it grants administrators (see DIFFERENCES.md).
+    DWORD needed = SECURITY_DESCRIPTOR_BYTES;
+    if (*size < needed || descriptor == nullptr) {
+        *size = needed;
+        return LogStatus(call, ERROR_INSUFFICIENT_BUFFER);
+    }
+    *size = needed;
+    BYTE* bytes = (BYTE*)descriptor;
+    std::memset(bytes, 0, needed);
+    bytes[0] = 1;    // revision
+    bytes[2] = 0x04; // SE_DACL_PRESENT
+    bytes[3] = 0x80; // SE_SELF_RELATIVE
+    std::memcpy(bytes + 20, SECURITY_MARK, 4);
+    DWORD granted = key->refuseWrite ? (DWORD)KEY_READ : (DWORD)KEY_ALL_ACCESS;
+    std::memcpy(bytes + 24, &granted, 4);
+    return LogStatus(call, ERROR_SUCCESS);
+}
+
 LONG WINAPI RegDeleteKeyA(HKEY root, LPCSTR path) {
     std::string call =
         Current().journalOn ? "RegDeleteKeyA(" + H(root) + ", " + Q(path) + ")" : std::string();

@@ -151,6 +151,42 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
     return LogBool(call, TRUE);
 }
 
+BOOL WINAPI DuplicateToken(HANDLE token, SECURITY_IMPERSONATION_LEVEL level, HANDLE* duplicate) {
+    std::string call =
+        Current().journalOn ? "DuplicateToken(" + H(token) + ", " + D(level) + ")" : std::string();
+    Handle* handle = FindHandle(token, HandleKind::Token);
+    if (handle == nullptr)
+        return LogBool(call, Fail(ERROR_INVALID_HANDLE));
+    if (!(handle->access & TOKEN_DUPLICATE))
+        return LogBool(call, Fail(ERROR_ACCESS_DENIED));
+    Handle made{};
+    made.access = TOKEN_QUERY | TOKEN_DUPLICATE;
+    *duplicate = NewHandle(HandleKind::Token, made);
+    return Log(call, (BOOL)TRUE, "TRUE " + H(*duplicate));
+}
+
+BOOL WINAPI AccessCheck(PSECURITY_DESCRIPTOR descriptor, HANDLE token, DWORD desired,
+                        PGENERIC_MAPPING mapping, PPRIVILEGE_SET privileges, LPDWORD privilegesSize,
+                        LPDWORD granted, LPBOOL status) {
+    std::string call =
+        Current().journalOn ? "AccessCheck(" + H(token) + ", " + X(desired) + ")" : std::string();
+    const BYTE* bytes = (const BYTE*)descriptor;
+    if (FindHandle(token, HandleKind::Token) == nullptr)
+        return LogBool(call, Fail(ERROR_INVALID_HANDLE));
+    if (bytes == nullptr || std::memcmp(bytes + 20, SECURITY_MARK, 4) != 0 || mapping == nullptr ||
+        privileges == nullptr || privilegesSize == nullptr ||
+        *privilegesSize < sizeof(PRIVILEGE_SET))
+        Unmodelled(call + ": a descriptor or buffers the simulator did not make");
+    DWORD rights;
+    std::memcpy(&rights, bytes + 24, 4);
+    if (!Current().administrator)
+        rights &= KEY_READ;
+    *granted = desired & rights;
+    *status = *granted == desired;
+    privileges->PrivilegeCount = 0;
+    return Log(call, (BOOL)TRUE, std::string(*status ? "TRUE granted" : "TRUE denied"));
+}
+
 HANDLE WINAPI GetCurrentProcess() {
     return CURRENT_PROCESS;
 }
