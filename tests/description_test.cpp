@@ -215,3 +215,13 @@ TEST_F(DescriptionTest, TheReadersWin32CallsAnswerAsWindowsDoes) {
     // The drive letter keeps its case.
     EXPECT_EQ("c:\\program files\\x", Sim::FullPath("c:\\program files\\x"));
 }
+
+TEST_F(DescriptionTest, WithoutItsFolderValueTheProductIsLookedForInTheMachinesProgramFiles) {
+    Sim::Reset();
+    Sim::SetValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion",
+                  "ProgramFilesDir", REG_SZ, Sim::Sz("D:\\Programme\\"));
+    EXPECT_EQ("D:\\Programme\\Tallowin", Description::Describe().productFolder);
+    Sim::SetValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion",
+                  "ProgramFilesDir", REG_DWORD, Sim::Dword(1));
+    EXPECT_EQ(Description::PRODUCT_FOLDER, Description::Describe().productFolder);
+}

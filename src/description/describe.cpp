@@ -444,6 +444,29 @@ void ReadBoot(const Calls& win, Machine* machine) {
     }
 }
 
+// Where the product's installer puts it unless told otherwise: under the
+// machine's own program files folder (named otherwise on a localized
+// Windows), else the English name's.
+std::string DefaultProductFolder(const Calls& win) {
+    KeyGuard key{win};
+    char folder[MAX_PATH];
+    DWORD size = sizeof folder - 1;
+    DWORD type = 0;
+    if (win.RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", 0,
+                          KEY_QUERY_VALUE, &key.key) != ERROR_SUCCESS ||
+        win.RegQueryValueExA(key.key, "ProgramFilesDir", nullptr, &type, (LPBYTE)folder, &size) !=
+            ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ) || size == 0)
+        return PRODUCT_FOLDER;
+    folder[size] = 0;
+    std::string path = folder;
+    while (!path.empty() && (path.back() == '\\' || path.back() == '/'))
+        path.pop_back();
+    if (path.size() < 2 || path[1] != ':')
+        return PRODUCT_FOLDER;
+    return path + "\\Tallowin";
+}
+
 bool IsServer(const char* name) {
     for (const char* list : {MainServerList, SupportServerList}) {
         for (const std::string& entry : ListNames(list)) {
@@ -603,7 +626,7 @@ Machine Describe(const Calls& win, const std::string& productFolder) {
     if (machine.productFolder.empty())
         machine.productFolder = ProductFolder(machine);
     if (machine.productFolder.empty())
-        machine.productFolder = PRODUCT_FOLDER;
+        machine.productFolder = DefaultProductFolder(win);
     ReadFiles(win, &machine);
     return machine;
 }

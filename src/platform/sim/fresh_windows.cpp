@@ -53,6 +53,8 @@ void LayFreshWindows() {
     MakeKey(HKEY_LOCAL_MACHINE, KEY_DESK_PROPERTY_SHEET_HANDLERS);
     MakeKey(HKEY_LOCAL_MACHINE, KEY_SESSION_MANAGER);
 
+    SetValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir",
+             REG_SZ, Sz("C:\\Program Files"));
     SetValue(HKEY_LOCAL_MACHINE, KEY_WINLOGON, "Shell", REG_SZ, Sz("Explorer.exe"));
     SetValue(HKEY_LOCAL_MACHINE, KEY_WINLOGON, "Userinit", REG_SZ,
              Sz("C:\\WINDOWS\\system32\\userinit.exe,"));

@@ -382,7 +382,7 @@ void Observe(Description::Machine* machine) {
         if (file.path.rfind("%PRODUCT%", 0) != 0)
             continue;
         Node* node =
-            file.directory ? nullptr : FindNode(Description::PRODUCT_FOLDER + file.path.substr(9));
+            file.directory ? nullptr : FindNode(machine->productFolder + file.path.substr(9));
         if (node != nullptr && node->library)
             file.library = node->library->exportsUnregister ? Description::Library::Unregisters
                                                             : Description::Library::NoExport;
