@@ -53,6 +53,9 @@ void LayFreshWindows() {
     MakeKey(HKEY_LOCAL_MACHINE, KEY_DESK_PROPERTY_SHEET_HANDLERS);
     MakeKey(HKEY_LOCAL_MACHINE, KEY_SESSION_MANAGER);
 
+    // One control set, which the last good boot used too.
+    for (const char* name : {"Current", "Default", "LastKnownGood"})
+        SetValue(HKEY_LOCAL_MACHINE, "SYSTEM\\Select", name, REG_DWORD, Dword(1));
     SetValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir",
              REG_SZ, Sz("C:\\Program Files"));
     SetValue(HKEY_LOCAL_MACHINE, KEY_WINLOGON, "Shell", REG_SZ, Sz("Explorer.exe"));
