@@ -157,8 +157,8 @@ int RunPreview(const Description::Machine& machine, bool asJson) {
         PrintFindings(preview.notDone);
     }
     if (preview.status == UNSAFE)
-        std::printf("Unsafe: after the restart a device would not start. Remove the filter "
-                    "entries marked UNSAFE before running the uninstaller.\n");
+        std::printf("Unsafe: after the restart a device or a service marked UNSAFE above would not "
+                    "start. Mend what it names before running the uninstaller.\n");
     return preview.status;
 }
 
