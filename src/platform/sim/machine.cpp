@@ -92,17 +92,24 @@ void Restart() {
         }
     }
 
+    // The service control manager deletes at boot every service whose key
+    // holds DeleteFlag, whoever set it, then rebuilds its database from the registry.
     std::vector<std::string> gone;
     for (auto& service : m.services) {
         if (service.second.deletePending)
             gone.push_back(service.first);
     }
+    Key* servicesKey = FindKey(HKEY_LOCAL_MACHINE, KEY_SERVICES);
+    for (auto& child : servicesKey->children) {
+        const Value* flag = child.second->FindValue("DeleteFlag");
+        if (flag != nullptr && flag->type == REG_DWORD && flag->data.size() == 4 &&
+            (flag->data[0] | flag->data[1] | flag->data[2] | flag->data[3]) != 0)
+            gone.push_back(TextToAnsi(child.second->name));
+    }
     for (auto& name : gone) {
         DeleteKeyAt(HKEY_LOCAL_MACHINE, KEY_SERVICES "\\" + name);
         m.services.erase(name);
     }
-    // The service control manager rebuilds its database from the registry.
-    Key* servicesKey = FindKey(HKEY_LOCAL_MACHINE, KEY_SERVICES);
     std::map<std::string, Service, NoCase> rebuilt;
     for (auto& child : servicesKey->children) {
         if (child.second->FindValue("Type") == nullptr)
