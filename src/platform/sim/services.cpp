@@ -5,6 +5,8 @@
 
 #include "../windows_keys.h"
 
+#include <algorithm>
+
 namespace Sim {
 
 static const char SERVICES_KEY[] = KEY_SERVICES "\\";
@@ -178,6 +180,14 @@ static bool WriteConfig(const std::string& name, DWORD type, DWORD start, DWORD 
         }
         SetValue(HKEY_LOCAL_MACHINE, key, "DependOnService", REG_MULTI_SZ,
                  MultiStringBytes(dependencies));
+        // The list replaces the groups depended on too: it names none.
+        if (Key* config = FindKey(HKEY_LOCAL_MACHINE, key)) {
+            auto& values = config->values;
+            values.erase(
+                std::remove_if(values.begin(), values.end(),
+                               [](const auto& v) { return SameName(v.first, "DependOnGroup"); }),
+                values.end());
+        }
     }
     if (account != nullptr)
         SetValue(HKEY_LOCAL_MACHINE, key, "ObjectName", REG_SZ, Sz(account));
