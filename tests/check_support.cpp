@@ -1,6 +1,7 @@
 #include "check_support.h"
 
 #include "check/check.h"
+#include "check/judge.h"
 #include "platform/sim/load.h"
 #include "platform/sim/machine.h"
 #include "uninstall/uninstall.h"
@@ -34,6 +35,30 @@ std::vector<std::string> PreviewAgainstRun() {
             differences.push_back("run only: " + line(c));
     if (differences.empty() && preview.changes.size() != run.size())
         differences.push_back("the same changes, but not as many");
+
+    // The next boot: what the preview foresees of the machine the run
+    // leaves is what verify's judge finds on the machine the run left.
+    std::vector<std::string> foreseen, found;
+    const std::string told = "after the run: ";
+    for (const Check::Finding& f : preview.notDone) {
+        if (f.status != Check::CLEAN)
+            foreseen.push_back(
+                std::to_string(f.status) + " " + f.kind + " " + f.where + ": " +
+                (f.detail.rfind(told, 0) == 0 ? f.detail.substr(told.size()) : f.detail));
+    }
+    for (const Check::Finding& f : Check::JudgeBoot(after)) {
+        if (f.status != Check::CLEAN)
+            found.push_back(std::to_string(f.status) + " " + f.kind + " " + f.where + ": " +
+                            f.detail);
+    }
+    for (const std::string& f : foreseen)
+        if (std::find(found.begin(), found.end(), f) == found.end())
+            differences.push_back("boot, preview only: " + f);
+    for (const std::string& f : found)
+        if (std::find(foreseen.begin(), foreseen.end(), f) == foreseen.end())
+            differences.push_back("boot, verify only: " + f);
+    if (foreseen.size() != found.size() && differences.empty())
+        differences.push_back("the same boot findings, but not as many");
     return differences;
 }
 

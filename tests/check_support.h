@@ -7,8 +7,10 @@
 namespace CheckSupport {
 
 // On the current simulated machine: the preview of a snapshot taken from it
-// against the changes the uninstaller then makes on it. The differences, as
-// lines; empty when they are the same.
+// against the changes the uninstaller then makes on it, and the preview's
+// verdict on the next boot against verify's judge of the machine the run
+// leaves (the findings that set a status). The differences, as lines; empty
+// when they are the same.
 std::vector<std::string> PreviewAgainstRun();
 
 // Takes out of the current machine what no reading of it can foresee, and
