@@ -373,7 +373,9 @@ void Explain(const Machine& machine, const std::vector<StepRecord>& record, cons
         if (finding.status == UNSAFE || finding.status == NOT_ALLOWED ||
             finding.kind == "last known good")
             Note(preview, finding.kind, finding.where,
-                 finding.status == CLEAN ? finding.detail : "after the run: " + finding.detail,
+                 finding.status == CLEAN || finding.detail.rfind("after the restart", 0) == 0
+                     ? finding.detail
+                     : "after the run: " + finding.detail,
                  finding.status);
     }
 
