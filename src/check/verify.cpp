@@ -79,6 +79,8 @@ bool EveryRunRewrites(const Change& change) {
 // that names it.
 struct SecondRun {
     std::vector<Change> changes;
+    std::vector<std::string>
+        names; // what each changes, upper-cased, a queued path without "\\??\\"
     std::vector<bool> told;
 };
 
@@ -95,8 +97,11 @@ SecondRun RunAgain(const Machine& machine) {
     Sim::Replace(std::move(saved));
     SecondRun run;
     for (const Change& change : Description::Changes(before, after)) {
-        if (!EveryRunRewrites(change))
-            run.changes.push_back(change);
+        if (EveryRunRewrites(change))
+            continue;
+        std::string name = Upper(change.what);
+        run.names.push_back(name.rfind("\\??\\", 0) == 0 ? name.substr(4) : name);
+        run.changes.push_back(change);
     }
     run.told.assign(run.changes.size(), false);
     return run;
@@ -107,14 +112,14 @@ SecondRun RunAgain(const Machine& machine) {
 // queued for deletion) or something below it; those changes are told.
 bool Removes(SecondRun* run, const std::vector<std::string>& whats) {
     bool found = false;
-    for (size_t i = 0; i < run->changes.size(); ++i) {
-        std::string changed = Upper(run->changes[i].what);
-        if (changed.rfind("\\??\\", 0) == 0)
-            changed = changed.substr(4);
-        for (const std::string& what : whats) {
-            std::string name = Upper(what);
-            if (changed == name || changed.rfind(name + "\\", 0) == 0 ||
-                changed.rfind(name + " : ", 0) == 0) {
+    for (const std::string& what : whats) {
+        std::string name = Upper(what);
+        for (size_t i = 0; i < run->names.size(); ++i) {
+            const std::string& changed = run->names[i];
+            if (changed.compare(0, name.size(), name) != 0)
+                continue;
+            std::string rest = changed.substr(name.size());
+            if (rest.empty() || rest[0] == '\\' || rest.rfind(" : ", 0) == 0) {
                 run->told[i] = true;
                 found = true;
             }
