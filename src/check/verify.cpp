@@ -79,8 +79,8 @@ bool EveryRunRewrites(const Change& change) {
 // that names it.
 struct SecondRun {
     std::vector<Change> changes;
-    std::vector<std::string>
-        names; // what each changes, upper-cased, a queued path without "\\??\\"
+    // What each change names, upper-cased; a queued path without its "\\??\\".
+    std::vector<std::string> names;
     std::vector<bool> told;
 };
 
