@@ -246,7 +246,7 @@ TEST(Check, VerifyNamesEachLeftoverWithItsStatus) {
              Sim::FindDevice("ACPI\\PNP0F13\\4&2658D0A0&0")->lowerFilters =
                  Sim::WideMultiSz({"DzXpMouPnp"});
          }},
-        {"a file", Check::LEFTOVER, "VkGate.sys",
+        {"a file, \"DzPath\" gone", Check::CLEAN, "VkGate.sys",
          [] { Sim::MakeFile("C:\\Program Files\\Tallowin\\drivers\\VkGate.sys"); }},
         {"a registry tree", Check::LEFTOVER, "Winlogon\\Notify\\RyWinLog",
          [] {
@@ -275,6 +275,73 @@ TEST(Check, VerifyNamesEachLeftoverWithItsStatus) {
         std::get<3>(plant)();
         EXPECT_EQ(std::get<1>(plant), Check({"verify"}, &out)) << std::get<0>(plant) << "\n" << out;
         EXPECT_NE(std::string::npos, out.find(std::get<2>(plant))) << std::get<0>(plant);
+    }
+}
+
+// Status 1 means a second run would change something: what is left that a
+// second run cannot remove is a note saying what does, and what every run
+// rewrites on any machine is no reason to run again.
+void RunAndRestart() {
+    RunUninstall();
+    Sim::EndProcess();
+    Sim::Restart();
+}
+
+TEST(Check, VerifyGivesOneOnlyWhereASecondRunWouldChangeSomething) {
+    const std::vector<std::tuple<const char*, int, std::vector<const char*>, void (*)()>> machines =
+        {
+            {"\"DzPath\" stored as REG_EXPAND_SZ, after the run",
+             Check::CLEAN,
+             {"files: C:\\Program Files\\Tallowin\n", "drivers\\VkGate.sys, ", "VkConsole.exe",
+              "Delete them by hand"},
+             [] {
+                 Footprint::Install();
+                 Sim::SetValue(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Multiuser",
+                               "DzPath", REG_EXPAND_SZ, Sim::Sz("%ProgramFiles%\\Tallowin\\"));
+                 RunAndRestart();
+             }},
+            {"a product service left after the run",
+             Check::LEFTOVER,
+             {"service: HKLM\\SYSTEM\\CurrentControlSet\\Services\\DzStore\n    still installed: "
+              "run the uninstaller again"},
+             [] {
+                 Footprint::Install();
+                 RunAndRestart();
+                 Sim::SetValue(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\DzStore",
+                               "Type", REG_DWORD, Sim::Dword(1));
+                 Sim::Current().services["DzStore"];
+             }},
+            {"the logon type, TermService and the group order as the administrator set them, "
+             "after the run",
+             Check::CLEAN,
+             {},
+             [] {
+                 Footprint::Install();
+                 RunAndRestart();
+                 Sim::SetValue(HKEY_LOCAL_MACHINE,
+                               "Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon",
+                               "LogonType", REG_DWORD, Sim::Dword(0));
+                 Sim::SetValue(HKEY_LOCAL_MACHINE,
+                               "SYSTEM\\CurrentControlSet\\Services\\TermService", "Start",
+                               REG_DWORD, Sim::Dword(SERVICE_AUTO_START));
+                 // Bytes after the list's end, which a run's rewrite drops.
+                 std::vector<BYTE> order = Sim::MultiSz({"System Reserved", "Boot Bus Extender"});
+                 order.insert(order.end(), {0, 0});
+                 Sim::SetValue(HKEY_LOCAL_MACHINE,
+                               "SYSTEM\\CurrentControlSet\\Control\\ServiceGroupOrder", "List",
+                               REG_MULTI_SZ, order);
+             }},
+        };
+    for (const auto& machine : machines) {
+        SCOPED_TRACE(std::get<0>(machine));
+        Sim::Reset();
+        std::get<3>(machine)();
+        std::string out, line;
+        EXPECT_EQ(std::get<1>(machine), Check({"verify"}, &out)) << out;
+        for (const char* text : std::get<2>(machine))
+            EXPECT_NE(std::string::npos, out.find(text)) << text << "\n" << out;
+        Check({"detect"}, &line);
+        EXPECT_EQ(std::get<1>(machine) == Check::LEFTOVER, !line.empty()) << line;
     }
 }
 

@@ -13,7 +13,7 @@ namespace Check {
 
 // Exit statuses.
 constexpr int CLEAN = 0;
-constexpr int LEFTOVER = 1;    // something the uninstaller removes is still there
+constexpr int LEFTOVER = 1;    // a second run of the uninstaller would change something
 constexpr int UNSAFE = 2;      // a filter names a service that is gone (or will be)
 constexpr int NOT_ALLOWED = 5; // what must be read could not be
 constexpr int BAD_ARGUMENTS = 87;
@@ -50,11 +50,15 @@ struct Verdict {
     int status = CLEAN;
 };
 
-// What is left of the product and whether the machine is sound.
+// What is left of the product and whether the machine is sound. LEFTOVER
+// findings name what a second run of the uninstaller would change (its own
+// steps run on the simulated Windows loaded with `machine`, less what every
+// run rewrites); what is left that a second run cannot remove is a note
+// saying what does.
 Verdict Verify(const Description::Machine& machine);
 
-// One line naming the product when anything the uninstaller removes is
-// present, else "".
+// One line naming the product when a run of the uninstaller would change
+// the machine (a LEFTOVER finding of Verify), else "".
 std::string Detect(const Description::Machine& machine);
 
 // The program; `read` reads the machine it runs on, its product files in

@@ -21,13 +21,15 @@ const char USAGE[] =
     "usage: VkCheck preview | verify | detect | snapshot FILE  [--from FILE | --folder DIR] "
     "[--json]\n"
     "  preview   what the uninstaller would change on this machine, step by step\n"
-    "  verify    after the restart: what is left of the product, and whether the machine is "
-    "sound\n"
-    "  detect    one line when the product is present, nothing when it is not (exit 0)\n"
+    "  verify    after the restart: what is left of the product, whether a second run of the\n"
+    "            uninstaller would change anything, and whether the machine is sound\n"
+    "  detect    one line when a run of the uninstaller would change this machine, nothing\n"
+    "            when it would not (exit 0)\n"
     "  snapshot  writes what preview and verify read to FILE (JSON)\n"
     "  --folder  the product's folder, where \"DzPath\" no longer says (after the run)\n"
     "Verbs may also be written /verb or --verb. Exit status: 0 clean, 3010 waiting for the\n"
-    "restart, 1 something is left, 2 unsafe, 5 not allowed to read, 87 bad arguments.\n";
+    "restart, 1 a second run would change something, 2 unsafe, 5 not allowed to read, 87 bad\n"
+    "arguments.\n";
 
 struct Arguments {
     std::string verb, file, from, folder;
@@ -111,13 +113,14 @@ void PrintFindings(const std::vector<Finding>& findings) {
 std::string StatusText(int status) {
     switch (status) {
     case CLEAN:
-        return "0: nothing of the product is left and the machine is sound";
+        return "0: a second run of the uninstaller would change nothing and the machine is sound";
     case RESTART:
         return "3010: the removal is complete once Windows restarts";
     case LEFTOVER:
-        return "1: something the uninstaller removes is still there: run it again";
+        return "1: a second run of the uninstaller would change what is found above: run it again";
     case UNSAFE:
-        return "2: the machine is unsafe: at the next boot a device or a service named above would not start";
+        return "2: the machine is unsafe: at the next boot a device or a service named above would "
+               "not start";
     default:
         return std::to_string(status) + ": not allowed to read what must be read";
     }

@@ -1,12 +1,16 @@
-// What is left of the product on a machine, and whether the machine is
-// sound: no filter of a setup class or of a device names a service that
-// Windows cannot load.
+// What is left of the product on a machine, whether a second run of the
+// uninstaller would change anything, and whether the machine is sound: no
+// filter of a setup class or of a device names a service that Windows cannot
+// load.
 #include "explain.h"
 #include "judge.h"
 
 #include "../catalogue/catalogue.h"
+#include "../platform/sim/load.h"
+#include "../platform/sim/machine.h"
 #include "../platform/strings.h"
 #include "../platform/windows_keys.h"
+#include "../uninstall/uninstall.h"
 
 #include <algorithm>
 #include <cstring>
@@ -16,6 +20,7 @@ namespace Check {
 
 namespace {
 
+using Description::Change;
 using Description::Machine;
 
 using Description::FindKey;
@@ -54,6 +59,87 @@ std::vector<std::string> ProductFiles() {
     return files;
 }
 
+// What a run rewrites on any machine, the product's or not: the logon type,
+// TermService's configuration, and a list value written back with the
+// entries it had (the product's names were already out of it). The restart
+// it asks for changes nothing a description holds.
+bool EveryRunRewrites(const Change& change) {
+    std::string what = Upper(change.what);
+    std::string termService =
+        Upper(std::string("HKLM\\") + Description::SERVICES_KEY + "TermService");
+    if (what == Upper("HKLM\\" KEY_WINLOGON " : LogonType") || what == Upper("TermService") ||
+        what == termService || what.rfind(termService + " : ", 0) == 0 ||
+        what.rfind(termService + "\\", 0) == 0)
+        return true;
+    return change.kind == "value changed" && change.valueAfter->type == REG_MULTI_SZ &&
+           AnsiEntries(change.valueBefore->data) == AnsiEntries(change.valueAfter->data);
+}
+
+// What a second run would change, each change told once by the finding
+// that names it.
+struct SecondRun {
+    std::vector<Change> changes;
+    // What each change names, upper-cased; a queued path without its "\\??\\".
+    std::vector<std::string> names;
+    std::vector<bool> told;
+};
+
+// The uninstaller's own steps on the simulated Windows loaded with what was
+// read, without the preview's watching between steps: what a second run
+// would change here, less what every run rewrites.
+SecondRun RunAgain(const Machine& machine) {
+    std::unique_ptr<Sim::Machine> saved = Sim::Exchange(nullptr);
+    Sim::Load(machine);
+    Sim::Current().journalOn = false;
+    Machine before = Description::Describe(machine.productFolder);
+    RunUninstall();
+    Machine after = Description::Describe(machine.productFolder);
+    Sim::Replace(std::move(saved));
+    SecondRun run;
+    for (const Change& change : Description::Changes(before, after)) {
+        if (EveryRunRewrites(change))
+            continue;
+        std::string name = Upper(change.what);
+        run.names.push_back(name.rfind("\\??\\", 0) == 0 ? name.substr(4) : name);
+        run.changes.push_back(change);
+    }
+    run.told.assign(run.changes.size(), false);
+    return run;
+}
+
+// Whether the second run changes one of `whats` (a key path, a value as
+// "key : name", a service, device or file as the changes name it, a path
+// queued for deletion) or something below it; those changes are told.
+bool Removes(SecondRun* run, const std::vector<std::string>& whats) {
+    bool found = false;
+    for (const std::string& what : whats) {
+        std::string name = Upper(what);
+        for (size_t i = 0; i < run->names.size(); ++i) {
+            const std::string& changed = run->names[i];
+            if (changed.compare(0, name.size(), name) != 0)
+                continue;
+            std::string rest = changed.substr(name.size());
+            if (rest.empty() || rest[0] == '\\' || rest.rfind(" : ", 0) == 0) {
+                run->told[i] = true;
+                found = true;
+            }
+        }
+    }
+    return found;
+}
+
+// Something of the product still there: left over when a second run
+// changes it, else a note with what does remove it.
+void Left(Verdict* verdict, SecondRun* run, const std::string& kind, const std::string& where,
+          const std::vector<std::string>& whats, const std::string& detail,
+          const std::string& remedy) {
+    if (Removes(run, whats))
+        Add(verdict, kind, where, detail + ": run the uninstaller again", LEFTOVER);
+    else
+        Add(verdict, kind, where, detail + ", and a second run does not change it: " + remedy,
+            CLEAN);
+}
+
 // A service whose key says it goes at the restart (the product's and
 // TermService's keys are read whole).
 bool Marked(const Machine& machine, const std::string& name) {
@@ -62,7 +148,7 @@ bool Marked(const Machine& machine, const std::string& name) {
     return flag != nullptr && flag->data.size() == 4 && flag->data[0] != 0;
 }
 
-void Services(const Machine& machine, Verdict* verdict) {
+void Services(const Machine& machine, SecondRun* run, Verdict* verdict) {
     for (const std::string& name : ListNames(ServiceList)) {
         bool exists =
             InList(machine.serviceKeys, name) ||
@@ -74,11 +160,12 @@ void Services(const Machine& machine, Verdict* verdict) {
         if (Marked(machine, name))
             Add(verdict, "service", path, "marked for deletion: it goes at the restart", RESTART);
         else
-            Add(verdict, "service", path, "still installed", LEFTOVER);
+            Left(verdict, run, "service", path, {path, name}, "still installed",
+                 "delete it by hand (sc delete " + name + "), then restart");
     }
 }
 
-void Devices(const Machine& machine, Verdict* verdict) {
+void Devices(const Machine& machine, SecondRun* run, Verdict* verdict) {
     for (const Description::Device& device : machine.devices) {
         bool longIds = false;
         if (!IsProductDevice(device, &longIds)) {
@@ -90,16 +177,19 @@ void Devices(const Machine& machine, Verdict* verdict) {
             continue;
         }
         if (device.present)
-            Add(verdict, "device", device.instanceId, "present", LEFTOVER);
+            Left(verdict, run, "device", device.instanceId, {device.instanceId}, "present",
+                 "remove it in Device Manager");
         else
             Add(verdict, "device", device.instanceId,
-                "not present: the uninstaller leaves devices that are not present", CLEAN);
+                "not present: the uninstaller leaves devices that are not present; uninstall "
+                "the hidden device in Device Manager (View, Show hidden devices)",
+                CLEAN);
     }
 }
 
 // The next boot as Windows runs it, and the product's names the uninstaller
 // takes out of the upper filters of the classes it cleans: a second run does.
-void Filters(const Machine& machine, Verdict* verdict) {
+void Filters(const Machine& machine, SecondRun* run, Verdict* verdict) {
     for (const Finding& finding : JudgeBoot(machine))
         verdict->findings.push_back(finding);
     std::vector<std::string> cleaned = ListNames(ClassFilterGuids);
@@ -113,13 +203,14 @@ void Filters(const Machine& machine, Verdict* verdict) {
             continue;
         for (const std::string& name : AnsiEntries(value->data)) {
             if (IsProductService(name))
-                Add(verdict, "class filter", key.path + " : UpperFilters", "still names " + name,
-                    LEFTOVER);
+                Left(verdict, run, "class filter", key.path + " : UpperFilters",
+                     {key.path + " : UpperFilters"}, "still names " + name,
+                     "take the name out of the value by hand");
         }
     }
 }
 
-void Registry(const Machine& machine, Verdict* verdict) {
+void Registry(const Machine& machine, SecondRun* run, Verdict* verdict) {
     std::vector<std::string> trees = {std::string("HKLM\\") + PRODUCT_CONTROL_KEY,
                                       std::string("HKLM\\") + WINLOGON_NOTIFY_RYWINLOG,
                                       std::string("HKLM\\") + WINLOGON_NOTIFY_DZMUNOTIFY};
@@ -128,22 +219,25 @@ void Registry(const Machine& machine, Verdict* verdict) {
         trees.push_back(std::string(Description::HANDLERS_KEY) + "\\" + row.HandlerName);
     }
     for (const std::string& path : trees) {
-        if (const Description::Key* key = FindKey(machine, path))
-            Add(verdict, "registry tree", path,
-                key->readable ? "still there" : "still there, and it cannot be read",
-                key->readable ? LEFTOVER : NOT_ALLOWED);
+        const Description::Key* key = FindKey(machine, path);
+        if (key != nullptr && key->readable)
+            Left(verdict, run, "registry tree", path, {path}, "still there",
+                 "delete the key by hand");
+        else if (key != nullptr)
+            Add(verdict, "registry tree", path, "still there, and it cannot be read", NOT_ALLOWED);
     }
     std::string order = Description::GROUP_ORDER_KEY;
     const Description::Value* list = FindValue(FindKey(machine, order), "List");
     if (list != nullptr) {
         for (const std::string& name : AnsiEntries(list->data)) {
             if (SameText(name, GROUP_ORDER_TERMSERVICE) || SameText(name, GROUP_ORDER_MULTIUSER))
-                Add(verdict, "service group", order + " : List", "still names " + name, LEFTOVER);
+                Left(verdict, run, "service group", order + " : List", {order + " : List"},
+                     "still names " + name, "take the name out of the list by hand");
         }
     }
 }
 
-void Files(const Machine& machine, Verdict* verdict) {
+void Files(const Machine& machine, SecondRun* run, Verdict* verdict) {
     // Files already queued for deletion at the restart.
     std::set<std::string> queued;
     std::vector<std::string> product = ProductFiles();
@@ -171,13 +265,15 @@ void Files(const Machine& machine, Verdict* verdict) {
             Add(verdict, "pending deletion", source, "deleted at the restart", RESTART);
     }
     bool others = false;
+    std::vector<std::string> stranded; // left, and a second run does not queue them
     for (const Description::File& file : machine.files) {
         bool menu = file.path.rfind("%PRODUCT%", 0) != 0;
         std::string shown = menu ? file.path : machine.productFolder + file.path.substr(9);
         if (menu) {
             std::string name = Upper(file.path);
             if (!file.directory && name.size() > 4 && name.substr(name.size() - 4) == ".LNK")
-                Add(verdict, "shortcut", shown, "still in the Start menu", LEFTOVER);
+                Left(verdict, run, "shortcut", shown, {file.path}, "still in the Start menu",
+                     "delete it by hand");
             else if (file.directory && file.path.find('\\') == file.path.rfind('\\')) {
                 // The uninstaller deletes the group's shortcuts alone: a group
                 // that holds anything else it leaves, however often it runs.
@@ -191,10 +287,12 @@ void Files(const Machine& machine, Verdict* verdict) {
                     });
                 if (kept)
                     Add(verdict, "Start-menu group", shown,
-                        "left: it holds files that are not shortcuts", CLEAN);
+                        "left: it holds files that are not shortcuts, which the uninstaller "
+                        "never deletes; delete the folder by hand if they are not wanted",
+                        CLEAN);
                 else
-                    Add(verdict, "Start-menu group", shown, "the group's folder is still there",
-                        LEFTOVER);
+                    Left(verdict, run, "Start-menu group", shown, {file.path},
+                         "the group's folder is still there", "delete the folder by hand");
             }
             continue;
         }
@@ -204,8 +302,32 @@ void Files(const Machine& machine, Verdict* verdict) {
             others = true;
             continue;
         }
-        if (queued.count(Upper(file.path)) == 0)
-            Add(verdict, "file", shown, "still there and not queued for deletion", LEFTOVER);
+        if (queued.count(Upper(file.path)) != 0)
+            continue;
+        if (Removes(run, {shown, file.path}))
+            Add(verdict, "file", shown,
+                "still there and not queued for deletion: run the uninstaller again", LEFTOVER);
+        else
+            stranded.push_back(file.path.substr(10));
+    }
+    if (!stranded.empty()) {
+        // A second run queues the files in the folder "DzPath" names, and
+        // the first run deleted that value (or the uninstaller refuses it).
+        std::string control = std::string("HKLM\\") + PRODUCT_CONTROL_KEY;
+        bool named = FindValue(FindKey(machine, control), PRODUCT_FOLDER_VALUE) != nullptr;
+        std::string value = std::string("\"") + PRODUCT_FOLDER_VALUE + "\"";
+        std::string names;
+        for (const std::string& name : stranded)
+            names += (names.empty() ? "" : ", ") + name;
+        Add(verdict, "files", machine.productFolder,
+            std::to_string(stranded.size()) + " of the product's files " +
+                (stranded.size() == 1 ? "is" : "are") +
+                " still there and not queued for deletion, and a second run does not queue them (" +
+                (named ? "the uninstaller refuses the folder " + value + " names"
+                       : value + ", the value that names their folder, is gone") +
+                "): " + names + ". Delete them by hand, and the folder with them when it holds " +
+                "nothing else.",
+            CLEAN);
     }
     if (Description::ProductFolder(machine).empty())
         Add(verdict, "product folder", machine.productFolder,
@@ -217,8 +339,9 @@ void Files(const Machine& machine, Verdict* verdict) {
                     [](const Description::File& f) { return f.path == "%PRODUCT%"; });
     if (folderThere)
         Add(verdict, "product folder", machine.productFolder,
-            others ? "left: it holds files that are not the product's"
-                   : "left by design (emptied at the restart)",
+            others             ? "left: it holds files that are not the product's"
+            : stranded.empty() ? "left by design (emptied at the restart)"
+                               : "left: it holds the product's files named above",
             CLEAN);
 }
 
@@ -226,11 +349,23 @@ void Files(const Machine& machine, Verdict* verdict) {
 
 Verdict Verify(const Machine& machine) {
     Verdict verdict;
-    Filters(machine, &verdict);
-    Services(machine, &verdict);
-    Devices(machine, &verdict);
-    Registry(machine, &verdict);
-    Files(machine, &verdict);
+    SecondRun run = RunAgain(machine);
+    Filters(machine, &run, &verdict);
+    Services(machine, &run, &verdict);
+    Devices(machine, &run, &verdict);
+    Registry(machine, &run, &verdict);
+    Files(machine, &run, &verdict);
+    // What a second run changes that no finding above names.
+    for (size_t i = 0; i < run.changes.size(); ++i) {
+        const Change& change = run.changes[i];
+        if (run.told[i])
+            continue;
+        std::string was = Description::BeforeText(change), is = Description::AfterText(change);
+        Add(&verdict, "second run", change.what,
+            "a second run of the uninstaller would make this change (" + change.kind +
+                (was.empty() && is.empty() ? "" : ": " + was + " -> " + is) + "): run it again",
+            LEFTOVER);
+    }
     for (const Finding& finding : verdict.findings)
         verdict.status = Worst(verdict.status, finding.status);
     return verdict;
@@ -239,7 +374,8 @@ Verdict Verify(const Machine& machine) {
 std::string Detect(const Machine& machine) {
     for (const Finding& finding : Verify(machine).findings) {
         if (finding.status == LEFTOVER)
-            return "Tallowin is installed (" + finding.kind + ": " + finding.where + ")";
+            return "Tallowin is installed: the uninstaller would change this machine (" +
+                   finding.kind + ": " + finding.where + ")";
     }
     return "";
 }

@@ -65,7 +65,7 @@ PLANTS = [  # kind, plant, status, text the report names
     ("present-device", device, 1, "ROOT\\KRHUB\\"),
     ("class-filter", class_filter, 2, "Keyboard"),
     ("device-filter", device_filter, 2, "VKTESTMOUSE"),
-    ("file", file, 1, "drivers\\VkGate.sys"),
+    ("file", file, 0, "drivers\\VkGate.sys"),
     ("registry-tree", tree, 1, "Notify\\RyWinLog"),
     ("pending-deletion", pending, 3010, "VkConsole.exe"),
 ]
