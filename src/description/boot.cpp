@@ -121,6 +121,20 @@ bool SameUnicode(const std::string& a, const std::string& b) {
     return a == b || CodePoints(a) == CodePoints(b);
 }
 
+std::string NameKey(const std::string& name) {
+    std::u32string points = CodePoints(name);
+    std::u16string wide;
+    for (char32_t c : points) {
+        if (c >= 0x10000) {
+            wide.push_back((char16_t)(0xD800 + ((c - 0x10000) >> 10)));
+            wide.push_back((char16_t)(0xDC00 + ((c - 0x10000) & 0x3FF)));
+        } else {
+            wide.push_back((char16_t)c);
+        }
+    }
+    return Utf8(wide);
+}
+
 std::vector<std::string> WideList(const std::vector<BYTE>& bytes) {
     std::vector<std::string> entries;
     std::u16string entry;

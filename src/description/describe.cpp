@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <set>
 
 namespace Description {
 
@@ -427,15 +428,12 @@ void ReadBoot(const Calls& win, Machine* machine) {
         }
     }
     // Each image file the sets' services name, looked for once.
-    std::vector<std::string> looked;
+    std::set<std::string> looked;
     for (const ControlSet& set : boot.sets) {
         for (const BootService& service : set.services) {
             std::string file = ImageFile(service, boot.windowsFolder);
-            if (file.empty() ||
-                std::any_of(looked.begin(), looked.end(),
-                            [&](const std::string& p) { return SameUnicode(p, file); }))
+            if (file.empty() || !looked.insert(NameKey(file)).second)
                 continue;
-            looked.push_back(file);
             std::u16string wide = Wide(file);
             DWORD attributes = win.GetFileAttributesW((LPCWSTR)wide.c_str());
             if (attributes != 0xFFFFFFFF && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
