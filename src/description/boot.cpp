@@ -117,6 +117,10 @@ std::u16string Utf16(const std::string& text) {
     return wide;
 }
 
+std::u32string UpperUnicode(const std::string& text) {
+    return CodePoints(text);
+}
+
 bool SameUnicode(const std::string& a, const std::string& b) {
     return a == b || CodePoints(a) == CodePoints(b);
 }
