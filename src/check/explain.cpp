@@ -312,6 +312,9 @@ void Explain(const Machine& machine, const std::vector<StepRecord>& record, cons
              "unregister in " +
                  folder + " are not shown (the files it queues there are)");
 
+    std::set<std::string, Strings::NoCase> kept;
+    for (const Description::Device& device : after.devices)
+        kept.insert(device.instanceId);
     for (const Description::Device& device : machine.devices) {
         bool longIds = false;
         if (!device.present && IsProductDevice(device))
@@ -323,11 +326,7 @@ void Explain(const Machine& machine, const std::vector<StepRecord>& record, cons
                      std::to_string(HARDWARE_ID_LIST_BYTES) +
                      " bytes the uninstaller reads: remove it in Device Manager");
         // A device the run removes takes its own filters with it.
-        bool kept = std::any_of(after.devices.begin(), after.devices.end(),
-                                [&](const Description::Device& other) {
-                                    return SameText(other.instanceId, device.instanceId);
-                                });
-        if (!kept)
+        if (kept.count(device.instanceId) == 0)
             continue;
         const std::pair<const char*, const std::vector<BYTE>*> lists[] = {
             {"UpperFilters", &device.upperFilters}, {"LowerFilters", &device.lowerFilters}};

@@ -11,6 +11,8 @@
 #include "explain.h"
 
 #include <algorithm>
+#include <map>
+#include <set>
 
 namespace Check {
 
@@ -21,35 +23,49 @@ using Description::ControlSet;
 using Description::Machine;
 using Description::SameUnicode;
 using Description::SetupClass;
+using Description::UpperUnicode;
 
 constexpr DWORD DISABLED = 4; // SERVICE_DISABLED
 
-// One control set as the judge reads it, with what it needs beside it.
+// One control set as the judge reads it, with what it needs beside it. Its
+// services and classes (the first of each name) and the paths are indexed
+// by name as Windows compares names: a machine of thousands of devices and
+// services is judged in time linear in them.
 struct View {
     const Machine& machine;
     const ControlSet& set;
-    std::vector<std::string> deletedAtRestart; // full paths queued for deletion
+    std::map<std::u32string, const BootService*> services;
+    std::map<std::u32string, const SetupClass*> classes;
+    std::set<std::u32string> images;           // the image files found
+    std::set<std::u32string> deletedAtRestart; // full paths queued for deletion
 };
 
+View ViewOf(const Machine& machine, const ControlSet& set,
+            const std::vector<std::string>& deletedAtRestart) {
+    View view{machine, set, {}, {}, {}, {}};
+    for (const BootService& service : set.services)
+        view.services.emplace(UpperUnicode(service.name), &service);
+    for (const SetupClass& setupClass : set.classes)
+        view.classes.emplace(UpperUnicode(setupClass.guid), &setupClass);
+    for (const std::string& image : machine.boot.images)
+        view.images.insert(UpperUnicode(image));
+    for (const std::string& path : deletedAtRestart)
+        view.deletedAtRestart.insert(UpperUnicode(path));
+    return view;
+}
+
 const BootService* ServiceOf(const View& view, const std::string& name) {
-    for (const BootService& service : view.set.services) {
-        if (SameUnicode(service.name, name))
-            return &service;
-    }
-    return nullptr;
+    auto found = view.services.find(UpperUnicode(name));
+    return found == view.services.end() ? nullptr : found->second;
 }
 
 const SetupClass* ClassOf(const View& view, const std::string& guid) {
-    for (const SetupClass& setupClass : view.set.classes) {
-        if (SameUnicode(setupClass.guid, guid))
-            return &setupClass;
-    }
-    return nullptr;
+    auto found = view.classes.find(UpperUnicode(guid));
+    return found == view.classes.end() ? nullptr : found->second;
 }
 
-bool InPaths(const std::vector<std::string>& paths, const std::string& path) {
-    return std::any_of(paths.begin(), paths.end(),
-                       [&](const std::string& entry) { return SameUnicode(entry, path); });
+bool InPaths(const std::set<std::u32string>& paths, const std::string& path) {
+    return paths.count(UpperUnicode(path)) != 0;
 }
 
 // Why a service cannot load; "" when it can. `unreadable` tells a key that
@@ -72,7 +88,7 @@ std::string WhyNot(const View& view, const std::string& name, bool* unreadable =
     std::string image = Description::ImageFile(*service, view.machine.boot.windowsFolder);
     if (image.empty())
         return "no image path";
-    if (!InPaths(view.machine.boot.images, image))
+    if (!InPaths(view.images, image))
         return "image file missing: " + image;
     if (InPaths(view.deletedAtRestart, image))
         return "image file missing after the restart: " + image + " is deleted then";
@@ -224,7 +240,14 @@ std::vector<Finding> JudgeSet(const View& view, bool current) {
         }
     }
 
-    // Services Windows starts, and what they depend on.
+    // Services Windows starts, and what they depend on. Each group: how
+    // many members it has, and whether one of them can load.
+    std::map<std::u32string, std::pair<int, bool>> groups;
+    for (const BootService& member : set.services) {
+        std::pair<int, bool>& group = groups[UpperUnicode(member.group)];
+        ++group.first;
+        group.second = group.second || WhyNot(view, member.name).empty();
+    }
     for (const BootService& service : set.services) {
         bool starts = service.start && *service.start <= SERVICE_AUTO_START;
         if (!(starts || SameUnicode(service.name, "TermService")) ||
@@ -242,14 +265,9 @@ std::vector<Finding> JudgeSet(const View& view, bool current) {
                     UNSAFE);
         }
         for (const std::string& group : service.dependOnGroup) {
-            int members = 0;
-            bool loads = false;
-            for (const BootService& member : set.services) {
-                if (!SameUnicode(member.group, group))
-                    continue;
-                ++members;
-                loads = loads || WhyNot(view, member.name).empty();
-            }
+            auto found = groups.find(UpperUnicode(group));
+            int members = found == groups.end() ? 0 : found->second.first;
+            bool loads = found != groups.end() && found->second.second;
             if (!loads)
                 Add(&out, "service", where,
                     service.name + " will not start: it depends on the group " + group + ", " +
@@ -265,8 +283,7 @@ std::vector<Finding> JudgeSet(const View& view, bool current) {
 std::string WhyNotLoadable(const Machine& machine, const std::string& name) {
     if (machine.boot.sets.empty())
         return "";
-    View view{machine, machine.boot.sets[0], DeletedAtRestart(machine)};
-    return WhyNot(view, name);
+    return WhyNot(ViewOf(machine, machine.boot.sets[0], DeletedAtRestart(machine)), name);
 }
 
 std::vector<Finding> JudgeBoot(const Machine& machine) {
@@ -275,7 +292,7 @@ std::vector<Finding> JudgeBoot(const Machine& machine) {
         return {{"boot", "HKLM\\SYSTEM\\CurrentControlSet",
                  "the control set the next boot uses could not be read", NOT_ALLOWED}};
     std::vector<std::string> deleted = DeletedAtRestart(machine);
-    std::vector<Finding> out = JudgeSet({machine, boot.sets[0], deleted}, true);
+    std::vector<Finding> out = JudgeSet(ViewOf(machine, boot.sets[0], deleted), true);
 
     // Last Known Good: judged alike, told on a line of its own.
     std::string lastKnownGood = "choosing Last Known Good Configuration at the next boot would ";
@@ -291,7 +308,7 @@ std::vector<Finding> JudgeBoot(const Machine& machine) {
                 ", which could not be read: that choice was not judged",
             CLEAN);
     } else {
-        std::vector<Finding> other = JudgeSet({machine, boot.sets[1], deleted}, false);
+        std::vector<Finding> other = JudgeSet(ViewOf(machine, boot.sets[1], deleted), false);
         std::string first;
         int problems = 0;
         for (const Finding& finding : other) {

@@ -117,22 +117,12 @@ std::u16string Utf16(const std::string& text) {
     return wide;
 }
 
-bool SameUnicode(const std::string& a, const std::string& b) {
-    return a == b || CodePoints(a) == CodePoints(b);
+std::u32string UpperUnicode(const std::string& text) {
+    return CodePoints(text);
 }
 
-std::string NameKey(const std::string& name) {
-    std::u32string points = CodePoints(name);
-    std::u16string wide;
-    for (char32_t c : points) {
-        if (c >= 0x10000) {
-            wide.push_back((char16_t)(0xD800 + ((c - 0x10000) >> 10)));
-            wide.push_back((char16_t)(0xDC00 + ((c - 0x10000) & 0x3FF)));
-        } else {
-            wide.push_back((char16_t)c);
-        }
-    }
-    return Utf8(wide);
+bool SameUnicode(const std::string& a, const std::string& b) {
+    return a == b || CodePoints(a) == CodePoints(b);
 }
 
 std::vector<std::string> WideList(const std::vector<BYTE>& bytes) {

@@ -206,10 +206,11 @@ void ReadDevices(const Calls& win, Machine* machine) {
         ReadDeviceSet(win, DIGCF_PRESENT | DIGCF_ALLCLASSES, &presentRead);
     std::vector<Device> all = ReadDeviceSet(win, DIGCF_ALLCLASSES, &allRead);
     machine->boot.devicesReadable = presentRead && allRead;
+    std::set<std::string> presentIds;
+    for (const Device& device : present)
+        presentIds.insert(device.instanceId);
     for (Device& device : all) {
-        device.present = std::any_of(present.begin(), present.end(), [&](const Device& other) {
-            return other.instanceId == device.instanceId;
-        });
+        device.present = presentIds.count(device.instanceId) != 0;
         machine->devices.push_back(device);
     }
 }
@@ -428,11 +429,11 @@ void ReadBoot(const Calls& win, Machine* machine) {
         }
     }
     // Each image file the sets' services name, looked for once.
-    std::set<std::string> looked;
+    std::set<std::u32string> looked;
     for (const ControlSet& set : boot.sets) {
         for (const BootService& service : set.services) {
             std::string file = ImageFile(service, boot.windowsFolder);
-            if (file.empty() || !looked.insert(NameKey(file)).second)
+            if (file.empty() || !looked.insert(UpperUnicode(file)).second)
                 continue;
             std::u16string wide = Wide(file);
             DWORD attributes = win.GetFileAttributesW((LPCWSTR)wide.c_str());

@@ -3,13 +3,21 @@
 // in the set, so enumeration by index goes on with the next device.
 #include "internal.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 namespace Sim {
 
+// AddDevice numbers devices in the order it appends them, so the list is
+// searched by halves; a list put together otherwise is walked.
 static Device* DeviceByInst(DWORD devInst) {
-    for (auto& device : Current().devices) {
+    auto& devices = Current().devices;
+    auto at = std::lower_bound(devices.begin(), devices.end(), devInst,
+                               [](const Device& device, DWORD n) { return device.devInst < n; });
+    if (at != devices.end() && at->devInst == devInst)
+        return &*at;
+    for (auto& device : devices) {
         if (device.devInst == devInst)
             return &device;
     }
@@ -28,9 +36,11 @@ static Device* Element(HDEVINFO set, PSP_DEVINFO_DATA data, bool* validSet) {
         Fail(ERROR_INVALID_USER_BUFFER);
         return nullptr;
     }
-    bool member = false;
-    for (DWORD inst : handle->devices)
-        member = member || inst == data->DevInst;
+    // The record's Reserved is its index in the set plus one (FillRecord).
+    auto& devices = handle->devices;
+    bool member = data->Reserved >= 1 && data->Reserved <= devices.size() &&
+                  devices[data->Reserved - 1] == data->DevInst;
+    member = member || std::find(devices.begin(), devices.end(), data->DevInst) != devices.end();
     if (!member) {
         Fail(ERROR_INVALID_PARAMETER);
         return nullptr;
@@ -285,12 +295,9 @@ BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO set) {
     // Elements that were never registered go with the set.
     auto& devices = Current().devices;
     for (DWORD inst : handle->devices) {
-        for (size_t i = 0; i < devices.size(); ++i) {
-            if (devices[i].devInst == inst && !devices[i].registered) {
-                devices.erase(devices.begin() + (long)i);
-                break;
-            }
-        }
+        Device* device = DeviceByInst(inst);
+        if (device != nullptr && !device->registered)
+            devices.erase(devices.begin() + (device - devices.data()));
     }
     DropHandle(set);
     return LogBool(call, TRUE);

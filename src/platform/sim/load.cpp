@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <optional>
+#include <set>
 
 namespace Sim {
 
@@ -69,10 +70,9 @@ void ClearDescribedPlaces(const Description::Machine& machine) {
     std::vector<std::string> present;
     for (auto& child : servicesKey->children)
         present.push_back(TextToAnsi(child.first));
+    std::set<std::string, NoCase> kept(machine.serviceKeys.begin(), machine.serviceKeys.end());
     for (const std::string& name : present) {
-        bool kept = std::any_of(machine.serviceKeys.begin(), machine.serviceKeys.end(),
-                                [&](const std::string& key) { return SameName(key, name); });
-        if (!kept) {
+        if (kept.count(name) == 0) {
             DeleteKeyAt(HKEY_LOCAL_MACHINE, root + "\\" + name);
             m.services.erase(name);
         }
@@ -248,15 +248,15 @@ void LayBoot(const Description::Boot& boot) {
     }
     for (size_t i = 0; i < boot.sets.size(); ++i)
         LayControlSet(boot.sets[i], i == 0);
+    std::set<std::u32string> images;
+    for (const std::string& image : boot.images)
+        images.insert(Description::UpperUnicode(image));
     for (const Description::ControlSet& set : boot.sets) {
         for (const Description::BootService& service : set.services) {
             std::string file = Description::ImageFile(service, boot.windowsFolder);
             if (file.empty())
                 continue;
-            bool found =
-                std::any_of(boot.images.begin(), boot.images.end(), [&](const std::string& image) {
-                    return Description::SameUnicode(image, file);
-                });
+            bool found = images.count(Description::UpperUnicode(file)) != 0;
             std::string ansi = TextToAnsi(file);
             if (found && FindNode(ansi) == nullptr)
                 MakeFile(ansi);
