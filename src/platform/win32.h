@@ -97,17 +97,17 @@ using ::StartServiceA;
 using ::WriteConsoleA;
 using ::wsprintfA;
 // The machine description and its installer.
-using ::CreateFileA;
 using ::AccessCheck;
+using ::CreateFileA;
 using ::DuplicateToken;
 using ::GetFileAttributesW;
-using ::RegGetKeySecurity;
 using ::GetFileSize;
-using ::RegEnumKeyW;
-using ::RegOpenKeyExW;
 using ::QueryServiceStatus;
 using ::ReadFile;
+using ::RegEnumKeyW;
 using ::RegEnumValueA;
+using ::RegGetKeySecurity;
+using ::RegOpenKeyExW;
 using ::SetupDiGetDeviceInstanceIdA;
 // The contract tests.
 using ::LoadLibraryA;
