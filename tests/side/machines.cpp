@@ -49,8 +49,8 @@ std::vector<std::string> StripUnlayable() {
     m.heapFailsAfter = -1;
     bool refusing = false;
     std::function<void(Sim::Key&)> walk = [&](Sim::Key& key) {
-        refusing = refusing || key.refuseOpen || key.refuseDelete;
-        key.refuseOpen = key.refuseDelete = false;
+        refusing = refusing || key.refuseOpen || key.refuseDelete || key.refuseWrite;
+        key.refuseOpen = key.refuseDelete = key.refuseWrite = false;
         for (auto& child : key.children)
             walk(*child.second);
     };
