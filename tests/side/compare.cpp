@@ -1,6 +1,9 @@
 // Compares the change lists the same machines gave on the simulated Windows
 // and on Wine. Equal lists pass; a change in one list only is a difference,
 // unless it is one of the known Wine differences below, each with why.
+// The clean, installed and foreign machines must also boot after the run:
+// the boot judge finds nothing on either side's machine then.
+#include "check/judge.h"
 #include "description/description.h"
 #include "text_file.h"
 
@@ -101,6 +104,27 @@ std::string Show(const Description::Change& change) {
     return text;
 }
 
+// The machines whose run leaves a machine that boots: the next boot as the
+// boot judge sees it on each side's machine after the run, each finding
+// that is more than a note on a line (none when it boots).
+const char* const SOUND_AFTER[] = {"clean", "installed", "foreign"};
+
+std::vector<std::string> BootFindings(const std::string& folder, const std::string& name) {
+    std::string text, why;
+    Description::Machine after;
+    // A side that holds no machine (the preview's changes alone) has none to judge.
+    if (!ReadTextFile(folder + "/" + name + ".after.json", &text))
+        return {};
+    if (!Description::Read(text, &after, &why))
+        return {"the machine after the run cannot be read: " + why};
+    std::vector<std::string> lines;
+    for (const Check::Finding& finding : Check::JudgeBoot(after)) {
+        if (finding.status != Check::CLEAN)
+            lines.push_back(finding.where + ": " + finding.detail);
+    }
+    return lines;
+}
+
 } // namespace
 
 // The demonstration's report of one run: what it printed, its exit status,
@@ -194,6 +218,17 @@ int main(int argc, char** argv) {
         if (report.empty() &&
             (a.size() != b.size() || !std::equal(a.begin(), a.end(), b.begin(), Same)))
             report.push_back("the same changes in another order");
+        for (const char* sound : SOUND_AFTER) {
+            if (name != sound)
+                continue;
+            const std::pair<const char*, const char*> sides[] = {{argv[1], "the simulator"},
+                                                                 {argv[2], "Wine"}};
+            for (auto& side : sides) {
+                for (const std::string& line : BootFindings(side.first, name))
+                    report.push_back(std::string("boot judged after the run on ") + side.second +
+                                     ": " + line);
+            }
+        }
         if (!report.empty()) {
             ++different;
             std::printf("%s: DIFFERENT\n", name.c_str());

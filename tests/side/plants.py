@@ -12,11 +12,11 @@ description also holds the key in full (TermService, the class keys), in the
 key: the two are one machine.
 
 Not planted, because Wine cannot hold it:
-  - a device that is not present (verify: 0, a note with Device Manager's
-    remedy): Wine's SetupDiGetClassDevs gives every device under Enum to
-    DIGCF_PRESENT too, and a device made but not registered (a phantom) is
-    taken away when its set is destroyed, so every device a program lays
-    down under Wine is present.
+  - a device that is not present, with a filter that names no service
+    (verify: 0, a note with Device Manager's remedy): Wine's
+    SetupDiGetClassDevs gives every device under Enum to DIGCF_PRESENT too,
+    so every device a program lays down under Wine reads as present; only
+    the simulated Windows can hold that case.
 """
 import json
 import sys
