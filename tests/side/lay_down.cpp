@@ -298,24 +298,31 @@ LONG LayFilters(HKEY key, const std::vector<std::string>& upper,
 }
 
 // One control set's services, classes and (another set's) device keys; the
-// services laid are added to `laid`.
+// services whose values are the view's (laid now or with the registry) are
+// added to `laid`.
 bool LayControlSet(const Machine& machine, size_t index, const Machine* own,
                    std::vector<const BootService*>* laid, std::string* why) {
     const ControlSet& set = machine.boot.sets[index];
     std::string root = "SYSTEM\\" + set.name;
     for (const BootService& service : set.services) {
+        // The current set's keys the description holds in full were laid
+        // with the registry, byte for byte: their values stand.
+        bool whole = index == 0 && FindKey(machine, SERVICE_PATH + service.name) != nullptr;
         bool kept = index == 0 && own != nullptr && !own->boot.sets.empty() &&
-                    Holds(own->boot.sets[0].services, service.name) &&
-                    FindKey(machine, SERVICE_PATH + service.name) == nullptr;
+                    Holds(own->boot.sets[0].services, service.name) && !whole;
         if (kept)
+            continue;
+        laid->push_back(&service);
+        if (whole)
             continue;
         WideKey key(root + "\\Services\\" + service.name);
         LONG status = key.status == ERROR_SUCCESS ? LayService(key.key, service) : key.status;
         if (status != ERROR_SUCCESS)
             return Fail(why, "the boot view of service " + service.name, (DWORD)status);
-        laid->push_back(&service);
     }
     for (const SetupClass& setupClass : set.classes) {
+        if (index == 0 && FindKey(machine, CLASS_PATH + setupClass.guid) != nullptr)
+            continue;
         WideKey key(root + "\\Control\\Class\\" + setupClass.guid);
         LONG status = key.status;
         if (status == ERROR_SUCCESS)
@@ -345,7 +352,7 @@ bool InPaths(const std::vector<std::string>& paths, const std::string& path) {
                        [&](const std::string& entry) { return SameUnicode(entry, path); });
 }
 
-// The image files of the services laid, as the view found them: each it
+// The image files of those services, as the view found them: each it
 // found is made (empty) where this machine's loader looks for it, each it
 // did not is taken away. A file that is not empty is none this program
 // made, and is never taken away: a view that says it is missing cannot be
