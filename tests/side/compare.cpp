@@ -1,6 +1,9 @@
 // Compares the change lists the same machines gave on the simulated Windows
 // and on Wine. Equal lists pass; a change in one list only is a difference,
 // unless it is one of the known Wine differences below, each with why.
+// The clean, installed and foreign machines must also boot after the run,
+// as far as the run lets them (SOUND_AFTER).
+#include "check/judge.h"
 #include "description/description.h"
 #include "text_file.h"
 
@@ -101,6 +104,40 @@ std::string Show(const Description::Change& change) {
     return text;
 }
 
+// The machines whose run leaves a machine that boots, and the one break the
+// run truly leaves: the foreign machine's disk class names the product's
+// DzStore among its lower filters, which the uninstaller leaves as they are
+// (it takes the product's names out of upper filters alone) while it deletes
+// the service. Each side's judge must find that break, and nothing else.
+struct Boots {
+    const char* machine;
+    const char* finding; // "" when none: the where and detail of it, without case
+};
+const Boots SOUND_AFTER[] = {
+    {"clean", ""},
+    {"installed", ""},
+    {"foreign", "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E967-E325-11CE-BFC1-"
+                "08002BE10318} : LowerFilters: names DzStore (no such service)"}};
+
+std::vector<std::string> BootFindings(const std::string& folder, const std::string& name,
+                                      bool* judged) {
+    std::string text, why;
+    *judged = false;
+    Description::Machine after;
+    // A side that holds no machine (the preview's changes alone) has none to judge.
+    if (!ReadTextFile(folder + "/" + name + ".after.json", &text))
+        return {};
+    *judged = true;
+    if (!Description::Read(text, &after, &why))
+        return {"the machine after the run cannot be read: " + why};
+    std::vector<std::string> lines;
+    for (const Check::Finding& finding : Check::JudgeBoot(after)) {
+        if (finding.status != Check::CLEAN)
+            lines.push_back(finding.where + ": " + finding.detail);
+    }
+    return lines;
+}
+
 } // namespace
 
 // The demonstration's report of one run: what it printed, its exit status,
@@ -194,6 +231,28 @@ int main(int argc, char** argv) {
         if (report.empty() &&
             (a.size() != b.size() || !std::equal(a.begin(), a.end(), b.begin(), Same)))
             report.push_back("the same changes in another order");
+        for (const Boots& boots : SOUND_AFTER) {
+            if (name != boots.machine)
+                continue;
+            const std::pair<const char*, const char*> sides[] = {{argv[1], "the simulator"},
+                                                                 {argv[2], "Wine"}};
+            for (auto& side : sides) {
+                bool judged = false;
+                std::vector<std::string> lines = BootFindings(side.first, name, &judged);
+                bool expected = boots.finding[0] == 0;
+                for (const std::string& line : lines) {
+                    if (!expected &&
+                        Description::Upper(line).rfind(Description::Upper(boots.finding), 0) == 0)
+                        expected = true;
+                    else
+                        report.push_back(std::string("boot judged after the run on ") +
+                                         side.second + ": " + line);
+                }
+                if (!expected && judged)
+                    report.push_back(std::string("boot judged after the run on ") + side.second +
+                                     ": the break the run leaves is not found: " + boots.finding);
+            }
+        }
         if (!report.empty()) {
             ++different;
             std::printf("%s: DIFFERENT\n", name.c_str());

@@ -23,8 +23,15 @@ std::string Unlayable(const Machine& machine);
 // Windows version is the clean machine's.
 Machine LaidDown(const Machine& machine, const Machine& clean);
 
-// Lays the machine down on the current one; false, with `why`, when a call failed.
-bool LayDown(const Machine& machine, std::string* why);
+// Lays the machine down on the current one; false, with `why`, when a call
+// failed. The boot view is laid too: each service's values as the boot
+// loader and the service manager read them, the class filters, "Select" and
+// another control set when the view has them, and the image files the view
+// found (empty files), those it did not taken away. A service `own` (the
+// clean machine the current one was made from) has is its own and keeps its
+// values and image, unless the description holds its key in full; with no
+// `own`, every service of the view is laid.
+bool LayDown(const Machine& machine, std::string* why, const Machine* own = nullptr);
 
 // The full path of a described file on this machine ("" when its folder is unknown).
 std::string FullPath(const std::string& described);

@@ -60,6 +60,8 @@ std::string Unlayable(const Machine& machine) {
     for (const Key& key : machine.registry) {
         if (!key.readable)
             return "key " + key.path + " refuses reading: access rights are not laid down";
+        if (!key.writable)
+            return "key " + key.path + " refuses writing: access rights are not laid down";
         // Wine's A registry functions refuse longer subkey paths (ERROR_MORE_DATA).
         if (key.path.size() - 5 >= MAX_PATH)
             return "key path longer than " + std::to_string(MAX_PATH - 1) +
@@ -116,6 +118,25 @@ std::string Unlayable(const Machine& machine) {
             (!device.lowerFilters.empty() && !NarrowIds(device.lowerFilters, &ids)))
             return "device " + device.instanceId +
                    " has filters that are not a well-ended ASCII list";
+    }
+    // The boot view's access rights are not laid down either.
+    if (!machine.boot.devicesReadable)
+        return "the device list refuses reading: access rights are not laid down";
+    for (const ControlSet& set : machine.boot.sets) {
+        std::string where = "HKLM\\SYSTEM\\" + set.name;
+        if (!set.servicesReadable || !set.classesReadable)
+            return "the services or classes of " + where +
+                   " refuse reading: access rights are not laid down";
+        for (const BootService& service : set.services) {
+            if (!service.readable)
+                return "key " + where + "\\Services\\" + service.name +
+                       " refuses reading: access rights are not laid down";
+        }
+        for (const SetupClass& setupClass : set.classes) {
+            if (!setupClass.readable)
+                return "key " + where + "\\Control\\Class\\" + setupClass.guid +
+                       " refuses reading: access rights are not laid down";
+        }
     }
     for (const Service& service : machine.services) {
         for (size_t i = 0; i < service.name.size(); ++i) {

@@ -49,8 +49,8 @@ std::vector<std::string> StripUnlayable() {
     m.heapFailsAfter = -1;
     bool refusing = false;
     std::function<void(Sim::Key&)> walk = [&](Sim::Key& key) {
-        refusing = refusing || key.refuseOpen || key.refuseDelete;
-        key.refuseOpen = key.refuseDelete = false;
+        refusing = refusing || key.refuseOpen || key.refuseDelete || key.refuseWrite;
+        key.refuseOpen = key.refuseDelete = key.refuseWrite = false;
         for (auto& child : key.children)
             walk(*child.second);
     };
@@ -101,6 +101,17 @@ void AddForeignEntries() {
                   REG_MULTI_SZ, Sim::MultiSz({"DzStore"}));
     Sim::SetValue(HKEY_LOCAL_MACHINE, std::string(CLASS_KEY) + classes[1], "UpperFilters",
                   REG_MULTI_SZ, Sim::MultiSz({"dzxpkbdpnp", "kbdclass", "DzXpKbdPnp2"}));
+    // The other product's drivers the foreign filters name, installed as
+    // Windows installs a driver: the machine boots with them.
+    for (const char* name : {"DzStoreX", "DzXpKbdPnp2"}) {
+        std::string key = std::string("SYSTEM\\CurrentControlSet\\Services\\") + name;
+        std::string image = std::string("System32\\DRIVERS\\") + name + ".sys";
+        Sim::SetValue(HKEY_LOCAL_MACHINE, key, "Type", REG_DWORD, Sim::Dword(1));
+        Sim::SetValue(HKEY_LOCAL_MACHINE, key, "Start", REG_DWORD, Sim::Dword(3));
+        Sim::SetValue(HKEY_LOCAL_MACHINE, key, "ErrorControl", REG_DWORD, Sim::Dword(1));
+        Sim::SetValue(HKEY_LOCAL_MACHINE, key, "ImagePath", REG_EXPAND_SZ, Sim::Sz(image));
+        Sim::MakeFile(Sim::Current().windowsDirectory + "\\" + image);
+    }
     Sim::SetValue(HKEY_LOCAL_MACHINE,
                   "SYSTEM\\CurrentControlSet\\Services\\TermService\\Parameters", "Seats",
                   REG_DWORD, Sim::Dword(4));

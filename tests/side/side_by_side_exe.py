@@ -4,10 +4,10 @@ machine laid down, build/windows/VkUninst.exe run on it, and its console line,
 exit status and change list checked against the simulator's. VkCheck.exe on
 the same machine: its reading leaves the registry as it was, byte for byte;
 its preview is the change list the real run then gives; after the restart
-verify finds nothing, and with each kind of leftover planted it exits with the
-right status and names it. The run prints VkCheck's figures as it measures
-them: preview's and verify's time against a program that does nothing, and
-the snapshot's size.
+verify finds nothing, and with each kind of leftover or break of the next
+boot planted (tests/side/plants.py) it exits with the right status and names
+it. The run prints VkCheck's figures as it measures them: preview's and
+verify's time against a program that does nothing, and the snapshot's size.
 
     side_by_side_exe.py             the whole stage; exit status 0 when it passed
     side_by_side_exe.py --figures   only the figures, on the machine laid down
@@ -239,9 +239,11 @@ def put_back(saved):
 
 
 def plant_leftovers():
-    """Each kind of leftover planted on the restarted machine in turn, the
-    machine put back between them. Rows of kind, expected status, status,
-    whether the report names it, and the status of the planting."""
+    """Each kind of leftover or break of the next boot planted on the
+    restarted machine in turn (tests/side/plants.py), the machine put back
+    between them. Rows of kind, expected status, status, whether the report
+    names what it must and nothing it must not, and the status of the
+    planting."""
     saved = os.path.join(WORK, "restarted")
     plants = os.path.join(WORK, "plants")
     for folder in (saved, plants):
@@ -256,7 +258,8 @@ def plant_leftovers():
         out=None)
     results = []
     for row in open(os.path.join(plants, "plants.txt")):
-        kind, expected, text = row.rstrip("\n").split(" ", 2)
+        plant = json.loads(row)
+        kind, expected = plant["kind"], plant["status"]
         put_back(saved)
         wineserver("-p")
         try:
@@ -264,10 +267,12 @@ def plant_leftovers():
                            check=False)
             with open(os.path.join(plants, kind + ".txt"), "wb") as out:
                 got = vkcheck("verify", out=out)
-            named = text in open(os.path.join(plants, kind + ".txt"), errors="replace").read()
+            report = open(os.path.join(plants, kind + ".txt"), errors="replace").read()
+            named = (all(text in report for text in plant["names"]) and
+                     not any(text in report for text in plant["never"]))
         finally:
             wineserver("-k", check=False)
-        results.append((kind, int(expected), got, named, planted))
+        results.append((kind, expected, got, named, planted))
     with write_to("plants.result") as out:
         for kind, expected, got, named, planted in results:
             out.write(("%s %d %d %s %d\n" % (kind, expected, got, "yes" if named else "no",
@@ -390,7 +395,7 @@ def whole_stage():
         indented(os.path.join(WORK, "verify.after.txt"), "     ")
         failed = True
     # A Unix process's exit status is a byte: Windows' 3010 reaches here as 194.
-    print("   verify with one leftover planted (kind: expected status, status, named):")
+    print("   verify with one thing planted (kind: expected status, status, named):")
     for kind, expected, got, named, planted in results:
         verdict = "ok"
         if planted != 0:

@@ -153,6 +153,64 @@ void RestoreRegistry(const Description::Machine& now) {
     DeleteTree(HKEY_LOCAL_MACHINE, SIDE_KEY);
 }
 
+std::wstring Wide(const std::string& text) {
+    std::u16string wide = Description::Utf16(text);
+    return std::wstring(wide.begin(), wide.end());
+}
+
+void DeleteTreeW(HKEY root, const std::wstring& path) {
+    HKEY key;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+        return;
+    WCHAR name[256];
+    std::vector<std::wstring> children;
+    for (DWORD i = 0; RegEnumKeyW(key, i, name, 256) == ERROR_SUCCESS; ++i)
+        children.push_back(name);
+    RegCloseKey(key);
+    for (const std::wstring& child : children)
+        DeleteTreeW(root, path + L"\\" + child);
+    RegDeleteKeyW(root, path.c_str());
+}
+
+// The boot view as the clean machine had it: the service keys laid since
+// (stand-ins and the boot view's) and other control sets taken away, and
+// "Select" as it was. The clean machine's own services keep their keys.
+void RestoreBoot() {
+    Description::Machine now = Description::Describe();
+    std::vector<std::string> own;
+    if (!clean.boot.sets.empty())
+        for (const auto& service : clean.boot.sets[0].services)
+            own.push_back(service.name);
+    if (!now.boot.sets.empty()) {
+        for (const auto& service : now.boot.sets[0].services) {
+            bool kept = false;
+            for (const std::string& name : own)
+                kept = kept || Description::SameUnicode(name, service.name);
+            if (!kept)
+                DeleteTreeW(HKEY_LOCAL_MACHINE,
+                            Wide("SYSTEM\\CurrentControlSet\\Services\\" + service.name));
+        }
+    }
+    for (size_t i = 1; i < now.boot.sets.size(); ++i)
+        DeleteTreeW(HKEY_LOCAL_MACHINE, Wide("SYSTEM\\" + now.boot.sets[i].name));
+    const std::pair<const WCHAR*, DWORD> values[] = {{L"Current", clean.boot.current},
+                                                     {L"Default", clean.boot.defaultSet},
+                                                     {L"LastKnownGood", clean.boot.lastKnownGood}};
+    HKEY select;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\Select", 0, nullptr, 0, KEY_ALL_ACCESS,
+                        nullptr, &select, nullptr) != ERROR_SUCCESS)
+        return;
+    // A value the clean machine had not (0 stands for that) is taken away.
+    for (auto& value : values) {
+        if (value.second != 0)
+            RegSetValueExW(select, value.first, 0, REG_DWORD, (const BYTE*)&value.second,
+                           sizeof value.second);
+        else
+            RegDeleteValueW(select, value.first);
+    }
+    RegCloseKey(select);
+}
+
 } // namespace
 
 bool FreshMachine(std::string* why) {
@@ -174,11 +232,12 @@ bool FreshMachine(std::string* why) {
     }
     // Restored after the services are gone: their keys go with them.
     RestoreRegistry(Description::Describe());
+    RestoreBoot();
     return true;
 }
 
 bool LayOnCleanMachine(const Description::Machine& machine, std::string* why) {
-    return FreshMachine(why) && Description::LayDown(machine, why);
+    return FreshMachine(why) && Description::LayDown(machine, why, &clean);
 }
 
 bool LayOnThisMachine(const Description::Machine& machine, std::string* why) {
