@@ -42,18 +42,20 @@ char32_t Folded(char32_t c) {
     return c;
 }
 
+// The character at `*at` of UTF-16 text, `*at` moved past it; a lone
+// surrogate is U+FFFD.
+char32_t NextPoint(const std::u16string& wide, size_t* at) {
+    char32_t c = wide[(*at)++];
+    if (c >= 0xD800 && c < 0xDC00 && *at < wide.size() && wide[*at] >= 0xDC00 && wide[*at] < 0xE000)
+        return 0x10000 + ((c - 0xD800) << 10) + (wide[(*at)++] - 0xDC00);
+    return c >= 0xD800 && c < 0xE000 ? 0xFFFD : c;
+}
+
 std::u32string CodePoints(const std::string& text) {
     std::u32string points;
     std::u16string wide = Utf16(text);
-    for (size_t i = 0; i < wide.size(); ++i) {
-        char32_t c = wide[i];
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 &&
-            wide[i + 1] < 0xE000) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (wide[i + 1] - 0xDC00);
-            ++i;
-        }
-        points.push_back(Folded(c));
-    }
+    for (size_t i = 0; i < wide.size();)
+        points.push_back(Folded(NextPoint(wide, &i)));
     return points;
 }
 
@@ -61,15 +63,8 @@ std::u32string CodePoints(const std::string& text) {
 
 std::string Utf8(const std::u16string& wide) {
     std::string text;
-    for (size_t i = 0; i < wide.size(); ++i) {
-        char32_t c = wide[i];
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 &&
-            wide[i + 1] < 0xE000) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (wide[i + 1] - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c < 0xE000) {
-            c = 0xFFFD; // a lone surrogate
-        }
+    for (size_t i = 0; i < wide.size();) {
+        char32_t c = NextPoint(wide, &i);
         if (c < 0x80) {
             text += (char)c;
         } else if (c < 0x800) {

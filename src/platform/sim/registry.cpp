@@ -312,22 +312,42 @@ LONG WINAPI RegDeleteValueA(HKEY hkey, LPCSTR name) {
     return LogStatus(call, ERROR_FILE_NOT_FOUND);
 }
 
+} // namespace Win
+
+namespace Sim {
+
+// The subkey an enumeration's index names, or null with the status.
+static const Key* ChildAt(HKEY hkey, DWORD index, LONG* status) {
+    if (Injected()) {
+        *status = ERROR_ACCESS_DENIED;
+        return nullptr;
+    }
+    std::shared_ptr<Key> key = KeyWith(hkey, KEY_ENUMERATE_SUB_KEYS, status);
+    if (!key)
+        return nullptr;
+    if (index >= key->children.size()) {
+        *status = ERROR_NO_MORE_ITEMS;
+        return nullptr;
+    }
+    auto child = key->children.begin();
+    std::advance(child, index);
+    return child->second.get();
+}
+
+} // namespace Sim
+
+namespace Win {
+
 LONG WINAPI RegEnumKeyA(HKEY hkey, DWORD index, LPSTR name, DWORD size) {
     std::string call = Current().journalOn
                            ? "RegEnumKeyA(" + H(hkey) + ", " + D(index) + ", " + D(size) + ")"
                            : std::string();
-    if (Injected())
-        return LogStatus(call, ERROR_ACCESS_DENIED);
     LONG status;
-    std::shared_ptr<Key> key = KeyWith(hkey, KEY_ENUMERATE_SUB_KEYS, &status);
-    if (!key)
+    const Key* child = ChildAt(hkey, index, &status);
+    if (child == nullptr)
         return LogStatus(call, status);
-    if (index >= key->children.size())
-        return LogStatus(call, ERROR_NO_MORE_ITEMS);
-    auto child = key->children.begin();
-    std::advance(child, index);
     // A name the code page cannot carry comes back with '?' in its place.
-    const std::string& stored = child->second->name;
+    const std::string& stored = child->name;
     std::string converted;
     const std::string& childName = Ascii(stored) ? stored : (converted = TextToAnsi(stored));
     if (childName.size() + 1 > size)
@@ -351,21 +371,15 @@ LONG WINAPI RegEnumKeyW(HKEY hkey, DWORD index, LPWSTR name, DWORD size) {
     std::string call = Current().journalOn
                            ? "RegEnumKeyW(" + H(hkey) + ", " + D(index) + ", " + D(size) + ")"
                            : std::string();
-    if (Injected())
-        return LogStatus(call, ERROR_ACCESS_DENIED);
     LONG status;
-    std::shared_ptr<Key> key = KeyWith(hkey, KEY_ENUMERATE_SUB_KEYS, &status);
-    if (!key)
+    const Key* child = ChildAt(hkey, index, &status);
+    if (child == nullptr)
         return LogStatus(call, status);
-    if (index >= key->children.size())
-        return LogStatus(call, ERROR_NO_MORE_ITEMS);
-    auto child = key->children.begin();
-    std::advance(child, index);
-    std::u16string wide = TextToWide(child->second->name);
+    std::u16string wide = TextToWide(child->name);
     if (wide.size() + 1 > size)
         return LogStatus(call, ERROR_MORE_DATA);
     std::memcpy(name, wide.c_str(), (wide.size() + 1) * sizeof(WCHAR));
-    return Log(call, (LONG)ERROR_SUCCESS, "0 " + Q(child->second->name.c_str()));
+    return Log(call, (LONG)ERROR_SUCCESS, "0 " + Q(child->name.c_str()));
 }
 
 LONG WINAPI RegGetKeySecurity(HKEY hkey, SECURITY_INFORMATION what, PSECURITY_DESCRIPTOR descriptor,
