@@ -295,6 +295,21 @@ TEST(BootMatrix, EachBreakIsNamedByThePreviewAndByVerifyAfterTheRestart) {
          Check::UNSAFE,
          {"Services\\Eventlog",
           "Eventlog will not start: it depends on the group Multiuser, which has no member"}},
+        // A group is there when a member starts by itself or is loaded for a
+        // present device: mouclass is neither (no mouse has a driver here),
+        // kbdclass filters the keyboard.
+        {"an automatic service's DependOnGroup whose members start on demand alone",
+         [] { SetDependencies("Eventlog", "DependOnGroup", {"Pointer Class"}); },
+         Check::UNSAFE,
+         {"Services\\Eventlog", "the group Pointer Class, no member of which starts at the boot"},
+         Check::UNSAFE,
+         {"Services\\Eventlog", "the group Pointer Class, no member of which starts at the boot"}},
+        {"an automatic service's DependOnGroup on the keyboard's class filter's group",
+         [] { SetDependencies("Eventlog", "DependOnGroup", {"Keyboard Class"}); },
+         Check::CLEAN,
+         {},
+         Check::CLEAN,
+         {}},
         {"a device not present",
          [] {
              Sim::Device& absent =

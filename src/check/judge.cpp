@@ -240,13 +240,35 @@ std::vector<Finding> JudgeSet(const View& view, bool current) {
         }
     }
 
-    // Services Windows starts, and what they depend on. Each group: how
-    // many members it has, and whether one of them can load.
+    // Services Windows starts, and what they depend on. A group is there
+    // when one of its members has started: the service manager starts the
+    // services a dependency names, not a group's members, so a member counts
+    // when it starts at the boot by itself (boot, system or automatic) or is
+    // loaded for a present device. Each group: how many members it has, and
+    // whether one of them starts.
+    std::set<std::u32string> loadedForDevices;
+    for (const Stack& device : Stacks(view, current)) {
+        if (!device.present || device.service.empty())
+            continue;
+        std::vector<std::string> names = device.upperFilters;
+        names.insert(names.end(), device.lowerFilters.begin(), device.lowerFilters.end());
+        names.push_back(device.service);
+        if (const SetupClass* setupClass = ClassOf(view, device.classGuid)) {
+            names.insert(names.end(), setupClass->upperFilters.begin(),
+                         setupClass->upperFilters.end());
+            names.insert(names.end(), setupClass->lowerFilters.begin(),
+                         setupClass->lowerFilters.end());
+        }
+        for (const std::string& name : names)
+            loadedForDevices.insert(UpperUnicode(name));
+    }
     std::map<std::u32string, std::pair<int, bool>> groups;
     for (const BootService& member : set.services) {
         std::pair<int, bool>& group = groups[UpperUnicode(member.group)];
         ++group.first;
-        group.second = group.second || WhyNot(view, member.name).empty();
+        bool starts = (member.start && *member.start <= SERVICE_AUTO_START) ||
+                      loadedForDevices.count(UpperUnicode(member.name)) != 0;
+        group.second = group.second || (starts && WhyNot(view, member.name).empty());
     }
     for (const BootService& service : set.services) {
         bool starts = service.start && *service.start <= SERVICE_AUTO_START;
@@ -271,7 +293,8 @@ std::vector<Finding> JudgeSet(const View& view, bool current) {
             if (!loads)
                 Add(&out, "service", where,
                     service.name + " will not start: it depends on the group " + group + ", " +
-                        (members == 0 ? "which has no member" : "no member of which can load"),
+                        (members == 0 ? "which has no member"
+                                      : "no member of which starts at the boot and can load"),
                     UNSAFE);
         }
     }
