@@ -189,7 +189,7 @@ PLANTS = [  # kind, plant, status, texts the report names, texts it must not
     ("termservice-depends", termservice_depends, 2,
      ["TermService will not start: it depends on DzService (no such service)"], []),
     ("termservice-group", termservice_group, 2,
-     ["it depends on the group DzNoLoad, no member of which can load"], []),
+     ["it depends on the group DzNoLoad, no member of which starts at the boot and can load"], []),
     ("last-known-good", last_known_good, 0,
      ["choosing Last Known Good Configuration at the next boot would fail: "
       "HKLM\\SYSTEM\\ControlSet002\\Control\\Class\\", "names kbdclass (disabled)"],
