@@ -118,13 +118,9 @@ std::string ClassKeyPath(const View& view, const std::string& guid) {
     return "HKLM\\SYSTEM\\" + view.set.name + "\\Control\\Class\\" + guid;
 }
 
-// A device as the judge needs it, whichever set it comes from.
-struct Stack {
-    std::string instanceId;
-    std::string classGuid;
-    std::string service;
-    std::vector<std::string> upperFilters;
-    std::vector<std::string> lowerFilters;
+// A device as the judge needs it, whichever set it comes from: its key's
+// stack, and whether it is present now.
+struct Stack : Description::DeviceKey {
     bool present = true;
 };
 
@@ -133,19 +129,20 @@ std::vector<Stack> Stacks(const View& view, bool current) {
     const Machine& machine = view.machine;
     if (current) {
         for (const Description::Device& device : machine.devices)
-            stacks.push_back({device.instanceId, device.classGuid, device.service,
-                              Description::WideList(device.upperFilters),
-                              Description::WideList(device.lowerFilters), device.present});
+            stacks.push_back({{device.instanceId, device.classGuid, device.service,
+                               Description::WideList(device.upperFilters),
+                               Description::WideList(device.lowerFilters)},
+                              device.present});
         return stacks;
     }
-    for (const Description::DeviceKey& device : view.set.devices) {
-        bool present = std::any_of(
-            machine.devices.begin(), machine.devices.end(), [&](const Description::Device& d) {
-                return d.present && SameText(d.instanceId, device.instanceId);
-            });
-        stacks.push_back({device.instanceId, device.classGuid, device.service, device.upperFilters,
-                          device.lowerFilters, present});
+    // Another set's device is present when the machine's device of its ID is.
+    std::set<std::string> present;
+    for (const Description::Device& device : machine.devices) {
+        if (device.present)
+            present.insert(Upper(device.instanceId));
     }
+    for (const Description::DeviceKey& device : view.set.devices)
+        stacks.push_back({device, present.count(Upper(device.instanceId)) != 0});
     return stacks;
 }
 

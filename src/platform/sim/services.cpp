@@ -206,35 +206,18 @@ namespace Sim {
 // function driver or one of its filters, the device's own or its class's.
 // A device without a function driver has no driver stack.
 static bool ServesPresentDevice(const std::string& name) {
-    auto names = [&](const std::vector<std::string>& entries) {
-        for (const std::string& entry : entries) {
-            if (SameName(TextToAnsi(entry), name))
+    // The lists' UTF-16 names as the A functions give them, as the name is.
+    auto names = [&](const std::vector<BYTE>& wide) {
+        for (const std::string& entry : Strings::SplitMultiString(wide, Strings::UTF16)) {
+            if (SameName(entry, name))
                 return true;
         }
         return false;
     };
-    auto wide = [](const std::vector<BYTE>& bytes) {
-        std::vector<std::string> entries;
-        std::u16string entry;
-        for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-            char16_t unit = (char16_t)(bytes[i] | bytes[i + 1] << 8);
-            if (unit == 0) {
-                if (!entry.empty())
-                    entries.push_back(WideToText(entry.data(), entry.size()));
-                entry.clear();
-            } else {
-                entry.push_back(unit);
-            }
-        }
-        if (!entry.empty())
-            entries.push_back(WideToText(entry.data(), entry.size()));
-        return entries;
-    };
     for (const Device& device : Current().devices) {
         if (!device.present || !device.registered || device.service.empty())
             continue;
-        if (names(wide(device.service)) || names(wide(device.upperFilters)) ||
-            names(wide(device.lowerFilters)))
+        if (names(device.service) || names(device.upperFilters) || names(device.lowerFilters))
             return true;
         std::string classKey =
             std::string(KEY_SETUP_CLASSES) + "\\{" + GuidText(device.classGuid) + "}";
