@@ -30,6 +30,7 @@ command -v clang-format >/dev/null || need+=(clang-format)
 [ -n "$(find /usr/lib/llvm-*/lib/clang -name 'libclang_rt.fuzzer-x86_64.a' 2>/dev/null | head -1)" ] ||
     need+=(libclang-rt-14-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
+[ -f /usr/include/hivex.h ] || need+=(libhivex-dev)
 
 if [ ${#need[@]} -gt 0 ]; then
     echo "== installing: ${need[*]}"
