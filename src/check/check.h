@@ -61,10 +61,40 @@ Verdict Verify(const Description::Machine& machine);
 // the machine (a LEFTOVER finding of Verify), else "".
 std::string Detect(const Description::Machine& machine);
 
+// A Windows that is not running, as the arguments name it: its Windows
+// folder, or its hives copied elsewhere.
+struct OfflineArguments {
+    std::string windows, systemHive, softwareHive;
+    std::string folder; // --folder: the product's folder, as the machine names it
+    bool dryRun = false, force = false, json = false;
+};
+
+// The verbs of a build that reads such a Windows from its disk.
+struct OfflineVerbs {
+    // CLEAN with `machine` read, else an offline status with `why`. Either
+    // way `warnings` says what the reading found doubtful, and `findings`
+    // what the verdict must hold besides the judge's (what was not looked at).
+    int (*read)(const OfflineArguments& arguments, Description::Machine* machine,
+                std::vector<std::string>* warnings, std::vector<Finding>* findings,
+                std::string* why);
+    // The repair verb, its report printed; its exit status.
+    int (*repair)(const OfflineArguments& arguments);
+};
+
 // The program; `read` reads the machine it runs on, its product files in
 // `folder` ("": where "DzPath" says), false with `why` where it cannot.
+// `offline`, when given, reads a Windows that is not running.
 typedef bool (*Reader)(const std::string& folder, Description::Machine* machine, std::string* why);
-int Main(int argc, char** argv, Reader read);
+int Main(int argc, char** argv, Reader read, const OfflineVerbs* offline = nullptr);
+
+// A verdict reported as verify reports it (text or JSON), warnings first;
+// its status.
+int Report(const Verdict& verdict, bool asJson, const std::vector<std::string>& warnings = {});
+// The JSON text Report prints.
+std::string ReportJson(const Verdict& verdict, const std::vector<std::string>& warnings);
+
+// `finding` added to `verdict`, whose status becomes the more urgent of the two.
+void AddFinding(Verdict* verdict, const Finding& finding);
 
 // Called first by a program's main: the report is written whole at the end
 // (on Windows a console, or a device such as NUL, would otherwise take it

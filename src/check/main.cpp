@@ -31,9 +31,29 @@ const char USAGE[] =
     "restart, 1 a second run would change something, 2 unsafe, 5 not allowed to read, 87 bad\n"
     "arguments.\n";
 
+const char OFFLINE_USAGE[] =
+    "A Windows that no longer starts, read from its disk (this build):\n"
+    "  verify --windows DIR         DIR is its mounted Windows folder (system32\\config\\SYSTEM)\n"
+    "  verify --system-hive FILE [--software-hive FILE] [--windows DIR]\n"
+    "                               hives copied elsewhere (DIR: where its files are)\n"
+    "  repair --windows DIR [--dry-run] [--force]\n"
+    "                               takes out of the filter lists of every control set the\n"
+    "                               names Windows cannot load; a copy of the hive is kept beside\n"
+    "                               it (SYSTEM.vkcheck-YYYYMMDD-HHMMSS); --dry-run writes "
+    "nothing;\n"
+    "                               --force repairs a hive Windows did not close cleanly\n"
+    "  preview, detect and snapshot read such a Windows too.\n"
+    "Offline exit status besides: 10 no Windows there, 11 not a hive, 12 damaged hive, 13 a\n"
+    "hive of another kind, 14 no control set to boot, 15 read-only, 16 not closed cleanly.\n";
+
 struct Arguments {
     std::string verb, file, from, folder;
     bool json = false;
+    OfflineArguments offline;
+    bool isOffline() const {
+        return !offline.windows.empty() || !offline.systemHive.empty() ||
+               !offline.softwareHive.empty();
+    }
 };
 
 std::string Bare(const std::string& argument) {
@@ -49,8 +69,20 @@ bool Parse(int argc, char** argv, Arguments* out, std::string* why) {
         std::string word = Bare(argv[i]);
         for (char& c : word)
             c = (c >= 'A' && c <= 'Z') ? (char)(c + 32) : c;
+        std::string* place = word == "windows"         ? &out->offline.windows
+                             : word == "system-hive"   ? &out->offline.systemHive
+                             : word == "software-hive" ? &out->offline.softwareHive
+                                                       : nullptr;
         if (word == "json") {
             out->json = true;
+        } else if (word == "dry-run" || word == "force") {
+            (word == "force" ? out->offline.force : out->offline.dryRun) = true;
+        } else if (place != nullptr) {
+            if (++i >= argc) {
+                *why = "--" + word + " needs " + (word == "windows" ? "a folder" : "a file");
+                return false;
+            }
+            *place = argv[i];
         } else if (word == "from" || word == "folder") {
             if (++i >= argc) {
                 *why = "--" + word + " needs " + (word == "from" ? "a file" : "a folder");
@@ -58,7 +90,7 @@ bool Parse(int argc, char** argv, Arguments* out, std::string* why) {
             }
             (word == "from" ? out->from : out->folder) = argv[i];
         } else if (word == "preview" || word == "verify" || word == "detect" ||
-                   word == "snapshot") {
+                   word == "snapshot" || word == "repair") {
             if (!out->verb.empty()) {
                 *why = "one verb only";
                 return false;
@@ -90,6 +122,24 @@ bool Parse(int argc, char** argv, Arguments* out, std::string* why) {
         *why = "--folder tells where to read this machine's files, not a snapshot's";
         return false;
     }
+    if (out->isOffline() && !out->from.empty()) {
+        *why = "--from reads a snapshot, --windows and the hives a disk: one of them";
+        return false;
+    }
+    if (!out->offline.softwareHive.empty() && out->offline.systemHive.empty()) {
+        *why = "--software-hive needs --system-hive";
+        return false;
+    }
+    if (out->verb == "repair" && !out->isOffline()) {
+        *why = "repair mends a Windows that is not running: name it with --windows DIR";
+        return false;
+    }
+    if ((out->offline.dryRun || out->offline.force) && out->verb != "repair") {
+        *why = "--dry-run and --force are repair's";
+        return false;
+    }
+    out->offline.folder = out->folder;
+    out->offline.json = out->json;
     return true;
 }
 
@@ -165,15 +215,27 @@ int RunPreview(const Description::Machine& machine, bool asJson) {
     return preview.status;
 }
 
-int RunVerify(const Description::Machine& machine, bool asJson) {
-    Verdict verdict = Verify(machine);
+} // namespace
+
+std::string ReportJson(const Verdict& verdict, const std::vector<std::string>& warnings) {
+    json out{{"status", verdict.status}, {"findings", json::array()}};
+    for (const Finding& finding : verdict.findings)
+        out["findings"].push_back(FindingJson(finding));
+    if (!warnings.empty()) {
+        out["warnings"] = json::array();
+        for (const std::string& warning : warnings)
+            out["warnings"].push_back(JsonText(warning));
+    }
+    return out.dump(1);
+}
+
+int Report(const Verdict& verdict, bool asJson, const std::vector<std::string>& warnings) {
     if (asJson) {
-        json out{{"status", verdict.status}, {"findings", json::array()}};
-        for (const Finding& finding : verdict.findings)
-            out["findings"].push_back(FindingJson(finding));
-        std::printf("%s\n", out.dump(1).c_str());
+        std::printf("%s\n", ReportJson(verdict, warnings).c_str());
         return verdict.status;
     }
+    for (const std::string& warning : warnings)
+        std::printf("Warning: %s\n", warning.c_str());
     std::vector<Finding> found, notes;
     for (const Finding& finding : verdict.findings)
         (finding.status == CLEAN ? notes : found).push_back(finding);
@@ -189,26 +251,45 @@ int RunVerify(const Description::Machine& machine, bool asJson) {
     return verdict.status;
 }
 
-} // namespace
-
 void BufferOutput() {
     static char buffer[1 << 16];
     std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
 }
 
-int Main(int argc, char** argv, Reader read) {
+int Main(int argc, char** argv, Reader read, const OfflineVerbs* offline) {
     Arguments arguments;
     std::string why;
     if (!Parse(argc, argv, &arguments, &why)) {
-        std::fprintf(stderr, "VkCheck: %s\n%s", why.c_str(), USAGE);
+        std::fprintf(stderr, "VkCheck: %s\n%s%s", why.c_str(), USAGE,
+                     offline != nullptr ? OFFLINE_USAGE : "");
         return BAD_ARGUMENTS;
     }
     if (arguments.verb == "help") {
-        std::printf("%s", USAGE);
+        std::printf("%s%s", USAGE, offline != nullptr ? OFFLINE_USAGE : "");
         return CLEAN;
     }
+    if (arguments.isOffline() && offline == nullptr) {
+        std::fprintf(stderr, "VkCheck: this build reads the machine it runs on; a Windows that is "
+                             "not running is read by the Linux build, vk_check\n");
+        return BAD_ARGUMENTS;
+    }
+    if (arguments.verb == "repair")
+        return offline->repair(arguments.offline);
     Description::Machine machine;
-    if (!arguments.from.empty()) {
+    std::vector<std::string> warnings;
+    std::vector<Finding> unread;
+    if (arguments.isOffline()) {
+        int status = offline->read(arguments.offline, &machine, &warnings, &unread, &why);
+        // Verify's report holds them; the other verbs' reports have no place for them.
+        for (const std::string& warning : warnings) {
+            if (arguments.verb != "verify" || status != CLEAN)
+                std::fprintf(stderr, "VkCheck: warning: %s\n", warning.c_str());
+        }
+        if (status != CLEAN) {
+            std::fprintf(stderr, "VkCheck: %s\n", why.c_str());
+            return status;
+        }
+    } else if (!arguments.from.empty()) {
         std::ifstream in(arguments.from, std::ios::binary);
         std::stringstream text;
         text << in.rdbuf();
@@ -245,7 +326,10 @@ int Main(int argc, char** argv, Reader read) {
     }
     if (arguments.verb == "preview")
         return RunPreview(machine, arguments.json);
-    return RunVerify(machine, arguments.json);
+    Verdict verdict = Verify(machine);
+    for (const Finding& finding : unread)
+        AddFinding(&verdict, finding);
+    return Report(verdict, arguments.json, warnings);
 }
 
 } // namespace Check

@@ -1,12 +1,16 @@
-// The Linux build answers from snapshots alone: there is no Windows to read.
+// The Linux build answers from snapshots, and reads a Windows that is not
+// running from its disk: there is no running Windows to read.
 #include "check.h"
 
+#include "../offline/verbs.h"
+
 static bool ReadNothing(const std::string&, Description::Machine*, std::string* why) {
-    *why = "this build reads snapshots only: give one with --from FILE";
+    *why = "this build reads snapshots (--from FILE) and the disks of machines that are not "
+           "running (--windows DIR)";
     return false;
 }
 
 int main(int argc, char** argv) {
     Check::BufferOutput();
-    return Check::Main(argc, argv, ReadNothing);
+    return Check::Main(argc, argv, ReadNothing, &Offline::VERBS);
 }

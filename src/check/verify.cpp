@@ -380,4 +380,9 @@ std::string Detect(const Machine& machine) {
     return "";
 }
 
+void AddFinding(Verdict* verdict, const Finding& finding) {
+    verdict->findings.push_back(finding);
+    verdict->status = Worst(verdict->status, finding.status);
+}
+
 } // namespace Check

@@ -6,6 +6,7 @@
 // judge says cannot load.
 #pragma once
 
+#include "../check/check.h"
 #include "../description/description.h"
 
 #include <functional>
@@ -31,6 +32,7 @@ struct Place {
     std::string windowsFolder; // "" when only hives are given
     std::string systemHive;    // "": the Windows folder's
     std::string softwareHive;  // "": the Windows folder's, or none without one
+    std::string productFolder; // as --folder gives it ("C:\\..."); "": where "DzPath" says
 };
 
 // What reading found besides the machine.
@@ -39,6 +41,7 @@ struct Reading {
     int status = 0;                    // 0, or one of the statuses above (or 5: not allowed)
     std::string why;                   // what the status means here, for the message
     bool dirty = false;                // the SYSTEM hive was not closed cleanly
+    bool filesRead = true;             // false: no Windows folder, its files not looked at
 };
 
 // Reads the machine at `place` as the next boot will find it, the control
@@ -70,9 +73,11 @@ struct Removal {
 
 struct RepairResult {
     std::vector<Removal> removals;
-    std::string backup; // the copy of the hive made before writing; "" when none
-    int status = 0;     // an offline status, or the verdict of the hive as repaired
-    std::string why;
+    std::string backup;     // the copy of the hive made before writing; "" when none
+    int status = 0;         // an offline status, or the verdict of the hive as repaired
+    std::string why;        // what an offline status means here
+    Check::Verdict verdict; // of the hive as repaired (as it is, when nothing was written)
+    std::vector<std::string> warnings;
 };
 
 // Takes out of every UpperFilters and LowerFilters of class and device keys,

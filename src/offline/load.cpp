@@ -1,0 +1,476 @@
+// A Windows that is not running, made into the simulated Windows as its next
+// boot would find it: the SYSTEM hive with the control set "Select\Default"
+// names as the current one, the SOFTWARE hive, a service manager record for
+// each service key, a device for each device key, and of the files what the
+// reader looks at: the image files the services name, the folders the loader
+// searches, the product's folder and the Start menus.
+#include "hive.h"
+#include "offline.h"
+
+#include "../catalogue/catalogue.h"
+#include "../check/check.h"
+#include "../platform/sim/machine.h"
+#include "../platform/windows_keys.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <sys/stat.h>
+
+namespace Offline {
+
+namespace {
+
+// UTF-16LE bytes as the simulated registry keeps a string's data: UTF-8
+// text, each unit converted, NULs and all.
+std::vector<BYTE> TextData(const char* bytes, size_t length) {
+    std::u16string wide(length / 2, u'\0');
+    for (size_t i = 0; i < wide.size(); ++i)
+        wide[i] = (char16_t)((unsigned char)bytes[2 * i] | (unsigned char)bytes[2 * i + 1] << 8);
+    std::string text = Sim::WideToText(wide.data(), wide.size());
+    return std::vector<BYTE>(text.begin(), text.end());
+}
+
+void CopyValues(const Hive& hive, hive_node_h node, Sim::Key* key) {
+    hive_value_h* values = hivex_node_values(hive.get(), node);
+    for (size_t i = 0; values != nullptr && values[i] != 0; ++i) {
+        char* name = hivex_value_key(hive.get(), values[i]);
+        hive_type type;
+        size_t length = 0;
+        char* bytes = hivex_value_value(hive.get(), values[i], &type, &length);
+        if (name != nullptr && bytes != nullptr) {
+            Sim::Value value;
+            value.type = (DWORD)type;
+            if (Sim::IsText(value.type))
+                value.data = TextData(bytes, length);
+            else
+                value.data.assign(bytes, bytes + length);
+            key->values.push_back({Sim::TextToAnsi(name), value});
+        }
+        std::free(name);
+        std::free(bytes);
+    }
+    std::free(values);
+}
+
+// A hive's key and everything below it, as `key`'s values and subkeys.
+void CopyTree(const Hive& hive, hive_node_h node, Sim::Key* key) {
+    CopyValues(hive, node, key);
+    for (hive_node_h child : hive.Children(node)) {
+        auto made = std::make_shared<Sim::Key>();
+        made->name = hive.Name(child);
+        made->parent = key;
+        CopyTree(hive, child, made.get());
+        key->children[made->name] = made;
+    }
+}
+
+Sim::Key* Child(Sim::Key* parent, const std::string& name) {
+    std::shared_ptr<Sim::Key>& child = parent->children[name];
+    if (!child) {
+        child = std::make_shared<Sim::Key>();
+        child->name = name;
+        child->parent = parent;
+    }
+    return child.get();
+}
+
+std::optional<DWORD> DwordOf(const Hive& hive, hive_node_h node, const char* name) {
+    hive_type type;
+    std::vector<unsigned char> data;
+    if (!RawValue(hive, node, name, &type, &data) || type != hive_t_REG_DWORD || data.size() != 4)
+        return std::nullopt;
+    return (DWORD)data[0] | (DWORD)data[1] << 8 | (DWORD)data[2] << 16 | (DWORD)data[3] << 24;
+}
+
+// The sim's string value as text without its ending NULs; "" when absent.
+std::string SimText(const char* path, const char* name) {
+    Sim::Value value;
+    if (!Sim::ReadValue(HKEY_LOCAL_MACHINE, path, name, &value) || !Sim::IsText(value.type))
+        return "";
+    std::string text = Sim::TextToAnsi(std::string(value.data.begin(), value.data.end()));
+    return text.substr(0, text.find('\0'));
+}
+
+// The files of the machine's system drive, made into the simulated drive as
+// the reader asks for them: each folder on the way listed once, its entries
+// made as empty files and unlisted folders.
+class Disk {
+  public:
+    // `windows` is the Windows folder on disk and `windowsPath` the one the
+    // machine names ("C:\WINDOWS"); the rest of its drive lies in the folder above.
+    Disk(const std::string& windows, const std::string& windowsPath)
+        : windowsFolder(windows), windowsPath(windowsPath) {
+        size_t slash = windows.find_last_of('/');
+        driveFolder = slash == std::string::npos || slash == 0 ? "/" : windows.substr(0, slash);
+        // The Windows folder may be mounted under another name than its own.
+        Sim::MakeDirectory(windowsPath + "\\");
+    }
+
+    // Makes what `path` ("C:\...") names, if the disk has it, every entry of
+    // the folders on its way, and a folder's own entries; false when the
+    // disk has no such file or folder.
+    bool Reach(const std::string& path) {
+        if (path.size() < 3 || !Sim::SameName(path.substr(0, 2), windowsPath.substr(0, 2)) ||
+            path[2] != '\\')
+            return false;
+        std::string sim = path.substr(0, 2);
+        std::string disk = driveFolder;
+        size_t at = 3;
+        while (at < path.size()) {
+            size_t end = path.find('\\', at);
+            if (end == std::string::npos)
+                end = path.size();
+            std::string part = path.substr(at, end - at);
+            at = end + 1;
+            if (part.empty())
+                continue;
+            List(sim, disk);
+            Sim::Node* folder = Sim::FindNode(sim);
+            if (folder == nullptr)
+                return false;
+            auto found = folder->children.find(part);
+            if (found == folder->children.end())
+                return false;
+            sim += "\\" + found->first;
+            disk = Sim::SameName(sim, windowsPath) ? windowsFolder
+                                                   : disk + "/" + Named(disk, found->first);
+        }
+        Sim::Node* node = Sim::FindNode(sim);
+        if (node != nullptr && node->directory)
+            List(sim, disk);
+        return node != nullptr;
+    }
+
+    // Makes a folder and everything below it, files with their contents.
+    void Copy(const std::string& path) {
+        if (!Reach(path))
+            return;
+        std::string disk = DiskPath(path);
+        Sim::Node* node = Sim::FindNode(path);
+        if (node == nullptr || !node->directory)
+            return;
+        CopyBelow(path, disk);
+    }
+
+  private:
+    // The disk name of an entry listed as `simName` in `disk`.
+    std::string Named(const std::string& disk, const std::string& simName) {
+        auto names = diskNames.find(disk);
+        if (names != diskNames.end()) {
+            auto found = names->second.find(simName);
+            if (found != names->second.end())
+                return found->second;
+        }
+        return simName;
+    }
+
+    std::string DiskPath(const std::string& path) {
+        std::string disk = driveFolder;
+        std::string sim = path.substr(0, 2);
+        size_t at = 3;
+        while (at < path.size()) {
+            size_t end = path.find('\\', at);
+            if (end == std::string::npos)
+                end = path.size();
+            std::string part = path.substr(at, end - at);
+            at = end + 1;
+            if (part.empty())
+                continue;
+            sim += "\\" + part;
+            disk = Sim::SameName(sim, windowsPath) ? windowsFolder : disk + "/" + Named(disk, part);
+        }
+        return disk;
+    }
+
+    void List(const std::string& sim, const std::string& disk) {
+        if (!listed.insert(Strings::Upper(sim)).second)
+            return;
+        Sim::Node* folder = Sim::MakeDirectory(sim + "\\");
+        DIR* dir = opendir(disk.c_str());
+        if (dir == nullptr)
+            return;
+        std::map<std::string, std::string, Strings::NoCase>& names = diskNames[disk];
+        while (dirent* entry = readdir(dir)) {
+            std::string name = entry->d_name;
+            if (name == "." || name == "..")
+                continue;
+            std::string ansi = Sim::TextToAnsi(name);
+            names[ansi] = name;
+            if (folder->children.count(ansi) != 0)
+                continue;
+            struct stat status;
+            bool directory =
+                stat((disk + "/" + name).c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+            auto node = std::make_unique<Sim::Node>();
+            node->name = ansi;
+            node->directory = directory;
+            folder->children[ansi] = std::move(node);
+        }
+        closedir(dir);
+    }
+
+    void CopyBelow(const std::string& sim, const std::string& disk) {
+        List(sim, disk);
+        Sim::Node* folder = Sim::FindNode(sim);
+        std::vector<std::pair<std::string, bool>> entries;
+        for (auto& child : folder->children)
+            entries.push_back({child.first, child.second->directory});
+        for (auto& entry : entries) {
+            std::string simPath = sim + "\\" + entry.first;
+            std::string diskPath = disk + "/" + Named(disk, entry.first);
+            if (entry.second) {
+                CopyBelow(simPath, diskPath);
+                continue;
+            }
+            std::ifstream in(diskPath, std::ios::binary);
+            Sim::Node* file = Sim::FindNode(simPath);
+            if (in && file != nullptr)
+                file->content.assign(std::istreambuf_iterator<char>(in),
+                                     std::istreambuf_iterator<char>());
+        }
+    }
+
+    std::string windowsFolder, windowsPath, driveFolder;
+    std::set<std::string> listed;
+    std::map<std::string, std::map<std::string, std::string, Strings::NoCase>> diskNames;
+};
+
+bool Fail(Reading* reading, int status, const std::string& why) {
+    reading->status = status;
+    reading->why = why;
+    return false;
+}
+
+// The hive at `path`, checked and opened; false with the reading's status set.
+bool OpenHive(const std::string& path, Hive* hive, HiveFile* file, Reading* reading) {
+    std::string why;
+    int status = CheckHive(path, file, &why);
+    if (status != 0)
+        return Fail(reading, status, why);
+    if (!hive->Open(path, false, &why))
+        return Fail(reading, DAMAGED_HIVE, why);
+    return true;
+}
+
+bool IsSystemHive(const Hive& hive) {
+    if (hive.Child(hive.Root(), "Select") != 0)
+        return true;
+    for (hive_node_h child : hive.Children(hive.Root())) {
+        if (Strings::Upper(hive.Name(child)).rfind("CONTROLSET", 0) == 0)
+            return true;
+    }
+    return false;
+}
+
+// The GetVersion word of the version SOFTWARE names ("5.1", build "2600").
+DWORD VersionWord(const std::string& version, const std::string& build) {
+    unsigned major = 0, minor = 0;
+    if (std::sscanf(version.c_str(), "%u.%u", &major, &minor) != 2)
+        return 0;
+    return (DWORD)(major & 0xFF) | (DWORD)(minor & 0xFF) << 8 |
+           (DWORD)(std::strtoul(build.c_str(), nullptr, 10) & 0x7FFF) << 16;
+}
+
+} // namespace
+
+std::string SystemHivePath(const Place& place) {
+    if (!place.systemHive.empty())
+        return place.systemHive;
+    return FindNoCase(place.windowsFolder, "system32/config/SYSTEM");
+}
+
+bool Load(const Place& place, DWORD controlSet, Reading* reading) {
+    *reading = Reading();
+    if (!place.windowsFolder.empty()) {
+        struct stat status;
+        if (stat(place.windowsFolder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode))
+            return Fail(reading, NO_WINDOWS, place.windowsFolder + " is not a folder");
+        if (place.systemHive.empty() && SystemHivePath(place).empty())
+            return Fail(reading, NO_WINDOWS,
+                        place.windowsFolder +
+                            " holds no Windows: it has no system32\\config\\SYSTEM");
+    }
+    Hive system;
+    HiveFile systemFile;
+    if (!OpenHive(SystemHivePath(place), &system, &systemFile, reading))
+        return false;
+    if (!IsSystemHive(system))
+        return Fail(reading, WRONG_HIVE,
+                    SystemHivePath(place) +
+                        " is not a SYSTEM hive: it holds no control set and no \"Select\"");
+    if (systemFile.dirty) {
+        reading->dirty = true;
+        reading->warnings.push_back(systemFile.dirtyWhy +
+                                    ": Windows replays its log at the next boot, which these "
+                                    "findings do not include");
+    }
+    hive_node_h select = system.Child(system.Root(), "Select");
+    if (select == 0)
+        return Fail(reading, NO_CONTROL_SET,
+                    SystemHivePath(place) + " has no \"Select\" key: which control set the next "
+                                            "boot uses cannot be told");
+    std::optional<DWORD> defaultSet = DwordOf(system, select, "Default");
+    if (controlSet == 0)
+        controlSet = defaultSet.value_or(0);
+    hive_node_h set = controlSet == 0 ? 0 : system.Child(system.Root(), ControlSetName(controlSet));
+    if (set == 0)
+        return Fail(reading, NO_CONTROL_SET,
+                    SystemHivePath(place) + ": \"Select\" names control set " +
+                        std::to_string(controlSet) + ", which the hive does not hold");
+
+    std::string softwarePath = place.softwareHive;
+    if (softwarePath.empty() && !place.windowsFolder.empty())
+        softwarePath = FindNoCase(place.windowsFolder, "system32/config/SOFTWARE");
+    Hive software;
+    HiveFile softwareFile;
+    if (!softwarePath.empty()) {
+        if (!OpenHive(softwarePath, &software, &softwareFile, reading))
+            return false;
+        if (IsSystemHive(software))
+            return Fail(reading, WRONG_HIVE,
+                        softwarePath + " is not a SOFTWARE hive: it holds control sets");
+        if (softwareFile.dirty)
+            reading->warnings.push_back(softwareFile.dirtyWhy);
+    } else {
+        reading->warnings.push_back("no SOFTWARE hive: what the product keeps there is not read");
+    }
+
+    // An empty machine with the simulated Windows' own settings.
+    Sim::Reset();
+    Sim::Machine& m = Sim::Current();
+    m.journalOn = false;
+    m.machineRoot = std::make_shared<Sim::Key>();
+    m.machineRoot->name = "HKLM";
+    m.services.clear();
+    m.devices.clear();
+    m.nextDevInst = 1;
+    m.fileRoot.children.clear();
+
+    Sim::Key* systemKey = Child(m.machineRoot.get(), "SYSTEM");
+    for (hive_node_h child : system.Children(system.Root())) {
+        std::string name = system.Name(child);
+        if (child == set)
+            name = "CurrentControlSet";
+        CopyTree(system, child, Child(systemKey, name));
+    }
+    // The set the next boot uses is the current one here.
+    Sim::SetValue(HKEY_LOCAL_MACHINE, "SYSTEM\\Select", "Current", REG_DWORD,
+                  Sim::Dword(controlSet));
+    if (!softwarePath.empty())
+        CopyTree(software, software.Root(), Child(m.machineRoot.get(), "SOFTWARE"));
+
+    const char* versionKey = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
+    DWORD version = VersionWord(SimText(versionKey, "CurrentVersion"),
+                                SimText(versionKey, "CurrentBuildNumber"));
+    if (version != 0)
+        m.version = version;
+    else if (!softwarePath.empty())
+        reading->warnings.push_back("the SOFTWARE hive names no Windows version: taken as XP");
+    std::string windowsPath = SimText(versionKey, "SystemRoot");
+    if (windowsPath.size() < 3 || windowsPath[1] != ':')
+        windowsPath = "C:\\WINDOWS";
+    while (windowsPath.size() > 3 && windowsPath.back() == '\\')
+        windowsPath.pop_back();
+    m.windowsDirectory = windowsPath;
+    m.systemDirectory = windowsPath + "\\system32";
+
+    // The service manager builds its database from the service keys that
+    // name a type; nothing runs on a machine that is switched off.
+    if (Sim::Key* services = Sim::FindKey(HKEY_LOCAL_MACHINE, KEY_SERVICES)) {
+        for (auto& child : services->children) {
+            if (child.second->FindValue("Type") != nullptr)
+                m.services[Sim::TextToAnsi(child.first)] = Sim::Service();
+        }
+    }
+    // Each device key is a device: nothing in a hive says which are attached.
+    if (Sim::Key* enumerators = Sim::FindKey(HKEY_LOCAL_MACHINE, KEY_CONTROL_SET "\\Enum")) {
+        for (auto& enumerator : enumerators->children) {
+            for (auto& kind : enumerator.second->children) {
+                for (auto& instance : kind.second->children) {
+                    const Sim::Key& key = *instance.second;
+                    std::string id = Sim::TextToAnsi(enumerator.first + "\\" + kind.first + "\\" +
+                                                     instance.first);
+                    GUID guid{};
+                    const Sim::Value* classGuid = key.FindValue("ClassGUID");
+                    if (classGuid != nullptr && Sim::IsText(classGuid->type)) {
+                        std::string text(classGuid->data.begin(), classGuid->data.end());
+                        Description::GuidOf(text.substr(0, text.find('\0')), &guid);
+                    }
+                    Sim::Device& device = Sim::AddDevice(id, guid, {});
+                    auto wide = [&](const char* name, std::vector<BYTE>* out) {
+                        const Sim::Value* value = key.FindValue(name);
+                        if (value == nullptr || !Sim::IsText(value->type))
+                            return false;
+                        std::u16string units =
+                            Sim::TextToWide(std::string(value->data.begin(), value->data.end()));
+                        for (char16_t unit : units)
+                            out->insert(out->end(), {(BYTE)unit, (BYTE)(unit >> 8)});
+                        return true;
+                    };
+                    device.hasHardwareIds = wide("HardwareID", &device.hardwareIds);
+                    wide("UpperFilters", &device.upperFilters);
+                    wide("LowerFilters", &device.lowerFilters);
+                    wide("Service", &device.service);
+                }
+            }
+        }
+    }
+
+    // The files, from the Windows folder's drive.
+    if (!place.windowsFolder.empty()) {
+        Disk disk(place.windowsFolder, windowsPath);
+        // The folders the loader searches, and every image file any set's services name.
+        for (const char* folder : {"", "\\system32", "\\system32\\drivers"})
+            disk.Reach(windowsPath + folder);
+        for (auto& setKey : systemKey->children) {
+            Sim::Key* services = Sim::FindKeyBelow(setKey.second.get(), "Services");
+            if (services == nullptr)
+                continue;
+            for (auto& service : services->children) {
+                Description::BootService boot;
+                boot.name = service.first;
+                const Sim::Value* type = service.second->FindValue("Type");
+                if (type != nullptr && type->data.size() == 4)
+                    boot.type = (DWORD)type->data[0] | (DWORD)type->data[1] << 8;
+                const Sim::Value* image = service.second->FindValue("ImagePath");
+                if (image != nullptr && Sim::IsText(image->type)) {
+                    std::string text(image->data.begin(), image->data.end());
+                    boot.imagePath = text.substr(0, text.find('\0'));
+                }
+                disk.Reach(Sim::TextToAnsi(Description::ImageFile(boot, windowsPath)));
+            }
+        }
+        std::string programFiles =
+            SimText("SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir");
+        std::vector<std::string> products = {SimText(PRODUCT_CONTROL_KEY, PRODUCT_FOLDER_VALUE),
+                                             programFiles.empty() ? Description::PRODUCT_FOLDER
+                                                                  : programFiles + "\\Tallowin",
+                                             place.productFolder};
+        for (const std::string& folder : products) {
+            if (!folder.empty())
+                disk.Copy(folder);
+        }
+        disk.Copy(m.programsFolder);
+        disk.Copy(m.commonProgramsFolder);
+    } else {
+        reading->filesRead = false;
+        reading->warnings.push_back("no Windows folder (--windows DIR): the image files and the "
+                                    "product's files are not looked at");
+    }
+    m.journal.clear();
+    m.journalOn = true;
+    return true;
+}
+
+bool Read(const Place& place, Description::Machine* machine, Reading* reading) {
+    if (!Load(place, 0, reading))
+        return false;
+    *machine = Description::Describe(place.productFolder);
+    return true;
+}
+
+} // namespace Offline

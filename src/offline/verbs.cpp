@@ -1,0 +1,43 @@
+// The offline verbs as the Linux build's command line gives them.
+#include "verbs.h"
+
+#include "offline.h"
+
+namespace Offline {
+
+Place PlaceOf(const Check::OfflineArguments& arguments) {
+    Place place;
+    place.windowsFolder = arguments.windows;
+    while (place.windowsFolder.size() > 1 && place.windowsFolder.back() == '/')
+        place.windowsFolder.pop_back();
+    place.systemHive = arguments.systemHive;
+    place.softwareHive = arguments.softwareHive;
+    place.productFolder = arguments.folder;
+    return place;
+}
+
+namespace {
+
+int ReadVerb(const Check::OfflineArguments& arguments, Description::Machine* machine,
+             std::vector<std::string>* warnings, std::vector<Check::Finding>* findings,
+             std::string* why) {
+    Reading reading;
+    bool read = Read(PlaceOf(arguments), machine, &reading);
+    *warnings = reading.warnings;
+    *why = reading.why;
+    if (!read)
+        return reading.status;
+    // What is not looked at cannot be called sound.
+    if (!reading.filesRead)
+        findings->push_back({"files not looked at", arguments.systemHive,
+                             "without the Windows folder (--windows DIR) whether each service's "
+                             "image file is there cannot be judged",
+                             Check::NOT_ALLOWED});
+    return Check::CLEAN;
+}
+
+} // namespace
+
+const Check::OfflineVerbs VERBS = {ReadVerb, RepairVerb};
+
+} // namespace Offline
