@@ -1,6 +1,7 @@
 // The next boot's verdict, break by break: each break planted alone into the
 // installed machine whose PS/2 keyboard runs on its own port driver, judged
 // by the preview before the run and by verify after the run and the restart.
+#include "boot_machines.h"
 #include "check/check.h"
 #include "machine/footprint.h"
 #include "platform/sim/machine.h"
@@ -12,78 +13,7 @@
 
 namespace {
 
-const char KEYBOARD[] = "ACPI\\PNP0303\\4&2658D0A0&0";
-const char KEYBOARD_CLASS[] =
-    "SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E96B-E325-11CE-BFC1-08002BE10318}";
-const char DISK_CLASS[] =
-    "SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E967-E325-11CE-BFC1-08002BE10318}";
-const char SERVICES[] = "SYSTEM\\CurrentControlSet\\Services\\";
-const char PORT[] = "i8042prt"; // the keyboard's function driver
-const char PORT_IMAGE[] = "C:\\WINDOWS\\system32\\drivers\\i8042prt.sys";
-const char MISSING[] = "kbdhook"; // a name no service has
-// "клавфильтр", a name the ANSI code page cannot carry.
-const char CYRILLIC[] = "\xD0\xBA\xD0\xBB\xD0\xB0\xD0\xB2\xD1\x84\xD0\xB8\xD0\xBB\xD1\x8C\xD1\x82"
-                        "\xD1\x80";
-
-// UTF-16 bytes of a REG_MULTI_SZ of Unicode names, or of one REG_SZ name.
-std::vector<BYTE> Wide(const std::vector<std::string>& names, bool list = true) {
-    std::vector<BYTE> bytes;
-    for (const std::string& name : names) {
-        for (char16_t unit : Description::Utf16(name) + u'\0')
-            bytes.insert(bytes.end(), {(BYTE)unit, (BYTE)(unit >> 8)});
-    }
-    if (list)
-        bytes.insert(bytes.end(), {0, 0});
-    return bytes;
-}
-
-Sim::Device& Keyboard() {
-    return *Sim::FindDevice(KEYBOARD);
-}
-
-// A kernel driver's key as Windows' setup writes it, running, its image there.
-void Driver(const std::string& name, const std::string& image, DWORD start) {
-    Sim::Key* key = Sim::MakeKeyText(HKEY_LOCAL_MACHINE, SERVICES + name);
-    key->values.push_back({"Type", {REG_DWORD, Sim::Dword(SERVICE_KERNEL_DRIVER)}});
-    key->values.push_back({"Start", {REG_DWORD, Sim::Dword(start)}});
-    key->values.push_back({"ErrorControl", {REG_DWORD, Sim::Dword(SERVICE_ERROR_NORMAL)}});
-    key->values.push_back({"ImagePath", {REG_EXPAND_SZ, Sim::Sz(image)}});
-    Sim::Current().services[Sim::TextToAnsi(name)].state = SERVICE_RUNNING;
-}
-
-// The installed machine, its keyboard's driver stack whole: the port driver
-// below the keyboard class's filters, so that they load for it.
-void Installed() {
-    Footprint::Install();
-    Driver(PORT, "System32\\DRIVERS\\i8042prt.sys", SERVICE_SYSTEM_START);
-    Sim::MakeFile(PORT_IMAGE, "", true);
-    Keyboard().service = Wide({PORT}, false);
-}
-
-void SetPort(const char* name, DWORD type, const std::vector<BYTE>& data) {
-    Sim::SetValue(HKEY_LOCAL_MACHINE, SERVICES + std::string(PORT), name, type, data);
-}
-
-// The port driver's image named in one of the loader's forms; the file there or not.
-void PortImage(const char* imagePath, bool there) {
-    Sim::Key* key = Sim::FindKey(HKEY_LOCAL_MACHINE, SERVICES + std::string(PORT));
-    key->values.erase(std::remove_if(key->values.begin(), key->values.end(),
-                                     [](const auto& v) { return v.first == "ImagePath"; }),
-                      key->values.end());
-    if (imagePath != nullptr)
-        SetPort("ImagePath", REG_EXPAND_SZ, Sim::Sz(imagePath));
-    if (!there)
-        Sim::FindNode("C:\\WINDOWS\\system32\\drivers")->children.erase("i8042prt.sys");
-}
-
-void SetClassList(const char* classKey, const char* list, const std::vector<std::string>& names) {
-    Sim::SetValue(HKEY_LOCAL_MACHINE, classKey, list, REG_MULTI_SZ, Sim::MultiSz(names));
-}
-
-void SetDependencies(const char* service, const char* value, const std::vector<std::string>& on) {
-    Sim::SetValue(HKEY_LOCAL_MACHINE, SERVICES + std::string(service), value, REG_MULTI_SZ,
-                  Sim::MultiSz(on));
-}
+using BootMachines::Break;
 
 // The lines a verdict shows: a finding's kind, place and detail, or one of a
 // preview's step actions (status -1).
@@ -124,257 +54,11 @@ Check::Verdict VerifyAfterTheRunAndTheRestart() {
     return Check::Verify(Description::Describe());
 }
 
-struct Break {
-    const char* what;
-    void (*plant)();
-    int preview; // the preview's status before the run, and what its finding names
-    std::vector<std::string> previewNames;
-    int verify; // verify's status after the run and the restart, and what its finding names
-    std::vector<std::string> verifyNames;
-};
-
-std::string FunctionDriver(const std::string& name, const std::string& why) {
-    return "will not start: its function driver " + name + ": " + why;
-}
-const std::string PORT_MISSING = "image file missing: C:\\WINDOWS\\System32\\";
-const std::string KEYBOARD_DEVICES =
-    "devices of class Keyboard {4D36E96B-E325-11CE-BFC1-08002BE10318} will not start";
-
 TEST(BootMatrix, EachBreakIsNamedByThePreviewAndByVerifyAfterTheRestart) {
-    const std::vector<Break> breaks = {
-        {"nothing planted: a running kernel driver serving the keyboard refuses its stop",
-         [] {},
-         Check::CLEAN,
-         {"DzXpKbdPnp: ", "stop refused (1052)", "marked for deletion: it goes at the restart"},
-         Check::CLEAN,
-         {}},
-        {"no service key",
-         [] {
-             Sim::DeleteKeyAt(HKEY_LOCAL_MACHINE, SERVICES + std::string(PORT));
-             Sim::Current().services.erase(PORT);
-         },
-         Check::UNSAFE,
-         {KEYBOARD, FunctionDriver(PORT, "no such service")},
-         Check::UNSAFE,
-         {KEYBOARD, FunctionDriver(PORT, "no such service")}},
-        {"disabled",
-         [] { SetPort("Start", REG_DWORD, Sim::Dword(SERVICE_DISABLED)); },
-         Check::UNSAFE,
-         {KEYBOARD, FunctionDriver(PORT, "disabled")},
-         Check::UNSAFE,
-         {KEYBOARD, FunctionDriver(PORT, "disabled")}},
-        {"marked for deletion by its key",
-         [] { SetPort("DeleteFlag", REG_DWORD, Sim::Dword(1)); },
-         Check::UNSAFE,
-         {KEYBOARD, FunctionDriver(PORT, "marked for deletion: it goes at the restart")},
-         Check::UNSAFE,
-         {KEYBOARD, FunctionDriver(PORT, "no such service")}},
-        {"marked for deletion by the service manager: a running filter the run deletes",
-         [] { Keyboard().upperFilters = Wide({"DzXpKbdPnp"}); },
-         Check::UNSAFE,
-         {KEYBOARD, "its upper filter DzXpKbdPnp: marked for deletion: it goes at the restart"},
-         Check::UNSAFE,
-         {KEYBOARD, "its upper filter DzXpKbdPnp: no such service"}},
-        {"image missing, \\SystemRoot\\ form",
-         [] { PortImage("\\SystemRoot\\System32\\DRIVERS\\i8042prt.sys", false); },
-         Check::UNSAFE,
-         {KEYBOARD, FunctionDriver(PORT, PORT_MISSING + "DRIVERS\\i8042prt.sys")},
-         Check::UNSAFE,
-         {KEYBOARD, FunctionDriver(PORT, PORT_MISSING + "DRIVERS\\i8042prt.sys")}},
-        {"image missing, relative form",
-         [] { PortImage("System32\\DRIVERS\\i8042prt.sys", false); },
-         Check::UNSAFE,
-         {KEYBOARD, FunctionDriver(PORT, PORT_MISSING + "DRIVERS\\i8042prt.sys")},
-         Check::UNSAFE,
-         {KEYBOARD, FunctionDriver(PORT, PORT_MISSING + "DRIVERS\\i8042prt.sys")}},
-        {"image missing, %SystemRoot% form",
-         [] { PortImage("%SystemRoot%\\System32\\DRIVERS\\i8042prt.sys", false); },
-         Check::UNSAFE,
-         {KEYBOARD, FunctionDriver(PORT, PORT_MISSING + "DRIVERS\\i8042prt.sys")},
-         Check::UNSAFE,
-         {KEYBOARD, FunctionDriver(PORT, PORT_MISSING + "DRIVERS\\i8042prt.sys")}},
-        {"image missing, no ImagePath",
-         [] { PortImage(nullptr, false); },
-         Check::UNSAFE,
-         {KEYBOARD, FunctionDriver(PORT, PORT_MISSING + "drivers\\i8042prt.sys")},
-         Check::UNSAFE,
-         {KEYBOARD, FunctionDriver(PORT, PORT_MISSING + "drivers\\i8042prt.sys")}},
-        // The same forms with the image there: each finds it.
-        {"image there, \\SystemRoot\\ form",
-         [] { PortImage("\\SystemRoot\\System32\\DRIVERS\\i8042prt.sys", true); },
-         Check::CLEAN,
-         {},
-         Check::CLEAN,
-         {}},
-        {"image there, %SystemRoot% form",
-         [] { PortImage("%systemroot%\\system32\\drivers\\I8042PRT.SYS", true); },
-         Check::CLEAN,
-         {},
-         Check::CLEAN,
-         {}},
-        {"image there, no ImagePath",
-         [] { PortImage(nullptr, true); },
-         Check::CLEAN,
-         {},
-         Check::CLEAN,
-         {}},
-        {"function driver missing",
-         [] { Keyboard().service = Wide({MISSING}, false); },
-         Check::UNSAFE,
-         {KEYBOARD, FunctionDriver(MISSING, "no such service")},
-         Check::UNSAFE,
-         {KEYBOARD, FunctionDriver(MISSING, "no such service")}},
-        {"class upper filter",
-         [] {
-             SetClassList(KEYBOARD_CLASS, "UpperFilters", {"DzXpKbdPnp", "kbdclass", MISSING});
-         },
-         Check::UNSAFE,
-         {"{4D36E96B-E325-11CE-BFC1-08002BE10318} : UpperFilters",
-          "names kbdhook (no such service): " + KEYBOARD_DEVICES},
-         Check::UNSAFE,
-         {"{4D36E96B-E325-11CE-BFC1-08002BE10318} : UpperFilters",
-          "names kbdhook (no such service): " + KEYBOARD_DEVICES}},
-        {"class lower filter",
-         [] { SetClassList(KEYBOARD_CLASS, "LowerFilters", {MISSING}); },
-         Check::UNSAFE,
-         {"{4D36E96B-E325-11CE-BFC1-08002BE10318} : LowerFilters",
-          "names kbdhook (no such service): " + KEYBOARD_DEVICES},
-         Check::UNSAFE,
-         {"{4D36E96B-E325-11CE-BFC1-08002BE10318} : LowerFilters",
-          "names kbdhook (no such service): " + KEYBOARD_DEVICES}},
-        {"the product's driver in a class list the run does not clean",
-         [] { SetClassList(DISK_CLASS, "LowerFilters", {"DzStore"}); },
-         Check::UNSAFE,
-         {"{4D36E967-E325-11CE-BFC1-08002BE10318} : LowerFilters",
-          "names DzStore (no such service)"},
-         Check::UNSAFE,
-         {"{4D36E967-E325-11CE-BFC1-08002BE10318} : LowerFilters",
-          "names DzStore (no such service)"}},
-        {"device upper filter",
-         [] {
-             Keyboard().upperFilters = Wide({"kbdclass", MISSING});
-         },
-         Check::UNSAFE,
-         {KEYBOARD, "will not start: its upper filter kbdhook: no such service"},
-         Check::UNSAFE,
-         {KEYBOARD, "will not start: its upper filter kbdhook: no such service"}},
-        {"device lower filter",
-         [] { Keyboard().lowerFilters = Wide({MISSING}); },
-         Check::UNSAFE,
-         {KEYBOARD, "will not start: its lower filter kbdhook: no such service"},
-         Check::UNSAFE,
-         {KEYBOARD, "will not start: its lower filter kbdhook: no such service"}},
-        {"TermService's DependOnService: what the run restores is disabled",
-         [] {
-             Sim::SetValue(HKEY_LOCAL_MACHINE, SERVICES + std::string("RpcSs"), "Start", REG_DWORD,
-                           Sim::Dword(SERVICE_DISABLED));
-         },
-         Check::UNSAFE,
-         {"Services\\TermService", "TermService will not start: it depends on RPCSS (disabled)"},
-         Check::UNSAFE,
-         {"Services\\TermService", "TermService will not start: it depends on RPCSS (disabled)"}},
-        // The run rewrites TermService's dependencies: its list replaces both values.
-        {"TermService's DependOnGroup on the product's group",
-         [] { SetDependencies("TermService", "DependOnGroup", {"Multiuser"}); },
-         Check::CLEAN,
-         {},
-         Check::CLEAN,
-         {}},
-        {"an automatic service's DependOnService",
-         [] { SetDependencies("Eventlog", "DependOnService", {MISSING}); },
-         Check::UNSAFE,
-         {"Services\\Eventlog", "Eventlog will not start: it depends on kbdhook (no such service)"},
-         Check::UNSAFE,
-         {"Services\\Eventlog",
-          "Eventlog will not start: it depends on kbdhook (no such service)"}},
-        {"an automatic service's DependOnGroup, the product's group",
-         [] { SetDependencies("Eventlog", "DependOnGroup", {"Multiuser"}); },
-         Check::UNSAFE,
-         {"Services\\Eventlog",
-          "Eventlog will not start: it depends on the group Multiuser, which has no member"},
-         Check::UNSAFE,
-         {"Services\\Eventlog",
-          "Eventlog will not start: it depends on the group Multiuser, which has no member"}},
-        // A group is there when a member starts by itself or is loaded for a
-        // present device: mouclass is neither (no mouse has a driver here),
-        // kbdclass filters the keyboard.
-        {"an automatic service's DependOnGroup whose members start on demand alone",
-         [] { SetDependencies("Eventlog", "DependOnGroup", {"Pointer Class"}); },
-         Check::UNSAFE,
-         {"Services\\Eventlog", "the group Pointer Class, no member of which starts at the boot"},
-         Check::UNSAFE,
-         {"Services\\Eventlog", "the group Pointer Class, no member of which starts at the boot"}},
-        {"an automatic service's DependOnGroup on the keyboard's class filter's group",
-         [] { SetDependencies("Eventlog", "DependOnGroup", {"Keyboard Class"}); },
-         Check::CLEAN,
-         {},
-         Check::CLEAN,
-         {}},
-        {"a device not present",
-         [] {
-             Sim::Device& absent =
-                 Sim::AddDevice("ACPI\\PNP0303\\5&0", Keyboard().classGuid, {"ACPI\\PNP0303"});
-             absent.present = false;
-             absent.service = Wide({MISSING}, false);
-         },
-         Check::CLEAN,
-         {},
-         Check::CLEAN,
-         {"device not present ACPI\\PNP0303\\5&0",
-          "not present now; this Keyboard {4D36E96B-E325-11CE-BFC1-08002BE10318} device will not "
-          "start: its function driver kbdhook: no such service when it is",
-          "Show hidden devices"}},
-        {"an unreadable service key",
-         [] { Sim::FindKey(HKEY_LOCAL_MACHINE, SERVICES + std::string(PORT))->refuseOpen = true; },
-         Check::NOT_ALLOWED,
-         {"HKLM\\SYSTEM\\CurrentControlSet\\Services\\i8042prt", "its key cannot be read"},
-         Check::NOT_ALLOWED,
-         {"HKLM\\SYSTEM\\CurrentControlSet\\Services\\i8042prt", "its key cannot be read"}},
-        {"an unreadable class key",
-         [] { Sim::FindKey(HKEY_LOCAL_MACHINE, KEYBOARD_CLASS)->refuseOpen = true; },
-         Check::NOT_ALLOWED,
-         {"{4D36E96B-E325-11CE-BFC1-08002BE10318}", "cannot be read: its filters cannot be judged"},
-         Check::NOT_ALLOWED,
-         {"{4D36E96B-E325-11CE-BFC1-08002BE10318}",
-          "cannot be read: its filters cannot be judged"}},
-        {"a Cyrillic filter name that is a service",
-         [] {
-             Driver(CYRILLIC, "System32\\DRIVERS\\klav.sys", SERVICE_DEMAND_START);
-             Sim::MakeFile("C:\\WINDOWS\\system32\\drivers\\klav.sys");
-             Keyboard().upperFilters = Wide({CYRILLIC});
-         },
-         Check::CLEAN,
-         {},
-         Check::CLEAN,
-         {}},
-        {"a Cyrillic filter name that is no service",
-         [] { Keyboard().upperFilters = Wide({CYRILLIC}); },
-         Check::UNSAFE,
-         {KEYBOARD, std::string("its upper filter ") + CYRILLIC + ": no such service"},
-         Check::UNSAFE,
-         {KEYBOARD, std::string("its upper filter ") + CYRILLIC + ": no such service"}},
-        {"a product service as the keyboard's function driver",
-         [] { Keyboard().service = Wide({"DzUsbKeyboard"}, false); },
-         Check::UNSAFE,
-         {KEYBOARD, "has no driver: install its Windows driver first",
-          "function driver DzUsbKeyboard: marked for deletion"},
-         Check::UNSAFE,
-         {KEYBOARD, "has no driver: install its Windows driver first",
-          "function driver DzUsbKeyboard: no such service"}},
-        // The disk class's key refuses writing: the run cannot take DzStore
-        // out of its list.
-        {"an unwritable class key",
-         [] { Sim::FindKey(HKEY_LOCAL_MACHINE, DISK_CLASS)->refuseWrite = true; },
-         Check::UNSAFE,
-         {"{4D36E967-E325-11CE-BFC1-08002BE10318} : UpperFilters",
-          "names DzStore (no such service)"},
-         Check::UNSAFE,
-         {"{4D36E967-E325-11CE-BFC1-08002BE10318} : UpperFilters",
-          "names DzStore (no such service)"}}};
-    for (const Break& row : breaks) {
+    for (const Break& row : BootMachines::Breaks()) {
         SCOPED_TRACE(row.what);
         Sim::Reset();
-        Installed();
+        BootMachines::Installed();
         row.plant();
         Check::Preview preview = Check::PreviewRun(Description::Describe());
         std::vector<Line> previewed = Lines(preview.notDone);
@@ -392,47 +76,11 @@ TEST(BootMatrix, EachBreakIsNamedByThePreviewAndByVerifyAfterTheRestart) {
     }
 }
 
-// A deletion at the restart as PendingFileRenameOperations holds it: the
-// path, then an empty target.
-std::vector<BYTE> Pending(const std::string& path) {
-    std::vector<BYTE> bytes(path.begin(), path.end());
-    bytes.insert(bytes.end(), {0, 0, 0});
-    return bytes;
-}
-
-// The class filters of the foreign machine: names beside and like the
-// product's, each a driver Windows loads.
-void AddForeignEntries() {
-    for (const char* name : {"DzStoreX", "DzXpKbdPnp2"}) {
-        std::string image = std::string("System32\\DRIVERS\\") + name + ".sys";
-        Driver(name, image, SERVICE_DEMAND_START);
-        Sim::MakeFile("C:\\WINDOWS\\" + image);
-    }
-    SetClassList(DISK_CLASS, "UpperFilters", {"PartMgr", "DzStore", "VolSnap", "DzStoreX"});
-    SetClassList(KEYBOARD_CLASS, "UpperFilters", {"dzxpkbdpnp", "kbdclass", "DzXpKbdPnp2"});
-    Keyboard().upperFilters = Wide({"DzXpKbdPnp2"});
-    const GUID other = {
-        0x6BDD1FC6, 0x810F, 0x11D0, {0xBE, 0xC7, 0x08, 0x00, 0x2B, 0xE2, 0x09, 0x2F}};
-    Sim::AddDevice("ROOT\\OTHERHUB\\0000", other, {"Korrin\\KrHub2", "Korrin"});
-    Sim::SetValue(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager",
-                  "PendingFileRenameOperations", REG_MULTI_SZ, Pending("\\??\\C:\\other.tmp"));
-}
-
 TEST(BootMatrix, NoFalseAlarmAfterTheRunAndTheRestart) {
-    const std::vector<std::pair<const char*, void (*)()>> machines = {
-        {"the installed machine", [] { Footprint::Install(); }},
-        {"the installed machine, its keyboard on its port driver", Installed},
-        {"the machine without the product", [] {}},
-        {"the installed machine with foreign entries",
-         [] {
-             Installed();
-             AddForeignEntries();
-         }},
-    };
-    for (auto& machine : machines) {
-        SCOPED_TRACE(machine.first);
+    for (const BootMachines::Machine& machine : BootMachines::SoundMachines()) {
+        SCOPED_TRACE(machine.what);
         Sim::Reset();
-        machine.second();
+        machine.lay();
         Check::Verdict verdict = VerifyAfterTheRunAndTheRestart();
         EXPECT_EQ(Check::CLEAN, verdict.status) << Shown(Lines(verdict.findings));
     }
