@@ -1,6 +1,9 @@
 // The offline tests' tools: the empty hive made from the published format,
-// which hivex must accept, fill and commit.
+// which hivex must accept, fill and commit; and the simulated machine
+// written as a Windows disk, read back with hivex and from the files.
+#include "machine/footprint.h"
 #include "offline/empty_hive.h"
+#include "offline/hive_writer.h"
 #include "support.h"
 
 #include <hivex.h>
@@ -134,6 +137,95 @@ TEST(EmptyHive, HivexFillsItAndCommitsItToAnotherFile) {
     EXPECT_EQ(filled.Name(path), KEY);
     EXPECT_EQ(filled.Dword(path, "Start"), 2);
     EXPECT_EQ(filled.String(path, ""), TEXT);
+}
+
+// The installed machine, with a Select, control sets besides the current
+// one, device keys with filters and a key already under Enum, Cyrillic and
+// code-page names, a key that refuses opening and a read-only file, written
+// as a Windows disk.
+TEST(HiveWriter, WritesTheInstalledMachineAsAWindowsDisk) {
+    Sim::Reset();
+    Footprint::Install();
+    const std::string set = "SYSTEM\\CurrentControlSet\\";
+    for (auto [name, number] : {std::pair("Current", 1), {"Default", 1}, {"LastKnownGood", 2}})
+        Sim::SetValue(HKEY_LOCAL_MACHINE, "SYSTEM\\Select", name, REG_DWORD, Sim::Dword(number));
+    Sim::SetValue(HKEY_LOCAL_MACHINE, "SYSTEM\\ControlSet001", "Stale", REG_DWORD, Sim::Dword(1));
+    Sim::SetValue(HKEY_LOCAL_MACHINE, "SYSTEM\\ControlSet002\\Control", "Kept", REG_DWORD,
+                  Sim::Dword(7));
+    Sim::FindKey(HKEY_LOCAL_MACHINE, set + "Services\\DzStore")->refuseOpen = true;
+    Sim::Device* port = Sim::FindDevice("ROOT\\KRHUBPORT\\0000");
+    ASSERT_NE(port, nullptr);
+    port->upperFilters = Sim::WideMultiSz({"DzXpHidCls"});
+    port->lowerFilters =
+        Sim::WideMultiSz({"DzStore", "\xD0\xA4\xD0\xB8\xD0\xBB\xD1\x8C"}); // "Филь"
+    port->service = Sim::WideMultiSz({"vkbus"});
+    port->service.resize(port->service.size() - 2); // a REG_SZ: the list's last NUL dropped
+    Sim::SetValue(HKEY_LOCAL_MACHINE, set + "Enum\\ROOT\\KRHUBPORT\\0000", "FriendlyName", REG_SZ,
+                  Sim::Sz("Hub port"));
+    const std::string cyrillic = std::string("SOFTWARE\\Vendor\\") + KEY;
+    Sim::SetTextValue(HKEY_LOCAL_MACHINE, cyrillic, "Caf\xE9", REG_SZ, TEXT);
+    Sim::MakeKeyText(HKEY_LOCAL_MACHINE, cyrillic)
+        ->values.push_back({"Pr\x80is", Sim::Value{REG_DWORD, Sim::Dword(5)}});
+    const std::string version = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
+    Sim::SetValue(HKEY_LOCAL_MACHINE, version, "CurrentBuildNumber", REG_SZ, Sim::Sz("2601"));
+    std::string product = std::string(Footprint::PRODUCT_FOLDER);
+    Sim::FindNode(product + "seats.txt")->attributes = FILE_ATTRIBUTE_READONLY;
+
+    Folder folder;
+    std::string why;
+    ASSERT_TRUE(OfflineSupport::WriteWindows(folder.Path(), &why)) << why;
+
+    Hive system(folder / "WINDOWS/system32/config/SYSTEM");
+    ASSERT_TRUE(system.Open()) << std::strerror(errno);
+    EXPECT_EQ(system.Dword("Select", "Current"), 1);
+    EXPECT_EQ(system.Dword("Select", "LastKnownGood"), 2);
+    EXPECT_EQ(system.Node("CurrentControlSet"), 0u);
+    EXPECT_EQ(system.Value("ControlSet001", "Stale"), 0u); // the current set took its place
+    EXPECT_EQ(system.Dword("ControlSet002\\Control", "Kept"), 7);
+    const std::string store = "ControlSet001\\Services\\DzStore";
+    EXPECT_EQ(system.Dword(store, "Start"), SERVICE_BOOT_START);
+    EXPECT_EQ(system.String(store, "Group"), "Filter");
+    Sim::Value image;
+    ASSERT_TRUE(Sim::ReadValue(HKEY_LOCAL_MACHINE, set + "Services\\DzStore", "ImagePath", &image));
+    std::string imageText(image.data.begin(), image.data.end() - 1);
+    EXPECT_EQ(system.String(store, "ImagePath"), imageText);
+    EXPECT_EQ(system.Bytes(store, "ImagePath").size(), 2 * (imageText.size() + 1)); // its NUL
+
+    const std::string device = "ControlSet001\\Enum\\ROOT\\KRHUBPORT\\0000";
+    EXPECT_EQ(system.String(device, "ClassGUID"), "{4D36E97D-E325-11CE-BFC1-08002BE10318}");
+    EXPECT_EQ(system.List(device, "HardwareID"),
+              (std::vector<std::string>{"Korrin\\KrHubPort", "Korrin\\KrHub"}));
+    EXPECT_EQ(system.List(device, "UpperFilters"), std::vector<std::string>{"DzXpHidCls"});
+    EXPECT_EQ(system.Bytes(device, "LowerFilters"), port->lowerFilters);
+    EXPECT_EQ(system.String(device, "Service"), "vkbus");
+    EXPECT_EQ(system.String(device, "FriendlyName"), "Hub port");
+    EXPECT_EQ(system.Value("ControlSet001\\Enum\\ROOT\\KRHUB\\0000", "UpperFilters"), 0u);
+    std::vector<std::string> lines =
+        OfflineSupport::HiveLines(folder / "WINDOWS/system32/config/SYSTEM");
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), store + "\tStart\t4\t00000000"), 1);
+
+    Hive software(folder / "WINDOWS/system32/config/SOFTWARE");
+    ASSERT_TRUE(software.Open()) << std::strerror(errno);
+    EXPECT_EQ(software.String("Microsoft\\Windows NT\\CurrentVersion\\Winlogon\\Notify\\RyWinLog",
+                              "DLLName"),
+              "C:\\Program Files\\Tallowin\\VkLogon.dll");
+    EXPECT_EQ(software.String("Microsoft\\Windows NT\\CurrentVersion", "CurrentVersion"), "5.1");
+    EXPECT_EQ(software.String("Microsoft\\Windows NT\\CurrentVersion", "CurrentBuildNumber"),
+              "2601");
+    EXPECT_EQ(software.String("Microsoft\\Windows NT\\CurrentVersion", "SystemRoot"),
+              "C:\\WINDOWS");
+    EXPECT_EQ(software.Name(std::string("Vendor\\") + KEY), KEY);
+    EXPECT_EQ(software.String(std::string("Vendor\\") + KEY, "Caf\xC3\xA9"), TEXT);
+    EXPECT_EQ(software.Dword(std::string("Vendor\\") + KEY, "Pr\xE2\x82\xACis"), 5);
+
+    const std::string onDisk = folder / "Program Files/Tallowin/";
+    Sim::Node* server = Sim::FindNode(product + Footprint::IMPORTING_SERVER);
+    ASSERT_TRUE(server != nullptr && server->library);
+    EXPECT_EQ(FileBytes(onDisk + Footprint::IMPORTING_SERVER), Sim::LibraryImage(*server->library));
+    EXPECT_EQ(FileBytes(onDisk + "seats.txt"), Sim::FindNode(product + "seats.txt")->content);
+    EXPECT_NE(fs::status(onDisk + "seats.txt").permissions() & fs::perms::owner_write,
+              fs::perms::none);
+    EXPECT_EQ(OfflineSupport::HiveLines(onDisk + "seats.txt").at(0).substr(0, 2), "! ");
 }
 
 } // namespace
