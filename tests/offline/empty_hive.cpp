@@ -20,14 +20,14 @@ constexpr uint32_t FREE_CELL = SECURITY_CELL + SECURITY_SIZE;
 
 // A self-relative security descriptor: owner Administrators, group SYSTEM,
 // and a list that grants Everyone full access to the key and its subkeys.
+// clang-format off
 const unsigned char DESCRIPTOR[76] = {
-    1,  0, 0x04, 0x80, 48,   0, 0,    0, 64, 0, 0, 0, 0,    0,    0, 0,
-    20, 0, 0,    0,                      // header
-    2,  0, 28,   0,    1,    0, 0,    0, // the access list
-    0,  2, 20,   0,    0x3F, 0, 0x0F, 0, 1,  1, 0, 0, 0,    0,    0, 1,
-    0,  0, 0,    0,                                                     // allowed: Everyone
-    1,  2, 0,    0,    0,    0, 0,    5, 32, 0, 0, 0, 0x20, 0x02, 0, 0, // S-1-5-32-544
-    1,  1, 0,    0,    0,    0, 0,    5, 18, 0, 0, 0};                  // S-1-5-18
+    1, 0, 0x04, 0x80, 48, 0, 0, 0, 64, 0, 0, 0, 0, 0, 0, 0, 20, 0, 0, 0, // header
+    2, 0, 28, 0, 1, 0, 0, 0,                                            // the access list
+    0, 2, 20, 0, 0x3F, 0, 0x0F, 0, 1, 1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0,  // allowed: Everyone
+    1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 0x02, 0, 0,              // S-1-5-32-544
+    1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};                               // S-1-5-18
+// clang-format on
 
 void Put(std::vector<unsigned char>* hive, size_t at, uint64_t value, int bytes) {
     for (int i = 0; i < bytes; ++i)
@@ -67,7 +67,7 @@ std::vector<unsigned char> EmptyHive() {
     put(bin + 0x14, WRITTEN, 8);
 
     const size_t root = bin + ROOT_CELL;
-    put(root, (uint32_t) - (int32_t)ROOT_SIZE, 4);
+    put(root, 0u - ROOT_SIZE, 4);
     hive[root + 4] = 'n', hive[root + 5] = 'k';
     put(root + 0x06, 0x24, 2); // the hive's root key, its name in Latin-1
     put(root + 0x08, WRITTEN, 8);
@@ -82,7 +82,7 @@ std::vector<unsigned char> EmptyHive() {
     hive[root + 0x53] = 'T';
 
     const size_t security = bin + SECURITY_CELL;
-    put(security, (uint32_t) - (int32_t)SECURITY_SIZE, 4);
+    put(security, 0u - SECURITY_SIZE, 4);
     hive[security + 4] = 's', hive[security + 5] = 'k';
     put(security + 0x08, SECURITY_CELL, 4); // the next security cell: itself, the only one
     put(security + 0x0C, SECURITY_CELL, 4); // and the previous
