@@ -17,6 +17,7 @@
 #include <dirent.h>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <set>
 #include <sys/stat.h>
 
@@ -129,7 +130,7 @@ class Disk {
             if (part.empty())
                 continue;
             List(sim, disk);
-            Sim::Node* folder = Sim::FindNode(sim);
+            Sim::Node* folder = Sim::FindNode(sim + "\\");
             if (folder == nullptr)
                 return false;
             auto found = folder->children.find(part);
@@ -215,7 +216,7 @@ class Disk {
 
     void CopyBelow(const std::string& sim, const std::string& disk) {
         List(sim, disk);
-        Sim::Node* folder = Sim::FindNode(sim);
+        Sim::Node* folder = Sim::FindNode(sim + "\\");
         std::vector<std::pair<std::string, bool>> entries;
         for (auto& child : folder->children)
             entries.push_back({child.first, child.second->directory});
@@ -360,8 +361,10 @@ bool Load(const Place& place, DWORD controlSet, Reading* reading) {
     // The set the next boot uses is the current one here.
     Sim::SetValue(HKEY_LOCAL_MACHINE, "SYSTEM\\Select", "Current", REG_DWORD,
                   Sim::Dword(controlSet));
+    Sim::Key* softwareKey = Child(m.machineRoot.get(), "SOFTWARE");
     if (!softwarePath.empty())
-        CopyTree(software, software.Root(), Child(m.machineRoot.get(), "SOFTWARE"));
+        CopyTree(software, software.Root(), softwareKey);
+    Child(softwareKey, "Classes"); // HKEY_CLASSES_ROOT, there even when empty
 
     const char* versionKey = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
     DWORD version = VersionWord(SimText(versionKey, "CurrentVersion"),
@@ -403,6 +406,7 @@ bool Load(const Place& place, DWORD controlSet, Reading* reading) {
                     Sim::Device& device = Sim::AddDevice(id, guid, {});
                     auto wide = [&](const char* name, std::vector<BYTE>* out) {
                         const Sim::Value* value = key.FindValue(name);
+                        out->clear();
                         if (value == nullptr || !Sim::IsText(value->type))
                             return false;
                         std::u16string units =
@@ -420,30 +424,43 @@ bool Load(const Place& place, DWORD controlSet, Reading* reading) {
         }
     }
 
-    // The files, from the Windows folder's drive.
-    if (!place.windowsFolder.empty()) {
-        Disk disk(place.windowsFolder, windowsPath);
-        // The folders the loader searches, and every image file any set's services name.
+    // The files, from the Windows folder's drive. Without it each image file
+    // stands there, so that only what the hives hold is judged: the caller
+    // says the files were not looked at.
+    std::unique_ptr<Disk> disk;
+    if (!place.windowsFolder.empty())
+        disk = std::make_unique<Disk>(place.windowsFolder, windowsPath);
+    else
+        Sim::MakeDirectory(m.systemDirectory + "\\drivers\\");
+    if (disk) {
+        // The folders the loader searches.
         for (const char* folder : {"", "\\system32", "\\system32\\drivers"})
-            disk.Reach(windowsPath + folder);
-        for (auto& setKey : systemKey->children) {
-            Sim::Key* services = Sim::FindKeyBelow(setKey.second.get(), "Services");
-            if (services == nullptr)
-                continue;
-            for (auto& service : services->children) {
-                Description::BootService boot;
-                boot.name = service.first;
-                const Sim::Value* type = service.second->FindValue("Type");
-                if (type != nullptr && type->data.size() == 4)
-                    boot.type = (DWORD)type->data[0] | (DWORD)type->data[1] << 8;
-                const Sim::Value* image = service.second->FindValue("ImagePath");
-                if (image != nullptr && Sim::IsText(image->type)) {
-                    std::string text(image->data.begin(), image->data.end());
-                    boot.imagePath = text.substr(0, text.find('\0'));
-                }
-                disk.Reach(Sim::TextToAnsi(Description::ImageFile(boot, windowsPath)));
+            disk->Reach(windowsPath + folder);
+    }
+    // Every image file any set's services name.
+    for (auto& setKey : systemKey->children) {
+        Sim::Key* services = Sim::FindKeyBelow(setKey.second.get(), "Services");
+        if (services == nullptr)
+            continue;
+        for (auto& service : services->children) {
+            Description::BootService boot;
+            boot.name = service.first;
+            const Sim::Value* type = service.second->FindValue("Type");
+            if (type != nullptr && type->data.size() == 4)
+                boot.type = (DWORD)type->data[0] | (DWORD)type->data[1] << 8;
+            const Sim::Value* image = service.second->FindValue("ImagePath");
+            if (image != nullptr && Sim::IsText(image->type)) {
+                std::string text(image->data.begin(), image->data.end());
+                boot.imagePath = text.substr(0, text.find('\0'));
             }
+            std::string file = Sim::TextToAnsi(Description::ImageFile(boot, windowsPath));
+            if (disk)
+                disk->Reach(file);
+            else if (file.size() > 3 && file[1] == ':' && Sim::FindNode(file) == nullptr)
+                Sim::MakeFile(file);
         }
+    }
+    if (disk) {
         std::string programFiles =
             SimText("SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir");
         std::vector<std::string> products = {SimText(PRODUCT_CONTROL_KEY, PRODUCT_FOLDER_VALUE),
@@ -452,10 +469,10 @@ bool Load(const Place& place, DWORD controlSet, Reading* reading) {
                                              place.productFolder};
         for (const std::string& folder : products) {
             if (!folder.empty())
-                disk.Copy(folder);
+                disk->Copy(folder);
         }
-        disk.Copy(m.programsFolder);
-        disk.Copy(m.commonProgramsFolder);
+        disk->Copy(m.programsFolder);
+        disk->Copy(m.commonProgramsFolder);
     } else {
         reading->filesRead = false;
         reading->warnings.push_back("no Windows folder (--windows DIR): the image files and the "

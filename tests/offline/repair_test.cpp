@@ -1,0 +1,419 @@
+// Repair of a disk read offline: what it takes out and nothing else, the
+// backup, a healthy or unclean hive left alone, every bad input refused with
+// its own status and the file untouched, and a repair cut off after each of
+// its file operations leaving the old hive or the whole new one.
+#include "hive_writer.h"
+#include "offline_compare.h"
+
+#include "boot_machines.h"
+#include "check/check.h"
+#include "machine/footprint.h"
+#include "offline/hive.h"
+#include "offline/offline.h"
+#include "offline/verbs.h"
+#include "platform/sim/machine.h"
+#include "uninstall/uninstall.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <set>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+using OfflineSupport::HiveLines;
+using OfflineSupport::TemporaryFolder;
+
+std::string Bytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void Put(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+std::set<std::string> Entries(const std::string& folder) {
+    std::set<std::string> names;
+    for (auto& entry : std::filesystem::directory_iterator(folder))
+        names.insert(entry.path().filename().string());
+    return names;
+}
+
+// A machine after the run and the restart, written as a disk; its place.
+struct Disk {
+    TemporaryFolder root;
+    Offline::Place place;
+    std::string system, config;
+    explicit Disk(const std::function<void()>& lay) {
+        Sim::Reset();
+        lay();
+        RunUninstall();
+        Sim::EndProcess();
+        Sim::Restart();
+        OfflineSupport::SwitchOff();
+        std::string why;
+        EXPECT_TRUE(OfflineSupport::WriteWindows(root.path(), &why)) << why;
+        place.windowsFolder = root.path() + "/WINDOWS";
+        config = place.windowsFolder + "/system32/config";
+        system = config + "/SYSTEM";
+    }
+};
+
+// The entries of a filter list's line ("key TAB name TAB type TAB hex").
+std::vector<std::string> ListOf(const std::string& line) {
+    std::string hex = line.substr(line.rfind('\t') + 1);
+    std::vector<std::string> entries;
+    std::u16string entry;
+    for (size_t at = 0; at + 3 < hex.size(); at += 4) {
+        char16_t unit =
+            (char16_t)std::stoul(hex.substr(at + 2, 2) + hex.substr(at, 2), nullptr, 16);
+        if (unit != 0) {
+            entry += unit;
+        } else if (!entry.empty()) {
+            entries.push_back(Description::Utf8(entry));
+            entry.clear();
+        }
+    }
+    return entries;
+}
+
+std::string KeyOf(const std::string& line) {
+    return line.substr(0, line.find('\t'));
+}
+std::string NameOf(const std::string& line) {
+    size_t tab = line.find('\t');
+    return line.substr(tab + 1, line.find('\t', tab + 1) - tab - 1);
+}
+
+// The repaired hive differs from the old one by the removals alone: each
+// line only one side has is a filter list of a key a removal names, and the
+// list as repaired is the old one less exactly what was taken out of it.
+void ExpectOnlyTheRemovals(const std::vector<std::string>& before,
+                           const std::vector<std::string>& after,
+                           const std::vector<Offline::Removal>& removals) {
+    std::vector<std::string> gone, added;
+    std::set_difference(before.begin(), before.end(), after.begin(), after.end(),
+                        std::back_inserter(gone));
+    std::set_difference(after.begin(), after.end(), before.begin(), before.end(),
+                        std::back_inserter(added));
+    EXPECT_FALSE(gone.empty());
+    for (const std::string& old : gone) {
+        std::vector<std::string> left = ListOf(old);
+        for (const Offline::Removal& removal : removals) {
+            if (Strings::SameName(KeyOf(old), removal.key) && removal.value == NameOf(old))
+                left.erase(std::remove(left.begin(), left.end(), removal.entry), left.end());
+        }
+        EXPECT_NE(left.size(), ListOf(old).size()) << old;
+        auto now = std::find_if(added.begin(), added.end(), [&](const std::string& line) {
+            return KeyOf(line) == KeyOf(old) && NameOf(line) == NameOf(old);
+        });
+        if (left.empty()) {
+            EXPECT_TRUE(now == added.end()) << "a list left empty goes: " << old;
+        } else {
+            ASSERT_TRUE(now != added.end()) << old;
+            EXPECT_EQ(left, ListOf(*now));
+            added.erase(now);
+        }
+    }
+    EXPECT_TRUE(added.empty()) << added.size() << " lines besides: " << added[0];
+}
+
+bool NamesAFilter(const Check::Finding& finding) {
+    return finding.status == Check::UNSAFE && (finding.detail.find("filter") != std::string::npos ||
+                                               finding.where.find("Filters") != std::string::npos);
+}
+
+TEST(OfflineRepair, TakesOutWhatCannotLoadAndNothingElse) {
+    int repaired = 0;
+    for (const BootMachines::Break& row : BootMachines::Breaks()) {
+        SCOPED_TRACE(row.what);
+        Disk disk([&] {
+            BootMachines::Installed();
+            row.plant();
+        });
+        std::string old = Bytes(disk.system);
+        std::vector<std::string> oldLines = HiveLines(disk.system);
+        std::set<std::string> files = Entries(disk.config);
+
+        Offline::Reading reading;
+        Description::Machine machine;
+        ASSERT_TRUE(Offline::Read(disk.place, &machine, &reading)) << reading.why;
+        Check::Verdict before = Check::Verify(machine);
+        bool onlyFilters = std::none_of(
+            before.findings.begin(), before.findings.end(),
+            [](const Check::Finding& f) { return f.status == Check::UNSAFE && !NamesAFilter(f); });
+
+        Offline::RepairResult result = Offline::Repair(disk.place, {});
+        ASSERT_TRUE(result.why.empty()) << result.why;
+        if (result.removals.empty()) {
+            // Nothing to take out: not a byte written, no backup.
+            EXPECT_EQ(old, Bytes(disk.system));
+            EXPECT_EQ(files, Entries(disk.config));
+            EXPECT_TRUE(std::none_of(before.findings.begin(), before.findings.end(), NamesAFilter));
+            EXPECT_EQ(before.status, result.status);
+            continue;
+        }
+        ++repaired;
+        EXPECT_EQ(old, Bytes(result.backup));
+        EXPECT_EQ(files.size() + 1, Entries(disk.config).size()) << "the backup alone is added";
+        ExpectOnlyTheRemovals(oldLines, HiveLines(disk.system), result.removals);
+        EXPECT_TRUE(std::none_of(result.verdict.findings.begin(), result.verdict.findings.end(),
+                                 NamesAFilter));
+        // What is left is what repair cannot mend (or the product's own
+        // leftovers, for a second run of the uninstaller).
+        bool unsafe =
+            std::any_of(result.verdict.findings.begin(), result.verdict.findings.end(),
+                        [](const Check::Finding& f) { return f.status == Check::UNSAFE; });
+        EXPECT_EQ(!onlyFilters, unsafe);
+    }
+    EXPECT_GE(repaired, 3);
+}
+
+// A machine whose disk class filter names no service (left by another
+// product's uninstaller): at the next boot its disks would not start.
+void BrokenDiskClass() {
+    Sim::SetValue(HKEY_LOCAL_MACHINE,
+                  "SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E967-E325-11CE-BFC1-"
+                  "08002BE10318}",
+                  "LowerFilters", REG_MULTI_SZ, Sim::MultiSz({"gonefilt"}));
+}
+
+TEST(OfflineRepair, AHealthyHiveAndADryRunAreNotWritten) {
+    // Its disk class filtered by a driver Windows loads.
+    Disk healthy([] {
+        Sim::SetValue(HKEY_LOCAL_MACHINE,
+                      "SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E967-E325-11CE-BFC1-"
+                      "08002BE10318}",
+                      "UpperFilters", REG_MULTI_SZ, Sim::MultiSz({"PartMgr"}));
+    });
+    std::string old = Bytes(healthy.system);
+    std::set<std::string> files = Entries(healthy.config);
+    Offline::RepairResult result = Offline::Repair(healthy.place, {});
+    EXPECT_TRUE(result.removals.empty());
+    EXPECT_EQ(Check::CLEAN, result.status) << result.why;
+    EXPECT_EQ(old, Bytes(healthy.system));
+    EXPECT_EQ(files, Entries(healthy.config));
+
+    Disk broken(BrokenDiskClass);
+    old = Bytes(broken.system);
+    files = Entries(broken.config);
+    Offline::RepairOptions dryRun;
+    dryRun.dryRun = true;
+    result = Offline::Repair(broken.place, dryRun);
+    ASSERT_EQ(1u, result.removals.size());
+    EXPECT_EQ("gonefilt", result.removals[0].entry);
+    EXPECT_EQ(Check::UNSAFE, result.status);
+    EXPECT_EQ(old, Bytes(broken.system));
+    EXPECT_EQ(files, Entries(broken.config));
+}
+
+// The base block with its primary sequence number raised (and its checksum
+// made again), as Windows leaves a hive whose write was cut short.
+void CutShort(const std::string& path) {
+    std::string bytes = Bytes(path);
+    bytes[4] = (char)(bytes[4] + 1);
+    uint32_t sum = 0;
+    for (int at = 0; at < 508; at += 4)
+        sum ^= (uint32_t)(unsigned char)bytes[at] | (uint32_t)(unsigned char)bytes[at + 1] << 8 |
+               (uint32_t)(unsigned char)bytes[at + 2] << 16 |
+               (uint32_t)(unsigned char)bytes[at + 3] << 24;
+    for (int i = 0; i < 4; ++i)
+        bytes[508 + i] = (char)(sum >> (8 * i));
+    Put(path, bytes);
+}
+
+TEST(OfflineRepair, AHiveWindowsDidNotCloseIsReadWithAWarningAndRepairedOnlyWhenForced) {
+    Disk disk(BrokenDiskClass);
+    CutShort(disk.system);
+    std::string old = Bytes(disk.system);
+    Offline::Reading reading;
+    Description::Machine machine;
+    ASSERT_TRUE(Offline::Read(disk.place, &machine, &reading)) << reading.why;
+    EXPECT_TRUE(reading.dirty);
+    ASSERT_FALSE(reading.warnings.empty());
+    EXPECT_NE(std::string::npos, reading.warnings[0].find("not closed cleanly"));
+
+    Offline::RepairResult result = Offline::Repair(disk.place, {});
+    EXPECT_EQ(Offline::DIRTY_HIVE, result.status);
+    EXPECT_EQ(old, Bytes(disk.system));
+    Offline::RepairOptions force;
+    force.force = true;
+    result = Offline::Repair(disk.place, force);
+    EXPECT_EQ(Check::CLEAN, result.status) << result.why;
+    EXPECT_EQ(1u, result.removals.size());
+
+    // A clean hive whose log holds a later write made for it.
+    Disk logged(BrokenDiskClass);
+    std::string hive = Bytes(logged.system);
+    std::string log = hive.substr(0, 512);
+    uint32_t sequence = (unsigned char)hive[8] + 1;
+    for (int at : {4, 8})
+        log[at] = (char)sequence;
+    log[28] = 1; // a transaction log
+    log += "DIRT" + std::string(1, '\xFF') + std::string(507, '\0') + std::string(512, 'x');
+    Put(logged.config + "/SYSTEM.LOG", log);
+    old = Bytes(logged.system);
+    ASSERT_TRUE(Offline::Read(logged.place, &machine, &reading));
+    EXPECT_TRUE(reading.dirty);
+    EXPECT_EQ(Offline::DIRTY_HIVE, Offline::Repair(logged.place, {}).status);
+    EXPECT_EQ(old, Bytes(logged.system));
+}
+
+TEST(OfflineRepair, EachBadInputHasItsStatusAndLeavesTheFileAlone) {
+    Disk disk(BrokenDiskClass);
+    std::string hive = Bytes(disk.system);
+    std::string software = disk.config + "/SOFTWARE";
+    struct Case {
+        const char* what;
+        int status;
+        std::function<void()> plant; // on the disk's SYSTEM, or its place
+        Offline::Place place;
+    };
+    auto withHive = [&](const std::string& path) {
+        Offline::Place place = disk.place;
+        place.systemHive = path;
+        return place;
+    };
+    // The hive with a key of it changed through hivex, committed in place.
+    auto edit = [&](const std::function<void(hive_h*)>& change) {
+        return [&, change] {
+            hive_h* h = hivex_open(disk.system.c_str(), HIVEX_OPEN_WRITE);
+            ASSERT_NE(nullptr, h);
+            change(h);
+            ASSERT_EQ(0, hivex_commit(h, nullptr, 0));
+            hivex_close(h);
+        };
+    };
+    std::vector<Case> cases = {
+        {"not a hive", Offline::NOT_A_HIVE, [&] { Put(disk.system, "MZ" + hive.substr(2)); },
+         disk.place},
+        {"truncated", Offline::DAMAGED_HIVE, [&] { Put(disk.system, hive.substr(0, 6000)); },
+         disk.place},
+        {"damaged: its first bin overwritten", Offline::DAMAGED_HIVE,
+         [&] {
+             Put(disk.system, hive.substr(0, 4096) + std::string(4096, '\x55') + hive.substr(8192));
+         },
+         disk.place},
+        {"SOFTWARE given as SYSTEM", Offline::WRONG_HIVE, [] {}, withHive(software)},
+        {"no Select", Offline::NO_CONTROL_SET, edit([](hive_h* h) {
+             hivex_node_delete_child(h, hivex_node_get_child(h, hivex_root(h), "Select"));
+         }),
+         disk.place},
+        {"Select names a set that is missing", Offline::NO_CONTROL_SET, edit([](hive_h* h) {
+             hive_node_h select = hivex_node_get_child(h, hivex_root(h), "Select");
+             char seven[4] = {7, 0, 0, 0};
+             hive_set_value value = {(char*)"Default", hive_t_REG_DWORD, 4, seven};
+             hivex_node_set_value(h, select, &value, 0);
+         }),
+         disk.place},
+        {"no Windows in the folder", Offline::NO_WINDOWS, [] {},
+         [&] {
+             Offline::Place place;
+             place.windowsFolder = disk.root.path();
+             return place;
+         }()},
+        {"a read-only folder", Offline::READ_ONLY, [&] { chmod(disk.config.c_str(), 0555); },
+         disk.place},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.what);
+        Put(disk.system, hive);
+        row.plant();
+        std::string planted = Bytes(disk.system);
+        std::set<std::string> files = Entries(disk.config);
+        Offline::Reading reading;
+        Description::Machine machine;
+        bool read = Offline::Read(row.place, &machine, &reading);
+        if (row.status == Offline::READ_ONLY)
+            EXPECT_TRUE(read) << "verify reads a read-only disk";
+        else
+            EXPECT_EQ(row.status, reading.status) << reading.why;
+        Offline::RepairResult result = Offline::Repair(row.place, {});
+        EXPECT_EQ(row.status, result.status) << result.why;
+        EXPECT_FALSE(result.why.empty());
+        EXPECT_EQ(planted, Bytes(disk.system));
+        EXPECT_EQ(files, Entries(disk.config));
+        chmod(disk.config.c_str(), 0755);
+    }
+}
+
+TEST(OfflineRepair, ACutOffRepairLeavesTheOldHiveOrTheWholeNewOne) {
+    Disk disk(BrokenDiskClass);
+    std::string old = Bytes(disk.system);
+    for (Offline::FileStep step : {Offline::FileStep::Backup, Offline::FileStep::Write,
+                                   Offline::FileStep::Flush, Offline::FileStep::Rename}) {
+        SCOPED_TRACE((int)step);
+        for (auto& entry : std::filesystem::directory_iterator(disk.config)) {
+            if (entry.path().filename().string().find(".vkcheck-") != std::string::npos)
+                std::filesystem::remove(entry.path());
+        }
+        Put(disk.system, old);
+        pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            Offline::RepairOptions options;
+            options.after = [step](Offline::FileStep done) {
+                if (done == step)
+                    raise(SIGKILL);
+            };
+            Offline::Repair(disk.place, options);
+            _exit(0);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+        std::string now = Bytes(disk.system);
+        if (now == old) {
+            EXPECT_NE(Offline::FileStep::Rename, step);
+            continue;
+        }
+        EXPECT_EQ(Offline::FileStep::Rename, step);
+        Offline::Reading reading;
+        Description::Machine machine;
+        ASSERT_TRUE(Offline::Read(disk.place, &machine, &reading)) << reading.why;
+        EXPECT_EQ(Check::CLEAN, Check::Verify(machine).status);
+    }
+}
+
+TEST(OfflineRepair, TheCommandLineGivesTheStatuses) {
+    Disk disk(BrokenDiskClass);
+    auto run = [](std::vector<std::string> words) {
+        words.insert(words.begin(), "vk_check");
+        std::vector<char*> argv;
+        for (std::string& word : words)
+            argv.push_back(word.data());
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        int status = Check::Main((int)argv.size(), argv.data(), nullptr, &Offline::VERBS);
+        std::fflush(stdout);
+        std::fflush(stderr);
+        std::string out = testing::internal::GetCapturedStdout();
+        testing::internal::GetCapturedStderr();
+        return std::make_pair(status, out);
+    };
+    const std::string windows = disk.place.windowsFolder;
+    auto verify = run({"verify", "--windows", windows});
+    EXPECT_EQ(Check::UNSAFE, verify.first) << verify.second;
+    EXPECT_NE(std::string::npos, verify.second.find("gonefilt")) << verify.second;
+    EXPECT_EQ(Check::UNSAFE, run({"repair", "--windows", windows, "--dry-run"}).first);
+    auto repair = run({"repair", "--windows", windows});
+    EXPECT_EQ(Check::CLEAN, repair.first) << repair.second;
+    EXPECT_NE(std::string::npos, repair.second.find("SYSTEM.vkcheck-")) << repair.second;
+    EXPECT_EQ(Check::CLEAN, run({"verify", "--windows", windows, "--json"}).first);
+    // The hives alone: the image files are not looked at, so never "sound".
+    EXPECT_EQ(Check::NOT_ALLOWED, run({"verify", "--system-hive", disk.system}).first);
+    EXPECT_EQ(Check::BAD_ARGUMENTS, run({"repair"}).first);
+    EXPECT_EQ(Check::BAD_ARGUMENTS, run({"verify", "--windows", windows, "--force"}).first);
+}
+
+} // namespace
