@@ -176,6 +176,8 @@ bool Judge(const Place& place, Check::Verdict* verdict, Reading* reading) {
     if (!Read(place, &machine, reading))
         return false;
     *verdict = Check::Verify(machine);
+    if (!reading->filesRead)
+        Check::AddFinding(verdict, FilesNotRead(place));
     return true;
 }
 

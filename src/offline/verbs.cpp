@@ -29,14 +29,18 @@ int ReadVerb(const Check::OfflineArguments& arguments, Description::Machine* mac
         return reading.status;
     // What is not looked at cannot be called sound.
     if (!reading.filesRead)
-        findings->push_back({"files not looked at", arguments.systemHive,
-                             "without the Windows folder (--windows DIR) whether each service's "
-                             "image file is there cannot be judged",
-                             Check::NOT_ALLOWED});
+        findings->push_back(FilesNotRead(PlaceOf(arguments)));
     return Check::CLEAN;
 }
 
 } // namespace
+
+Check::Finding FilesNotRead(const Place& place) {
+    return {"files not looked at", place.systemHive,
+            "without the Windows folder (--windows DIR) whether each service's image file is "
+            "there cannot be judged",
+            Check::NOT_ALLOWED};
+}
 
 const Check::OfflineVerbs VERBS = {ReadVerb, RepairVerb};
 

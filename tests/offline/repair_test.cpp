@@ -412,6 +412,7 @@ TEST(OfflineRepair, TheCommandLineGivesTheStatuses) {
     EXPECT_EQ(Check::CLEAN, run({"verify", "--windows", windows, "--json"}).first);
     // The hives alone: the image files are not looked at, so never "sound".
     EXPECT_EQ(Check::NOT_ALLOWED, run({"verify", "--system-hive", disk.system}).first);
+    EXPECT_EQ(Check::NOT_ALLOWED, run({"repair", "--system-hive", disk.system}).first);
     EXPECT_EQ(Check::BAD_ARGUMENTS, run({"repair"}).first);
     EXPECT_EQ(Check::BAD_ARGUMENTS, run({"verify", "--windows", windows, "--force"}).first);
 }
