@@ -317,6 +317,7 @@ bool Load(const Place& place, DWORD controlSet, Reading* reading) {
     std::optional<DWORD> defaultSet = DwordOf(system, select, "Default");
     if (controlSet == 0)
         controlSet = defaultSet.value_or(0);
+    reading->controlSet = controlSet;
     hive_node_h set = controlSet == 0 ? 0 : system.Child(system.Root(), ControlSetName(controlSet));
     if (set == 0)
         return Fail(reading, NO_CONTROL_SET,
@@ -354,6 +355,10 @@ bool Load(const Place& place, DWORD controlSet, Reading* reading) {
     Sim::Key* systemKey = Child(m.machineRoot.get(), "SYSTEM");
     for (hive_node_h child : system.Children(system.Root())) {
         std::string name = system.Name(child);
+        // On Windows "CurrentControlSet" is a link made at each boot, never
+        // saved: one a hive holds is not what the boot uses.
+        if (Sim::SameName(name, "CurrentControlSet"))
+            continue;
         if (child == set)
             name = "CurrentControlSet";
         CopyTree(system, child, Child(systemKey, name));

@@ -42,6 +42,7 @@ struct Reading {
     std::string why;                   // what the status means here, for the message
     bool dirty = false;                // the SYSTEM hive was not closed cleanly
     bool filesRead = true;             // false: no Windows folder, its files not looked at
+    DWORD controlSet = 0;              // the set judged as the current one
 };
 
 // Reads the machine at `place` as the next boot will find it, the control
@@ -57,6 +58,8 @@ bool Read(const Place& place, Description::Machine* machine, Reading* reading);
 // What a verdict on a place read without its Windows folder must hold: the
 // image files were not looked at, so it cannot be called sound.
 Check::Finding FilesNotRead(const Place& place);
+// The note that says which control set "CurrentControlSet" stands for.
+Check::Finding SetJudged(const Reading& reading);
 
 // The file operations of a repair, in order; `after`, when set, is called
 // after each (tests end the process there).

@@ -176,6 +176,7 @@ bool Judge(const Place& place, Check::Verdict* verdict, Reading* reading) {
     if (!Read(place, &machine, reading))
         return false;
     *verdict = Check::Verify(machine);
+    Check::AddFinding(verdict, SetJudged(*reading));
     if (!reading->filesRead)
         Check::AddFinding(verdict, FilesNotRead(place));
     return true;

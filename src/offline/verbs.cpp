@@ -1,6 +1,7 @@
 // The offline verbs as the Linux build's command line gives them.
 #include "verbs.h"
 
+#include "hive.h"
 #include "offline.h"
 
 namespace Offline {
@@ -28,6 +29,7 @@ int ReadVerb(const Check::OfflineArguments& arguments, Description::Machine* mac
     if (!read)
         return reading.status;
     // What is not looked at cannot be called sound.
+    findings->push_back(SetJudged(reading));
     if (!reading.filesRead)
         findings->push_back(FilesNotRead(PlaceOf(arguments)));
     return Check::CLEAN;
@@ -43,5 +45,12 @@ Check::Finding FilesNotRead(const Place& place) {
 }
 
 const Check::OfflineVerbs VERBS = {ReadVerb, RepairVerb};
+
+Check::Finding SetJudged(const Reading& reading) {
+    return {"control set", "HKLM\\SYSTEM\\" + ControlSetName(reading.controlSet),
+            "the set \"Select\\Default\" names, which the next boot uses: \"CurrentControlSet\" "
+            "above stands for it",
+            Check::CLEAN};
+}
 
 } // namespace Offline
