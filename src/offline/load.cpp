@@ -290,10 +290,19 @@ bool Load(const Place& place, DWORD controlSet, Reading* reading) {
         struct stat status;
         if (stat(place.windowsFolder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode))
             return Fail(reading, NO_WINDOWS, place.windowsFolder + " is not a folder");
-        if (place.systemHive.empty() && SystemHivePath(place).empty())
+        if (place.systemHive.empty() && SystemHivePath(place).empty()) {
+            // The drive's root given for its Windows folder, most likely.
+            std::string hint;
+            for (const char* folder : {"WINDOWS", "WINNT"}) {
+                std::string found = FindNoCase(place.windowsFolder, folder);
+                if (hint.empty() && !found.empty() &&
+                    !FindNoCase(found, "system32/config/SYSTEM").empty())
+                    hint = ": its Windows folder is " + found + ", give that";
+            }
             return Fail(reading, NO_WINDOWS,
                         place.windowsFolder +
-                            " holds no Windows: it has no system32\\config\\SYSTEM");
+                            " holds no Windows: it has no system32\\config\\SYSTEM" + hint);
+        }
     }
     Hive system;
     HiveFile systemFile;
