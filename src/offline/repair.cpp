@@ -17,6 +17,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -55,10 +56,28 @@ std::vector<unsigned char> ListData(const std::vector<std::string>& entries) {
     return data;
 }
 
-// One key's filter lists judged against `machine`: what goes, and the
+// Why the judge says a name cannot load ("" when it can), asked once a
+// name: the answer depends on the machine alone, and a large machine's
+// filter lists name the same few hundred drivers thousands of times.
+class Loadability {
+  public:
+    explicit Loadability(const Description::Machine& machine) : machine(machine) {}
+    const std::string& WhyNot(const std::string& name) {
+        auto found = answers.find(name);
+        if (found == answers.end())
+            found = answers.emplace(name, Check::WhyNotLoadable(machine, name)).first;
+        return found->second;
+    }
+
+  private:
+    const Description::Machine& machine;
+    std::map<std::string, std::string> answers; // by the name as the list spells it
+};
+
+// One key's filter lists judged against the machine: what goes, and the
 // key's values as they are to be set (all of them, as hivex sets them).
-bool Mend(const Hive& hive, hive_node_h node, const std::string& path,
-          const Description::Machine& machine, std::vector<Removal>* removals) {
+bool Mend(const Hive& hive, hive_node_h node, const std::string& path, Loadability* loadability,
+          std::vector<Removal>* removals) {
     struct Held {
         std::string name;
         hive_type type;
@@ -83,7 +102,7 @@ bool Mend(const Hive& hive, hive_node_h node, const std::string& path,
             std::vector<std::string> kept;
             std::vector<std::string> entries = Entries(held.data);
             for (const std::string& entry : entries) {
-                std::string why = Check::WhyNotLoadable(machine, entry);
+                const std::string& why = loadability->WhyNot(entry);
                 if (why.empty())
                     kept.push_back(entry);
                 else
@@ -218,6 +237,7 @@ RepairResult Repair(const Place& place, const RepairOptions& options) {
         if (!Load(place, number, &reading))
             return Failed(result, reading.status, reading.why);
         machine = Description::Describe(place.productFolder);
+        Loadability loadability(machine);
         std::string setName = ControlSetName(number);
         hive_node_h set = hive.Child(hive.Root(), setName);
         hive_node_h control = hive.Child(set, "Control");
@@ -227,7 +247,7 @@ RepairResult Repair(const Place& place, const RepairOptions& options) {
              classes == 0 ? std::vector<hive_node_h>() : hive.Children(classes))
             mended = mended &&
                      Mend(hive, setupClass, setName + "\\Control\\Class\\" + hive.Name(setupClass),
-                          machine, &result.removals);
+                          &loadability, &result.removals);
         hive_node_h devices = hive.Child(set, "Enum");
         for (hive_node_h enumerator :
              devices == 0 ? std::vector<hive_node_h>() : hive.Children(devices)) {
@@ -236,7 +256,7 @@ RepairResult Repair(const Place& place, const RepairOptions& options) {
                     mended = mended && Mend(hive, instance,
                                             setName + "\\Enum\\" + hive.Name(enumerator) + "\\" +
                                                 hive.Name(kind) + "\\" + hive.Name(instance),
-                                            machine, &result.removals);
+                                            &loadability, &result.removals);
             }
         }
         if (!mended)
