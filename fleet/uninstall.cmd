@@ -1,0 +1,94 @@
+@echo off
+rem Removes Tallowin from this machine, for a computer startup script (it runs
+rem as SYSTEM before anyone logs on) or a software-distribution program:
+rem
+rem     fleet\uninstall.cmd SHARE
+rem
+rem SHARE is a folder every machine may write, \\server\tallowin$ say. Each
+rem machine leaves its answers there for the fleet report (VkCheck report SHARE):
+rem SHARE\<computer>-preview.json before the removal, SHARE\<computer>-verify.json
+rem after the restart.
+rem
+rem First start: VkCheck preview. When it is not 0 (the removal would leave the
+rem machine unsafe, or VkCheck may not read it), nothing is changed and this
+rem script ends with preview's status. Else it leaves a marker and starts
+rem VkUninst.exe, which restarts the machine.
+rem Next start: the marker is there: VkCheck verify, the marker goes, and the
+rem script ends with verify's status.
+rem Later starts: the product is gone and no marker is there: nothing is done
+rem (verify's 3010 keeps the marker: verify runs again at the next start; its 1
+rem lets the next start run the removal again).
+rem
+rem Exit status: 0 removed (or nothing to remove), 3010 restart the machine (the
+rem uninstaller did not restart it, or the removal waits for a restart), 1 run
+rem this script again (a second run of the uninstaller would change something),
+rem 2 unsafe: a device or a service would not start, look at the machine,
+rem 5 VkCheck may not read what it must, 3 SHARE cannot be written,
+rem 87 no SHARE given. Any other: the status of VkCheck or VkUninst.exe.
+setlocal
+set "SHARE=%~1"
+if "%SHARE%"=="" (
+    echo uninstall.cmd: give the folder for the answers: uninstall.cmd SHARE
+    exit /b 87
+)
+set "HERE=%~dp0.."
+set "MARKER=%SystemRoot%\Tallowin-uninstall.pending"
+set "PREVIEW=%SHARE%\%COMPUTERNAME%-preview.json"
+set "VERIFY=%SHARE%\%COMPUTERNAME%-verify.json"
+
+rem Whether this machine may write its answer into SHARE, before anything else.
+set "PROBE=%SHARE%\%COMPUTERNAME%.probe"
+type nul > "%PROBE%" 2>nul
+if not exist "%PROBE%" (
+    echo uninstall.cmd: %SHARE% cannot be written from %COMPUTERNAME%: nothing was changed
+    exit /b 3
+)
+del "%PROBE%" >nul 2>&1
+
+if exist "%MARKER%" goto after_restart
+
+rem Nothing to remove: a machine that never had the product, or one whose
+rem removal is complete.
+set "DETECT=%SystemRoot%\Tallowin-detect.txt"
+"%HERE%\VkCheck.exe" detect > "%DETECT%" 2>nul
+set STATUS=%ERRORLEVEL%
+if not "%STATUS%"=="0" (
+    echo uninstall.cmd: VkCheck detect ended with %STATUS%: nothing was changed
+    exit /b %STATUS%
+)
+set "DETECTED=0"
+for %%F in ("%DETECT%") do set "DETECTED=%%~zF"
+del "%DETECT%" >nul 2>&1
+if "%DETECTED%"=="0" (
+    echo uninstall.cmd: Tallowin is not on %COMPUTERNAME%: nothing to do
+    exit /b 0
+)
+
+"%HERE%\VkCheck.exe" preview --json > "%PREVIEW%"
+set STATUS=%ERRORLEVEL%
+if not "%STATUS%"=="0" (
+    echo uninstall.cmd: VkCheck preview ended with %STATUS% ^(see %PREVIEW%^): nothing was changed
+    exit /b %STATUS%
+)
+type nul > "%MARKER%"
+if not exist "%MARKER%" (
+    echo uninstall.cmd: %MARKER% cannot be written: nothing was changed
+    exit /b 5
+)
+echo uninstall.cmd: removing Tallowin from %COMPUTERNAME%; the machine restarts
+"%HERE%\VkUninst.exe"
+set STATUS=%ERRORLEVEL%
+rem The uninstaller restarts the machine when it is done; still here, it did not.
+echo uninstall.cmd: VkUninst.exe ended with %STATUS% and the machine did not restart
+if "%STATUS%"=="0" exit /b 3010
+del "%MARKER%" >nul 2>&1
+exit /b %STATUS%
+
+:after_restart
+"%HERE%\VkCheck.exe" verify --json > "%VERIFY%"
+set STATUS=%ERRORLEVEL%
+echo uninstall.cmd: VkCheck verify ended with %STATUS% (see %VERIFY%)
+rem Waiting for one more restart: verify again at the next start.
+if "%STATUS%"=="3010" exit /b 3010
+del "%MARKER%" >nul 2>&1
+exit /b %STATUS%
