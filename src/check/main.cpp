@@ -378,6 +378,8 @@ int Main(int argc, char** argv, const Host& host, const OfflineVerbs* offline) {
         }
     } else {
         std::fprintf(stderr, "VkCheck: reading this machine...\n");
+        if (host.read == nullptr)
+            why = "this build reads no running machine";
         if (host.read == nullptr || !host.read(arguments.folder, &machine, &why)) {
             std::fprintf(stderr, "VkCheck: %s\n", why.c_str());
             return NOT_ALLOWED;

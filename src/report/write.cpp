@@ -228,6 +228,8 @@ std::string Html(const Fleet& fleet) {
         "td.unreadable { background: #757575; }\n"
         "td.number { text-align: right; }\n"
         "td.file { white-space: nowrap; }\n"
+        "table#machines, table#findings, table#unreadable { width: 100%; }\n"
+        "td.text { overflow-wrap: anywhere; }\n"
         "</style>\n</head>\n<body>\n<h1>Fleet report</h1>\n<p>" +
         Html(Summary(fleet)) + ". " + Html(Check::VersionLine()) + ".</p>\n";
     std::vector<size_t> counts = Counts(fleet);
@@ -246,10 +248,10 @@ std::string Html(const Fleet& fleet) {
         const char* key = GroupKey(machine.group);
         out += "<tr data-status=\"" + std::string(key) + "\"><td>" + Html(machine.name) +
                "</td><td class=\"" + key + "\">" + GroupName(machine.group) +
-               "</td><td class=\"number\">" + StatusText(machine) + "</td><td class=\"file\">" +
+               "</td><td class=\"number\">" + StatusText(machine) + "</td><td>" +
                Html(Steps(machine)) + "</td><td class=\"file\">" + Html(machine.file) +
                "</td><td class=\"number\">" + std::to_string(machine.findings.size()) +
-               "</td><td>" + Html(FirstFinding(machine)) + "</td></tr>\n";
+               "</td><td class=\"text\">" + Html(FirstFinding(machine)) + "</td></tr>\n";
     }
     out += "</tbody>\n</table>\n<h2>Findings, most machines first</h2>\n<table id=\"findings\">\n"
            "<thead><tr><th>machines</th><th>status</th><th>finding</th><th>on</th></tr></thead>\n"
@@ -259,14 +261,15 @@ std::string Html(const Fleet& fleet) {
         for (size_t i = 0; i < finding.machines.size(); ++i)
             names += (i == 0 ? "" : ", ") + finding.machines[i];
         out += "<tr><td class=\"number\">" + std::to_string(finding.machines.size()) +
-               "</td><td class=\"number\">" + std::to_string(finding.status) + "</td><td>" +
-               Html(finding.line) + "</td><td>" + Html(names) + "</td></tr>\n";
+               "</td><td class=\"number\">" + std::to_string(finding.status) +
+               "</td><td class=\"text\">" + Html(finding.line) + "</td><td class=\"text\">" +
+               Html(names) + "</td></tr>\n";
     }
     out += "</tbody>\n</table>\n<h2>Unreadable answers</h2>\n<table id=\"unreadable\">\n"
            "<thead><tr><th>answer file</th><th>machine</th><th>why</th></tr></thead>\n<tbody>\n";
     for (const Answer& answer : fleet.unreadable) {
-        out += "<tr><td>" + Html(answer.file) + "</td><td>" + Html(answer.machine) + "</td><td>" +
-               Html(answer.unreadable) + "</td></tr>\n";
+        out += "<tr><td>" + Html(answer.file) + "</td><td>" + Html(answer.machine) +
+               "</td><td class=\"text\">" + Html(answer.unreadable) + "</td></tr>\n";
     }
     return out + "</tbody>\n</table>\n</body>\n</html>\n";
 }
