@@ -31,6 +31,8 @@ command -v clang-format >/dev/null || need+=(clang-format)
     need+=(libclang-rt-14-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
 [ -f /usr/include/hivex.h ] || need+=(libhivex-dev)
+# The fleet report's page is opened in a headless browser by its test.
+command -v chromium >/dev/null || need+=(chromium)
 
 if [ ${#need[@]} -gt 0 ]; then
     echo "== installing: ${need[*]}"

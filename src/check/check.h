@@ -18,6 +18,15 @@ constexpr int UNSAFE = 2;      // a filter names a service that is gone (or will
 constexpr int NOT_ALLOWED = 5; // what must be read could not be
 constexpr int BAD_ARGUMENTS = 87;
 constexpr int RESTART = 3010; // removal complete, waiting for the restart
+// report: the folder of answers cannot be listed, or a report file cannot be written.
+constexpr int NO_FOLDER = 3;
+
+// The form of the JSON answers of verify, preview and detect, which each
+// names in its "schema" field beside "answer" (the verb), "version" (the
+// program's) and "machine" (the computer's name, when the program read the
+// machine it runs on). The report reads answers of this schema alone; it
+// goes up by one whenever a field changes its meaning or goes.
+constexpr int ANSWER_SCHEMA = 1;
 
 // One thing found or foreseen: its kind, where it is, and what it means.
 struct Finding {
@@ -87,11 +96,29 @@ struct OfflineVerbs {
 typedef bool (*Reader)(const std::string& folder, Description::Machine* machine, std::string* why);
 int Main(int argc, char** argv, Reader read, const OfflineVerbs* offline = nullptr);
 
+// What a build reaches on the machine it runs on: the machine (`read`, as
+// above), the computer's name ("" where it cannot tell), and the names of
+// the files (not the folders) in a folder, for report (false with `why`
+// where the folder cannot be listed). Any may be null: that build has none.
+struct Host {
+    Reader read = nullptr;
+    std::string (*name)() = nullptr;
+    bool (*list)(const std::string& folder, std::vector<std::string>* files,
+                 std::string* why) = nullptr;
+};
+int Main(int argc, char** argv, const Host& host, const OfflineVerbs* offline = nullptr);
+
+// "VkCheck <version>", as --version prints it.
+std::string VersionLine();
+
 // A verdict reported as verify reports it (text or JSON), warnings first;
 // its status.
 int Report(const Verdict& verdict, bool asJson, const std::vector<std::string>& warnings = {});
-// The JSON text Report prints.
-std::string ReportJson(const Verdict& verdict, const std::vector<std::string>& warnings);
+// The JSON text Report prints: verify's answer, naming `machine` unless it is "".
+std::string ReportJson(const Verdict& verdict, const std::vector<std::string>& warnings,
+                       const std::string& machine = "");
+// Preview's JSON answer, naming `machine` unless it is "".
+std::string PreviewJson(const Preview& preview, const std::string& machine = "");
 
 // `finding` added to `verdict`, whose status becomes the more urgent of the two.
 void AddFinding(Verdict* verdict, const Finding& finding);

@@ -4,12 +4,18 @@
 #include "check.h"
 
 #include "../description/json.h"
+#include "../report/report.h"
 
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+
+// The program's version; the build names it from the project's.
+#ifndef VK_VERSION
+#define VK_VERSION "0.0.0"
+#endif
 
 namespace Check {
 
@@ -20,6 +26,8 @@ using nlohmann::json;
 const char USAGE[] =
     "usage: VkCheck preview | verify | detect | snapshot FILE  [--from FILE | --folder DIR] "
     "[--json]\n"
+    "       VkCheck report DIR [--csv FILE] [--html FILE]\n"
+    "       VkCheck --version\n"
     "  preview   what the uninstaller would change on this machine, step by step\n"
     "  verify    after the restart: what is left of the product, whether a second run of the\n"
     "            uninstaller would change anything, and whether the machine is sound\n"
@@ -27,9 +35,12 @@ const char USAGE[] =
     "            when it would not (exit 0)\n"
     "  snapshot  writes what preview and verify read to FILE (JSON)\n"
     "  --folder  the product's folder, where \"DzPath\" no longer says (after the run)\n"
+    "  report    the fleet report of the verify and preview answers (--json) in DIR: which\n"
+    "            machines need a hand first; --csv and --html write it as CSV and as a page too\n"
     "Verbs may also be written /verb or --verb. Exit status: 0 clean, 3010 waiting for the\n"
     "restart, 1 a second run would change something, 2 unsafe, 5 not allowed to read, 87 bad\n"
-    "arguments.\n";
+    "arguments; report: 0 when it read DIR, whatever the machines' verdicts, 3 when DIR cannot\n"
+    "be listed or a report file cannot be written.\n";
 
 const char OFFLINE_USAGE[] =
     "A Windows that no longer starts, read from its disk (this build):\n"
@@ -47,7 +58,7 @@ const char OFFLINE_USAGE[] =
     "hive of another kind, 14 no control set to boot, 15 read-only, 16 not closed cleanly.\n";
 
 struct Arguments {
-    std::string verb, file, from, folder;
+    std::string verb, file, from, folder, csv, html;
     bool json = false;
     OfflineArguments offline;
     bool isOffline() const {
@@ -83,28 +94,34 @@ bool Parse(int argc, char** argv, Arguments* out, std::string* why) {
                 return false;
             }
             *place = argv[i];
-        } else if (word == "from" || word == "folder") {
+        } else if (word == "from" || word == "folder" || word == "csv" || word == "html") {
             if (++i >= argc) {
-                *why = "--" + word + " needs " + (word == "from" ? "a file" : "a folder");
+                *why = "--" + word + " needs " + (word == "folder" ? "a folder" : "a file");
                 return false;
             }
-            (word == "from" ? out->from : out->folder) = argv[i];
+            (word == "from"     ? out->from
+             : word == "folder" ? out->folder
+             : word == "csv"    ? out->csv
+                                : out->html) = argv[i];
         } else if (word == "preview" || word == "verify" || word == "detect" ||
-                   word == "snapshot" || word == "repair") {
+                   word == "snapshot" || word == "repair" || word == "report") {
             if (!out->verb.empty()) {
                 *why = "one verb only";
                 return false;
             }
             out->verb = word;
-            if (word == "snapshot") {
+            if (word == "snapshot" || word == "report") {
                 if (++i >= argc) {
-                    *why = "snapshot needs a file";
+                    *why = word + (word == "report" ? " needs a folder" : " needs a file");
                     return false;
                 }
                 out->file = argv[i];
             }
         } else if (word == "?" || word == "h" || word == "help") {
             out->verb = "help";
+        } else if (word == "version") {
+            if (out->verb != "help")
+                out->verb = "version";
         } else {
             *why = std::string("unknown argument: ") + argv[i];
             return false;
@@ -112,6 +129,17 @@ bool Parse(int argc, char** argv, Arguments* out, std::string* why) {
     }
     if (out->verb.empty()) {
         *why = "no verb";
+        return false;
+    }
+    if (out->verb == "version")
+        return true;
+    if (out->verb == "report" &&
+        (!out->from.empty() || !out->folder.empty() || out->isOffline() || out->json)) {
+        *why = "report reads the answers in its folder: --csv FILE and --html FILE alone";
+        return false;
+    }
+    if (out->verb != "report" && (!out->csv.empty() || !out->html.empty())) {
+        *why = "--csv and --html are report's";
         return false;
     }
     if (out->verb == "snapshot" && !out->from.empty()) {
@@ -176,22 +204,20 @@ std::string StatusText(int status) {
     }
 }
 
-int RunPreview(const Description::Machine& machine, bool asJson) {
+// What every answer says of itself: the verb that gave it, its schema, the
+// program's version, and the computer it read ("" for a snapshot or a disk:
+// left out).
+json Answer(const char* verb, const std::string& machine) {
+    json out{{"answer", verb}, {"schema", ANSWER_SCHEMA}, {"version", VK_VERSION}};
+    if (!machine.empty())
+        out["machine"] = JsonText(machine);
+    return out;
+}
+
+int RunPreview(const Description::Machine& machine, bool asJson, const std::string& name) {
     Preview preview = PreviewRun(machine);
     if (asJson) {
-        json out{{"status", preview.status}, {"uninstallerResult", preview.result}};
-        out["steps"] = json::array();
-        for (const Step& step : preview.steps) {
-            json actions = json::array();
-            for (const std::string& action : step.actions)
-                actions.push_back(JsonText(action));
-            out["steps"].push_back(json{{"step", step.name}, {"actions", actions}});
-        }
-        out["changes"] = preview.changes;
-        out["notDone"] = json::array();
-        for (const Finding& finding : preview.notDone)
-            out["notDone"].push_back(FindingJson(finding));
-        std::printf("%s\n", out.dump(1).c_str());
+        std::printf("%s\n", PreviewJson(preview, name).c_str());
         return preview.status;
     }
     std::printf("What the uninstaller would do on this machine, step by step:\n");
@@ -217,8 +243,33 @@ int RunPreview(const Description::Machine& machine, bool asJson) {
 
 } // namespace
 
-std::string ReportJson(const Verdict& verdict, const std::vector<std::string>& warnings) {
-    json out{{"status", verdict.status}, {"findings", json::array()}};
+std::string VersionLine() {
+    return std::string("VkCheck ") + VK_VERSION;
+}
+
+std::string PreviewJson(const Preview& preview, const std::string& machine) {
+    json out = Answer("preview", machine);
+    out["status"] = preview.status;
+    out["uninstallerResult"] = preview.result;
+    out["steps"] = json::array();
+    for (const Step& step : preview.steps) {
+        json actions = json::array();
+        for (const std::string& action : step.actions)
+            actions.push_back(JsonText(action));
+        out["steps"].push_back(json{{"step", step.name}, {"actions", actions}});
+    }
+    out["changes"] = preview.changes;
+    out["notDone"] = json::array();
+    for (const Finding& finding : preview.notDone)
+        out["notDone"].push_back(FindingJson(finding));
+    return out.dump(1);
+}
+
+std::string ReportJson(const Verdict& verdict, const std::vector<std::string>& warnings,
+                       const std::string& machine) {
+    json out = Answer("verify", machine);
+    out["status"] = verdict.status;
+    out["findings"] = json::array();
     for (const Finding& finding : verdict.findings)
         out["findings"].push_back(FindingJson(finding));
     if (!warnings.empty()) {
@@ -229,9 +280,12 @@ std::string ReportJson(const Verdict& verdict, const std::vector<std::string>& w
     return out.dump(1);
 }
 
-int Report(const Verdict& verdict, bool asJson, const std::vector<std::string>& warnings) {
+namespace {
+
+int Report(const Verdict& verdict, bool asJson, const std::vector<std::string>& warnings,
+           const std::string& machine) {
     if (asJson) {
-        std::printf("%s\n", ReportJson(verdict, warnings).c_str());
+        std::printf("%s\n", ReportJson(verdict, warnings, machine).c_str());
         return verdict.status;
     }
     for (const std::string& warning : warnings)
@@ -251,12 +305,24 @@ int Report(const Verdict& verdict, bool asJson, const std::vector<std::string>& 
     return verdict.status;
 }
 
+} // namespace
+
+int Report(const Verdict& verdict, bool asJson, const std::vector<std::string>& warnings) {
+    return Report(verdict, asJson, warnings, "");
+}
+
 void BufferOutput() {
     static char buffer[1 << 16];
     std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
 }
 
 int Main(int argc, char** argv, Reader read, const OfflineVerbs* offline) {
+    Host host;
+    host.read = read;
+    return Main(argc, argv, host, offline);
+}
+
+int Main(int argc, char** argv, const Host& host, const OfflineVerbs* offline) {
     Arguments arguments;
     std::string why;
     if (!Parse(argc, argv, &arguments, &why)) {
@@ -268,6 +334,17 @@ int Main(int argc, char** argv, Reader read, const OfflineVerbs* offline) {
         std::printf("%s%s", USAGE, offline != nullptr ? OFFLINE_USAGE : "");
         return CLEAN;
     }
+    if (arguments.verb == "version") {
+        std::printf("%s\n", VersionLine().c_str());
+        return CLEAN;
+    }
+    if (arguments.verb == "report") {
+        if (host.list == nullptr) {
+            std::fprintf(stderr, "VkCheck: this build cannot list a folder\n");
+            return BAD_ARGUMENTS;
+        }
+        return Report::Run(arguments.file, arguments.csv, arguments.html, host.list);
+    }
     if (arguments.isOffline() && offline == nullptr) {
         std::fprintf(stderr, "VkCheck: this build reads the machine it runs on; a Windows that is "
                              "not running is read by the Linux build, vk_check\n");
@@ -276,6 +353,7 @@ int Main(int argc, char** argv, Reader read, const OfflineVerbs* offline) {
     if (arguments.verb == "repair")
         return offline->repair(arguments.offline);
     Description::Machine machine;
+    std::string name; // the computer's, when it is the one read
     std::vector<std::string> warnings;
     std::vector<Finding> unread;
     if (arguments.isOffline()) {
@@ -300,10 +378,14 @@ int Main(int argc, char** argv, Reader read, const OfflineVerbs* offline) {
         }
     } else {
         std::fprintf(stderr, "VkCheck: reading this machine...\n");
-        if (!read(arguments.folder, &machine, &why)) {
+        if (host.read == nullptr)
+            why = "this build reads no running machine";
+        if (host.read == nullptr || !host.read(arguments.folder, &machine, &why)) {
             std::fprintf(stderr, "VkCheck: %s\n", why.c_str());
             return NOT_ALLOWED;
         }
+        if (host.name != nullptr)
+            name = host.name();
     }
     if (arguments.verb == "snapshot") {
         std::ofstream out(arguments.file, std::ios::binary);
@@ -317,19 +399,21 @@ int Main(int argc, char** argv, Reader read, const OfflineVerbs* offline) {
     }
     if (arguments.verb == "detect") {
         std::string line = Detect(machine);
-        if (arguments.json)
-            std::printf("%s\n",
-                        json{{"present", !line.empty()}, {"line", JsonText(line)}}.dump().c_str());
-        else if (!line.empty())
+        if (arguments.json) {
+            json out = Answer("detect", name);
+            out["present"] = !line.empty();
+            out["line"] = JsonText(line);
+            std::printf("%s\n", out.dump().c_str());
+        } else if (!line.empty())
             std::printf("%s\n", line.c_str());
         return CLEAN;
     }
     if (arguments.verb == "preview")
-        return RunPreview(machine, arguments.json);
+        return RunPreview(machine, arguments.json, name);
     Verdict verdict = Verify(machine);
     for (const Finding& finding : unread)
         AddFinding(&verdict, finding);
-    return Report(verdict, arguments.json, warnings);
+    return Report(verdict, arguments.json, warnings, name);
 }
 
 } // namespace Check

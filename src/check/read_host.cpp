@@ -3,6 +3,7 @@
 #include "check.h"
 
 #include "../offline/verbs.h"
+#include "../report/report.h"
 
 static bool ReadNothing(const std::string&, Description::Machine*, std::string* why) {
     *why = "this build reads snapshots (--from FILE) and the disks of machines that are not "
@@ -12,5 +13,8 @@ static bool ReadNothing(const std::string&, Description::Machine*, std::string* 
 
 int main(int argc, char** argv) {
     Check::BufferOutput();
-    return Check::Main(argc, argv, ReadNothing, &Offline::VERBS);
+    Check::Host host;
+    host.read = ReadNothing;
+    host.list = Report::ListPosixFolder;
+    return Check::Main(argc, argv, host, &Offline::VERBS);
 }

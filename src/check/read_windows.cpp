@@ -5,10 +5,16 @@
 #include "check.h"
 
 #include "../description/calls.h"
+#include "../report/report.h"
+
+static const Description::Calls& Windows() {
+    static const Description::Calls windows = Description::CallsFrom(Description::WindowsCalls());
+    return windows;
+}
 
 static bool ReadWindows(const std::string& folder, Description::Machine* machine,
                         std::string* why) {
-    static const Description::Calls windows = Description::CallsFrom(Description::WindowsCalls());
+    const Description::Calls& windows = Windows();
     // Read rights only: the service manager's own answer says whether the
     // caller may read what it must.
     SC_HANDLE scm =
@@ -25,5 +31,11 @@ static bool ReadWindows(const std::string& folder, Description::Machine* machine
 
 int main(int argc, char** argv) {
     Check::BufferOutput();
-    return Check::Main(argc, argv, ReadWindows);
+    Check::Host host;
+    host.read = ReadWindows;
+    host.name = [] { return Description::ComputerName(Windows()); };
+    host.list = [](const std::string& folder, std::vector<std::string>* files, std::string* why) {
+        return Report::ListFolder(Windows(), folder, files, why);
+    };
+    return Check::Main(argc, argv, host);
 }

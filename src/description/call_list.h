@@ -11,6 +11,7 @@
     CALL(GetVersion)                                                                               \
     CALL(GetCurrentProcess)                                                                        \
     CALL(GetSystemDirectoryA)                                                                      \
+    CALL(GetComputerNameA)                                                                         \
     CALL(GetFileAttributesA)                                                                       \
     CALL(GetFileAttributesW)                                                                       \
     CALL(FindFirstFileA)                                                                           \

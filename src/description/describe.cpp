@@ -634,4 +634,17 @@ Machine Describe(const std::string& productFolder) {
     return Describe(PlatformCalls(), productFolder);
 }
 
+std::string ComputerName(const Calls& win) {
+    // A NetBIOS name is at most 15 characters; the buffer holds a longer one too.
+    char name[256];
+    DWORD size = sizeof name;
+    if (!win.GetComputerNameA(name, &size) || size >= sizeof name)
+        return "";
+    return std::string(name, size);
+}
+
+std::string ComputerName() {
+    return ComputerName(PlatformCalls());
+}
+
 } // namespace Description

@@ -239,6 +239,12 @@ Machine Describe(const Calls& win, const std::string& productFolder = "");
 // Windows itself, or the simulated Windows.
 Machine Describe(const std::string& productFolder = "");
 
+// The name of the computer `win` reaches, as GetComputerNameA gives it (its
+// NetBIOS name, in ANSI), or "" where it cannot be read. Not part of a
+// description: a snapshot read elsewhere is no running machine to name.
+std::string ComputerName(const Calls& win);
+std::string ComputerName();
+
 // One change between two descriptions of a machine. A value's change holds
 // the value as it was and as it is (none on the side where it is absent);
 // the others what they show on each side: a service's state or program, the

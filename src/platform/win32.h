@@ -47,6 +47,7 @@ using ::FindClose;
 using ::FindFirstFileA;
 using ::FindNextFileA;
 using ::FreeLibrary;
+using ::GetComputerNameA;
 using ::GetCurrentProcess;
 using ::GetFileAttributesA;
 using ::GetLastError;

@@ -186,6 +186,7 @@ std::unique_ptr<Machine> Copy(const Machine& from) {
     m->messageBoxAnswer = from.messageBoxAnswer;
     m->failCall = from.failCall;
     m->killAfterCall = from.killAfterCall;
+    m->computerName = from.computerName;
     m->systemDirectory = from.systemDirectory;
     m->windowsDirectory = from.windowsDirectory;
     m->programFolder = from.programFolder;

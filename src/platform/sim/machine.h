@@ -182,6 +182,7 @@ struct Machine {
     int messageBoxAnswer = IDOK; // what the user's click, or its absence, returns
     long failCall = 0;           // the failable call (counted from 1) that fails; 0: none
     long killAfterCall = 0;      // the call (counted from 1) after which the process is killed
+    std::string computerName = "TS-SIM"; // as GetComputerNameA gives it
     std::string systemDirectory = "C:\\WINDOWS\\system32";
     std::string windowsDirectory = "C:\\WINDOWS";
     // The folder of the running program's file, where the loader looks first

@@ -142,6 +142,26 @@ UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size) {
     return Log(call, (UINT)folder.size(), D((long long)folder.size()) + " " + Q(buffer));
 }
 
+// The computer's name and its length; with too small a buffer, the size it
+// needs, its NUL counted.
+BOOL WINAPI GetComputerNameA(LPSTR buffer, LPDWORD size) {
+    const std::string& name = Current().computerName;
+    std::string call = Current().journalOn
+                           ? "GetComputerNameA(" + D(size != nullptr ? *size : 0) + ")"
+                           : std::string();
+    if (Injected())
+        return LogBool(call, Fail(ERROR_NOT_ENOUGH_MEMORY));
+    if (size == nullptr)
+        Unmodelled(call + ": no size");
+    if (buffer == nullptr || *size < name.size() + 1) {
+        *size = (DWORD)name.size() + 1;
+        return LogBool(call, Fail(ERROR_BUFFER_OVERFLOW));
+    }
+    std::memcpy(buffer, name.c_str(), name.size() + 1);
+    *size = (DWORD)name.size();
+    return Log(call, (BOOL)TRUE, "TRUE " + D(*size) + " " + Q(buffer));
+}
+
 BOOL WINAPI CloseHandle(HANDLE handle) {
     std::string call = Current().journalOn ? "CloseHandle(" + H(handle) + ")" : std::string();
     if (FindHandle(handle, HandleKind::Token) == nullptr &&

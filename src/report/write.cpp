@@ -1,0 +1,277 @@
+// The fleet report written out: as text for the console, as CSV for a
+// spreadsheet, and as one page that needs nothing beside it.
+#include "report.h"
+
+#include <algorithm>
+#include <map>
+#include <tuple>
+
+namespace Report {
+
+namespace {
+
+// What the machines of each group need, as the text's and the page's headings say.
+const char* const ADVICE[GROUPS] = {
+    "at the next boot a device or a service will not start: mend what the findings name "
+    "before the machine restarts",
+    "the verdict could not be made: run VkCheck as an administrator, or mend what it could not "
+    "read",
+    "a second run of the uninstaller would change something: run it again, restart, verify",
+    "restart, then verify (a preview alone: the uninstaller was started, its verify answer comes "
+    "after the restart)",
+    "nothing to do; the notes name what only a hand removes",
+    "no answer of the machine could be read: run VkCheck there again"};
+
+std::string Capital(const char* text) {
+    std::string out = text;
+    if (!out.empty() && out[0] >= 'a' && out[0] <= 'z')
+        out[0] = (char)(out[0] - 32);
+    return out;
+}
+
+std::string FindingLine(const Check::Finding& finding) {
+    return finding.kind + ": " + (finding.where.empty() ? "" : finding.where + ": ") +
+           finding.detail;
+}
+
+// What a machine's answers say, in their order: its preview, then its verify answer.
+std::string Steps(const Machine& machine) {
+    std::string steps;
+    if (machine.previewStatus >= 0)
+        steps = "preview " + std::to_string(machine.previewStatus) + ", ";
+    if (machine.status < 0)
+        return steps + "no answer read";
+    steps += machine.answer + " " + std::to_string(machine.status);
+    if (machine.answer == "preview")
+        steps += machine.status == Check::CLEAN ? ", no verify answer yet"
+                                                : ", the uninstaller not started";
+    return steps;
+}
+
+// The urgency of a finding's status, most urgent first, as the verdict ranks them.
+int Rank(int status) {
+    const int order[] = {Check::UNSAFE, Check::NOT_ALLOWED, Check::LEFTOVER, Check::RESTART};
+    for (int i = 0; i < 4; ++i) {
+        if (order[i] == status)
+            return i;
+    }
+    return 4;
+}
+
+// Each finding with the machines that have it: those that set a status
+// before the notes, each part most machines first, then the most urgent,
+// then by its text.
+struct Shared {
+    int status;
+    std::string line;
+    std::vector<std::string> machines;
+};
+std::vector<Shared> SharedFindings(const Fleet& fleet) {
+    std::map<std::pair<int, std::string>, std::vector<std::string>> found;
+    for (const Machine& machine : fleet.machines) {
+        for (const Check::Finding& finding : machine.findings) {
+            std::vector<std::string>& names = found[{finding.status, FindingLine(finding)}];
+            // A finding a machine's answer names twice is counted once.
+            if (names.empty() || names.back() != machine.name)
+                names.push_back(machine.name);
+        }
+    }
+    std::vector<Shared> shared;
+    for (auto& entry : found)
+        shared.push_back({entry.first.first, entry.first.second, std::move(entry.second)});
+    std::stable_sort(shared.begin(), shared.end(), [](const Shared& a, const Shared& b) {
+        return std::make_tuple(a.status == Check::CLEAN, b.machines.size(), Rank(a.status),
+                               a.line) <
+               std::make_tuple(b.status == Check::CLEAN, a.machines.size(), Rank(b.status), b.line);
+    });
+    return shared;
+}
+
+std::vector<size_t> Counts(const Fleet& fleet) {
+    std::vector<size_t> counts(GROUPS, 0);
+    for (const Machine& machine : fleet.machines)
+        ++counts[(int)machine.group];
+    return counts;
+}
+
+std::string Summary(const Fleet& fleet) {
+    return std::to_string(fleet.machines.size()) + " machines, " + std::to_string(fleet.files) +
+           " answer files, " + std::to_string(fleet.unreadable.size()) + " of them unreadable";
+}
+
+std::string Padded(const std::string& text, size_t width) {
+    return text + std::string(width > text.size() ? width - text.size() : 0, ' ');
+}
+
+std::string Html(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        switch (c) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\'':
+            out += "&#39;";
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string CsvField(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos)
+        return text;
+    std::string out = "\"";
+    for (char c : text)
+        out += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return out + "\"";
+}
+
+std::string StatusText(const Machine& machine) {
+    return machine.status < 0 ? std::string() : std::to_string(machine.status);
+}
+
+} // namespace
+
+std::string FirstFinding(const Machine& machine) {
+    if (machine.status < 0)
+        return machine.reason;
+    for (const Check::Finding& finding : machine.findings) {
+        if (finding.status == machine.status)
+            return FindingLine(finding);
+    }
+    return machine.findings.empty() ? std::string() : FindingLine(machine.findings[0]);
+}
+
+std::string Text(const Fleet& fleet) {
+    std::string out = "Fleet report: " + Summary(fleet) + "\n\n";
+    std::vector<size_t> counts = Counts(fleet);
+    for (int group = 0; group < GROUPS; ++group)
+        out += "  " + Padded(GroupName((Group)group), 25) + std::to_string(counts[group]) + "\n";
+    size_t width = 0;
+    for (const Machine& machine : fleet.machines)
+        width = std::max(width, machine.name.size());
+    int shown = -1;
+    for (const Machine& machine : fleet.machines) {
+        if ((int)machine.group != shown) {
+            shown = (int)machine.group;
+            out += "\n" + Capital(GroupName(machine.group)) + " (" + std::to_string(counts[shown]) +
+                   "): " + ADVICE[shown] + "\n";
+        }
+        out += "  " + Padded(machine.name, width) + "  " + Steps(machine) + "  " + machine.file;
+        out += machine.status < 0 ? ": " + machine.reason + "\n" : "\n";
+    }
+    std::vector<Shared> shared = SharedFindings(fleet);
+    for (bool notes : {false, true}) {
+        out += notes ? "\nNotes (status 0), most machines first:\n"
+                     : "\nFindings, most machines first:\n";
+        size_t listed = 0;
+        for (const Shared& finding : shared) {
+            if ((finding.status == Check::CLEAN) != notes)
+                continue;
+            ++listed;
+            out += "  " + std::to_string(finding.machines.size()) + "  [" +
+                   std::to_string(finding.status) + "] " + finding.line + "\n    ";
+            for (size_t i = 0; i < finding.machines.size(); ++i)
+                out += (i == 0 ? "" : ", ") + finding.machines[i];
+            out += "\n";
+        }
+        if (listed == 0)
+            out += "  none\n";
+    }
+    out += "\nUnreadable answers:\n";
+    if (fleet.unreadable.empty())
+        out += "  none\n";
+    for (const Answer& answer : fleet.unreadable)
+        out += "  " + answer.file + ": " + answer.unreadable + "\n";
+    return out;
+}
+
+std::string Csv(const Fleet& fleet) {
+    std::string out = "machine,verdict,status,answer file,findings,first finding\r\n";
+    for (const Machine& machine : fleet.machines) {
+        out += CsvField(machine.name) + "," + CsvField(GroupName(machine.group)) + "," +
+               StatusText(machine) + "," + CsvField(machine.file) + "," +
+               std::to_string(machine.findings.size()) + "," + CsvField(FirstFinding(machine)) +
+               "\r\n";
+    }
+    return out;
+}
+
+std::string Html(const Fleet& fleet) {
+    std::string out =
+        "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+        "<title>Fleet report</title>\n<style>\n"
+        "body { font-family: sans-serif; margin: 1.5em; color: #222; }\n"
+        "table { border-collapse: collapse; margin-bottom: 1.5em; }\n"
+        "th, td { border: 1px solid #bbb; padding: 0.25em 0.6em; text-align: left; "
+        "vertical-align: top; }\n"
+        "th { background: #eee; }\n"
+        "td.unsafe, td.not-allowed, td.run-again, td.waiting, td.sound, td.unreadable "
+        "{ color: #fff; font-weight: bold; white-space: nowrap; }\n"
+        "td.unsafe { background: #c62828; }\n"
+        "td.not-allowed { background: #6a1b9a; }\n"
+        "td.run-again { background: #ef6c00; }\n"
+        "td.waiting { background: #1565c0; }\n"
+        "td.sound { background: #2e7d32; }\n"
+        "td.unreadable { background: #757575; }\n"
+        "td.number { text-align: right; }\n"
+        "td.file { white-space: nowrap; }\n"
+        "table#machines, table#findings, table#unreadable { width: 100%; }\n"
+        "td.text { overflow-wrap: anywhere; }\n"
+        "</style>\n</head>\n<body>\n<h1>Fleet report</h1>\n<p>" +
+        Html(Summary(fleet)) + ". " + Html(Check::VersionLine()) + ".</p>\n";
+    std::vector<size_t> counts = Counts(fleet);
+    out += "<table id=\"groups\">\n<thead><tr><th>verdict</th><th>machines</th><th>what to "
+           "do</th></tr></thead>\n<tbody>\n";
+    for (int group = 0; group < GROUPS; ++group) {
+        out += "<tr data-status=\"" + std::string(GroupKey((Group)group)) + "\"><td class=\"" +
+               GroupKey((Group)group) + "\">" + GroupName((Group)group) +
+               "</td><td class=\"number\">" + std::to_string(counts[group]) + "</td><td>" +
+               Html(ADVICE[group]) + "</td></tr>\n";
+    }
+    out += "</tbody>\n</table>\n<h2>Machines</h2>\n<table id=\"machines\">\n<thead><tr>"
+           "<th>machine</th><th>verdict</th><th>status</th><th>answers</th><th>answer file</th>"
+           "<th>findings</th><th>first finding</th></tr></thead>\n<tbody>\n";
+    for (const Machine& machine : fleet.machines) {
+        const char* key = GroupKey(machine.group);
+        out += "<tr data-status=\"" + std::string(key) + "\"><td>" + Html(machine.name) +
+               "</td><td class=\"" + key + "\">" + GroupName(machine.group) +
+               "</td><td class=\"number\">" + StatusText(machine) + "</td><td>" +
+               Html(Steps(machine)) + "</td><td class=\"file\">" + Html(machine.file) +
+               "</td><td class=\"number\">" + std::to_string(machine.findings.size()) +
+               "</td><td class=\"text\">" + Html(FirstFinding(machine)) + "</td></tr>\n";
+    }
+    out += "</tbody>\n</table>\n<h2>Findings, most machines first</h2>\n<table id=\"findings\">\n"
+           "<thead><tr><th>machines</th><th>status</th><th>finding</th><th>on</th></tr></thead>\n"
+           "<tbody>\n";
+    for (const Shared& finding : SharedFindings(fleet)) {
+        std::string names;
+        for (size_t i = 0; i < finding.machines.size(); ++i)
+            names += (i == 0 ? "" : ", ") + finding.machines[i];
+        out += "<tr><td class=\"number\">" + std::to_string(finding.machines.size()) +
+               "</td><td class=\"number\">" + std::to_string(finding.status) +
+               "</td><td class=\"text\">" + Html(finding.line) + "</td><td class=\"text\">" +
+               Html(names) + "</td></tr>\n";
+    }
+    out += "</tbody>\n</table>\n<h2>Unreadable answers</h2>\n<table id=\"unreadable\">\n"
+           "<thead><tr><th>answer file</th><th>machine</th><th>why</th></tr></thead>\n<tbody>\n";
+    for (const Answer& answer : fleet.unreadable) {
+        out += "<tr><td>" + Html(answer.file) + "</td><td>" + Html(answer.machine) +
+               "</td><td class=\"text\">" + Html(answer.unreadable) + "</td></tr>\n";
+    }
+    return out + "</tbody>\n</table>\n</body>\n</html>\n";
+}
+
+} // namespace Report
