@@ -240,6 +240,69 @@ class Disk {
     std::map<std::string, std::map<std::string, std::string, Strings::NoCase>> diskNames;
 };
 
+// A profile path as ProfileList holds it, its drive and Windows folder named.
+std::string Expanded(std::string path) {
+    const std::string windows = Sim::Current().windowsDirectory;
+    const std::pair<const char*, std::string> names[] = {
+        {"%SystemDrive%", windows.substr(0, 2)}, {"%SystemRoot%", windows}, {"%windir%", windows}};
+    for (auto& name : names) {
+        std::string upper = Strings::Upper(name.first);
+        size_t at = Strings::Upper(path).find(upper);
+        if (at != std::string::npos)
+            path.replace(at, upper.size(), name.second);
+    }
+    return path;
+}
+
+// The Start menus the uninstaller cleans, where this machine keeps them.
+// The common one is in Explorer's "Shell Folders". A running machine's own
+// is that of the user who runs the reader; offline there is none, so it is
+// the built-in Administrator's profile (its SID ends in -500), or the one
+// user profile there is: in the layout of Windows 2000/XP, or of the later
+// versions (and Wine).
+void StartMenus(Disk* disk, Reading* reading) {
+    Sim::Machine& m = Sim::Current();
+    std::string common = SimText(
+        "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", "Common Programs");
+    if (common.size() > 3 && common[1] == ':')
+        m.commonProgramsFolder = common;
+    Sim::Key* profiles = Sim::FindKey(
+        HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList");
+    if (profiles == nullptr)
+        return;
+    std::vector<std::string> users;
+    std::string administrator;
+    for (auto& child : profiles->children) {
+        const Sim::Value* path = child.second->FindValue("ProfileImagePath");
+        if (Strings::Upper(child.first).rfind("S-1-5-21-", 0) != 0 || path == nullptr ||
+            !Sim::IsText(path->type))
+            continue;
+        std::string text = Sim::TextToAnsi(std::string(path->data.begin(), path->data.end()));
+        text = Expanded(text.substr(0, text.find('\0')));
+        users.push_back(text);
+        if (child.first.size() > 4 && child.first.compare(child.first.size() - 4, 4, "-500") == 0)
+            administrator = text;
+    }
+    std::string profile = !administrator.empty() ? administrator
+                          : users.size() == 1    ? users[0]
+                                                 : "";
+    if (profile.empty()) {
+        if (!users.empty())
+            reading->warnings.push_back(std::to_string(users.size()) +
+                                        " user profiles and none the built-in Administrator's: "
+                                        "no user's own Start menu is looked at");
+        return;
+    }
+    for (const char* layout : {"\\Start Menu\\Programs",
+                               "\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs"}) {
+        if (disk->Reach(profile + layout)) {
+            m.programsFolder = profile + layout;
+            return;
+        }
+    }
+    m.programsFolder = profile + "\\Start Menu\\Programs";
+}
+
 bool Fail(Reading* reading, int status, const std::string& why) {
     reading->status = status;
     reading->why = why;
@@ -485,6 +548,7 @@ bool Load(const Place& place, DWORD controlSet, Reading* reading) {
             if (!folder.empty())
                 disk->Copy(folder);
         }
+        StartMenus(disk.get(), reading);
         disk->Copy(m.programsFolder);
         disk->Copy(m.commonProgramsFolder);
     } else {

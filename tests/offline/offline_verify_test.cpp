@@ -4,6 +4,7 @@
 #include "offline_compare.h"
 
 #include "boot_machines.h"
+#include "machine/footprint.h"
 #include "platform/sim/machine.h"
 #include "uninstall/uninstall.h"
 
@@ -64,6 +65,37 @@ TEST(Offline, VerifyOfTheDiskIsVerifyOfTheMachine) {
     // unwritable class key, before the run and after it.
     EXPECT_EQ(6, notOnDisk);
     EXPECT_GT(compared, 60);
+}
+
+// The installed machine whose Start menus lie where later Windows versions
+// (and Wine) keep them, named by the machine's registry: read offline from
+// there, not from where Windows XP keeps them.
+TEST(Offline, TheStartMenusAreWhereTheMachineKeepsThem) {
+    Sim::Reset();
+    Footprint::Install();
+    Sim::Machine& m = Sim::Current();
+    const std::string common = "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs";
+    const std::string own =
+        "C:\\users\\admin\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs";
+    for (auto& folders : {std::make_pair(&m.commonProgramsFolder, common),
+                          std::make_pair(&m.programsFolder, own)}) {
+        Sim::Node* from = Sim::FindNode(*folders.first);
+        Sim::Node* to = Sim::MakeDirectory(folders.second + "\\");
+        to->children["Tallowin"] = std::move(from->children["Tallowin"]);
+        from->children.erase("Tallowin");
+        *folders.first = folders.second;
+    }
+    Sim::SetValue(HKEY_LOCAL_MACHINE,
+                  "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
+                  "Common Programs", REG_SZ, Sim::Sz(common));
+    Sim::SetValue(
+        HKEY_LOCAL_MACHINE,
+        "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\S-1-5-21-7-8-9-500",
+        "ProfileImagePath", REG_EXPAND_SZ, Sim::Sz("%SystemDrive%\\users\\admin"));
+    ASSERT_TRUE(SwitchOff());
+    TemporaryFolder disk;
+    std::vector<std::string> differences = OfflineAgainstOnline(disk.path());
+    EXPECT_TRUE(differences.empty()) << Shown(differences);
 }
 
 } // namespace
