@@ -31,6 +31,9 @@ command -v clang-format >/dev/null || need+=(clang-format)
     need+=(libclang-rt-14-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
 [ -f /usr/include/hivex.h ] || need+=(libhivex-dev)
+# hivexregedit, which writes the Wine registry's exports into hives for the
+# offline verify that side_by_side_exe.py compares with the live one.
+command -v hivexregedit >/dev/null || need+=(libwin-hivex-perl)
 
 if [ ${#need[@]} -gt 0 ]; then
     echo "== installing: ${need[*]}"
