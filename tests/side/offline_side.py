@@ -8,8 +8,8 @@ the same findings (kind, where, detail, status). No difference on the
 machines compared is Wine's: each one fails the stage.
 
 side_by_side_exe.py calls Comparison.read_live in the machine's Wine session,
-after its own verify, and Comparison.judge after the session, before the
-machine is changed again.
+after its own verify, and Comparison.judge after it (in the session or
+after), before the machine is changed again.
 """
 import collections
 import hashlib

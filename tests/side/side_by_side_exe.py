@@ -6,11 +6,11 @@ the same machine: its reading leaves the registry as it was, byte for byte;
 its preview is the change list the real run then gives; after the restart
 verify finds nothing, and with each kind of leftover or break of the next
 boot planted (tests/side/plants.py) it exits with the right status and names
-it. On the restarted machine and on each one planted, the Linux vk_check's
-offline verify of hives made from the registry Wine holds gives the live
-verify's status and findings (tests/side/offline_side.py). The run prints
-VkCheck's figures as it measures them: preview's and verify's time against a
-program that does nothing, and the snapshot's size.
+it. On the installed machine, the restarted one and each one planted, the
+Linux vk_check's offline verify of hives made from the registry Wine holds
+gives the live verify's status and findings (tests/side/offline_side.py).
+The run prints VkCheck's figures as it measures them: preview's and verify's
+time against a program that does nothing, and the snapshot's size.
 
     side_by_side_exe.py             the whole stage; exit status 0 when it passed
     side_by_side_exe.py --figures   only the figures, on the machine laid down
@@ -351,6 +351,10 @@ def whole_stage():
         with write_to("detect.txt") as out:
             vkcheck("detect", out=out)
         export_registry("registry.after")
+        # Offline against live on the installed machine too, before the run
+        # changes it: the product's keys, files, services and Start menus.
+        offline.read_live(os.path.join(WORK, "offline", "installed"))
+        offline.judge("installed", os.path.join(WORK, "offline", "installed"))
         figures = measure_figures()
         status = run_uninstaller()
     finally:
