@@ -33,6 +33,9 @@ command -v clang-format >/dev/null || need+=(clang-format)
 [ -f /usr/include/hivex.h ] || need+=(libhivex-dev)
 # The fleet report's page is opened in a headless browser by its test.
 command -v chromium >/dev/null || need+=(chromium)
+# hivexregedit, which writes the Wine registry's exports into hives for the
+# offline verify that side_by_side_exe.py compares with the live one.
+command -v hivexregedit >/dev/null || need+=(libwin-hivex-perl)
 
 if [ ${#need[@]} -gt 0 ]; then
     echo "== installing: ${need[*]}"

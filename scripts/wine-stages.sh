@@ -66,6 +66,9 @@ if [ -n "${VK_OUTCOMES:-}" ] && [ "$status" -ne 77 ]; then
     sed -n 's/^     \([^ :]*\): .*: \(.*\)$/\1 \2/p' "$out" | while read -r kind verdict; do
         outcome side-by-side-exe "plant:$kind" "$(echo "$verdict" | tr ' ' -)"
     done
+    sed -n 's/^     offline \([^ :]*\): .*: \(.*\)$/\1 \2/p' "$out" | while read -r name verdict; do
+        outcome side-by-side-exe "offline:$name" "$verdict"
+    done
 fi
 echo "== foreign list entries: the release VkUninst.exe under 32-bit Wine"
 status=0

@@ -6,8 +6,11 @@ the same machine: its reading leaves the registry as it was, byte for byte;
 its preview is the change list the real run then gives; after the restart
 verify finds nothing, and with each kind of leftover or break of the next
 boot planted (tests/side/plants.py) it exits with the right status and names
-it. The run prints VkCheck's figures as it measures them: preview's and
-verify's time against a program that does nothing, and the snapshot's size.
+it. On the installed machine, the restarted one and each one planted, the
+Linux vk_check's offline verify of hives made from the registry Wine holds
+gives the live verify's status and findings (tests/side/offline_side.py).
+The run prints VkCheck's figures as it measures them: preview's and verify's
+time against a program that does nothing, and the snapshot's size.
 
     side_by_side_exe.py             the whole stage; exit status 0 when it passed
     side_by_side_exe.py --figures   only the figures, on the machine laid down
@@ -22,6 +25,9 @@ import shutil
 import subprocess
 import sys
 import time
+
+sys.dont_write_bytecode = True  # no __pycache__ beside the sources
+import offline_side  # noqa: E402 (tests/side/offline_side.py)
 
 ROOT = os.path.realpath(os.path.join(os.path.dirname(__file__), "..", ".."))
 WORK = "build/side/exe"  # the figures alone: build/side/figures
@@ -105,7 +111,8 @@ def write_to(path):
 
 def build():
     """The simulator's side, the release programs and the side-by-side programs for Windows."""
-    for preset, targets in (("host", ["vk_side", "vk_machines", "vk_side_compare"]),
+    for preset, targets in (("host", ["vk_side", "vk_machines", "vk_side_compare", "vk_check",
+                                      "vk_empty_hive"]),
                             ("windows", []), ("side32", [])):
         run("cmake", "--preset", preset)
         run("cmake", "--build", "--preset", preset, "-j2", *(["--target", *targets] if targets
@@ -212,8 +219,9 @@ def run_uninstaller():
     return status
 
 
-def restart():
-    """Wine's own wineboot carries out the pending operations; verify's status after it."""
+def restart(offline):
+    """Wine's own wineboot carries out the pending operations; verify's status
+    after it. The offline verify's against it is added to `offline`."""
     shutil.copy(os.path.join(CLEAN, SYSTEM32, "wineboot.exe"), os.path.join(PREFIX, SYSTEM32))
     os.environ["WINEDLLOVERRIDES"] = os.environ["WINEDLLOVERRIDES"].replace(";wineboot.exe=n", "")
     wine("wineboot", "-r")
@@ -223,8 +231,10 @@ def restart():
         with write_to("verify.after.txt") as out:
             status = vkcheck("verify", out=out)
         vkcheck("snapshot", winpath(os.path.join(WORK, "restarted.json")))
+        offline.read_live(os.path.join(WORK, "offline", "restarted"))
     finally:
         wineserver("-k", check=False)
+    offline.judge("restarted", os.path.join(WORK, "offline", "restarted"))
     return status
 
 
@@ -238,12 +248,13 @@ def put_back(saved):
         run("cp", "-a", os.path.join(saved, "product"), PRODUCT)
 
 
-def plant_leftovers():
+def plant_leftovers(offline):
     """Each kind of leftover or break of the next boot planted on the
     restarted machine in turn (tests/side/plants.py), the machine put back
     between them. Rows of kind, expected status, status, whether the report
     names what it must and nothing it must not, and the status of the
-    planting."""
+    planting. The offline verify's against each machine planted is added to
+    `offline`."""
     saved = os.path.join(WORK, "restarted")
     plants = os.path.join(WORK, "plants")
     for folder in (saved, plants):
@@ -270,8 +281,12 @@ def plant_leftovers():
             report = open(os.path.join(plants, kind + ".txt"), errors="replace").read()
             named = (all(text in report for text in plant["names"]) and
                      not any(text in report for text in plant["never"]))
+            if planted == 0:
+                offline.read_live(os.path.join(WORK, "offline", kind))
         finally:
             wineserver("-k", check=False)
+        if planted == 0:
+            offline.judge(kind, os.path.join(WORK, "offline", kind))
         results.append((kind, expected, got, named, planted))
     with write_to("plants.result") as out:
         for kind, expected, got, named, planted in results:
@@ -317,9 +332,11 @@ def figures_only():
 
 def whole_stage():
     start = time.time_ns()
-    for side in ("sim", "wine"):
+    for side in ("sim", "wine", "offline"):
         shutil.rmtree(os.path.join(WORK, side), ignore_errors=True)
         os.makedirs(os.path.join(WORK, side))
+    offline = offline_side.Comparison(MACHINE, os.path.join(PREFIX, "drive_c/windows"), wine,
+                                      vkcheck, winpath)
     run("build/host/vk_side", os.path.join(WORK, "sim"), MACHINE)
 
     try:
@@ -334,14 +351,18 @@ def whole_stage():
         with write_to("detect.txt") as out:
             vkcheck("detect", out=out)
         export_registry("registry.after")
+        # Offline against live on the installed machine too, before the run
+        # changes it: the product's keys, files, services and Start menus.
+        offline.read_live(os.path.join(WORK, "offline", "installed"))
+        offline.judge("installed", os.path.join(WORK, "offline", "installed"))
         figures = measure_figures()
         status = run_uninstaller()
     finally:
         wineserver("-k", check=False)
     end = time.time_ns()
 
-    verify_status = restart()
-    results = plant_leftovers()
+    verify_status = restart(offline)
+    results = plant_leftovers(offline)
 
     line = console_line()
     simulated = json.load(open(os.path.join(WORK, "sim/installed.changes.json")))
@@ -406,6 +427,7 @@ def whole_stage():
         if verdict != "ok":
             indented(os.path.join(WORK, "plants", kind + ".txt"), "       ")
             failed = True
+    failed |= not offline.report()
     return 1 if failed else 0
 
 
