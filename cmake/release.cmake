@@ -4,7 +4,8 @@
 #   (vk_version.h) and the VK_VERSION that VkCheck --version and
 #   vk_check --version print;
 # - the packages `cmake --build --preset ... --target package` makes with
-#   CPack: the ZIP of the Windows programs from the `windows` build.
+#   CPack: the ZIP of the Windows programs from the `windows` build, and the
+#   Debian package of vk_check from an optimised Linux build (`release-linux`).
 
 # The four numbers of a Windows version resource, and the same as text.
 foreach(part MAJOR MINOR PATCH TWEAK)
@@ -79,5 +80,57 @@ endif()")
     set(CPACK_PACKAGE_NAME tallowin-uninstaller)
     set(CPACK_PACKAGE_FILE_NAME tallowin-uninstaller-${PROJECT_VERSION})
     set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+    include(CPack)
+elseif(TARGET vk_check)
+    # vk-check_<version>_amd64.deb: /usr/bin/vk_check and its manual page.
+    if(NOT CMAKE_BUILD_TYPE MATCHES "^(Release|RelWithDebInfo|MinSizeRel)$")
+        # A Debug build is no package's: the release-linux preset makes it.
+        return()
+    endif()
+    set(VK_MAN_PAGE ${CMAKE_BINARY_DIR}/man/vk_check.1)
+    add_custom_command(OUTPUT ${VK_MAN_PAGE}.gz
+        COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/docs/vk_check.1 ${VK_MAN_PAGE}
+        COMMAND gzip -9nf ${VK_MAN_PAGE}
+        DEPENDS ${CMAKE_SOURCE_DIR}/docs/vk_check.1
+        COMMENT "vk_check.1.gz: the manual page, compressed as Debian keeps them" VERBATIM)
+    add_custom_target(vk_man_page ALL DEPENDS ${VK_MAN_PAGE}.gz)
+
+    include(GNUInstallDirs)
+    install(TARGETS vk_check RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    install(FILES ${VK_MAN_PAGE}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+    option(VK_PACKAGE_ONLY "Build only what the package holds (the release-linux preset)" OFF)
+    if(VK_PACKAGE_ONLY)
+        # `package` builds `all` first: here that is vk_check (with the
+        # libraries it links) and its manual page, not the tests.
+        get_property(targets DIRECTORY ${CMAKE_SOURCE_DIR} PROPERTY BUILDSYSTEM_TARGETS)
+        foreach(target IN LISTS targets)
+            if(NOT target MATCHES "^(vk_check|vk_man_page)$")
+                set_property(TARGET ${target} PROPERTY EXCLUDE_FROM_ALL ON)
+            endif()
+        endforeach()
+    endif()
+
+    set(VK_PACKAGE_MAINTAINER "Korrin <tallowin@korrin.example>"
+        CACHE STRING "The Debian package's Maintainer field")
+    set(CPACK_GENERATOR DEB)
+    set(CPACK_PACKAGE_NAME vk-check)
+    set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+    set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${VK_PACKAGE_MAINTAINER})
+    set(CPACK_DEBIAN_PACKAGE_SECTION admin)
+    set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+    set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+        "judge and mend a Windows that no longer starts after the Tallowin uninstaller")
+    # The first line of the package's description is the summary above.
+    set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+        "vk_check reads the hives and files of a Windows 2000/XP disk mounted on a
+Linux live system and judges whether its next boot loads every driver the
+machine needs, with the same judge as VkCheck.exe on a running Windows;
+repair takes out of the device classes' filter lists the names Windows
+cannot load, keeping a backup of the hive. It also answers from snapshots
+that VkCheck.exe wrote.")
+    # libc, the C++ runtime and hivex's library, as dpkg-shlibdeps finds them.
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+    set(CPACK_STRIP_FILES ON)
     include(CPack)
 endif()
