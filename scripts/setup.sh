@@ -31,6 +31,13 @@ command -v clang-format >/dev/null || need+=(clang-format)
     need+=(libclang-rt-14-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
 [ -f /usr/include/hivex.h ] || need+=(libhivex-dev)
+# The release packages' checks (scripts/package-check.sh): the Debian
+# package's dependencies found by dpkg-shlibdeps, the ZIP unpacked, the
+# manual page found and formatted.
+command -v dpkg-shlibdeps >/dev/null || need+=(dpkg-dev)
+command -v unzip >/dev/null || need+=(unzip)
+command -v man >/dev/null || need+=(man-db)
+command -v groff >/dev/null || need+=(groff-base)
 
 if [ ${#need[@]} -gt 0 ]; then
     echo "== installing: ${need[*]}"
