@@ -27,6 +27,7 @@ rm -rf "$work"
 mkdir -p "$work"
 failures=0
 skips=0
+start=$(date +%s)
 fail() {
     echo "   FAILED: $*"
     failures=$((failures + 1))
@@ -256,7 +257,7 @@ else
     fi
 fi
 
-echo "   the packages: $failures failed, $skips skipped"
+echo "   the packages: $failures failed, $skips skipped; $(($(date +%s) - start)) s"
 [ "$failures" -eq 0 ] || exit 1
 [ "$skips" -eq 0 ] || exit 77
 exit 0
