@@ -36,6 +36,13 @@ command -v chromium >/dev/null || need+=(chromium)
 # hivexregedit, which writes the Wine registry's exports into hives for the
 # offline verify that side_by_side_exe.py compares with the live one.
 command -v hivexregedit >/dev/null || need+=(libwin-hivex-perl)
+# The release packages' checks (scripts/package-check.sh): the Debian
+# package's dependencies found by dpkg-shlibdeps, the ZIP unpacked, the
+# manual page found and formatted.
+command -v dpkg-shlibdeps >/dev/null || need+=(dpkg-dev)
+command -v unzip >/dev/null || need+=(unzip)
+command -v man >/dev/null || need+=(man-db)
+command -v groff >/dev/null || need+=(groff-base)
 
 if [ ${#need[@]} -gt 0 ]; then
     echo "== installing: ${need[*]}"

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Checks the format of the C++ sources, builds every preset and runs every
 # test: the host tests against the simulated Windows (plain and with
-# sanitizers), a short fuzzing run, the checks of the real VkUninst.exe, and
-# the contract tests against Windows itself under 64-bit Wine and, where the
-# kernel runs 32-bit x86 programs, 32-bit Wine. Installs what a fresh Debian
-# machine lacks.
+# sanitizers), a short fuzzing run, the checks of the real VkUninst.exe,
+# the release packages (scripts/package-check.sh), and the contract tests
+# against Windows itself under 64-bit Wine and, where the kernel runs 32-bit
+# x86 programs, 32-bit Wine. Installs what a fresh Debian machine lacks.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -35,6 +35,11 @@ cmake --build --preset windows -j "$(nproc)"
 for exe in VkUninst.exe VkCheck.exe; do
     if scripts/check-exe.sh "build/windows/$exe"; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
 done
+
+echo "== the release packages: the ZIP and the Debian package, unpacked, installed, run and removed"
+status=0
+scripts/package-check.sh || status=$?
+count_status packages "$status"
 
 # The Wine stages (scripts/wine-stages.sh) are counted by their last line.
 scripts/wine-stages.sh | tee build/wine-stages.out || true

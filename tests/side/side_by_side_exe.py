@@ -460,4 +460,5 @@ def main():
         sys.exit(stop.status)
 
 
-main()
+if __name__ == "__main__":
+    main()
