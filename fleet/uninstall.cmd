@@ -20,7 +20,8 @@ rem (verify's 3010 keeps the marker: verify runs again at the next start; its 1
 rem lets the next start run the removal again).
 rem
 rem Exit status: 0 removed (or nothing to remove), 3010 restart the machine (the
-rem uninstaller did not restart it, or the removal waits for a restart), 1 run
+rem uninstaller ran and the restart has not come, or the removal waits for one
+rem more restart), 1 run
 rem this script again (a second run of the uninstaller would change something),
 rem 2 unsafe: a device or a service would not start, look at the machine,
 rem 5 VkCheck may not read what it must, 3 SHARE cannot be written,
@@ -78,11 +79,11 @@ if not exist "%MARKER%" (
 echo uninstall.cmd: removing Tallowin from %COMPUTERNAME%; the machine restarts
 "%HERE%\VkUninst.exe"
 set STATUS=%ERRORLEVEL%
-rem The uninstaller restarts the machine when it is done; still here, it did not.
-echo uninstall.cmd: VkUninst.exe ended with %STATUS% and the machine did not restart
-if "%STATUS%"=="0" exit /b 3010
-del "%MARKER%" >nul 2>&1
-exit /b %STATUS%
+rem The uninstaller restarts the machine when it is done; still here, the
+rem restart has not come (yet). Whatever the uninstaller did, verify tells at
+rem the next start: the marker stays.
+echo uninstall.cmd: VkUninst.exe ended with %STATUS%: restart %COMPUTERNAME% to complete the removal
+exit /b 3010
 
 :after_restart
 "%HERE%\VkCheck.exe" verify --json > "%VERIFY%"

@@ -84,6 +84,17 @@ status=0
 scripts/servers-beside-exe.sh | tee build/side/servers-beside-exe.out || status=$?
 count_status servers-beside-exe "$status"
 
+echo "== the startup-script recipe from the release archive, under 32-bit Wine"
+status=0
+tests/side/fleet_recipe.py | tee build/side/fleet-recipe.out || status=$?
+count_status fleet-recipe "$status"
+if [ -n "${VK_OUTCOMES:-}" ] && [ "$status" -ne 77 ]; then
+    sed -n 's/^   \(.*\): \(ok\|FAILED\).*$/\1\t\2/p' build/side/fleet-recipe.out |
+        while IFS=$'\t' read -r what verdict; do
+            outcome fleet-recipe "$(echo "$what" | tr -c 'A-Za-z0-9\n' - | cut -c1-40)" "$verdict"
+        done
+fi
+
 echo "== the Wine stages took $(($(date +%s) - wine_start)) s"
 
 echo "wine stages: $passed passed, $failed failed, $skipped skipped"
