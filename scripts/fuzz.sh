@@ -14,7 +14,7 @@ jobs=$(nproc)
 
 scripts/setup.sh
 cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz -j "$jobs" >/dev/null
+cmake --build --preset fuzz -j "$jobs" --target "$target" >/dev/null
 
 work=build/fuzz/run
 [ "$target" = vk_fuzz ] || work=build/fuzz/run-check
