@@ -112,9 +112,9 @@ class Disk {
     }
 
     // Makes what `path` ("C:\...") names, if the disk has it, every entry of
-    // the folders on its way, and a folder's own entries; false when the
-    // disk has no such file or folder.
-    bool Reach(const std::string& path) {
+    // the folders on its way, and a folder's own entries, its place on the
+    // disk in `reached`; false when the disk has no such file or folder.
+    bool Reach(const std::string& path, std::string* reached = nullptr) {
         if (path.size() < 3 || !Sim::SameName(path.substr(0, 2), windowsPath.substr(0, 2)) ||
             path[2] != '\\')
             return false;
@@ -143,14 +143,16 @@ class Disk {
         Sim::Node* node = Sim::FindNode(sim);
         if (node != nullptr && node->directory)
             List(sim, disk);
+        if (reached != nullptr)
+            *reached = disk;
         return node != nullptr;
     }
 
     // Makes a folder and everything below it, files with their contents.
     void Copy(const std::string& path) {
-        if (!Reach(path))
+        std::string disk;
+        if (!Reach(path, &disk))
             return;
-        std::string disk = DiskPath(path);
         Sim::Node* node = Sim::FindNode(path);
         if (node == nullptr || !node->directory)
             return;
@@ -167,24 +169,6 @@ class Disk {
                 return found->second;
         }
         return simName;
-    }
-
-    std::string DiskPath(const std::string& path) {
-        std::string disk = driveFolder;
-        std::string sim = path.substr(0, 2);
-        size_t at = 3;
-        while (at < path.size()) {
-            size_t end = path.find('\\', at);
-            if (end == std::string::npos)
-                end = path.size();
-            std::string part = path.substr(at, end - at);
-            at = end + 1;
-            if (part.empty())
-                continue;
-            sim += "\\" + part;
-            disk = Sim::SameName(sim, windowsPath) ? windowsFolder : disk + "/" + Named(disk, part);
-        }
-        return disk;
     }
 
     void List(const std::string& sim, const std::string& disk) {
