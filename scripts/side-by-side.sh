@@ -36,48 +36,36 @@ if [ ! -f "$clean/system.reg" ]; then
     WINEPREFIX=$clean wine wineboot -i >/dev/null 2>&1
     WINEPREFIX=$clean wineserver -w
 fi
-# The machines in two halves, each in a prefix and a session of its own, run
-# at once: one Wine session runs one machine at a time on one core.
-prefixes=("$root/build/side64/prefix" "$root/build/side64/prefix2")
-for prefix in "${prefixes[@]}"; do
-    WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
-    rm -rf "$prefix"
-    cp -a "$clean" "$prefix"
-done
+export WINEPREFIX=$root/build/side64/prefix
+wineserver -k 2>/dev/null || true
+rm -rf "$WINEPREFIX"
+cp -a "$clean" "$WINEPREFIX"
 
 start=$(date +%s.%N)
 rm -rf "$work/sim" && mkdir -p "$work/sim"
 echo "== simulated Windows: $(build/host/vk_side "$work/sim" "@$work/list")"
 
+# One session from the first laying down to the last reading: a new session
+# would carry out the pending deletions. The restart the uninstaller asks
+# for starts wineboot.exe, replaced in this copy by a program that records
+# the request and ends nothing.
+# Wine's background processes outlive each program and write where the
+# session's first program wrote: their own log, apart from the runner's.
+wineserver -p >/dev/null 2>&1 </dev/null
+trap 'wineserver -k 2>/dev/null || true' EXIT
+wine cmd /c exit >"$work/session.log" 2>&1 </dev/null
+# The simulated machines are Windows XP: the runner sees the same version.
+wine reg add 'HKCU\Software\Wine\AppDefaults\side_run.exe' /v Version /d winxp64 /f \
+    >>"$work/session.log" 2>&1 </dev/null
+cp build/side64/fake_wineboot.exe "$WINEPREFIX/drive_c/windows/system32/wineboot.exe"
 rm -rf "$work/wine" && mkdir -p "$work/wine"
 wout="Z:$(realpath "$work/wine" | tr / '\\')"
-awk 'NR % 2 == 1' "$work/list.wine" >"$work/list.wine.0"
-awk 'NR % 2 == 0' "$work/list.wine" >"$work/list.wine.1"
-trap 'for p in "${prefixes[@]}"; do WINEPREFIX=$p wineserver -k 2>/dev/null || true; done' EXIT
-# One session from the first laying down to the last reading: a new session
-# would carry out the pending operations of the machine before.
-half() {
-    export WINEPREFIX=${prefixes[$1]}
-    wineserver -p >/dev/null 2>&1 </dev/null
-    wine cmd /c exit >"$work/session.$1.log" 2>&1 </dev/null
-    wine reg add 'HKCU\Software\Wine\AppDefaults\side_run.exe' /v Version /d winxp64 /f \
-        >>"$work/session.$1.log" 2>&1 </dev/null
-    cp build/side64/fake_wineboot.exe "$WINEPREFIX/drive_c/windows/system32/wineboot.exe"
-    WINEDLLOVERRIDES="$WINEDLLOVERRIDES;wineboot.exe=n" \
-        wine build/side64/side_run.exe "$wout" "@Z:$(realpath "$work/list.wine.$1" | tr / '\\')" \
-        >"$work/wine.$1.log" 2>&1 </dev/null
-    wineserver -k 2>/dev/null || true
-}
-half 0 &
-first=$!
-half 1 || true
-wait "$first" || true
+WINEDLLOVERRIDES="$WINEDLLOVERRIDES;wineboot.exe=n" \
+    wine build/side64/side_run.exe "$wout" "@Z:$(realpath "$work/list.wine" | tr / '\\')" \
+    >"$work/wine.log" 2>&1 </dev/null
+echo "== Wine (64-bit): $(tr -d '\r' <"$work/wine.log" | tail -1)"
+wineserver -k 2>/dev/null || true
 trap - EXIT
-# Each half's last line: "N machines run, M not laid down, T s".
-echo "== Wine (64-bit): $(cat "$work/wine.0.log" "$work/wine.1.log" | tr -d '\r' |
-    sed -n 's/^\([0-9]*\) machines run, \([0-9]*\) not laid down, \([0-9.]*\) s$/\1 \2 \3/p' |
-    awk '{r += $1; n += $2; if ($3 > t) t = $3} END {printf "%d machines run, %d not laid down, %.1f s (two at once)", r, n, t}')"
-cat "$work/wine.0.log" "$work/wine.1.log" >"$work/wine.log"
 end=$(date +%s.%N)
 echo "== both sides in $(echo "$end - $start" | bc) s"
 build/host/vk_side_compare "$work/sim" "$work/wine" "$work/list"

@@ -29,7 +29,7 @@ cmake --build --preset host-sanitize -j "$(nproc)" --target vk_tests vk_interrup
 run_ctest host-sanitize
 
 echo "== a short fuzzing run"
-if scripts/fuzz.sh 30; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
+if scripts/fuzz.sh 15; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
 
 echo "== windows build (VkUninst.exe and VkCheck.exe)"
 cmake --preset windows >/dev/null
