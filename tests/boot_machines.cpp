@@ -168,6 +168,79 @@ const std::vector<Break>& Breaks() {
          {},
          Check::CLEAN,
          {}},
+        // The kernel opens the NT path as given: Win32's trimming of a
+        // trailing space, or its "/" for "\\", is not the loader's.
+        {"image path with a trailing space",
+         [] { PortImage("System32\\DRIVERS\\i8042prt.sys ", true); },
+         Check::UNSAFE,
+         {KEYBOARD, FunctionDriver(PORT, PORT_MISSING + "DRIVERS\\i8042prt.sys ")},
+         Check::UNSAFE,
+         {KEYBOARD, FunctionDriver(PORT, PORT_MISSING + "DRIVERS\\i8042prt.sys ")}},
+        {"image path with a slash",
+         [] { PortImage("System32/DRIVERS/i8042prt.sys", true); },
+         Check::UNSAFE,
+         {KEYBOARD, FunctionDriver(PORT, "image file missing: C:\\WINDOWS\\System32/DRIVERS/")},
+         Check::UNSAFE,
+         {KEYBOARD, FunctionDriver(PORT, "image file missing: C:\\WINDOWS\\System32/DRIVERS/")}},
+        {"a Win32 service as a filter",
+         [] { Keyboard().upperFilters = Wide({"Eventlog"}); },
+         Check::UNSAFE,
+         {KEYBOARD, "its upper filter Eventlog: not a driver: Type 0x20"},
+         Check::UNSAFE,
+         {KEYBOARD, "its upper filter Eventlog: not a driver: Type 0x20"}},
+        {"a class filter list stored as one string",
+         [] {
+             Sim::SetValue(HKEY_LOCAL_MACHINE, KEYBOARD_CLASS, "LowerFilters", REG_SZ,
+                           Sim::Sz(MISSING));
+         },
+         Check::UNSAFE,
+         {"{4D36E96B-E325-11CE-BFC1-08002BE10318} : LowerFilters",
+          "names kbdhook (no such service): " + KEYBOARD_DEVICES},
+         Check::UNSAFE,
+         {"{4D36E96B-E325-11CE-BFC1-08002BE10318} : LowerFilters",
+          "names kbdhook (no such service): " + KEYBOARD_DEVICES}},
+        // A disabled device gets no stack: what it lacks is a note.
+        {"a disabled device whose function driver is missing",
+         [] {
+             Keyboard().service = Wide({MISSING}, false);
+             Keyboard().configFlags = Sim::Dword(1);
+         },
+         Check::CLEAN,
+         {},
+         Check::CLEAN,
+         {"device disabled " + std::string(KEYBOARD), "disabled (ConfigFlags 0x1)",
+          FunctionDriver(MISSING, "no such service")}},
+        {"a device disabled in the hardware profile, its function driver missing",
+         [] {
+             Keyboard().service = Wide({MISSING}, false);
+             Sim::SetValue(HKEY_LOCAL_MACHINE,
+                           "SYSTEM\\CurrentControlSet\\Hardware Profiles\\Current\\System\\"
+                           "CurrentControlSet\\Enum\\" +
+                               std::string(KEYBOARD),
+                           "CSConfigFlags", REG_DWORD, Sim::Dword(1));
+         },
+         Check::CLEAN,
+         {},
+         Check::CLEAN,
+         {"device disabled " + std::string(KEYBOARD), FunctionDriver(MISSING, "no such service")}},
+        // The HAL's device names the driver object the HAL makes; a legacy
+        // device key records a driver once loaded outside Plug and Play.
+        {"the HAL's device and legacy device keys",
+         [] {
+             const GUID computer = {
+                 0x4D36E966, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
+             const GUID legacy = {
+                 0x8ECC055D, 0x047F, 0x11D1, {0xA5, 0x37, 0x00, 0x00, 0xF8, 0x75, 0x3E, 0xD1}};
+             Sim::AddDevice("ROOT\\ACPI_HAL\\0000", computer, {"acpiapic"}).service =
+                 Wide({"\\Driver\\ACPI_HAL"}, false);
+             Sim::AddDevice("ROOT\\LEGACY_CDFS\\0000", legacy, {}).service = Wide({"Cdfs"}, false);
+             Driver("Cdfs", "System32\\DRIVERS\\cdfs.sys", SERVICE_DISABLED);
+             Sim::AddDevice("ROOT\\LEGACY_GONE\\0000", legacy, {}).service = Wide({"gone"}, false);
+         },
+         Check::CLEAN,
+         {},
+         Check::CLEAN,
+         {}},
         {"function driver missing",
          [] { Keyboard().service = Wide({MISSING}, false); },
          Check::UNSAFE,
@@ -230,13 +303,49 @@ const std::vector<Break>& Breaks() {
          {},
          Check::CLEAN,
          {}},
+        // Eventlog's ErrorControl is 1: Windows logs its failure and goes on.
         {"an automatic service's DependOnService",
          [] { SetDependencies("Eventlog", "DependOnService", {MISSING}); },
+         Check::CLEAN,
+         {"Services\\Eventlog", "Eventlog will not start: it depends on kbdhook (no such service)",
+          "(ErrorControl 1) and goes on"},
+         Check::CLEAN,
+         {"Services\\Eventlog", "Eventlog will not start: it depends on kbdhook (no such service)",
+          "(ErrorControl 1) and goes on"}},
+        {"an automatic service's DependOnService, its failure severe",
+         [] {
+             SetDependencies("Eventlog", "DependOnService", {MISSING});
+             Sim::SetValue(HKEY_LOCAL_MACHINE, SERVICES + std::string("Eventlog"), "ErrorControl",
+                           REG_DWORD, Sim::Dword(SERVICE_ERROR_SEVERE));
+         },
          Check::UNSAFE,
          {"Services\\Eventlog", "Eventlog will not start: it depends on kbdhook (no such service)"},
          Check::UNSAFE,
          {"Services\\Eventlog",
           "Eventlog will not start: it depends on kbdhook (no such service)"}},
+        {"an automatic program's image missing, its failure critical",
+         [] {
+             Sim::SetValue(HKEY_LOCAL_MACHINE, SERVICES + std::string("Eventlog"), "ErrorControl",
+                           REG_DWORD, Sim::Dword(SERVICE_ERROR_CRITICAL));
+             Sim::SetValue(HKEY_LOCAL_MACHINE, SERVICES + std::string("Eventlog"), "ImagePath",
+                           REG_EXPAND_SZ, Sim::Sz("system32\\evlog.exe -k"));
+         },
+         Check::UNSAFE,
+         {"Services\\Eventlog", "Eventlog will not start: image file missing: C:\\WINDOWS\\"},
+         Check::UNSAFE,
+         {"Services\\Eventlog", "Eventlog will not start: image file missing: C:\\WINDOWS\\"}},
+        // CreateProcess finds a relative command line through its search:
+        // "system32\x.exe" in the Windows folder.
+        {"an automatic program's image named relative to the Windows folder",
+         [] {
+             Sim::SetValue(HKEY_LOCAL_MACHINE, SERVICES + std::string("Eventlog"), "ImagePath",
+                           REG_EXPAND_SZ, Sim::Sz("system32\\evlog.exe -k"));
+             Sim::MakeFile("C:\\WINDOWS\\system32\\evlog.exe");
+         },
+         Check::CLEAN,
+         {},
+         Check::CLEAN,
+         {}},
         {"an automatic service's DependOnGroup, the product's group",
          [] { SetDependencies("Eventlog", "DependOnGroup", {"Multiuser"}); },
          Check::UNSAFE,
@@ -250,10 +359,12 @@ const std::vector<Break>& Breaks() {
         // kbdclass filters the keyboard.
         {"an automatic service's DependOnGroup whose members start on demand alone",
          [] { SetDependencies("Eventlog", "DependOnGroup", {"Pointer Class"}); },
-         Check::UNSAFE,
-         {"Services\\Eventlog", "the group Pointer Class, no member of which starts at the boot"},
-         Check::UNSAFE,
-         {"Services\\Eventlog", "the group Pointer Class, no member of which starts at the boot"}},
+         Check::CLEAN,
+         {"Services\\Eventlog", "the group Pointer Class, no member of which starts at the boot",
+          "(ErrorControl 1) and goes on"},
+         Check::CLEAN,
+         {"Services\\Eventlog", "the group Pointer Class, no member of which starts at the boot",
+          "(ErrorControl 1) and goes on"}},
         {"an automatic service's DependOnGroup on the keyboard's class filter's group",
          [] { SetDependencies("Eventlog", "DependOnGroup", {"Keyboard Class"}); },
          Check::CLEAN,

@@ -61,9 +61,9 @@ TEST_F(DescriptionTest, JsonGivesBackEveryByteAndRefusesAnotherSchema) {
     Description::ControlSet set;
     set.name = "ControlSet002";
     set.services.push_back(
-        {"\xD0\xA4\xD0\xB8\xD0\xBB", false, 1, 4, std::nullopt, true, "", {"x"}, {}});
+        {"\xD0\xA4\xD0\xB8\xD0\xBB", false, 1, 4, std::nullopt, 2, true, "", {"x"}, {}});
     set.classes.push_back({"{4D36E96B-E325-11CE-BFC1-08002BE10318}", "Keyboard", false, {"a"}, {}});
-    set.devices.push_back({"ACPI\\PNP0303\\0", "{x}", "i8042prt", {}, {"b"}});
+    set.devices.push_back({"ACPI\\PNP0303\\0", "{x}", "i8042prt", {}, {"b"}, 1});
     machine.boot.sets.push_back(set);
     machine.boot.lastKnownGood = 2;
     machine.boot.images.push_back("C:\\WINDOWS\\system32\\drivers\\\xD0\xA4.sys");

@@ -370,7 +370,7 @@ void Explain(const Machine& machine, const std::vector<StepRecord>& record, cons
     // The boot after the run, as Windows would make it.
     for (const Finding& finding : JudgeBoot(after)) {
         if (finding.status == UNSAFE || finding.status == NOT_ALLOWED ||
-            finding.kind == "last known good")
+            finding.kind == "last known good" || finding.kind == "service")
             Note(preview, finding.kind, finding.where,
                  finding.status == CLEAN || finding.detail.rfind("after the restart", 0) == 0
                      ? finding.detail

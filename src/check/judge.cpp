@@ -11,6 +11,7 @@
 #include "explain.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <map>
 #include <set>
 
@@ -31,13 +32,15 @@ constexpr DWORD DISABLED = 4; // SERVICE_DISABLED
 // services and classes (the first of each name) and the paths are indexed
 // by name as Windows compares names: a machine of thousands of devices and
 // services is judged in time linear in them.
+using NameKey = decltype(UpperUnicode(""));
+
 struct View {
     const Machine& machine;
     const ControlSet& set;
-    std::map<std::u32string, const BootService*> services;
-    std::map<std::u32string, const SetupClass*> classes;
-    std::set<std::u32string> images;           // the image files found
-    std::set<std::u32string> deletedAtRestart; // full paths queued for deletion
+    std::map<NameKey, const BootService*> services;
+    std::map<NameKey, const SetupClass*> classes;
+    std::set<NameKey> images;           // the image files found
+    std::set<NameKey> deletedAtRestart; // full paths queued for deletion
 };
 
 View ViewOf(const Machine& machine, const ControlSet& set,
@@ -64,13 +67,26 @@ const SetupClass* ClassOf(const View& view, const std::string& guid) {
     return found == view.classes.end() ? nullptr : found->second;
 }
 
-bool InPaths(const std::set<std::u32string>& paths, const std::string& path) {
+bool InPaths(const std::set<NameKey>& paths, const std::string& path) {
     return paths.count(UpperUnicode(path)) != 0;
+}
+
+// How a service is loaded where it is named: as a driver (a function
+// driver or a filter, which the I/O manager loads as a driver image whatever
+// the key's Type says), or as the service it is (started by its own start
+// type, or as another's dependency).
+enum class Role { Driver, Service };
+
+std::string Hex(DWORD value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%X", (unsigned)value);
+    return text;
 }
 
 // Why a service cannot load; "" when it can. `unreadable` tells a key that
 // could not be read, which the verdict cannot rest on.
-std::string WhyNot(const View& view, const std::string& name, bool* unreadable = nullptr) {
+std::string WhyNot(const View& view, const std::string& name, Role role,
+                   bool* unreadable = nullptr) {
     if (unreadable != nullptr)
         *unreadable = false;
     const BootService* service = ServiceOf(view, name);
@@ -85,13 +101,23 @@ std::string WhyNot(const View& view, const std::string& name, bool* unreadable =
         return "marked for deletion: it goes at the restart";
     if (service->start && *service->start == DISABLED)
         return "disabled";
-    std::string image = Description::ImageFile(*service, view.machine.boot.windowsFolder);
-    if (image.empty())
+    if (role == Role::Driver && !Description::IsDriver(*service))
+        return "not a driver: Type " + Hex(*service->type);
+    Description::ImageKind kind =
+        role == Role::Driver ? Description::ImageKind::Driver : Description::KindOf(*service);
+    std::vector<std::string> files =
+        Description::ImageFiles(*service, view.machine.boot.windowsFolder, kind);
+    if (files.empty())
         return "no image path";
-    if (!InPaths(view.images, image))
-        return "image file missing: " + image;
-    if (InPaths(view.deletedAtRestart, image))
-        return "image file missing after the restart: " + image + " is deleted then";
+    if (!view.machine.boot.imagesLooked)
+        return ""; // the files were not looked at: the verdict says so
+    auto found = std::find_if(files.begin(), files.end(),
+                              [&](const std::string& file) { return InPaths(view.images, file); });
+    if (found == files.end())
+        return "image file missing: " + files[0] +
+               (files.size() > 1 ? " (nor in the system or the Windows folder)" : "");
+    if (InPaths(view.deletedAtRestart, *found))
+        return "image file missing after the restart: " + *found + " is deleted then";
     return "";
 }
 
@@ -119,9 +145,10 @@ std::string ClassKeyPath(const View& view, const std::string& guid) {
 }
 
 // A device as the judge needs it, whichever set it comes from: its key's
-// stack, and whether it is present now.
+// stack, whether it is present now, and whether it is disabled.
 struct Stack : Description::DeviceKey {
     bool present = true;
+    bool disabled = false;
 };
 
 std::vector<Stack> Stacks(const View& view, bool current) {
@@ -131,8 +158,9 @@ std::vector<Stack> Stacks(const View& view, bool current) {
         for (const Description::Device& device : machine.devices)
             stacks.push_back({{device.instanceId, device.classGuid, device.service,
                                Description::WideList(device.upperFilters),
-                               Description::WideList(device.lowerFilters)},
-                              device.present});
+                               Description::WideList(device.lowerFilters), device.configFlags},
+                              device.present,
+                              Description::IsDisabled(device.configFlags, device.profileFlags)});
         return stacks;
     }
     // Another set's device is present when the machine's device of its ID is.
@@ -142,7 +170,8 @@ std::vector<Stack> Stacks(const View& view, bool current) {
             present.insert(Upper(device.instanceId));
     }
     for (const Description::DeviceKey& device : view.set.devices)
-        stacks.push_back({device, present.count(Upper(device.instanceId)) != 0});
+        stacks.push_back({device, present.count(Upper(device.instanceId)) != 0,
+                          Description::IsDisabled(device.configFlags, std::nullopt)});
     return stacks;
 }
 
@@ -155,6 +184,20 @@ const char REMEDY[] =
     "to remove it, set the environment variable devmgr_show_nonpresent_devices=1, open Device "
     "Manager from that command prompt (devmgmt.msc), choose View > Show hidden devices and "
     "uninstall the device";
+
+// Whether Windows takes a service's failure at the boot as grave: its
+// ErrorControl severe (2: the boot goes back to Last Known Good) or critical
+// (3: it stops if that fails too), or TermService, which the product's
+// removal exists to give back. 0 and 1 are logged, and the boot goes on.
+bool Grave(const BootService& service) {
+    return (service.errorControl && *service.errorControl >= SERVICE_ERROR_SEVERE) ||
+           SameUnicode(service.name, "TermService") || IsProductService(service.name);
+}
+
+// A group of the product's, which the uninstaller takes out of the order.
+bool IsProductGroup(const std::string& group) {
+    return SameUnicode(group, GROUP_ORDER_TERMSERVICE) || SameUnicode(group, GROUP_ORDER_MULTIUSER);
+}
 
 // The findings about one control set.
 std::vector<Finding> JudgeSet(const View& view, bool current) {
@@ -188,7 +231,7 @@ std::vector<Finding> JudgeSet(const View& view, bool current) {
         for (auto& list : lists) {
             for (const std::string& name : *list.second) {
                 bool unreadable = false;
-                std::string why = WhyNot(view, name, &unreadable);
+                std::string why = WhyNot(view, name, Role::Driver, &unreadable);
                 if (unreadable)
                     unreadableName(name, why);
                 else if (!why.empty())
@@ -200,12 +243,19 @@ std::vector<Finding> JudgeSet(const View& view, bool current) {
         }
     }
 
-    // Each device's own part of its stack.
-    for (const Stack& device : Stacks(view, current)) {
+    // Each device's own part of its stack. A legacy device key records a
+    // driver loaded outside Plug and Play, whose service is judged below as
+    // the service it is; a device disabled gets no stack at the boot.
+    std::vector<Stack> stacks = Stacks(view, current);
+    for (const Stack& device : stacks) {
+        if (Description::IsLegacyDevice(device.instanceId, device.classGuid))
+            continue;
         // A device without a function driver has none installed, which is not
-        // the uninstaller's doing; its filters still load once one is.
+        // the uninstaller's doing; its filters still load once one is. One
+        // named as a driver object ("\Driver\ACPI_HAL") is made by the
+        // kernel or the HAL, loaded with the kernel.
         std::vector<std::pair<std::string, std::string>> parts;
-        if (!device.service.empty())
+        if (!device.service.empty() && !Description::IsDriverObject(device.service))
             parts.push_back({"function driver", device.service});
         for (const std::string& name : device.upperFilters)
             parts.push_back({"upper filter", name});
@@ -214,7 +264,7 @@ std::vector<Finding> JudgeSet(const View& view, bool current) {
         std::string what = ClassText(view, device.classGuid) + " device";
         for (auto& part : parts) {
             bool unreadable = false;
-            std::string why = WhyNot(view, part.second, &unreadable);
+            std::string why = WhyNot(view, part.second, Role::Driver, &unreadable);
             if (why.empty())
                 continue;
             if (unreadable) {
@@ -229,7 +279,13 @@ std::vector<Finding> JudgeSet(const View& view, bool current) {
                           part.second + ": " + why + ")"
                     : "this " + what + " will not start: its " + part.first + " " + part.second +
                           ": " + why;
-            if (device.present)
+            if (device.disabled)
+                Add(&out, "device disabled", device.instanceId,
+                    "disabled (ConfigFlags 0x1): Windows builds no stack for it; were it "
+                    "enabled, " +
+                        detail,
+                    CLEAN);
+            else if (device.present)
                 Add(&out, "device", device.instanceId, detail, UNSAFE);
             else
                 Add(&out, "device not present", device.instanceId,
@@ -243,9 +299,10 @@ std::vector<Finding> JudgeSet(const View& view, bool current) {
     // when it starts at the boot by itself (boot, system or automatic) or is
     // loaded for a present device. Each group: how many members it has, and
     // whether one of them starts.
-    std::set<std::u32string> loadedForDevices;
-    for (const Stack& device : Stacks(view, current)) {
-        if (!device.present || device.service.empty())
+    std::set<NameKey> loadedForDevices;
+    for (const Stack& device : stacks) {
+        if (!device.present || device.disabled || device.service.empty() ||
+            Description::IsLegacyDevice(device.instanceId, device.classGuid))
             continue;
         std::vector<std::string> names = device.upperFilters;
         names.insert(names.end(), device.lowerFilters.begin(), device.lowerFilters.end());
@@ -259,40 +316,53 @@ std::vector<Finding> JudgeSet(const View& view, bool current) {
         for (const std::string& name : names)
             loadedForDevices.insert(UpperUnicode(name));
     }
-    std::map<std::u32string, std::pair<int, bool>> groups;
+    std::map<NameKey, std::pair<int, bool>> groups;
     for (const BootService& member : set.services) {
         std::pair<int, bool>& group = groups[UpperUnicode(member.group)];
         ++group.first;
         bool starts = (member.start && *member.start <= SERVICE_AUTO_START) ||
                       loadedForDevices.count(UpperUnicode(member.name)) != 0;
-        group.second = group.second || (starts && WhyNot(view, member.name).empty());
+        group.second = group.second || (starts && WhyNot(view, member.name, Role::Service).empty());
     }
     for (const BootService& service : set.services) {
         bool starts = service.start && *service.start <= SERVICE_AUTO_START;
-        if (!(starts || SameUnicode(service.name, "TermService")) ||
-            !WhyNot(view, service.name).empty())
+        if (!(starts || SameUnicode(service.name, "TermService")) || service.deleteFlag)
             continue;
         std::string where = services + "\\" + service.name;
+        // What fails, weighed as Windows weighs it (Failing).
+        auto fails = [&](const std::string& why, bool product) {
+            bool grave = Grave(service) || product;
+            Add(&out, "service", where,
+                service.name + " will not start: " + why +
+                    (grave
+                         ? ""
+                         : "; Windows logs this (ErrorControl " +
+                               std::to_string(service.errorControl.value_or(0)) + ") and goes on"),
+                grave ? UNSAFE : CLEAN);
+        };
+        bool unreadable = false;
+        std::string own = WhyNot(view, service.name, Role::Service, &unreadable);
+        if (!own.empty()) {
+            if (!unreadable)
+                fails(own, false);
+            continue;
+        }
         for (const std::string& name : service.dependOnService) {
-            bool unreadable = false;
-            std::string why = WhyNot(view, name, &unreadable);
+            std::string why = WhyNot(view, name, Role::Service, &unreadable);
             if (unreadable)
                 unreadableName(name, why);
             else if (!why.empty())
-                Add(&out, "service", where,
-                    service.name + " will not start: it depends on " + name + " (" + why + ")",
-                    UNSAFE);
+                fails("it depends on " + name + " (" + why + ")", IsProductService(name));
         }
         for (const std::string& group : service.dependOnGroup) {
             auto found = groups.find(UpperUnicode(group));
             int members = found == groups.end() ? 0 : found->second.first;
             bool loads = found != groups.end() && found->second.second;
             if (!loads)
-                Add(&out, "service", where,
-                    service.name + " will not start: it depends on the group " + group + ", " +
-                        (members == 0 ? "which has no member"
-                                      : "no member of which starts at the boot and can load"),
-                    UNSAFE);
+                fails("it depends on the group " + group + ", " +
+                          (members == 0 ? "which has no member"
+                                        : "no member of which starts at the boot and can load"),
+                      IsProductGroup(group));
         }
     }
     return out;
@@ -303,7 +373,8 @@ std::vector<Finding> JudgeSet(const View& view, bool current) {
 std::string WhyNotLoadable(const Machine& machine, const std::string& name) {
     if (machine.boot.sets.empty())
         return "";
-    return WhyNot(ViewOf(machine, machine.boot.sets[0], DeletedAtRestart(machine)), name);
+    return WhyNot(ViewOf(machine, machine.boot.sets[0], DeletedAtRestart(machine)), name,
+                  Role::Driver);
 }
 
 std::vector<Finding> JudgeBoot(const Machine& machine) {

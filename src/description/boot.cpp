@@ -146,41 +146,104 @@ std::string WindowsFolderOf(const std::string& systemFolder) {
     return systemFolder.substr(0, slash == 2 ? 3 : slash);
 }
 
-std::string ImageFile(const BootService& service, const std::string& windowsFolder) {
+bool IsDriver(const BootService& service) {
+    if (!service.type)
+        return true;
+    return (*service.type & (SERVICE_KERNEL_DRIVER | SERVICE_FILE_SYSTEM_DRIVER |
+                             SERVICE_RECOGNIZER_DRIVER)) != 0 &&
+           (*service.type & (SERVICE_WIN32_OWN_PROCESS | SERVICE_WIN32_SHARE_PROCESS)) == 0;
+}
+
+ImageKind KindOf(const BootService& service) {
+    return IsDriver(service) ? ImageKind::Driver : ImageKind::Program;
+}
+
+std::vector<std::string> ImageFiles(const BootService& service, const std::string& windowsFolder,
+                                    ImageKind kind) {
     std::string windows = windowsFolder;
     while (windows.size() > 3 && (windows.back() == '\\' || windows.back() == '/'))
         windows.pop_back();
     std::string below = windows.size() == 3 ? windows : windows + "\\";
-    bool driver = service.type && (*service.type & 0x0F) != 0 && !(*service.type & 0x30);
-    if (!service.imagePath || service.imagePath->empty())
-        return driver ? below + "System32\\drivers\\" + service.name + ".sys" : "";
+    bool driver = kind == ImageKind::Driver;
+    if (!service.imagePath || service.imagePath->empty()) {
+        if (driver)
+            return {below + "System32\\drivers\\" + service.name + ".sys"};
+        return {};
+    }
     std::string path = Expanded(*service.imagePath, windows);
-    if (!driver) {
-        // A program's command line: its first word, or what its quotes hold.
-        if (path[0] == '"') {
-            size_t end = path.find('"', 1);
-            return path.substr(1, end == std::string::npos ? std::string::npos : end - 1);
-        }
+    if (driver) {
+        // The I/O manager opens "\SystemRoot\" + the rest as an NT path: no
+        // Win32 normalisation, so a trailing space or a "/" names no file.
+        if (StartsWith(path, "\\SystemRoot\\"))
+            return {below + path.substr(12)};
+        if (StartsWith(path, "\\??\\"))
+            return {path.substr(4)};
+        if (path.size() > 2 && path[1] == ':')
+            return {path};
+        if (path[0] == '\\')
+            return {path}; // an NT path of another device: looked for as it is
+        return {below + path};
+    }
+    // A program's command line: its first word, or what its quotes hold.
+    // CreateProcess normalises it as a Win32 path ("/" is "\").
+    std::string file;
+    if (path[0] == '"') {
+        size_t end = path.find('"', 1);
+        file = path.substr(1, end == std::string::npos ? std::string::npos : end - 1);
+    } else {
         std::string upper = path;
         for (char& c : upper)
             c = (char)((c >= 'a' && c <= 'z') ? c - 0x20 : c);
         size_t exe = upper.find(".EXE");
-        if (exe != std::string::npos && (exe + 4 == path.size() || path[exe + 4] == ' '))
-            return path.substr(0, exe + 4);
-        path = path.substr(0, path.find(' '));
-        // The service manager, like CreateProcess, tries the name with ".exe".
-        return path.find('.', path.find_last_of("\\/") + 1) == std::string::npos ? path + ".exe"
-                                                                                 : path;
+        file = exe != std::string::npos && (exe + 4 == path.size() || path[exe + 4] == ' ')
+                   ? path.substr(0, exe + 4)
+                   : path.substr(0, path.find(' '));
     }
-    if (StartsWith(path, "\\SystemRoot\\"))
-        return below + path.substr(12);
-    if (StartsWith(path, "\\??\\"))
-        return path.substr(4);
-    if (path.size() > 2 && path[1] == ':')
-        return path;
-    if (path[0] == '\\')
-        return path; // an NT path of another device: looked for as it is
-    return below + path;
+    std::replace(file.begin(), file.end(), '/', '\\');
+    if (file.empty())
+        return {};
+    // CreateProcess tries a name without an extension with ".exe".
+    if (file.find('.', file.find_last_of('\\') + 1) == std::string::npos)
+        file += ".exe";
+    bool full = (file.size() > 2 && file[1] == ':') || file[0] == '\\';
+    if (full)
+        return {file};
+    // A relative name (with a folder in it too, as "system32\x.exe") is
+    // searched for: the folder services.exe was started from and its
+    // current folder (both the system folder), the 16-bit system folder,
+    // the Windows folder. PATH, searched last, is not read.
+    return {below + "System32\\" + file, below + "system\\" + file, below + file};
+}
+
+std::string ImageFile(const BootService& service, const std::string& windowsFolder) {
+    std::vector<std::string> files = ImageFiles(service, windowsFolder, KindOf(service));
+    return files.empty() ? "" : files[0];
+}
+
+bool IsDriverObject(const std::string& service) {
+    return StartsWith(service, "\\Driver\\") || StartsWith(service, "\\FileSystem\\");
+}
+
+bool IsLegacyDevice(const std::string& instanceId, const std::string& classGuid) {
+    return StartsWith(instanceId, "ROOT\\LEGACY_") ||
+           SameUnicode(classGuid, "{8ECC055D-047F-11D1-A537-0000F8753ED1}");
+}
+
+bool IsDisabled(std::optional<DWORD> configFlags, std::optional<DWORD> profileFlags) {
+    const DWORD DISABLED = 0x1; // CONFIGFLAG_DISABLED, and CSCONFIGFLAG_DISABLED
+    return (configFlags && (*configFlags & DISABLED)) ||
+           (profileFlags && (*profileFlags & DISABLED));
+}
+
+std::vector<std::string> FilterEntries(DWORD type, const std::vector<BYTE>& bytes) {
+    if (type == REG_MULTI_SZ)
+        return WideList(bytes);
+    if (type != REG_SZ && type != REG_EXPAND_SZ)
+        return {};
+    std::vector<std::string> entries = WideList(bytes);
+    if (entries.size() > 1)
+        entries.resize(1); // a string ends at its first NUL
+    return entries;
 }
 
 } // namespace Description

@@ -173,6 +173,10 @@ std::vector<Device> ReadDeviceSet(const Calls& win, DWORD flags, bool* read) {
         std::vector<std::string> service = WideList(ReadProperty(win, set, &record, SPDRP_SERVICE));
         if (!service.empty())
             device.service = service[0];
+        std::vector<BYTE> flags = ReadProperty(win, set, &record, SPDRP_CONFIGFLAGS);
+        if (flags.size() == 4)
+            device.configFlags =
+                (DWORD)(flags[0] | flags[1] << 8 | flags[2] << 16 | (DWORD)flags[3] << 24);
         char id[MAX_PATH];
         if (!win.SetupDiGetDeviceInstanceIdA(set, &record, id, MAX_PATH, nullptr))
             continue;
@@ -331,6 +335,15 @@ std::vector<std::string> ListAt(const Calls& win, HKEY key, const char* name) {
     return WideList(data);
 }
 
+// A filter value's entries, of whichever string type it is stored as.
+std::vector<std::string> FiltersAt(const Calls& win, HKEY key, const char* name) {
+    DWORD type = 0;
+    std::vector<BYTE> data;
+    if (!QueryWide(win, key, name, &type, &data))
+        return {};
+    return FilterEntries(type, data);
+}
+
 void ReadBootServices(const Calls& win, const std::string& set, ControlSet* out) {
     WideKey services{win};
     LONG status = OpenWide(&services, set + "\\Services");
@@ -349,6 +362,7 @@ void ReadBootServices(const Calls& win, const std::string& set, ControlSet* out)
         service.type = DwordAt(win, key.key, "Type");
         service.start = DwordAt(win, key.key, "Start");
         service.imagePath = TextAt(win, key.key, "ImagePath");
+        service.errorControl = DwordAt(win, key.key, "ErrorControl");
         std::optional<DWORD> flag = DwordAt(win, key.key, "DeleteFlag");
         service.deleteFlag = flag && *flag != 0;
         service.group = TextAt(win, key.key, "Group").value_or("");
@@ -375,8 +389,8 @@ void ReadBootClasses(const Calls& win, const std::string& set, ControlSet* out) 
             continue;
         }
         setupClass.name = TextAt(win, key.key, "Class").value_or("");
-        setupClass.upperFilters = ListAt(win, key.key, "UpperFilters");
-        setupClass.lowerFilters = ListAt(win, key.key, "LowerFilters");
+        setupClass.upperFilters = FiltersAt(win, key.key, "UpperFilters");
+        setupClass.lowerFilters = FiltersAt(win, key.key, "LowerFilters");
         out->classes.push_back(setupClass);
     }
 }
@@ -392,9 +406,22 @@ void ReadDeviceKeys(const Calls& win, const std::string& set, const std::vector<
         described.instanceId = device.instanceId;
         described.classGuid = TextAt(win, key.key, "ClassGUID").value_or("");
         described.service = TextAt(win, key.key, "Service").value_or("");
-        described.upperFilters = ListAt(win, key.key, "UpperFilters");
-        described.lowerFilters = ListAt(win, key.key, "LowerFilters");
+        described.upperFilters = FiltersAt(win, key.key, "UpperFilters");
+        described.lowerFilters = FiltersAt(win, key.key, "LowerFilters");
+        described.configFlags = DwordAt(win, key.key, "ConfigFlags");
         out->devices.push_back(described);
+    }
+}
+
+// Each device's "CSConfigFlags" in the hardware profile the machine runs
+// (the link "Hardware Profiles\Current" names it).
+void ReadProfileFlags(const Calls& win, Machine* machine) {
+    const std::string profile =
+        "SYSTEM\\CurrentControlSet\\Hardware Profiles\\Current\\System\\CurrentControlSet\\Enum\\";
+    for (Device& device : machine->devices) {
+        WideKey key{win};
+        if (OpenWide(&key, profile + device.instanceId, KEY_QUERY_VALUE) == ERROR_SUCCESS)
+            device.profileFlags = DwordAt(win, key.key, "CSConfigFlags");
     }
 }
 
@@ -428,19 +455,27 @@ void ReadBoot(const Calls& win, Machine* machine) {
             boot.sets.push_back(other);
         }
     }
-    // Each image file the sets' services name, looked for once.
-    std::set<std::u32string> looked;
+    // Each image file the sets' services name, looked for once: a driver's
+    // by its path as given ("\\?\" keeps Win32 from trimming a trailing
+    // space or turning "/"), a program's where CreateProcess searches.
+    std::set<decltype(UpperUnicode(""))> looked;
     for (const ControlSet& set : boot.sets) {
         for (const BootService& service : set.services) {
-            std::string file = ImageFile(service, boot.windowsFolder);
-            if (file.empty() || !looked.insert(UpperUnicode(file)).second)
-                continue;
-            std::u16string wide = Wide(file);
-            DWORD attributes = win.GetFileAttributesW((LPCWSTR)wide.c_str());
-            if (attributes != 0xFFFFFFFF && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
-                boot.images.push_back(file);
+            ImageKind kind = KindOf(service);
+            for (const std::string& file : ImageFiles(service, boot.windowsFolder, kind)) {
+                if (!looked.insert(UpperUnicode(file)).second)
+                    continue;
+                bool local = file.size() > 2 && file[1] == ':';
+                std::u16string wide =
+                    Wide(kind == ImageKind::Driver && local ? "\\\\?\\" + file : file);
+                DWORD attributes = win.GetFileAttributesW((LPCWSTR)wide.c_str());
+                if (attributes != INVALID_FILE_ATTRIBUTES &&
+                    !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+                    boot.images.push_back(file);
+            }
         }
     }
+    ReadProfileFlags(win, machine);
 }
 
 // Where the product's installer puts it unless told otherwise: under the

@@ -64,6 +64,10 @@ struct Device {
     std::vector<BYTE> lowerFilters;
     std::string service =
         ""; // its function driver, as Windows holds the name (UTF-8); "" when none
+    // "ConfigFlags" (SPDRP_CONFIGFLAGS) and the current hardware profile's
+    // "CSConfigFlags", when set: whether the device is disabled.
+    std::optional<DWORD> configFlags = std::nullopt;
+    std::optional<DWORD> profileFlags = std::nullopt;
 };
 
 // What a library does when the uninstaller loads it.
@@ -98,6 +102,7 @@ struct BootService {
     std::optional<DWORD> type;
     std::optional<DWORD> start;
     std::optional<std::string> imagePath; // as stored, unexpanded
+    std::optional<DWORD> errorControl;    // how grave Windows takes its failure at the boot
     bool deleteFlag = false;              // "DeleteFlag" is set: the service goes at the restart
     std::string group;
     std::vector<std::string> dependOnService;
@@ -120,6 +125,7 @@ struct DeviceKey {
     std::string service;
     std::vector<std::string> upperFilters;
     std::vector<std::string> lowerFilters;
+    std::optional<DWORD> configFlags = std::nullopt;
 };
 
 struct ControlSet {
@@ -140,16 +146,47 @@ struct Boot {
     bool devicesReadable = true; // the device list could be read
     // The current set first; then Last Known Good's when it is another set.
     std::vector<ControlSet> sets;
-    // The image files found, as full paths (ImageFile), each once.
+    // The image files found, as full paths (ImageFiles), each once.
     std::vector<std::string> images;
+    // False where the image files were not looked at (a disk read without
+    // its Windows folder): no image is then judged missing.
+    bool imagesLooked = true;
 };
 
-// The file a service's image path names, as the loader finds it: a driver's
-// "\SystemRoot\...", "\??\C:\...", a path relative to the Windows folder,
-// "%SystemRoot%" and "%windir%" expanded, and no image path meaning
-// "System32\drivers\<name>.sys"; a program's first word of its command line
-// (quoted or not). "" when there is none (a program without an image path).
+// How Windows loads a service's image: a driver's (kernel 1, file system 2,
+// recognizer 8) the I/O manager opens by its NT path; a program's (0x10,
+// 0x20) the service manager starts with CreateProcess.
+enum class ImageKind { Driver, Program };
+ImageKind KindOf(const BootService& service);
+// Whether the service's Type is one the I/O manager loads as a driver; a
+// key without a Type is taken for one (the kernel reads no Type to load an image).
+bool IsDriver(const BootService& service);
+
+// The files a service's image path may name, in the order Windows tries
+// them. A driver's is one: "\SystemRoot\...", "\??\C:\...", a path
+// relative to the Windows folder, "%SystemRoot%" and "%windir%" expanded, no
+// image path meaning "System32\drivers\<name>.sys", and nothing of it
+// trimmed or turned (the kernel opens the path as given). A program's is its
+// command line's first word (or what its quotes hold), ".exe" added to a name
+// without an extension, and a relative one looked for as CreateProcess looks
+// from the service manager: in the system folder (services.exe's own and its
+// current folder), the 16-bit system folder, then the Windows folder. None
+// for a program without an image path.
+std::vector<std::string> ImageFiles(const BootService& service, const std::string& windowsFolder,
+                                    ImageKind kind);
+// The first of the service's ImageFiles as its own kind loads it; "" when none.
 std::string ImageFile(const BootService& service, const std::string& windowsFolder);
+// A device's function driver named as an object the kernel or the HAL makes
+// ("\Driver\ACPI_HAL", "\FileSystem\RAW"), never a service key.
+bool IsDriverObject(const std::string& service);
+// A key under Root\LEGACY_* (class LegacyDriver): the record that a driver
+// or service outside Plug and Play was loaded once, never a stack to build.
+bool IsLegacyDevice(const std::string& instanceId, const std::string& classGuid);
+// Whether "ConfigFlags" or "CSConfigFlags" disable the device (bit 0x1).
+bool IsDisabled(std::optional<DWORD> configFlags, std::optional<DWORD> profileFlags);
+// The entries of a filter value as the PnP manager reads it: a REG_MULTI_SZ's
+// strings, a REG_SZ's or REG_EXPAND_SZ's one string; UTF-16 bytes in, UTF-8 out.
+std::vector<std::string> FilterEntries(DWORD type, const std::vector<BYTE>& bytes);
 // The Windows folder of a system folder ("C:\WINDOWS" of "C:\WINDOWS\system32").
 std::string WindowsFolderOf(const std::string& systemFolder);
 // UTF-16 text (a W function's) as UTF-8, and back.

@@ -284,9 +284,17 @@ void to_json(json& out, const Device& device) {
         out["present"] = false;
     if (!device.service.empty())
         out["service"] = device.service;
+    if (device.configFlags)
+        out["configFlags"] = *device.configFlags;
+    if (device.profileFlags)
+        out["profileFlags"] = *device.profileFlags;
 }
 
 void from_json(const json& in, Device& device) {
+    if (in.contains("configFlags"))
+        device.configFlags = in.at("configFlags").get<DWORD>();
+    if (in.contains("profileFlags"))
+        device.profileFlags = in.at("profileFlags").get<DWORD>();
     device.instanceId = NameAt(in, "instance");
     device.classGuid = in.at("class").get<std::string>();
     device.present = in.value("present", true);
@@ -321,6 +329,7 @@ void to_json(json& out, const BootService& service) {
     Optional(out, "type", service.type);
     Optional(out, "start", service.start);
     Optional(out, "imagePath", service.imagePath);
+    Optional(out, "errorControl", service.errorControl);
     if (service.deleteFlag)
         out["deleteFlag"] = true;
     if (!service.group.empty())
@@ -335,6 +344,7 @@ void from_json(const json& in, BootService& service) {
     service.type = OptionalAt<DWORD>(in, "type");
     service.start = OptionalAt<DWORD>(in, "start");
     service.imagePath = OptionalAt<std::string>(in, "imagePath");
+    service.errorControl = OptionalAt<DWORD>(in, "errorControl");
     service.deleteFlag = in.value("deleteFlag", false);
     service.group = in.value("group", std::string());
     service.dependOnService = ListAt(in, "dependOnService");
@@ -365,9 +375,11 @@ void to_json(json& out, const DeviceKey& device) {
         out["service"] = device.service;
     List(out, "upperFilters", device.upperFilters);
     List(out, "lowerFilters", device.lowerFilters);
+    Optional(out, "configFlags", device.configFlags);
 }
 
 void from_json(const json& in, DeviceKey& device) {
+    device.configFlags = OptionalAt<DWORD>(in, "configFlags");
     device.instanceId = in.at("instance").get<std::string>();
     device.classGuid = in.value("class", std::string());
     device.service = in.value("service", std::string());
@@ -402,6 +414,8 @@ void to_json(json& out, const Boot& boot) {
                              {"lastKnownGood", boot.lastKnownGood}};
     if (!boot.devicesReadable)
         out["devicesReadable"] = false;
+    if (!boot.imagesLooked)
+        out["imagesLooked"] = false;
 }
 
 void from_json(const json& in, Boot& boot) {
@@ -409,6 +423,7 @@ void from_json(const json& in, Boot& boot) {
     boot.sets = in.value("sets", std::vector<ControlSet>());
     boot.images = in.value("images", std::vector<std::string>());
     boot.devicesReadable = in.value("devicesReadable", true);
+    boot.imagesLooked = in.value("imagesLooked", true);
     if (in.contains("select")) {
         const json& select = in.at("select");
         boot.current = select.value("current", (DWORD)0);

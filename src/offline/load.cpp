@@ -12,6 +12,7 @@
 #include "../platform/sim/machine.h"
 #include "../platform/windows_keys.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
@@ -323,6 +324,41 @@ DWORD VersionWord(const std::string& version, const std::string& build) {
            (DWORD)(std::strtoul(build.c_str(), nullptr, 10) & 0x7FFF) << 16;
 }
 
+// What of a service's key names its image.
+Description::BootService ImageOf(const std::string& name, const Sim::Key& key) {
+    Description::BootService boot;
+    boot.name = name;
+    const Sim::Value* type = key.FindValue("Type");
+    if (type != nullptr && type->type == REG_DWORD && type->data.size() == 4)
+        boot.type = (DWORD)type->data[0] | (DWORD)type->data[1] << 8 | (DWORD)type->data[2] << 16 |
+                    (DWORD)type->data[3] << 24;
+    const Sim::Value* image = key.FindValue("ImagePath");
+    if (image != nullptr && Sim::IsText(image->type)) {
+        std::string text(image->data.begin(), image->data.end());
+        boot.imagePath = text.substr(0, text.find('\0'));
+    }
+    return boot;
+}
+
+// "Hardware Profiles\Current" of the current set, as the boot links it.
+void LinkCurrentProfile() {
+    Sim::Key* profiles =
+        Sim::FindKey(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Hardware Profiles");
+    Sim::Value current;
+    if (profiles == nullptr || profiles->children.count("Current") != 0 ||
+        !Sim::ReadValue(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\IDConfigDB",
+                        "CurrentConfig", &current) ||
+        current.type != REG_DWORD || current.data.size() != 4)
+        return;
+    char name[16];
+    std::snprintf(name, sizeof name, "%04u",
+                  (unsigned)(current.data[0] | current.data[1] << 8 | current.data[2] << 16 |
+                             (DWORD)current.data[3] << 24));
+    auto found = profiles->children.find(name);
+    if (found != profiles->children.end())
+        profiles->children["Current"] = found->second; // the same key, as a link is
+}
+
 } // namespace
 
 std::string SystemHivePath(const Place& place) {
@@ -480,14 +516,20 @@ bool Load(const Place& place, DWORD controlSet, Reading* reading) {
                     wide("UpperFilters", &device.upperFilters);
                     wide("LowerFilters", &device.lowerFilters);
                     wide("Service", &device.service);
+                    const Sim::Value* flags = key.FindValue("ConfigFlags");
+                    if (flags != nullptr && flags->type == REG_DWORD && flags->data.size() == 4)
+                        device.configFlags = flags->data;
                 }
             }
         }
     }
 
-    // The files, from the Windows folder's drive. Without it each image file
-    // stands there, so that only what the hives hold is judged: the caller
-    // says the files were not looked at.
+    // The hardware profile the machine runs is a link made at each boot,
+    // never saved: the one "IDConfigDB\\CurrentConfig" names stands for it.
+    LinkCurrentProfile();
+
+    // The files, from the Windows folder's drive. Without it no file is
+    // looked at, and the reader is told so (NotLooked).
     std::unique_ptr<Disk> disk;
     if (!place.windowsFolder.empty())
         disk = std::make_unique<Disk>(place.windowsFolder, windowsPath);
@@ -495,30 +537,19 @@ bool Load(const Place& place, DWORD controlSet, Reading* reading) {
         Sim::MakeDirectory(m.systemDirectory + "\\drivers\\");
     if (disk) {
         // The folders the loader searches.
-        for (const char* folder : {"", "\\system32", "\\system32\\drivers"})
+        for (const char* folder : {"", "\\system32", "\\system32\\drivers", "\\system"})
             disk->Reach(windowsPath + folder);
-    }
-    // Every image file any set's services name.
-    for (auto& setKey : systemKey->children) {
-        Sim::Key* services = Sim::FindKeyBelow(setKey.second.get(), "Services");
-        if (services == nullptr)
-            continue;
-        for (auto& service : services->children) {
-            Description::BootService boot;
-            boot.name = service.first;
-            const Sim::Value* type = service.second->FindValue("Type");
-            if (type != nullptr && type->data.size() == 4)
-                boot.type = (DWORD)type->data[0] | (DWORD)type->data[1] << 8;
-            const Sim::Value* image = service.second->FindValue("ImagePath");
-            if (image != nullptr && Sim::IsText(image->type)) {
-                std::string text(image->data.begin(), image->data.end());
-                boot.imagePath = text.substr(0, text.find('\0'));
+        // Every image file any set's services name, where Windows looks for it.
+        for (auto& setKey : systemKey->children) {
+            Sim::Key* services = Sim::FindKeyBelow(setKey.second.get(), "Services");
+            if (services == nullptr)
+                continue;
+            for (auto& service : services->children) {
+                Description::BootService boot = ImageOf(service.first, *service.second);
+                for (const std::string& file :
+                     Description::ImageFiles(boot, windowsPath, Description::KindOf(boot)))
+                    disk->Reach(Sim::TextToAnsi(file));
             }
-            std::string file = Sim::TextToAnsi(Description::ImageFile(boot, windowsPath));
-            if (disk)
-                disk->Reach(file);
-            else if (file.size() > 3 && file[1] == ':' && Sim::FindNode(file) == nullptr)
-                Sim::MakeFile(file);
         }
     }
     if (disk) {
@@ -549,6 +580,7 @@ bool Read(const Place& place, Description::Machine* machine, Reading* reading) {
     if (!Load(place, 0, reading))
         return false;
     *machine = Description::Describe(place.productFolder);
+    machine->boot.imagesLooked = reading->filesRead;
     return true;
 }
 

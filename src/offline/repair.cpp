@@ -26,26 +26,6 @@ namespace Offline {
 
 namespace {
 
-// A REG_MULTI_SZ's UTF-16LE entries as UTF-8, up to the empty one that ends it.
-std::vector<std::string> Entries(const std::vector<unsigned char>& data) {
-    std::vector<std::string> entries;
-    std::u16string entry;
-    for (size_t at = 0; at + 1 < data.size(); at += 2) {
-        char16_t unit = (char16_t)(data[at] | data[at + 1] << 8);
-        if (unit != 0) {
-            entry += unit;
-            continue;
-        }
-        if (entry.empty())
-            break;
-        entries.push_back(Description::Utf8(entry));
-        entry.clear();
-    }
-    if (!entry.empty())
-        entries.push_back(Description::Utf8(entry));
-    return entries;
-}
-
 std::vector<unsigned char> ListData(const std::vector<std::string>& entries) {
     std::vector<unsigned char> data;
     for (const std::string& entry : entries) {
@@ -98,9 +78,13 @@ bool Mend(const Hive& hive, hive_node_h node, const std::string& path, Loadabili
         std::free(bytes);
         bool filters = Strings::SameName(held.name, "UpperFilters") ||
                        Strings::SameName(held.name, "LowerFilters");
-        if (filters && held.type == hive_t_REG_MULTI_SZ) {
+        // The PnP manager takes a filter value stored as one string for a
+        // list of one entry: that entry goes with the value.
+        bool list = held.type == hive_t_REG_MULTI_SZ;
+        if (filters && (list || held.type == hive_t_REG_SZ || held.type == hive_t_REG_EXPAND_SZ)) {
             std::vector<std::string> kept;
-            std::vector<std::string> entries = Entries(held.data);
+            std::vector<std::string> entries =
+                Description::FilterEntries((DWORD)held.type, held.data);
             for (const std::string& entry : entries) {
                 const std::string& why = loadability->WhyNot(entry);
                 if (why.empty())
@@ -111,8 +95,8 @@ bool Mend(const Hive& hive, hive_node_h node, const std::string& path, Loadabili
             if (kept.size() != entries.size()) {
                 changed = true;
                 if (kept.empty())
-                    continue; // a list left empty goes, as the uninstaller leaves it
-                held.data = ListData(kept);
+                    continue;               // a list left empty goes, as the uninstaller leaves it
+                held.data = ListData(kept); // only a list can keep some of its entries
             }
         }
         values.push_back(held);
@@ -237,6 +221,7 @@ RepairResult Repair(const Place& place, const RepairOptions& options) {
         if (!Load(place, number, &reading))
             return Failed(result, reading.status, reading.why);
         machine = Description::Describe(place.productFolder);
+        machine.boot.imagesLooked = reading.filesRead;
         Loadability loadability(machine);
         std::string setName = ControlSetName(number);
         hive_node_h set = hive.Child(hive.Root(), setName);

@@ -138,6 +138,8 @@ std::unique_ptr<Tree> SystemTree(const Sim::Machine& m) {
             key->Set("UpperFilters", Sim::Value{REG_MULTI_SZ, device.upperFilters});
         if (!device.lowerFilters.empty())
             key->Set("LowerFilters", Sim::Value{REG_MULTI_SZ, device.lowerFilters});
+        if (!device.configFlags.empty())
+            key->Set("ConfigFlags", Sim::Value{REG_DWORD, device.configFlags});
     }
     return tree;
 }

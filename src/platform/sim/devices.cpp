@@ -148,6 +148,8 @@ static std::vector<BYTE>* Property(Device* device, DWORD property) {
         return &device->lowerFilters;
     case SPDRP_SERVICE:
         return &device->service;
+    case SPDRP_CONFIGFLAGS:
+        return &device->configFlags;
     default:
         return nullptr;
     }
@@ -162,7 +164,7 @@ BOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA dat
     bool validSet;
     Device* device = Element(set, data, &validSet);
     std::vector<BYTE>* stored = device == nullptr ? nullptr : Property(device, property);
-    if (device != nullptr && stored == nullptr)
+    if (device != nullptr && (stored == nullptr || property == SPDRP_CONFIGFLAGS))
         Unmodelled(call);
     if (device == nullptr)
         return LogBool(call, FALSE);
@@ -249,7 +251,9 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, PSP_DEVINFO_DATA dat
     if (size < length)
         return LogBool(call, Fail(ERROR_INSUFFICIENT_BUFFER));
     if (type != nullptr)
-        *type = property == SPDRP_SERVICE ? REG_SZ : REG_MULTI_SZ;
+        *type = property == SPDRP_SERVICE       ? REG_SZ
+                : property == SPDRP_CONFIGFLAGS ? REG_DWORD
+                                                : REG_MULTI_SZ;
     if (length != 0)
         std::memcpy(buffer, stored->data(), length);
     return LogBool(call, TRUE);

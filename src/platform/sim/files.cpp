@@ -289,9 +289,43 @@ BOOL WINAPI RemoveDirectoryA(LPCSTR path) {
     return LogBool(call, TRUE);
 }
 
+// A path of the "\\?\" form names its file as given: Windows hands it to
+// the file system without the Win32 normalisation (no trailing space or
+// period trimmed, "/" not a separator, "." and ".." not folders).
+static const char VERBATIM[] = "\\\\?\\";
+
+static Node* FindVerbatim(const std::string& path) {
+    std::string rest = path.substr(sizeof VERBATIM - 1);
+    if (rest.size() < 3 || rest[1] != ':' || rest[2] != '\\')
+        return nullptr;
+    Node* node = &Current().fileRoot;
+    size_t at = 0;
+    while (at <= rest.size()) {
+        size_t end = rest.find('\\', at);
+        if (end == std::string::npos)
+            end = rest.size();
+        std::string part = rest.substr(at, end - at);
+        at = end + 1;
+        if (part.empty() && at > rest.size())
+            break; // a folder's ending backslash
+        auto child = node->children.find(part);
+        if (part.empty() || part == "." || part == ".." || part.find('/') != std::string::npos ||
+            child == node->children.end())
+            return nullptr;
+        node = child->second.get();
+    }
+    return node;
+}
+
+static Node* FindAttributed(const std::string& path) {
+    if (path.compare(0, sizeof VERBATIM - 1, VERBATIM) == 0)
+        return FindVerbatim(path);
+    return path.find('?') == std::string::npos ? FindNode(path) : nullptr;
+}
+
 DWORD WINAPI GetFileAttributesA(LPCSTR path) {
     std::string call = Current().journalOn ? "GetFileAttributesA(" + Q(path) + ")" : std::string();
-    Node* node = FindNode(path);
+    Node* node = FindAttributed(path);
     if (node == nullptr) {
         Fail(ERROR_FILE_NOT_FOUND);
         return Log(call, (DWORD)0xFFFFFFFF, std::string("INVALID_FILE_ATTRIBUTES"));
@@ -307,7 +341,7 @@ DWORD WINAPI GetFileAttributesW(LPCWSTR path) {
     std::string ansi = TextToAnsi(WideToText((const char16_t*)path, units));
     std::string call =
         Current().journalOn ? "GetFileAttributesW(" + Q(ansi.c_str()) + ")" : std::string();
-    Node* node = ansi.find('?') == std::string::npos ? FindNode(ansi) : nullptr;
+    Node* node = FindAttributed(ansi);
     if (node == nullptr) {
         Fail(ERROR_FILE_NOT_FOUND);
         return Log(call, (DWORD)0xFFFFFFFF, std::string("INVALID_FILE_ATTRIBUTES"));

@@ -17,6 +17,10 @@ namespace Sim {
 
 namespace {
 
+// Where a device's flags in the hardware profile the machine runs are kept.
+const std::string PROFILE_ENUM =
+    "SYSTEM\\CurrentControlSet\\Hardware Profiles\\Current\\System\\CurrentControlSet\\Enum\\";
+
 // The described places are cleared of the fresh Windows' own contents: an
 // absent key or value is part of what is described.
 void ClearDescribedPlaces(const Description::Machine& machine) {
@@ -180,6 +184,18 @@ std::optional<std::string> Joined(const std::vector<std::string>& entries) {
     return text + '\0';
 }
 
+// A filter value of the boot view: one stored as a string (REG_SZ or
+// REG_EXPAND_SZ) that holds the view's one entry stays as it is stored.
+void LayFilters(Key* key, const std::string& name, const std::vector<std::string>& entries) {
+    const Value* existing = key->FindValue(name);
+    if (existing != nullptr && IsString(existing->type) && entries.size() == 1) {
+        std::string text(existing->data.begin(), existing->data.end());
+        if (text.substr(0, text.find('\0')) == entries[0])
+            return;
+    }
+    LayValue(key, name, REG_MULTI_SZ, Joined(entries), IsList);
+}
+
 void LayControlSet(const Description::ControlSet& set, bool current) {
     std::string root = "SYSTEM\\" + set.name;
     for (const Description::BootService& service : set.services) {
@@ -190,6 +206,7 @@ void LayControlSet(const Description::ControlSet& set, bool current) {
         LayValue(key, "Type", REG_DWORD, Number(service.type), IsDword);
         LayValue(key, "Start", REG_DWORD, Number(service.start), IsDword);
         LayValue(key, "ImagePath", REG_EXPAND_SZ, service.imagePath, IsString);
+        LayValue(key, "ErrorControl", REG_DWORD, Number(service.errorControl), IsDword);
         LayValue(key, "DeleteFlag", REG_DWORD,
                  service.deleteFlag ? std::optional<std::string>("1") : std::nullopt, IsDword);
         LayValue(key, "Group", REG_SZ,
@@ -209,8 +226,8 @@ void LayControlSet(const Description::ControlSet& set, bool current) {
                  setupClass.name.empty() ? std::nullopt
                                          : std::optional<std::string>(setupClass.name),
                  IsString);
-        LayValue(key, "UpperFilters", REG_MULTI_SZ, Joined(setupClass.upperFilters), IsList);
-        LayValue(key, "LowerFilters", REG_MULTI_SZ, Joined(setupClass.lowerFilters), IsList);
+        LayFilters(key, "UpperFilters", setupClass.upperFilters);
+        LayFilters(key, "LowerFilters", setupClass.lowerFilters);
     }
     if (!set.classesReadable)
         MakeKeyText(HKEY_LOCAL_MACHINE, root + "\\Control\\Class")->refuseOpen = true;
@@ -223,8 +240,9 @@ void LayControlSet(const Description::ControlSet& set, bool current) {
         };
         LayValue(key, "ClassGUID", REG_SZ, text(device.classGuid), IsString);
         LayValue(key, "Service", REG_SZ, text(device.service), IsString);
-        LayValue(key, "UpperFilters", REG_MULTI_SZ, Joined(device.upperFilters), IsList);
-        LayValue(key, "LowerFilters", REG_MULTI_SZ, Joined(device.lowerFilters), IsList);
+        LayFilters(key, "UpperFilters", device.upperFilters);
+        LayFilters(key, "LowerFilters", device.lowerFilters);
+        LayValue(key, "ConfigFlags", REG_DWORD, Number(device.configFlags), IsDword);
     }
 }
 
@@ -248,23 +266,23 @@ void LayBoot(const Description::Boot& boot) {
     }
     for (size_t i = 0; i < boot.sets.size(); ++i)
         LayControlSet(boot.sets[i], i == 0);
-    std::set<std::u32string> images;
+    std::set<decltype(Description::UpperUnicode(""))> images;
     for (const std::string& image : boot.images)
         images.insert(Description::UpperUnicode(image));
     for (const Description::ControlSet& set : boot.sets) {
         for (const Description::BootService& service : set.services) {
-            std::string file = Description::ImageFile(service, boot.windowsFolder);
-            if (file.empty())
-                continue;
-            bool found = images.count(Description::UpperUnicode(file)) != 0;
-            std::string ansi = TextToAnsi(file);
-            if (found && FindNode(ansi) == nullptr)
-                MakeFile(ansi);
-            size_t slash = ansi.find_last_of('\\');
-            Node* folder =
-                found || slash == std::string::npos ? nullptr : FindNode(ansi.substr(0, slash));
-            if (folder != nullptr)
-                folder->children.erase(ansi.substr(slash + 1));
+            for (const std::string& file : Description::ImageFiles(service, boot.windowsFolder,
+                                                                   Description::KindOf(service))) {
+                bool found = images.count(Description::UpperUnicode(file)) != 0;
+                std::string ansi = TextToAnsi(file);
+                if (found && FindNode(ansi) == nullptr)
+                    MakeFile(ansi);
+                size_t slash = ansi.find_last_of('\\');
+                Node* folder =
+                    found || slash == std::string::npos ? nullptr : FindNode(ansi.substr(0, slash));
+                if (folder != nullptr)
+                    folder->children.erase(ansi.substr(slash + 1));
+            }
         }
     }
 }
@@ -328,6 +346,11 @@ void Load(const Description::Machine& machine) {
         made.hardwareIds = device.hardwareIds;
         made.upperFilters = device.upperFilters;
         made.lowerFilters = device.lowerFilters;
+        if (device.configFlags)
+            made.configFlags = Dword(*device.configFlags);
+        if (device.profileFlags)
+            SetValue(HKEY_LOCAL_MACHINE, PROFILE_ENUM + device.instanceId, "CSConfigFlags",
+                     REG_DWORD, Dword(*device.profileFlags));
         made.present = device.present;
         if (!device.service.empty()) {
             std::u16string wide = Description::Utf16(device.service);

@@ -84,6 +84,8 @@ struct Device {
     std::vector<BYTE> lowerFilters;
     // Its function driver (the service property): UTF-16 REG_SZ bytes, ended; empty: none.
     std::vector<BYTE> service;
+    // "ConfigFlags" as stored (a REG_DWORD's 4 bytes); empty: none.
+    std::vector<BYTE> configFlags;
     bool present = true;
     bool refuseRemoval = false;
     bool registered = true; // false while only an element of the set that created it
