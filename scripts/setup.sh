@@ -36,6 +36,9 @@ command -v chromium >/dev/null || need+=(chromium)
 # hivexregedit, which writes the Wine registry's exports into hives for the
 # offline verify that side_by_side_exe.py compares with the live one.
 command -v hivexregedit >/dev/null || need+=(libwin-hivex-perl)
+# The real machines' hives are laid out with their image files by
+# tests/real/real_hives.py through hivex's Python binding.
+/usr/bin/python3 -c 'import hivex' 2>/dev/null || need+=(python3-hivex)
 # The release packages' checks (scripts/package-check.sh): the Debian
 # package's dependencies found by dpkg-shlibdeps, the ZIP unpacked, the
 # manual page found and formatted.
