@@ -34,10 +34,10 @@ constexpr DWORD DISABLED = 4; // SERVICE_DISABLED
 struct View {
     const Machine& machine;
     const ControlSet& set;
-    std::map<std::u32string, const BootService*> services;
-    std::map<std::u32string, const SetupClass*> classes;
-    std::set<std::u32string> images;           // the image files found
-    std::set<std::u32string> deletedAtRestart; // full paths queued for deletion
+    std::map<std::u16string, const BootService*> services;
+    std::map<std::u16string, const SetupClass*> classes;
+    std::set<std::u16string> images;           // the image files found
+    std::set<std::u16string> deletedAtRestart; // full paths queued for deletion
 };
 
 View ViewOf(const Machine& machine, const ControlSet& set,
@@ -64,7 +64,7 @@ const SetupClass* ClassOf(const View& view, const std::string& guid) {
     return found == view.classes.end() ? nullptr : found->second;
 }
 
-bool InPaths(const std::set<std::u32string>& paths, const std::string& path) {
+bool InPaths(const std::set<std::u16string>& paths, const std::string& path) {
     return paths.count(UpperUnicode(path)) != 0;
 }
 
@@ -243,7 +243,7 @@ std::vector<Finding> JudgeSet(const View& view, bool current) {
     // when it starts at the boot by itself (boot, system or automatic) or is
     // loaded for a present device. Each group: how many members it has, and
     // whether one of them starts.
-    std::set<std::u32string> loadedForDevices;
+    std::set<std::u16string> loadedForDevices;
     for (const Stack& device : Stacks(view, current)) {
         if (!device.present || device.service.empty())
             continue;
@@ -259,7 +259,7 @@ std::vector<Finding> JudgeSet(const View& view, bool current) {
         for (const std::string& name : names)
             loadedForDevices.insert(UpperUnicode(name));
     }
-    std::map<std::u32string, std::pair<int, bool>> groups;
+    std::map<std::u16string, std::pair<int, bool>> groups;
     for (const BootService& member : set.services) {
         std::pair<int, bool>& group = groups[UpperUnicode(member.group)];
         ++group.first;

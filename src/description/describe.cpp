@@ -429,7 +429,7 @@ void ReadBoot(const Calls& win, Machine* machine) {
         }
     }
     // Each image file the sets' services name, looked for once.
-    std::set<std::u32string> looked;
+    std::set<std::u16string> looked;
     for (const ControlSet& set : boot.sets) {
         for (const BootService& service : set.services) {
             std::string file = ImageFile(service, boot.windowsFolder);

@@ -248,7 +248,7 @@ void LayBoot(const Description::Boot& boot) {
     }
     for (size_t i = 0; i < boot.sets.size(); ++i)
         LayControlSet(boot.sets[i], i == 0);
-    std::set<std::u32string> images;
+    std::set<std::u16string> images;
     for (const std::string& image : boot.images)
         images.insert(Description::UpperUnicode(image));
     for (const Description::ControlSet& set : boot.sets) {
