@@ -12,7 +12,10 @@
 // apart. A difference so errs on the side of two names being the same: a
 // filter entry found, an entry kept by a repair, never one removed. Every
 // letter of the scripts a service or file name is written in (Latin-1, Latin
-// Extended-A and -B, Greek, Cyrillic, Armenian, fullwidth) maps as there.
+// Extended-A and -B, Greek, Cyrillic, Armenian, fullwidth) maps as there, but
+// for one letter the other way: the upper-case table Windows XP writes to an
+// NTFS volume also takes final sigma ς to Σ, which this table leaves as it
+// is, so two names differing only there are taken as two.
 #pragma once
 
 #include <cstddef>
