@@ -25,6 +25,9 @@ command -v i686-w64-mingw32-g++-win32 >/dev/null || need+=(g++-mingw-w64-i686-wi
 command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-64-posix)
 command -v i686-w64-mingw32-objdump >/dev/null || need+=(binutils-mingw-w64-i686)
 [ -x /usr/lib/wine/wine64 ] || need+=(wine64)
+# Windows' case table and code page as Wine ships them: the references the
+# comparison of names without case is tested against (tests/unicode_test.cpp).
+[ -f /usr/share/wine/nls/l_intl.nls ] && [ -f /usr/share/wine/nls/c_1252.nls ] || need+=(libwine)
 command -v clang++ >/dev/null || need+=(clang)
 command -v clang-format >/dev/null || need+=(clang-format)
 [ -n "$(find /usr/lib/llvm-*/lib/clang -name 'libclang_rt.fuzzer-x86_64.a' 2>/dev/null | head -1)" ] ||

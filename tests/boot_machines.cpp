@@ -22,6 +22,8 @@ const char MISSING[] = "kbdhook"; // a name no service has
 // "клавфильтр", a name the ANSI code page cannot carry.
 const char CYRILLIC[] = "\xD0\xBA\xD0\xBB\xD0\xB0\xD0\xB2\xD1\x84\xD0\xB8\xD0\xBB\xD1\x8C\xD1\x82"
                         "\xD1\x80";
+// "Āflt", a service whose filter entries name it "āflt".
+const char A_MACRON_FILTER[] = "\u0100flt";
 
 // UTF-16 bytes of a REG_MULTI_SZ of Unicode names, or of one REG_SZ name.
 std::vector<BYTE> Wide(const std::vector<std::string>& names, bool list = true) {
@@ -414,6 +416,20 @@ const std::vector<Break>& Breaks() {
          {KEYBOARD, std::string("its upper filter ") + CYRILLIC + ": no such service"},
          Check::UNSAFE,
          {KEYBOARD, std::string("its upper filter ") + CYRILLIC + ": no such service"}},
+        // Windows folds the filter's ā to its service's Ā as any letter of
+        // its case table, beyond Latin-1 too.
+        {"a class filter whose service key differs in the case of a Latin Extended-A letter",
+         [] {
+             Driver(A_MACRON_FILTER, "System32\\DRIVERS\\aflt.sys", SERVICE_DEMAND_START);
+             Sim::MakeFile("C:\\WINDOWS\\system32\\drivers\\aflt.sys");
+             std::vector<BYTE> list = Sim::MultiSz({"\u0101flt"});
+             Sim::SetTextValue(HKEY_LOCAL_MACHINE, KEYBOARD_CLASS, "LowerFilters", REG_MULTI_SZ,
+                               std::string(list.begin(), list.end()));
+         },
+         Check::CLEAN,
+         {},
+         Check::CLEAN,
+         {}},
         {"a product service as the keyboard's function driver",
          [] { Keyboard().service = Wide({"DzUsbKeyboard"}, false); },
          Check::UNSAFE,

@@ -2,6 +2,8 @@
 // Unicode names as Windows holds and compares them.
 #include "description.h"
 
+#include "../platform/unicode.h"
+
 #include <algorithm>
 
 namespace Description {
@@ -30,18 +32,6 @@ std::string Expanded(std::string path, const std::string& windows) {
     return path;
 }
 
-char32_t Folded(char32_t c) {
-    if ((c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7))
-        return c - 0x20;
-    if (c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2) // Greek
-        return c - 0x20;
-    if (c >= 0x430 && c <= 0x44F) // Cyrillic
-        return c - 0x20;
-    if (c >= 0x450 && c <= 0x45F)
-        return c - 0x50;
-    return c;
-}
-
 // The character at `*at` of UTF-16 text, `*at` moved past it; a lone
 // surrogate is U+FFFD.
 char32_t NextPoint(const std::u16string& wide, size_t* at) {
@@ -49,14 +39,6 @@ char32_t NextPoint(const std::u16string& wide, size_t* at) {
     if (c >= 0xD800 && c < 0xDC00 && *at < wide.size() && wide[*at] >= 0xDC00 && wide[*at] < 0xE000)
         return 0x10000 + ((c - 0xD800) << 10) + (wide[(*at)++] - 0xDC00);
     return c >= 0xD800 && c < 0xE000 ? 0xFFFD : c;
-}
-
-std::u32string CodePoints(const std::string& text) {
-    std::u32string points;
-    std::u16string wide = Utf16(text);
-    for (size_t i = 0; i < wide.size();)
-        points.push_back(Folded(NextPoint(wide, &i)));
-    return points;
 }
 
 } // namespace
@@ -112,12 +94,15 @@ std::u16string Utf16(const std::string& text) {
     return wide;
 }
 
-std::u32string UpperUnicode(const std::string& text) {
-    return CodePoints(text);
+std::u16string UpperUnicode(const std::string& text) {
+    std::u16string units = Utf16(text);
+    for (char16_t& unit : units)
+        unit = Unicode::Upper(unit);
+    return units;
 }
 
 bool SameUnicode(const std::string& a, const std::string& b) {
-    return a == b || CodePoints(a) == CodePoints(b);
+    return a == b || UpperUnicode(a) == UpperUnicode(b);
 }
 
 std::vector<std::string> WideList(const std::vector<BYTE>& bytes) {

@@ -193,11 +193,11 @@ std::string WindowsFolderOf(const std::string& systemFolder);
 std::string Utf8(const std::u16string& wide);
 std::u16string Utf16(const std::string& text);
 // Unicode names compared as Windows compares service and key names: each
-// character upper-cased alone (ASCII, Latin-1, Greek and Cyrillic letters).
+// UTF-16 unit upper-cased alone through Windows' case table (unicode.h).
 bool SameUnicode(const std::string& a, const std::string& b);
-// A name's characters upper-cased as SameUnicode compares them: two names
+// A name's UTF-16 units upper-cased as SameUnicode compares them: two names
 // are the same for Windows when these are equal (the key of an index by name).
-std::u32string UpperUnicode(const std::string& text);
+std::u16string UpperUnicode(const std::string& text);
 // The entries of a UTF-16 REG_MULTI_SZ's bytes, as UTF-8.
 std::vector<std::string> WideList(const std::vector<BYTE>& bytes);
 

@@ -196,7 +196,7 @@ std::string FindNoCase(const std::string& folder, const std::string& relative) {
         if (dir == nullptr)
             return "";
         std::string found;
-        std::u32string wanted = Description::UpperUnicode(part);
+        std::u16string wanted = Description::UpperUnicode(part);
         while (dirent* entry = readdir(dir)) {
             if (entry->d_name == part) {
                 found = part;

@@ -5,6 +5,8 @@
 // (src/registry/multistring.cpp).
 #pragma once
 
+#include "unicode.h"
+
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -12,13 +14,12 @@
 namespace Strings {
 
 // A byte of a name in the ANSI code page, upper-cased as the registry and the
-// service manager compare names: ordinally, letter by letter, no linguistic
-// rules. The ASCII letters and the Latin-1 ones (à-þ but ÷) are folded;
-// every other byte is its own, ÿ, š, œ and ž among them, which Windows
-// folds through Unicode (see sim/DIFFERENCES.md).
+// service manager compare names: ordinally, through the byte's Unicode
+// character and Windows' case table (unicode.h), no linguistic rules. So ÿ,
+// š, œ and ž fold to Ÿ, Š, Œ and Ž; µ and ß, whose upper case the code page
+// lacks, stay themselves.
 constexpr unsigned char UpperByte(unsigned char c) {
-    bool lower = (c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7);
-    return (unsigned char)(lower ? c - 0x20 : c);
+    return Unicode::UpperAnsi(c);
 }
 
 // UpperByte of every byte, looked up: names are compared often (every map

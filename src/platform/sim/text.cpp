@@ -7,28 +7,6 @@
 
 namespace Sim {
 
-// Windows-1252 for the bytes 0x80-0x9F; the rest of the code page is Latin-1.
-// The five bytes the code page leaves undefined map to the C1 controls and
-// back, as Windows' table does, so every byte survives a round trip.
-static const char16_t CP1252_HIGH[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-char16_t AnsiToWide(unsigned char c) {
-    return c >= 0x80 && c <= 0x9F ? CP1252_HIGH[c - 0x80] : (char16_t)c;
-}
-
-int WideToAnsi(char32_t c) {
-    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF))
-        return (int)c;
-    for (int i = 0; i < 32; ++i) {
-        if (CP1252_HIGH[i] == c)
-            return 0x80 + i;
-    }
-    return -1;
-}
-
 static void PutUtf8(char32_t c, std::string* out) {
     if (c < 0x80) {
         *out += (char)c;
@@ -213,37 +191,8 @@ std::u16string TextToWide(const std::string& text) {
     return wide;
 }
 
-// Simple upper case of the letters of Latin-1, Latin Extended-A, Greek and
-// Cyrillic; other scripts are left as they are.
 char32_t Upcase(char32_t c) {
-    if (c < 0x80)
-        return c >= 'a' && c <= 'z' ? c - 0x20 : c;
-    if (c >= 0xE0 && c <= 0xFE && c != 0xF7)
-        return c - 0x20;
-    if (c == 0xFF)
-        return 0x178;
-    if (c >= 0x100 && c <= 0x17F) {
-        if (c == 0x131)
-            return 'I';
-        if (c == 0x17F)
-            return 'S';
-        bool oddLower = (c < 0x138) || (c >= 0x14A && c < 0x178);
-        bool evenLower = (c >= 0x139 && c < 0x149) || (c >= 0x179 && c < 0x17F);
-        if (oddLower && (c & 1))
-            return c - 1;
-        if (evenLower && !(c & 1))
-            return c - 1;
-        return c;
-    }
-    if (c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2)
-        return c - 0x20;
-    if (c == 0x3C2)
-        return 0x3A3;
-    if (c >= 0x430 && c <= 0x44F)
-        return c - 0x20;
-    if (c >= 0x450 && c <= 0x45F)
-        return c - 0x50;
-    return c;
+    return c < 0x10000 ? Unicode::Upper((char16_t)c) : c;
 }
 
 // Registry names compare as the registry does: code point by code point
