@@ -48,6 +48,24 @@ TEST_F(FilesContract, TrailingSpacesGoFromTheLastComponentOnly) {
     EXPECT_EQ(0xFFFFFFFFu, Win::GetFileAttributesA(In("Group").c_str()));
 }
 
+// A driver's image is opened by its NT path as the registry gives it: the
+// "\\?\" form asks for exactly that name, where a Win32 path would lose a
+// trailing space or take "/" for "\".
+TEST_F(FilesContract, AVerbatimPathNamesTheFileAsGiven) {
+    Contract::WriteFile(In("image.sys"));
+    std::string slashed = In("image.sys");
+    slashed[slashed.rfind('\\')] = '/';
+    auto attributes = [](const std::string& path) {
+        std::u16string wide(path.begin(), path.end());
+        return Win::GetFileAttributesW((LPCWSTR)wide.c_str());
+    };
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, attributes(In("image.sys ")));
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, attributes(slashed));
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, attributes("\\\\?\\" + In("image.sys")));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, attributes("\\\\?\\" + In("image.sys ")));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, attributes("\\\\?\\" + slashed));
+}
+
 TEST_F(FilesContract, TheSearchMatchesOnlyThePatternAndNamesCompareWithoutCase) {
     for (const char* name : {"one.LNK", "two.lnk", "notes.txt"})
         Contract::WriteFile(In(name));
