@@ -2,6 +2,7 @@
 """Registries that real Windows machines wrote, judged by vk_check.
 
     real_hives.py VK_CHECK DATA_DIR WORK_DIR
+    real_hives.py --lay HIVE.xz PLACE     lays one out; prints its Windows folder
 
 Each SYSTEM hive of DATA_DIR (*.xz) was a working machine's, so:
   1. without a Windows folder, verify says 5 (the files were not looked at)
@@ -156,20 +157,42 @@ def judged(answer):
     return sorted((f["status"], f["kind"], f["where"], f["detail"]) for f in answer["findings"])
 
 
+def unpack(packed, place):
+    """The hive of PACKED as PLACE/drive/WINDOWS/system32/config/SYSTEM:
+    the Windows folder and the hive."""
+    shutil.rmtree(place, ignore_errors=True)
+    windows = os.path.join(place, "drive", "WINDOWS")
+    config = os.path.join(windows, "system32", "config")
+    os.makedirs(config)
+    hive = os.path.join(config, "SYSTEM")
+    with lzma.open(packed) as source, open(hive, "wb") as out:
+        shutil.copyfileobj(source, out)
+    return windows, hive
+
+
+def lay_images(hive, place):
+    """An empty file for every image the hive's services name, on the drive
+    of PLACE; the images by service."""
+    images = image_paths(hivex.Hivex(hive))
+    for rel in set(images.values()):
+        lay_file(os.path.join(place, "drive"), rel.split("/"))
+    return images
+
+
 def main():
+    if sys.argv[1] == "--lay":
+        # real_hives.py --lay PACKED PLACE: the machine laid out, its Windows folder printed.
+        windows, hive = unpack(sys.argv[2], sys.argv[3])
+        lay_images(hive, sys.argv[3])
+        print(windows)
+        return 0
     vk, data, work = sys.argv[1:4]
     passed = failed = 0
     for name in sorted(n for n in os.listdir(data) if n.endswith(".xz")):
         machine = name[:-3]
         faults = []
         place = os.path.join(work, machine)
-        shutil.rmtree(place, ignore_errors=True)
-        windows = os.path.join(place, "drive", "WINDOWS")
-        config = os.path.join(windows, "system32", "config")
-        os.makedirs(config)
-        hive = os.path.join(config, "SYSTEM")
-        with lzma.open(os.path.join(data, name)) as packed, open(hive, "wb") as out:
-            shutil.copyfileobj(packed, out)
+        windows, hive = unpack(os.path.join(data, name), place)
 
         # 1. The hive alone.
         status, answer, err = verdict(vk, ["--system-hive", hive])
@@ -182,10 +205,8 @@ def main():
         alone = status
 
         # 2. With a Windows folder of empty image files.
-        images = image_paths(hivex.Hivex(hive))
+        images = lay_images(hive, place)
         drive = os.path.join(place, "drive")
-        for rel in set(images.values()):
-            lay_file(drive, rel.split("/"))
         status, answer, err = verdict(vk, ["--windows", windows])
         notes = []
         if answer is None:
