@@ -188,10 +188,12 @@ const char REMEDY[] =
 // Whether Windows takes a service's failure at the boot as grave: its
 // ErrorControl severe (2: the boot goes back to Last Known Good) or critical
 // (3: it stops if that fails too), or TermService, which the product's
-// removal exists to give back. 0 and 1 are logged, and the boot goes on.
+// removal exists to give back. 0 and 1 are logged, and the boot goes on. A
+// product service's own failure weighs as any other's: the run deletes it,
+// and one still there is a leftover for a second run.
 bool Grave(const BootService& service) {
     return (service.errorControl && *service.errorControl >= SERVICE_ERROR_SEVERE) ||
-           SameUnicode(service.name, "TermService") || IsProductService(service.name);
+           SameUnicode(service.name, "TermService");
 }
 
 // A group of the product's, which the uninstaller takes out of the order.
@@ -329,7 +331,8 @@ std::vector<Finding> JudgeSet(const View& view, bool current) {
         if (!(starts || SameUnicode(service.name, "TermService")) || service.deleteFlag)
             continue;
         std::string where = services + "\\" + service.name;
-        // What fails, weighed as Windows weighs it (Failing).
+        // What fails, weighed as Windows weighs it (Grave); what the run
+        // removes (the product's) makes any failure its doing.
         auto fails = [&](const std::string& why, bool product) {
             bool grave = Grave(service) || product;
             Add(&out, "service", where,
