@@ -365,9 +365,16 @@ bool LayImages(const Machine& machine, const std::vector<const BootService*>& la
     std::vector<std::string> found, missing;
     for (const BootService* service : laid) {
         std::string described = ImageFile(*service, machine.boot.windowsFolder);
-        if (!described.empty())
-            (InPaths(machine.boot.images, described) ? found : missing)
-                .push_back(ImageFile(*service, windows));
+        if (described.empty())
+            continue;
+        // A driver's image is its NT path as given: one the view lacks is
+        // taken away by that name alone ("\\?\\"), never by the name Win32
+        // would make of it (a trailing space trimmed, "/" for "\\").
+        std::string path = ImageFile(*service, windows);
+        if (!InPaths(machine.boot.images, described) && KindOf(*service) == ImageKind::Driver &&
+            path.size() > 2 && path[1] == ':')
+            path = "\\\\?\\" + path;
+        (InPaths(machine.boot.images, described) ? found : missing).push_back(path);
     }
     for (const std::string& path : found) {
         std::wstring wide = Wide(path);

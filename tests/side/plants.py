@@ -195,6 +195,13 @@ PLANTS = [  # kind, plant, status, texts the report names, texts it must not
       "HKLM\\SYSTEM\\ControlSet002\\Control\\Class\\", "names kbdclass (disabled)"],
      ["UNSAFE"]),
 ]
+# The kernel opens a driver's image by its NT path as given: with a trailing
+# space or a "/" it finds no file, though Win32's normalisation would find
+# kbdclass.sys, which is there.
+for form, image in (("trailing-space", "System32\\DRIVERS\\kbdclass.sys "),
+                    ("slash", "System32/DRIVERS/kbdclass.sys")):
+    PLANTS.append(("image-%s" % form, kbdclass_image(image, None, True), 2,
+                   ["names kbdclass (image file missing: " + WINDOWS + "\\" + image + ")"], []))
 for form, image, path in IMAGE_FORMS:
     PLANTS.append(("image-%s-there" % form, kbdclass_image(image, path, True), 0, [], ["kbdclass"]))
     PLANTS.append(("image-%s-missing" % form, kbdclass_image(image, path, False), 2,
