@@ -23,10 +23,22 @@ constexpr int NO_FOLDER = 3;
 
 // The form of the JSON answers of verify, preview and detect, which each
 // names in its "schema" field beside "answer" (the verb), "version" (the
-// program's) and "machine" (the computer's name, when the program read the
-// machine it runs on). The report reads answers of this schema alone; it
-// goes up by one whenever a field changes its meaning or goes.
-constexpr int ANSWER_SCHEMA = 1;
+// program's), "time" (when it was made, UTC, ISO 8601) and "machine" (the
+// computer's name, when the program read the machine it runs on). It goes
+// up by one whenever a field changes its meaning or goes, or one is added
+// that the report needs: schema 1 had no "time". The report reads this
+// schema and the ones before it.
+constexpr int ANSWER_SCHEMA = 2;
+
+// Now, UTC, as answers carry it: "2026-12-10T10:15:00Z".
+std::string UtcNow();
+
+// Who made an answer and when: the computer's name ("" when the answer is
+// not of the machine it ran on) and the time.
+struct Origin {
+    std::string machine;
+    std::string time = UtcNow();
+};
 
 // One thing found or foreseen: its kind, where it is, and what it means.
 struct Finding {
@@ -114,11 +126,11 @@ std::string VersionLine();
 // A verdict reported as verify reports it (text or JSON), warnings first;
 // its status.
 int Report(const Verdict& verdict, bool asJson, const std::vector<std::string>& warnings = {});
-// The JSON text Report prints: verify's answer, naming `machine` unless it is "".
+// The JSON text Report prints: verify's answer, of `origin`.
 std::string ReportJson(const Verdict& verdict, const std::vector<std::string>& warnings,
-                       const std::string& machine = "");
-// Preview's JSON answer, naming `machine` unless it is "".
-std::string PreviewJson(const Preview& preview, const std::string& machine = "");
+                       const Origin& origin = {});
+// Preview's JSON answer, of `origin`.
+std::string PreviewJson(const Preview& preview, const Origin& origin = {});
 
 // `finding` added to `verdict`, whose status becomes the more urgent of the two.
 void AddFinding(Verdict* verdict, const Finding& finding);

@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 
@@ -205,19 +206,22 @@ std::string StatusText(int status) {
 }
 
 // What every answer says of itself: the verb that gave it, its schema, the
-// program's version, and the computer it read ("" for a snapshot or a disk:
-// left out).
-json Answer(const char* verb, const std::string& machine) {
-    json out{{"answer", verb}, {"schema", ANSWER_SCHEMA}, {"version", VK_VERSION}};
-    if (!machine.empty())
-        out["machine"] = JsonText(machine);
+// program's version, when it was made, and the computer it read ("" for a
+// snapshot or a disk: left out).
+json Answer(const char* verb, const Origin& origin) {
+    json out{{"answer", verb},
+             {"schema", ANSWER_SCHEMA},
+             {"version", VK_VERSION},
+             {"time", origin.time}};
+    if (!origin.machine.empty())
+        out["machine"] = JsonText(origin.machine);
     return out;
 }
 
 int RunPreview(const Description::Machine& machine, bool asJson, const std::string& name) {
     Preview preview = PreviewRun(machine);
     if (asJson) {
-        std::printf("%s\n", PreviewJson(preview, name).c_str());
+        std::printf("%s\n", PreviewJson(preview, {name}).c_str());
         return preview.status;
     }
     std::printf("What the uninstaller would do on this machine, step by step:\n");
@@ -247,8 +251,15 @@ std::string VersionLine() {
     return std::string("VkCheck ") + VK_VERSION;
 }
 
-std::string PreviewJson(const Preview& preview, const std::string& machine) {
-    json out = Answer("preview", machine);
+std::string UtcNow() {
+    std::time_t now = std::time(nullptr);
+    char text[32] = "";
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&now));
+    return text;
+}
+
+std::string PreviewJson(const Preview& preview, const Origin& origin) {
+    json out = Answer("preview", origin);
     out["status"] = preview.status;
     out["uninstallerResult"] = preview.result;
     out["steps"] = json::array();
@@ -266,8 +277,8 @@ std::string PreviewJson(const Preview& preview, const std::string& machine) {
 }
 
 std::string ReportJson(const Verdict& verdict, const std::vector<std::string>& warnings,
-                       const std::string& machine) {
-    json out = Answer("verify", machine);
+                       const Origin& origin) {
+    json out = Answer("verify", origin);
     out["status"] = verdict.status;
     out["findings"] = json::array();
     for (const Finding& finding : verdict.findings)
@@ -285,7 +296,7 @@ namespace {
 int Report(const Verdict& verdict, bool asJson, const std::vector<std::string>& warnings,
            const std::string& machine) {
     if (asJson) {
-        std::printf("%s\n", ReportJson(verdict, warnings, machine).c_str());
+        std::printf("%s\n", ReportJson(verdict, warnings, {machine}).c_str());
         return verdict.status;
     }
     for (const std::string& warning : warnings)
@@ -400,7 +411,7 @@ int Main(int argc, char** argv, const Host& host, const OfflineVerbs* offline) {
     if (arguments.verb == "detect") {
         std::string line = Detect(machine);
         if (arguments.json) {
-            json out = Answer("detect", name);
+            json out = Answer("detect", {name});
             out["present"] = !line.empty();
             out["line"] = JsonText(line);
             std::printf("%s\n", out.dump().c_str());
