@@ -55,6 +55,12 @@ TEST(Check, PreviewOfASnapshotIsTheRunOnTheTypicalMachineAndItsVariants) {
     machines.push_back({"a server's import gone", [] { MoveImport(""); }});
     machines.push_back({"a server's import in the system folder",
                         [] { MoveImport(Sim::Current().systemDirectory); }});
+    machines.push_back({"the product's control key refusing deletion", [] {
+                            Footprint::Install();
+                            Sim::FindKey(HKEY_LOCAL_MACHINE,
+                                         "SYSTEM\\CurrentControlSet\\Control\\Multiuser")
+                                ->refuseDelete = true;
+                        }});
     machines.push_back({"the group under its literal name, ending in two spaces", [] {
                             Footprint::Install();
                             std::string literal = Sim::Current().programsFolder + "\\Tallowin  \\";
