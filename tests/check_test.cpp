@@ -337,6 +337,16 @@ TEST(Check, VerifyGivesOneOnlyWhereASecondRunWouldChangeSomething) {
                                "SYSTEM\\CurrentControlSet\\Control\\ServiceGroupOrder", "List",
                                REG_MULTI_SZ, order);
              }},
+            // Every run leaves it: a person must give the rights, not a second run.
+            {"the product's control key refusing deletion, after the run",
+             Check::NOT_ALLOWED,
+             {"registry tree: HKLM\\SYSTEM\\CurrentControlSet\\Control\\Multiuser\n"},
+             [] {
+                 Footprint::Install();
+                 Sim::FindKey(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Multiuser")
+                     ->refuseDelete = true;
+                 RunAndRestart();
+             }},
         };
     for (const auto& machine : machines) {
         SCOPED_TRACE(std::get<0>(machine));

@@ -119,7 +119,7 @@ Unsafe (2): at the next boot a device or a service will not start: mend what the
   STOPPED     preview 2, the uninstaller not started  STOPPED-preview.json
   UNSAFE      preview 2, verify 2  UNSAFE-verify.json
 
-Not allowed to read (1): the verdict could not be made: run VkCheck as an administrator, or mend what it could not read
+Not allowed to read (1): the verdict could not be made, or a key of the product refuses the uninstaller: run VkCheck as an administrator, mend what it could not read, or give the rights the findings name
   UNREAD-KEY  preview 5, verify 5  UNREAD-KEY-verify.json
 
 Run again (1): a second run of the uninstaller would change something: run it again, restart, verify

@@ -15,7 +15,7 @@ namespace Check {
 constexpr int CLEAN = 0;
 constexpr int LEFTOVER = 1;    // a second run of the uninstaller would change something
 constexpr int UNSAFE = 2;      // a filter names a service that is gone (or will be)
-constexpr int NOT_ALLOWED = 5; // what must be read could not be
+constexpr int NOT_ALLOWED = 5; // what must be read could not be, or the run may not delete a tree
 constexpr int BAD_ARGUMENTS = 87;
 constexpr int RESTART = 3010; // removal complete, waiting for the restart
 // report: the folder of answers cannot be listed, or a report file cannot be written.
@@ -75,7 +75,8 @@ struct Verdict {
 // findings name what a second run of the uninstaller would change (its own
 // steps run on the simulated Windows loaded with `machine`, less what every
 // run rewrites); what is left that a second run cannot remove is a note
-// saying what does.
+// saying what does, but a product tree whose security refuses the
+// uninstaller is NOT_ALLOWED, naming the key and how to give the rights.
 Verdict Verify(const Description::Machine& machine);
 
 // One line naming the product when a run of the uninstaller would change

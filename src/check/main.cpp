@@ -39,9 +39,9 @@ const char USAGE[] =
     "  report    the fleet report of the verify and preview answers (--json) in DIR: which\n"
     "            machines need a hand first; --csv and --html write it as CSV and as a page too\n"
     "Verbs may also be written /verb or --verb. Exit status: 0 clean, 3010 waiting for the\n"
-    "restart, 1 a second run would change something, 2 unsafe, 5 not allowed to read, 87 bad\n"
-    "arguments; report: 0 when it read DIR, whatever the machines' verdicts, 3 when DIR cannot\n"
-    "be listed or a report file cannot be written.\n";
+    "restart, 1 a second run would change something, 2 unsafe, 5 not allowed to read (or the\n"
+    "uninstaller to delete), 87 bad arguments; report: 0 when it read DIR, whatever the\n"
+    "machines' verdicts, 3 when DIR cannot be listed or a report file cannot be written.\n";
 
 const char OFFLINE_USAGE[] =
     "A Windows that no longer starts, read from its disk (this build):\n"
@@ -201,7 +201,9 @@ std::string StatusText(int status) {
         return "2: the machine is unsafe: at the next boot a device or a service named above would "
                "not start";
     default:
-        return std::to_string(status) + ": not allowed to read what must be read";
+        return std::to_string(status) +
+               ": not allowed to read what must be read, or the uninstaller is not allowed to "
+               "delete a key named above";
     }
 }
 

@@ -14,8 +14,8 @@ namespace {
 const char* const ADVICE[GROUPS] = {
     "at the next boot a device or a service will not start: mend what the findings name "
     "before the machine restarts",
-    "the verdict could not be made: run VkCheck as an administrator, or mend what it could not "
-    "read",
+    "the verdict could not be made, or a key of the product refuses the uninstaller: run VkCheck "
+    "as an administrator, mend what it could not read, or give the rights the findings name",
     "a second run of the uninstaller would change something: run it again, restart, verify",
     "restart, then verify (a preview alone: the uninstaller was started, its verify answer comes "
     "after the restart)",
