@@ -13,11 +13,12 @@ rem First start: VkCheck preview. When it is not 0 (the removal would leave the
 rem machine unsafe, or VkCheck may not read it), nothing is changed and this
 rem script ends with preview's status. Else it leaves a marker and starts
 rem VkUninst.exe, which restarts the machine.
-rem Next start: the marker is there: VkCheck verify, the marker goes, and the
-rem script ends with verify's status.
-rem Later starts: the product is gone and no marker is there: nothing is done
-rem (verify's 3010 keeps the marker: verify runs again at the next start; its 1
-rem lets the next start run the removal again).
+rem Next start: the marker is there: VkCheck verify, and the script ends with
+rem verify's status. The marker goes only when verify gives 0: after any other
+rem status each later start runs verify again and reports what it says, so
+rem that the distribution tool never keeps 0 for an unsafe machine. On 1 that
+rem start runs the removal again (preview, then the uninstaller).
+rem Later starts: the product is gone and no marker is there: nothing is done.
 rem
 rem Exit status: 0 removed (or nothing to remove), 3010 restart the machine (the
 rem uninstaller ran and the restart has not come, or the removal waits for one
@@ -65,6 +66,7 @@ if "%DETECTED%"=="0" (
     exit /b 0
 )
 
+:removal
 "%HERE%\VkCheck.exe" preview --json > "%PREVIEW%"
 set STATUS=%ERRORLEVEL%
 if not "%STATUS%"=="0" (
@@ -89,7 +91,13 @@ exit /b 3010
 "%HERE%\VkCheck.exe" verify --json > "%VERIFY%"
 set STATUS=%ERRORLEVEL%
 echo uninstall.cmd: VkCheck verify ended with %STATUS% (see %VERIFY%)
-rem Waiting for one more restart: verify again at the next start.
-if "%STATUS%"=="3010" exit /b 3010
-del "%MARKER%" >nul 2>&1
+rem Sound: the removal is done. Anything else keeps the marker, so that the
+rem next start asks verify again rather than detect, which finds nothing of
+rem the product on a machine it left unsafe.
+if "%STATUS%"=="0" (
+    del "%MARKER%" >nul 2>&1
+    exit /b 0
+)
+rem A second run would change something: it runs now.
+if "%STATUS%"=="1" goto removal
 exit /b %STATUS%

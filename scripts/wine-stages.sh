@@ -95,6 +95,11 @@ if [ -n "${VK_OUTCOMES:-}" ] && [ "$status" -ne 77 ]; then
         done
 fi
 
+echo "== the startup script's later starts, under 64-bit Wine's cmd with stand-in programs"
+status=0
+tests/side/fleet_later_starts.py | tee build/side/fleet-later-starts.out || status=$?
+count_status fleet-later-starts "$status"
+
 echo "== the Wine stages took $(($(date +%s) - wine_start)) s"
 
 echo "wine stages: $passed passed, $failed failed, $skipped skipped"

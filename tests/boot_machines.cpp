@@ -16,6 +16,7 @@ const char KEYBOARD_CLASS[] =
 const char DISK_CLASS[] =
     "SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E967-E325-11CE-BFC1-08002BE10318}";
 const char SERVICES[] = "SYSTEM\\CurrentControlSet\\Services\\";
+const char MULTIUSER[] = "SYSTEM\\CurrentControlSet\\Control\\Multiuser";
 const char PORT[] = "i8042prt"; // the keyboard's function driver
 const char PORT_IMAGE[] = "C:\\WINDOWS\\system32\\drivers\\i8042prt.sys";
 const char MISSING[] = "kbdhook"; // a name no service has
@@ -447,7 +448,15 @@ const std::vector<Break>& Breaks() {
           "names DzStore (no such service)"},
          Check::UNSAFE,
          {"{4D36E967-E325-11CE-BFC1-08002BE10318} : UpperFilters",
-          "names DzStore (no such service)"}}};
+          "names DzStore (no such service)"}},
+        // The product's control key refuses deletion: every run leaves it,
+        // and only a person can give the rights.
+        {"an undeletable product tree",
+         [] { Sim::FindKey(HKEY_LOCAL_MACHINE, MULTIUSER)->refuseDelete = true; },
+         Check::CLEAN,
+         {"key not deletable HKLM\\" + std::string(MULTIUSER)},
+         Check::NOT_ALLOWED,
+         {"HKLM\\" + std::string(MULTIUSER)}}};
     return breaks;
 }
 

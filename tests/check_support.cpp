@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <set>
 
 namespace CheckSupport {
 
@@ -75,15 +76,25 @@ std::vector<std::string> TakeOutUnforeseeable() {
     m.heapFailsAfter = -1;
     take(!m.administrator || !m.shutdownRight, "a user who is not an administrator");
     m.administrator = m.shutdownRight = true;
+    // The reader asks whether the keys of the product's trees may be
+    // deleted; any other key's refusal it cannot foresee.
+    std::set<const Sim::Key*> trees;
+    for (const std::string& tree : Description::DeletedTrees()) {
+        HKEY root;
+        std::string below = Description::RootPath(tree, &root);
+        if (const Sim::Key* key = Sim::FindKey(root, below))
+            trees.insert(key);
+    }
     bool refusing = false;
-    std::function<void(Sim::Key&)> walk = [&](Sim::Key& key) {
-        refusing = refusing || key.refuseDelete;
-        key.refuseDelete = false;
+    std::function<void(Sim::Key&, bool)> walk = [&](Sim::Key& key, bool foreseen) {
+        foreseen = foreseen || trees.count(&key) != 0;
+        refusing = refusing || (key.refuseDelete && !foreseen);
+        key.refuseDelete = key.refuseDelete && foreseen;
         for (auto& child : key.children)
-            walk(*child.second);
+            walk(*child.second, foreseen);
     };
-    walk(*m.machineRoot);
-    take(refusing, "a key that refuses deletion");
+    walk(*m.machineRoot, false);
+    take(refusing, "a key that refuses deletion outside the product's trees");
     bool refuses = false;
     for (Sim::Device& device : m.devices) {
         refuses = refuses || device.refuseRemoval;

@@ -15,7 +15,8 @@ std::vector<std::string> PreviewAgainstRun();
 
 // Takes out of the current machine what no reading of it can foresee, and
 // says what that was: a call made to fail, a failing heap or console, keys
-// that refuse deletion, devices whose class installer refuses removal,
+// that refuse deletion outside the product's trees (the reader asks of
+// those), devices whose class installer refuses removal,
 // servers that fail or fault when asked to unregister, and a user without
 // administrative rights or the shutdown right (the uninstaller asks for an
 // administrator; a preview assumes one).

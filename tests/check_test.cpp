@@ -55,6 +55,12 @@ TEST(Check, PreviewOfASnapshotIsTheRunOnTheTypicalMachineAndItsVariants) {
     machines.push_back({"a server's import gone", [] { MoveImport(""); }});
     machines.push_back({"a server's import in the system folder",
                         [] { MoveImport(Sim::Current().systemDirectory); }});
+    machines.push_back({"the product's control key refusing deletion", [] {
+                            Footprint::Install();
+                            Sim::FindKey(HKEY_LOCAL_MACHINE,
+                                         "SYSTEM\\CurrentControlSet\\Control\\Multiuser")
+                                ->refuseDelete = true;
+                        }});
     machines.push_back({"the group under its literal name, ending in two spaces", [] {
                             Footprint::Install();
                             std::string literal = Sim::Current().programsFolder + "\\Tallowin  \\";
@@ -330,6 +336,16 @@ TEST(Check, VerifyGivesOneOnlyWhereASecondRunWouldChangeSomething) {
                  Sim::SetValue(HKEY_LOCAL_MACHINE,
                                "SYSTEM\\CurrentControlSet\\Control\\ServiceGroupOrder", "List",
                                REG_MULTI_SZ, order);
+             }},
+            // Every run leaves it: a person must give the rights, not a second run.
+            {"the product's control key refusing deletion, after the run",
+             Check::NOT_ALLOWED,
+             {"registry tree: HKLM\\SYSTEM\\CurrentControlSet\\Control\\Multiuser\n"},
+             [] {
+                 Footprint::Install();
+                 Sim::FindKey(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Multiuser")
+                     ->refuseDelete = true;
+                 RunAndRestart();
              }},
         };
     for (const auto& machine : machines) {

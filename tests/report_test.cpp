@@ -119,7 +119,7 @@ Unsafe (2): at the next boot a device or a service will not start: mend what the
   STOPPED     preview 2, the uninstaller not started  STOPPED-preview.json
   UNSAFE      preview 2, verify 2  UNSAFE-verify.json
 
-Not allowed to read (1): the verdict could not be made: run VkCheck as an administrator, or mend what it could not read
+Not allowed to read (1): the verdict could not be made, or a key of the product refuses the uninstaller: run VkCheck as an administrator, mend what it could not read, or give the rights the findings name
   UNREAD-KEY  preview 5, verify 5  UNREAD-KEY-verify.json
 
 Run again (1): a second run of the uninstaller would change something: run it again, restart, verify
@@ -135,10 +135,10 @@ Sound (3): nothing to do; the notes name what only a hand removes
   TS,"Q"&<1>  verify 0  TS,"Q"&<1>-verify.json
 
 Unreadable (5): no answer of the machine could be read: run VkCheck there again
-  DAMAGED     preview 0, no answer read  DAMAGED-verify.json: truncated: its JSON ends after 602 bytes, before it is complete
+  DAMAGED     preview 0, no answer read  DAMAGED-verify.json: truncated: its JSON ends after 618 bytes, before it is complete
   DETECT      no answer read  DETECT.json: a detect answer: the report reads verify and preview answers
   EMPTY       no answer read  EMPTY-verify.json: empty: VkCheck wrote no answer into it (it could not read the machine, or was stopped)
-  NEWER       no answer read  NEWER-verify.json: schema 2, this report reads schema 1: written by another version of VkCheck (9.0.0)
+  NEWER       no answer read  NEWER-verify.json: schema 3, this report reads schemas 1 to 2: written by another version of VkCheck (9.0.0)
   SNAPSHOT    no answer read  SNAPSHOT.json: not an answer: no "answer" field names the verb that wrote it
 
 Findings, most machines first:
@@ -174,10 +174,10 @@ Notes (status 0), most machines first:
     STOPPED
 
 Unreadable answers:
-  DAMAGED-verify.json: truncated: its JSON ends after 602 bytes, before it is complete
+  DAMAGED-verify.json: truncated: its JSON ends after 618 bytes, before it is complete
   DETECT.json: a detect answer: the report reads verify and preview answers
   EMPTY-verify.json: empty: VkCheck wrote no answer into it (it could not read the machine, or was stopped)
-  NEWER-verify.json: schema 2, this report reads schema 1: written by another version of VkCheck (9.0.0)
+  NEWER-verify.json: schema 3, this report reads schemas 1 to 2: written by another version of VkCheck (9.0.0)
   SNAPSHOT.json: not an answer: no "answer" field names the verb that wrote it
 )TEXT";
 
@@ -225,7 +225,7 @@ TEST(Report, TheFleetsTextCsvAndPageSayWhichMachinesNeedAHandFirst) {
         {"DAMAGED", "unreadable", "", "DAMAGED-verify.json", "0", "truncated: its JSON ends"},
         {"DETECT", "unreadable", "", "DETECT.json", "0", "a detect answer"},
         {"EMPTY", "unreadable", "", "EMPTY-verify.json", "0", "empty: "},
-        {"NEWER", "unreadable", "", "NEWER-verify.json", "0", "schema 2, "},
+        {"NEWER", "unreadable", "", "NEWER-verify.json", "0", "schema 3, "},
         {"SNAPSHOT", "unreadable", "", "SNAPSHOT.json", "0", "not an answer: "},
     };
     std::vector<std::vector<std::string>> records = ParseCsv(FileText(csv));
@@ -350,6 +350,9 @@ TEST(Report, AnswersNameTheirVerbSchemaVersionAndTheRunningMachineAlone) {
             EXPECT_EQ(Check::ANSWER_SCHEMA, answer.value("schema", -1));
             EXPECT_EQ(version.substr(8, version.size() - 9), answer.value("version", ""));
             EXPECT_EQ(running ? "TS-SIM" : "(none)", answer.value("machine", "(none)"));
+            std::string time = answer.value("time", "");
+            EXPECT_EQ(20u, time.size()) << time;
+            EXPECT_EQ('Z', time.back()) << time;
         }
     }
     // The simulated Windows' name as Windows gives it: too small a buffer
@@ -404,6 +407,90 @@ TEST(Report, TheFolderIsListedThroughTheReadersCallsFilesAlone) {
     EXPECT_FALSE(Report::ListFolder(Description::PlatformCalls(), "C:\\Missing", &files, &why));
     EXPECT_EQ("cannot be listed (error 3)", why);
     EXPECT_EQ(0, Sim::OpenHandles(Sim::HandleKind::Find));
+}
+
+nlohmann::json DataFile(const std::string& name) {
+    return nlohmann::json::parse(FileText(std::string(VK_TEST_DATA) + "/" + name));
+}
+
+// An answer of `verb` with one finding, as the data files give its parts.
+std::string AnswerText(const nlohmann::json& row) {
+    std::string verb = row.value("answer", "verify");
+    nlohmann::json out = {{"answer", verb},
+                          {"schema", row.value("schema", Check::ANSWER_SCHEMA)},
+                          {"version", "1.0.0"},
+                          {"machine", row.value("machine", "PC1")},
+                          {"status", row.value("status", 0)}};
+    if (row.contains("time"))
+        out["time"] = row["time"];
+    out[verb == "verify" ? "findings" : "notDone"] = nlohmann::json::array();
+    if (row.contains("kind"))
+        out["findings"].push_back({{"kind", row["kind"]},
+                                   {"where", row["where"]},
+                                   {"detail", row["detail"]},
+                                   {"status", 0}});
+    return out.dump();
+}
+
+TEST(Report, EachMachineIsFiledByItsLatestAnswerTheOthersListedUnderIt) {
+    nlohmann::json cases = DataFile("report_order.json")["cases"];
+    ASSERT_GE(cases.size(), 6u);
+    for (const nlohmann::json& row : cases) {
+        SCOPED_TRACE(row["what"].get<std::string>());
+        std::vector<Report::Answer> answers;
+        for (const nlohmann::json& answer : row["answers"])
+            answers.push_back(
+                Report::Read(answer["file"], AnswerText(answer), answer.value("modified", "")));
+        Report::Fleet fleet = Report::Gather(answers);
+        ASSERT_EQ(1u, fleet.machines.size());
+        EXPECT_TRUE(fleet.unreadable.empty());
+        const Report::Machine& machine = fleet.machines[0];
+        EXPECT_EQ(row["file"], machine.file);
+        EXPECT_EQ(row["status"], machine.status);
+        EXPECT_EQ(row["preview"], machine.previewStatus);
+        EXPECT_EQ(row["earlier"], machine.earlier.size());
+        EXPECT_EQ(row["sameTime"], machine.sameTime.size());
+        EXPECT_EQ(answers.size(), machine.earlier.size() + 1 + (machine.previewStatus >= 0));
+    }
+    // An answer of this schema without its time is not read.
+    nlohmann::json timeless = {{"answer", "verify"}, {"status", 0}};
+    EXPECT_FALSE(Report::Read("PC1-verify.json", AnswerText(timeless)).unreadable.empty());
+}
+
+TEST(Report, WhatAMachineWroteCannotRunInTheSpreadsheetOrThePage) {
+    std::string folder = Folder("report-hostile");
+    std::vector<std::string> names;
+    nlohmann::json rows = DataFile("report_hostile.json")["answers"];
+    for (const nlohmann::json& row : rows) {
+        nlohmann::json answer = row;
+        answer["time"] = "2026-12-10T09:00:00Z";
+        std::ofstream(folder + "/" + row["file"].get<std::string>()) << AnswerText(answer);
+        std::string file = row["file"];
+        names.push_back(row["machine"] != "" ? row["machine"].get<std::string>()
+                                             : file.substr(0, file.size() - 12));
+    }
+    std::string csv = folder + "/../report-hostile.csv", html = folder + "/../report-hostile.html";
+    ASSERT_EQ(Check::CLEAN, Check({"report", folder, "--csv", csv, "--html", html}));
+    std::vector<std::vector<std::string>> records = ParseCsv(FileText(csv));
+    ASSERT_EQ(names.size() + 1, records.size()) << FileText(csv);
+    std::vector<std::string> shown;
+    for (const std::vector<std::string>& record : records) {
+        for (const std::string& cell : record)
+            EXPECT_EQ(std::string::npos, std::string("=+-@\t\r").find(cell.substr(0, 1))) << cell;
+        shown.push_back(record[0]);
+    }
+    for (const std::string& name : names) {
+        std::string neutral =
+            std::string("=+-@\t\r").find(name[0]) == std::string::npos ? name : "'" + name;
+        EXPECT_NE(shown.end(), std::find(shown.begin(), shown.end(), neutral)) << name;
+    }
+    std::string page = FileText(html);
+    EXPECT_EQ(std::string::npos, page.find("<script")) << "no markup of a machine's";
+    EXPECT_EQ(std::string::npos, page.find("<b>"));
+    for (const char* escaped : {"&lt;script&gt;alert(&#39;m&quot;)&lt;/script&gt;",
+                                "&lt;script&gt;&#39;f&#39;&quot;-verify.json",
+                                "=cmd|&#39; /C calc&#39;!A0: &lt;script&gt;alert(&quot;w&quot;)"})
+        EXPECT_NE(std::string::npos, page.find(escaped)) << escaped;
 }
 
 } // namespace

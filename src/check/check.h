@@ -15,7 +15,7 @@ namespace Check {
 constexpr int CLEAN = 0;
 constexpr int LEFTOVER = 1;    // a second run of the uninstaller would change something
 constexpr int UNSAFE = 2;      // a filter names a service that is gone (or will be)
-constexpr int NOT_ALLOWED = 5; // what must be read could not be
+constexpr int NOT_ALLOWED = 5; // what must be read could not be, or the run may not delete a tree
 constexpr int BAD_ARGUMENTS = 87;
 constexpr int RESTART = 3010; // removal complete, waiting for the restart
 // report: the folder of answers cannot be listed, or a report file cannot be written.
@@ -23,10 +23,22 @@ constexpr int NO_FOLDER = 3;
 
 // The form of the JSON answers of verify, preview and detect, which each
 // names in its "schema" field beside "answer" (the verb), "version" (the
-// program's) and "machine" (the computer's name, when the program read the
-// machine it runs on). The report reads answers of this schema alone; it
-// goes up by one whenever a field changes its meaning or goes.
-constexpr int ANSWER_SCHEMA = 1;
+// program's), "time" (when it was made, UTC, ISO 8601) and "machine" (the
+// computer's name, when the program read the machine it runs on). It goes
+// up by one whenever a field changes its meaning or goes, or one is added
+// that the report needs: schema 1 had no "time". The report reads this
+// schema and the ones before it.
+constexpr int ANSWER_SCHEMA = 2;
+
+// Now, UTC, as answers carry it: "2026-12-10T10:15:00Z".
+std::string UtcNow();
+
+// Who made an answer and when: the computer's name ("" when the answer is
+// not of the machine it ran on) and the time.
+struct Origin {
+    std::string machine;
+    std::string time = UtcNow();
+};
 
 // One thing found or foreseen: its kind, where it is, and what it means.
 struct Finding {
@@ -63,7 +75,8 @@ struct Verdict {
 // findings name what a second run of the uninstaller would change (its own
 // steps run on the simulated Windows loaded with `machine`, less what every
 // run rewrites); what is left that a second run cannot remove is a note
-// saying what does.
+// saying what does, but a product tree whose security refuses the
+// uninstaller is NOT_ALLOWED, naming the key and how to give the rights.
 Verdict Verify(const Description::Machine& machine);
 
 // One line naming the product when a run of the uninstaller would change
@@ -114,11 +127,11 @@ std::string VersionLine();
 // A verdict reported as verify reports it (text or JSON), warnings first;
 // its status.
 int Report(const Verdict& verdict, bool asJson, const std::vector<std::string>& warnings = {});
-// The JSON text Report prints: verify's answer, naming `machine` unless it is "".
+// The JSON text Report prints: verify's answer, of `origin`.
 std::string ReportJson(const Verdict& verdict, const std::vector<std::string>& warnings,
-                       const std::string& machine = "");
-// Preview's JSON answer, naming `machine` unless it is "".
-std::string PreviewJson(const Preview& preview, const std::string& machine = "");
+                       const Origin& origin = {});
+// Preview's JSON answer, of `origin`.
+std::string PreviewJson(const Preview& preview, const Origin& origin = {});
 
 // `finding` added to `verdict`, whose status becomes the more urgent of the two.
 void AddFinding(Verdict* verdict, const Finding& finding);

@@ -21,6 +21,18 @@ using Description::Change;
 using Description::Machine;
 using Description::ShortText;
 
+extern const char TAKE_OWNERSHIP[] =
+    "take ownership of the key (regedt32, Permissions, Advanced, Owner) or grant "
+    "Administrators Full Control of it and the keys below it (regini or subinacl)";
+
+std::string UndeletableKey(const Machine& machine, const std::string& tree) {
+    for (const Description::Key& key : machine.registry) {
+        if (!key.deletable && Description::InTree(key.path, tree))
+            return key.path;
+    }
+    return "";
+}
+
 namespace {
 
 bool Contains(const std::string& text, const std::string& part) {
@@ -365,6 +377,23 @@ void Explain(const Machine& machine, const std::vector<StepRecord>& record, cons
                  "its security refuses this administrator the right to set its values: the "
                  "uninstaller cannot take the product's names out of its filters; grant "
                  "Administrators Full Control of the key (regedt32, Permissions) first");
+    }
+
+    for (const std::string& tree : Description::DeletedTrees()) {
+        std::string refusing = UndeletableKey(machine, tree);
+        // The uninstaller reads "DzPath" through a key opened with the same
+        // rights: where its key refuses them it finds no folder to work in.
+        bool folderKey = SameText(refusing, control);
+        if (!refusing.empty())
+            Note(preview, "key not deletable", tree,
+                 "the security of " + refusing +
+                     " refuses this administrator the rights the uninstaller deletes a key "
+                     "with, so the run leaves the tree" +
+                     (folderKey ? " and cannot read \"" + std::string(PRODUCT_FOLDER_VALUE) +
+                                      "\" there: no server is unregistered and no file is "
+                                      "queued for deletion"
+                                : "") +
+                     "; " + TAKE_OWNERSHIP + " first");
     }
 
     // The boot after the run, as Windows would make it.

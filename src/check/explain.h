@@ -31,6 +31,11 @@ bool IsProductService(const std::string& name);
 // `longIds` tells of a device whose first ID is the product's but whose IDs
 // are longer than that.
 bool IsProductDevice(const Description::Device& device, bool* longIds = nullptr);
+// The first key of the product's tree `tree` whose security refuses the
+// rights the uninstaller deletes a key with, or "" when none does: every
+// run leaves that key and the keys above it. What a person does about it.
+std::string UndeletableKey(const Description::Machine& machine, const std::string& tree);
+extern const char TAKE_OWNERSHIP[];
 // A setup class by its name ("Keyboard") where the class key gives one.
 std::string ClassName(const Description::Machine& machine, const std::string& classGuid);
 using Description::SameText;

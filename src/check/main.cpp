@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 
@@ -38,9 +39,9 @@ const char USAGE[] =
     "  report    the fleet report of the verify and preview answers (--json) in DIR: which\n"
     "            machines need a hand first; --csv and --html write it as CSV and as a page too\n"
     "Verbs may also be written /verb or --verb. Exit status: 0 clean, 3010 waiting for the\n"
-    "restart, 1 a second run would change something, 2 unsafe, 5 not allowed to read, 87 bad\n"
-    "arguments; report: 0 when it read DIR, whatever the machines' verdicts, 3 when DIR cannot\n"
-    "be listed or a report file cannot be written.\n";
+    "restart, 1 a second run would change something, 2 unsafe, 5 not allowed to read (or the\n"
+    "uninstaller to delete), 87 bad arguments; report: 0 when it read DIR, whatever the\n"
+    "machines' verdicts, 3 when DIR cannot be listed or a report file cannot be written.\n";
 
 const char OFFLINE_USAGE[] =
     "A Windows that no longer starts, read from its disk (this build):\n"
@@ -200,24 +201,29 @@ std::string StatusText(int status) {
         return "2: the machine is unsafe: at the next boot a device or a service named above would "
                "not start";
     default:
-        return std::to_string(status) + ": not allowed to read what must be read";
+        return std::to_string(status) +
+               ": not allowed to read what must be read, or the uninstaller is not allowed to "
+               "delete a key named above";
     }
 }
 
 // What every answer says of itself: the verb that gave it, its schema, the
-// program's version, and the computer it read ("" for a snapshot or a disk:
-// left out).
-json Answer(const char* verb, const std::string& machine) {
-    json out{{"answer", verb}, {"schema", ANSWER_SCHEMA}, {"version", VK_VERSION}};
-    if (!machine.empty())
-        out["machine"] = JsonText(machine);
+// program's version, when it was made, and the computer it read ("" for a
+// snapshot or a disk: left out).
+json Answer(const char* verb, const Origin& origin) {
+    json out{{"answer", verb},
+             {"schema", ANSWER_SCHEMA},
+             {"version", VK_VERSION},
+             {"time", origin.time}};
+    if (!origin.machine.empty())
+        out["machine"] = JsonText(origin.machine);
     return out;
 }
 
 int RunPreview(const Description::Machine& machine, bool asJson, const std::string& name) {
     Preview preview = PreviewRun(machine);
     if (asJson) {
-        std::printf("%s\n", PreviewJson(preview, name).c_str());
+        std::printf("%s\n", PreviewJson(preview, {name}).c_str());
         return preview.status;
     }
     std::printf("What the uninstaller would do on this machine, step by step:\n");
@@ -247,8 +253,15 @@ std::string VersionLine() {
     return std::string("VkCheck ") + VK_VERSION;
 }
 
-std::string PreviewJson(const Preview& preview, const std::string& machine) {
-    json out = Answer("preview", machine);
+std::string UtcNow() {
+    std::time_t now = std::time(nullptr);
+    char text[32] = "";
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&now));
+    return text;
+}
+
+std::string PreviewJson(const Preview& preview, const Origin& origin) {
+    json out = Answer("preview", origin);
     out["status"] = preview.status;
     out["uninstallerResult"] = preview.result;
     out["steps"] = json::array();
@@ -266,8 +279,8 @@ std::string PreviewJson(const Preview& preview, const std::string& machine) {
 }
 
 std::string ReportJson(const Verdict& verdict, const std::vector<std::string>& warnings,
-                       const std::string& machine) {
-    json out = Answer("verify", machine);
+                       const Origin& origin) {
+    json out = Answer("verify", origin);
     out["status"] = verdict.status;
     out["findings"] = json::array();
     for (const Finding& finding : verdict.findings)
@@ -285,7 +298,7 @@ namespace {
 int Report(const Verdict& verdict, bool asJson, const std::vector<std::string>& warnings,
            const std::string& machine) {
     if (asJson) {
-        std::printf("%s\n", ReportJson(verdict, warnings, machine).c_str());
+        std::printf("%s\n", ReportJson(verdict, warnings, {machine}).c_str());
         return verdict.status;
     }
     for (const std::string& warning : warnings)
@@ -400,7 +413,7 @@ int Main(int argc, char** argv, const Host& host, const OfflineVerbs* offline) {
     if (arguments.verb == "detect") {
         std::string line = Detect(machine);
         if (arguments.json) {
-            json out = Answer("detect", name);
+            json out = Answer("detect", {name});
             out["present"] = !line.empty();
             out["line"] = JsonText(line);
             std::printf("%s\n", out.dump().c_str());

@@ -211,16 +211,21 @@ void Filters(const Machine& machine, SecondRun* run, Verdict* verdict) {
 }
 
 void Registry(const Machine& machine, SecondRun* run, Verdict* verdict) {
-    std::vector<std::string> trees = {std::string("HKLM\\") + PRODUCT_CONTROL_KEY,
-                                      std::string("HKLM\\") + WINLOGON_NOTIFY_RYWINLOG,
-                                      std::string("HKLM\\") + WINLOGON_NOTIFY_DZMUNOTIFY};
-    for (const ShellRegistration& row : ShellRegistrationTable) {
-        trees.push_back(std::string("HKCR\\" KEY_CLASS_IDS "\\") + row.ClassId);
-        trees.push_back(std::string(Description::HANDLERS_KEY) + "\\" + row.HandlerName);
-    }
-    for (const std::string& path : trees) {
+    for (const std::string& path : Description::DeletedTrees()) {
         const Description::Key* key = FindKey(machine, path);
-        if (key != nullptr && key->readable)
+        std::string refusing = UndeletableKey(machine, path);
+        // No run deletes it until a person gives the rights: not a reason to
+        // run again, and not done either. What a second run would still
+        // change below it is told by this finding.
+        if (key != nullptr && !refusing.empty()) {
+            Removes(run, {path});
+            Add(verdict, "registry tree", path,
+                "still there: the security of " + refusing +
+                    " refuses this administrator the rights the uninstaller deletes a key with, "
+                    "so every run leaves it; " +
+                    TAKE_OWNERSHIP + ", then run the uninstaller again",
+                NOT_ALLOWED);
+        } else if (key != nullptr && key->readable)
             Left(verdict, run, "registry tree", path, {path}, "still there",
                  "delete the key by hand");
         else if (key != nullptr)
@@ -315,6 +320,7 @@ void Files(const Machine& machine, SecondRun* run, Verdict* verdict) {
         // the first run deleted that value (or the uninstaller refuses it).
         std::string control = std::string("HKLM\\") + PRODUCT_CONTROL_KEY;
         bool named = FindValue(FindKey(machine, control), PRODUCT_FOLDER_VALUE) != nullptr;
+        bool refused = !UndeletableKey(machine, control).empty();
         std::string value = std::string("\"") + PRODUCT_FOLDER_VALUE + "\"";
         std::string names;
         for (const std::string& name : stranded)
@@ -323,8 +329,10 @@ void Files(const Machine& machine, SecondRun* run, Verdict* verdict) {
             std::to_string(stranded.size()) + " of the product's files " +
                 (stranded.size() == 1 ? "is" : "are") +
                 " still there and not queued for deletion, and a second run does not queue them (" +
-                (named ? "the uninstaller refuses the folder " + value + " names"
-                       : value + ", the value that names their folder, is gone") +
+                (refused ? "the key that holds " + value +
+                               " refuses the uninstaller: see its registry tree"
+                 : named ? "the uninstaller refuses the folder " + value + " names"
+                         : value + ", the value that names their folder, is gone") +
                 "): " + names + ". Delete them by hand, and the folder with them when it holds " +
                 "nothing else.",
             CLEAN);

@@ -221,14 +221,13 @@ void ReadDevices(const Calls& win, Machine* machine) {
 
 std::vector<std::string> SystemFolders(const Calls& win);
 
-// Whether the key's security grants this process the right to set its
-// values, asked of Windows without opening the key to write: its descriptor
-// read with READ_CONTROL, checked against the process's own token. A check
-// that cannot be made says nothing against the key.
-bool Writable(const Calls& win, const std::string& path) {
+// Whether the key's security grants this process `rights`, asked of Windows
+// without opening the key with them: its descriptor read with READ_CONTROL,
+// checked against the process's own token. A check that cannot be made says
+// nothing against the key.
+bool Grants(const Calls& win, HKEY root, const std::string& path, DWORD rights) {
     KeyGuard key{win};
-    if (win.RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, READ_CONTROL, &key.key) !=
-        ERROR_SUCCESS)
+    if (win.RegOpenKeyExA(root, path.c_str(), 0, READ_CONTROL, &key.key) != ERROR_SUCCESS)
         return true;
     DWORD size = 0;
     win.RegGetKeySecurity(key.key,
@@ -255,7 +254,7 @@ bool Writable(const Calls& win, const std::string& path) {
     DWORD privilegesSize = sizeof privileges;
     DWORD granted = 0;
     BOOL allowed = TRUE;
-    BOOL checked = win.AccessCheck(descriptor.data(), token, KEY_SET_VALUE, &mapping,
+    BOOL checked = win.AccessCheck(descriptor.data(), token, rights, &mapping,
                                    (PPRIVILEGE_SET)privileges, &privilegesSize, &granted, &allowed);
     win.CloseHandle(token);
     return !checked || allowed;
@@ -618,6 +617,19 @@ Machine Describe(const Calls& win, const std::string& productFolder) {
         HKEY root = path.compare(0, 5, "HKCR\\") == 0 ? HKEY_CLASSES_ROOT : HKEY_LOCAL_MACHINE;
         ReadKey(win, root, path.substr(5), PLACES[i].subkeys, &machine.registry);
     }
+    // The uninstaller opens each key of the trees it deletes with
+    // KEY_ALL_ACCESS (DELETE, and enumerating its subkeys, among the rights)
+    // before deleting it; a key whose security refuses that stays, and the
+    // keys above it with it.
+    std::vector<std::string> trees = DeletedTrees();
+    for (Key& key : machine.registry) {
+        HKEY root;
+        std::string below = RootPath(key.path, &root);
+        bool deleted = std::any_of(trees.begin(), trees.end(),
+                                   [&](const std::string& tree) { return InTree(key.path, tree); });
+        if (deleted && key.readable && !Grants(win, root, below, KEY_ALL_ACCESS))
+            key.deletable = false;
+    }
     // The classes whose upper filters the uninstaller cleans are keys it
     // writes: whether it may is read too.
     std::vector<std::string> cleaned = ListNames(ClassFilterGuids);
@@ -630,7 +642,8 @@ Machine Describe(const Calls& win, const std::string& productFolder) {
                        });
         if (written && !machine.registry.empty() &&
             SameText(machine.registry.back().path, "HKLM\\" + path) &&
-            machine.registry.back().readable && !Writable(win, path))
+            machine.registry.back().readable &&
+            !Grants(win, HKEY_LOCAL_MACHINE, path, KEY_SET_VALUE))
             machine.registry.back().writable = false;
     }
     std::string services = SERVICES_KEY;

@@ -27,12 +27,15 @@ struct Value {
 // A key by its full path, "HKLM\..." or "HKCR\...". A key that exists but
 // could not be opened for reading has readable false and no values.
 // `writable` is false where the key's security refuses the reader the
-// right to set its values (read for setup class keys only).
+// right to set its values (read for setup class keys only); `deletable`
+// where it refuses the rights the uninstaller opens a key with to delete it
+// (read for the keys of the trees it deletes only).
 struct Key {
     std::string path;
     bool readable = true;
     std::vector<Value> values;
     bool writable = true;
+    bool deletable = true;
 };
 
 // What a service program does with the controls it gets: nothing runs it
@@ -238,6 +241,10 @@ extern const char HANDLERS_KEY[];    // the display property-sheet handlers, "HK
 extern const char GROUP_ORDER_KEY[]; // the service group order, "HKLM\\..."
 extern const char CLASS_KEY[];       // under HKLM
 extern const char SERVICES_KEY[];    // under HKLM, with its ending backslash
+// The product's trees the uninstaller deletes key by key, as described paths.
+std::vector<std::string> DeletedTrees();
+// Whether `path` is `tree` or a key below it.
+bool InTree(const std::string& path, const std::string& tree);
 
 // A described key path's root and the path below it ("HKCR\\x": HKEY_CLASSES_ROOT, "x").
 std::string RootPath(const std::string& path, HKEY* root);

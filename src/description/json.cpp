@@ -211,6 +211,8 @@ void to_json(json& out, const Key& key) {
         out["readable"] = false;
     if (!key.writable)
         out["writable"] = false;
+    if (!key.deletable)
+        out["deletable"] = false;
 }
 
 void from_json(const json& in, Key& key) {
@@ -222,6 +224,7 @@ void from_json(const json& in, Key& key) {
         throw json::other_error::create(501, "a key under neither HKLM nor HKCR: " + key.path, &in);
     key.readable = in.value("readable", true);
     key.writable = in.value("writable", true);
+    key.deletable = in.value("deletable", true);
     key.values = in.value("values", std::vector<Value>());
 }
 

@@ -47,6 +47,23 @@ extern const Place PLACES[] = {
 };
 extern const int PLACE_COUNT = sizeof PLACES / sizeof PLACES[0];
 
+// As the registration-cleanup step deletes them, in the order verify names them.
+std::vector<std::string> DeletedTrees() {
+    std::vector<std::string> trees = {CONTROL_TREE,
+                                      std::string("HKLM\\") + WINLOGON_NOTIFY_RYWINLOG,
+                                      std::string("HKLM\\") + WINLOGON_NOTIFY_DZMUNOTIFY};
+    for (int row = 0; row < SHELL_REGISTRATION_ROWS; ++row) {
+        trees.push_back(CLASS_ID_TREES[row]);
+        trees.push_back(std::string(HANDLERS_KEY) + "\\" + ShellRegistrationTable[row].HandlerName);
+    }
+    return trees;
+}
+
+bool InTree(const std::string& path, const std::string& tree) {
+    return path.size() >= tree.size() && SameText(path.substr(0, tree.size()), tree) &&
+           (path.size() == tree.size() || path[tree.size()] == '\\');
+}
+
 const Key* FindKey(const Machine& machine, const std::string& path) {
     for (const Key& key : machine.registry) {
         if (SameText(key.path, path))

@@ -23,6 +23,7 @@ constexpr int WRONG_HIVE = 13;     // a hive of another kind (SOFTWARE given as 
 constexpr int NO_CONTROL_SET = 14; // no "Select", or a control set it names is missing
 constexpr int READ_ONLY = 15;      // repair: the hive or its folder cannot be written
 constexpr int DIRTY_HIVE = 16;     // repair: Windows did not close the hive cleanly
+constexpr int WRITE_FAILED = 17;   // repair: a write failed (a full disk): nothing changed
 
 // Where the machine's Windows lies. `windowsFolder` is the mounted Windows
 // folder (its drive's root is the folder above it); the hives are its
@@ -80,18 +81,24 @@ struct Removal {
 
 struct RepairResult {
     std::vector<Removal> removals;
-    std::string backup;     // the copy of the hive made before writing; "" when none
-    int status = 0;         // an offline status, or the verdict of the hive as repaired
-    std::string why;        // what an offline status means here
+    std::string hive;   // the file written: the SYSTEM hive, a link followed to its target
+    std::string backup; // the copy of the hive made before writing; "" when none
+    int status = 0;     // an offline status, or the verdict of the hive as repaired
+    std::string why;    // what an offline status means here
+    // WRITE_FAILED: the step that failed and errno at the failure.
+    FileStep failedStep = FileStep::Backup;
+    int error = 0;
     Check::Verdict verdict; // of the hive as repaired (as it is, when nothing was written)
     std::vector<std::string> warnings;
 };
 
 // Takes out of every UpperFilters and LowerFilters of class and device keys,
 // in each control set "Select" names, the names the judge says cannot load;
-// a list left empty goes. A hive that needs none is not written. The new
-// hive goes to a temporary file beside the old one, is flushed, and is
-// renamed over it, after a copy of the old one is made beside it.
+// a list left empty goes. A hive that needs none is not written, nor one
+// holding a value hivex cannot read in a key to be mended. The new hive goes
+// to a temporary file beside the old one (beside the file a link names), is
+// flushed, and is renamed over it, after a copy of the old one is made
+// beside it; a step that fails removes what the repair made.
 RepairResult Repair(const Place& place, const RepairOptions& options);
 
 } // namespace Offline

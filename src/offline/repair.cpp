@@ -15,8 +15,6 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -56,8 +54,10 @@ class Loadability {
 
 // One key's filter lists judged against the machine: what goes, and the
 // key's values as they are to be set (all of them, as hivex sets them).
+// False with `unreadable` naming the value when one cannot be read: setting
+// the key's values would write it back empty.
 bool Mend(const Hive& hive, hive_node_h node, const std::string& path, Loadability* loadability,
-          std::vector<Removal>* removals) {
+          std::vector<Removal>* removals, std::string* unreadable) {
     struct Held {
         std::string name;
         hive_type type;
@@ -72,8 +72,14 @@ bool Mend(const Hive& hive, hive_node_h node, const std::string& path, Loadabili
         size_t length = 0;
         char* bytes = hivex_value_value(hive.get(), list[i], &held.type, &length);
         held.name = name != nullptr ? name : "";
-        if (bytes != nullptr)
-            held.data.assign(bytes, bytes + length);
+        if (bytes == nullptr || name == nullptr) {
+            *unreadable = path + " : " + (name != nullptr ? held.name : "(a value's name)") +
+                          ": hivex cannot read it (" + std::strerror(errno) + ")";
+            std::free(name);
+            std::free(list);
+            return false;
+        }
+        held.data.assign(bytes, bytes + length);
         std::free(name);
         std::free(bytes);
         bool filters = Strings::SameName(held.name, "UpperFilters") ||
@@ -138,33 +144,75 @@ std::string ReadOnly(const std::string& path) {
     return "";
 }
 
-bool Flush(const std::string& path) {
+// 0 once `path` is on the disk, else errno.
+int Flush(const std::string& path) {
     int file = open(path.c_str(), O_RDONLY);
     if (file < 0)
-        return false;
-    bool flushed = fsync(file) == 0;
+        return errno;
+    int error = fsync(file) == 0 ? 0 : errno;
     close(file);
-    return flushed;
+    return error;
 }
 
-bool CopyFile(const std::string& from, const std::string& to) {
-    std::ifstream in(from, std::ios::binary);
-    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (!in.eof() && in.fail())
-        return false;
-    int file = open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-    if (file < 0)
-        return false;
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t wrote = write(file, bytes.data() + done, bytes.size() - done);
-        if (wrote <= 0)
-            break;
-        done += (size_t)wrote;
+// Copies `from` to the new file `to` and flushes it: 0, else errno at the
+// failure, with `to` removed (a disk that fills half way leaves no
+// truncated copy that could pass for the hive).
+int CopyFile(const std::string& from, const std::string& to) {
+    int in = open(from.c_str(), O_RDONLY);
+    if (in < 0)
+        return errno;
+    int out = open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    if (out < 0) {
+        int error = errno;
+        close(in);
+        return error;
     }
-    bool whole = done == bytes.size() && fsync(file) == 0;
-    close(file);
-    return whole;
+    std::vector<char> buffer(1 << 16);
+    int error = 0;
+    for (ssize_t got; error == 0 && (got = read(in, buffer.data(), buffer.size())) != 0;) {
+        if (got < 0)
+            error = errno;
+        for (ssize_t done = 0; error == 0 && done < got;) {
+            ssize_t wrote = write(out, buffer.data() + done, (size_t)(got - done));
+            if (wrote < 0)
+                error = errno;
+            else
+                done += wrote;
+        }
+    }
+    if (error == 0 && fsync(out) != 0)
+        error = errno;
+    if (close(out) != 0 && error == 0)
+        error = errno;
+    close(in);
+    if (error != 0)
+        unlink(to.c_str());
+    return error;
+}
+
+// The file `path` names, links followed: 0, else errno.
+int Resolved(const std::string& path, std::string* real) {
+    char* resolved = realpath(path.c_str(), nullptr);
+    if (resolved == nullptr)
+        return errno;
+    *real = resolved;
+    std::free(resolved);
+    return 0;
+}
+
+// What a file step does, for the message that says it failed.
+std::string StepText(FileStep step, const std::string& file, const std::string& hive) {
+    switch (step) {
+    case FileStep::Backup:
+        return "copying the hive to " + file;
+    case FileStep::Write:
+        return "writing the new hive to " + file;
+    case FileStep::Flush:
+        return "flushing " + file + " to the disk";
+    case FileStep::Rename:
+        return "renaming " + file + " over " + hive;
+    }
+    return "";
 }
 
 RepairResult Failed(RepairResult result, int status, const std::string& why) {
@@ -228,11 +276,12 @@ RepairResult Repair(const Place& place, const RepairOptions& options) {
         hive_node_h control = hive.Child(set, "Control");
         hive_node_h classes = control == 0 ? 0 : hive.Child(control, "Class");
         bool mended = true;
+        std::string unreadable;
         for (hive_node_h setupClass :
              classes == 0 ? std::vector<hive_node_h>() : hive.Children(classes))
             mended = mended &&
                      Mend(hive, setupClass, setName + "\\Control\\Class\\" + hive.Name(setupClass),
-                          &loadability, &result.removals);
+                          &loadability, &result.removals, &unreadable);
         hive_node_h devices = hive.Child(set, "Enum");
         for (hive_node_h enumerator :
              devices == 0 ? std::vector<hive_node_h>() : hive.Children(devices)) {
@@ -241,9 +290,13 @@ RepairResult Repair(const Place& place, const RepairOptions& options) {
                     mended = mended && Mend(hive, instance,
                                             setName + "\\Enum\\" + hive.Name(enumerator) + "\\" +
                                                 hive.Name(kind) + "\\" + hive.Name(instance),
-                                            &loadability, &result.removals);
+                                            &loadability, &result.removals, &unreadable);
             }
         }
+        if (!unreadable.empty())
+            return Failed(result, DAMAGED_HIVE,
+                          path + ": " + unreadable + ": repair would write it back empty; " +
+                              "nothing was written");
         if (!mended)
             return Failed(result, DAMAGED_HIVE,
                           path + ": hivex could not set a key's values (" + std::strerror(errno) +
@@ -258,9 +311,20 @@ RepairResult Repair(const Place& place, const RepairOptions& options) {
         return result;
     }
 
-    size_t slash = path.find_last_of('/');
-    std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
-    for (const std::string& where : {folder, path}) {
+    // A rescue system may link the hive from another mount, or the hive
+    // given may be a link: the hive is replaced where it is, its temporary
+    // and backup beside it (a rename does not cross mounts), and the link
+    // stays a link.
+    std::string hivePath;
+    if (int error = Resolved(path, &hivePath))
+        return Failed(result, NO_WINDOWS,
+                      path + " cannot be followed to its file (" + std::strerror(error) + ")");
+    result.hive = hivePath;
+    if (hivePath != path)
+        result.warnings.push_back(path + " is a link to " + hivePath + ": that file is repaired");
+    size_t slash = hivePath.find_last_of('/');
+    std::string folder = slash == std::string::npos ? "." : hivePath.substr(0, slash);
+    for (const std::string& where : {folder, hivePath}) {
         std::string readOnly = ReadOnly(where);
         if (!readOnly.empty())
             return Failed(result, READ_ONLY, readOnly + ": nothing was written");
@@ -269,36 +333,36 @@ RepairResult Repair(const Place& place, const RepairOptions& options) {
         if (options.after)
             options.after(step);
     };
-    std::string backup = path + ".vkcheck-" + Now();
+    std::string backup = hivePath + ".vkcheck-" + Now();
     for (int n = 2; access(backup.c_str(), F_OK) == 0; ++n)
-        backup = path + ".vkcheck-" + Now() + "-" + std::to_string(n);
-    if (!CopyFile(path, backup))
-        return Failed(result, READ_ONLY,
-                      backup + " cannot be written (" + std::strerror(errno) +
+        backup = hivePath + ".vkcheck-" + Now() + "-" + std::to_string(n);
+    std::string temporary = hivePath + ".vkcheck-new";
+    // A step that fails takes back all the repair made, the backup too:
+    // nothing was changed, and a disk that filled keeps no more of ours.
+    auto failed = [&](FileStep step, const std::string& file, int error) {
+        unlink(temporary.c_str());
+        if (!result.backup.empty())
+            unlink(result.backup.c_str());
+        result.backup.clear();
+        result.failedStep = step;
+        result.error = error;
+        return Failed(result, WRITE_FAILED,
+                      StepText(step, file, hivePath) + " failed (" + std::strerror(error) +
                           "): nothing was changed");
+    };
+    if (int error = CopyFile(hivePath, backup))
+        return failed(FileStep::Backup, backup, error);
     result.backup = backup;
     after(FileStep::Backup);
-    std::string temporary = path + ".vkcheck-new";
     unlink(temporary.c_str());
-    if (hivex_commit(hive.get(), temporary.c_str(), 0) != 0) {
-        unlink(temporary.c_str());
-        return Failed(result, READ_ONLY,
-                      temporary + " cannot be written (" + std::strerror(errno) +
-                          "): the hive is unchanged");
-    }
+    if (hivex_commit(hive.get(), temporary.c_str(), 0) != 0)
+        return failed(FileStep::Write, temporary, errno);
     after(FileStep::Write);
-    if (!Flush(temporary)) {
-        unlink(temporary.c_str());
-        return Failed(result, READ_ONLY,
-                      temporary + " cannot be flushed to the disk: the hive is unchanged");
-    }
+    if (int error = Flush(temporary))
+        return failed(FileStep::Flush, temporary, error);
     after(FileStep::Flush);
-    if (rename(temporary.c_str(), path.c_str()) != 0) {
-        unlink(temporary.c_str());
-        return Failed(result, READ_ONLY,
-                      path + " cannot be replaced (" + std::strerror(errno) +
-                          "): the hive is unchanged");
-    }
+    if (rename(temporary.c_str(), hivePath.c_str()) != 0)
+        return failed(FileStep::Rename, temporary, errno);
     Flush(folder);
     after(FileStep::Rename);
 
@@ -324,6 +388,8 @@ int RepairVerb(const Check::OfflineArguments& arguments) {
                                       {"why", removal.why}});
         if (!result.backup.empty())
             out["backup"] = result.backup;
+        if (!result.hive.empty())
+            out["hive"] = result.hive;
         if (!result.why.empty())
             out["error"] = result.why;
         else
@@ -351,7 +417,7 @@ int RepairVerb(const Check::OfflineArguments& arguments) {
     }
     if (!result.backup.empty())
         std::printf("The hive as it was is kept in %s: copy it back over %s to undo.\n",
-                    result.backup.c_str(), SystemHivePath(PlaceOf(arguments)).c_str());
+                    result.backup.c_str(), result.hive.c_str());
     std::printf(options.dryRun            ? "The hive as it is:\n"
                 : result.removals.empty() ? "The hive:\n"
                                           : "The hive as repaired:\n");

@@ -7,8 +7,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
 
 namespace Report {
 
@@ -44,6 +46,19 @@ bool Write(const std::string& file, const std::string& text) {
         return true;
     std::fprintf(stderr, "VkCheck: %s cannot be written\n", file.c_str());
     return false;
+}
+
+// A file's modification time, UTC as answers carry theirs; "" unknown.
+std::string Modified(const std::string& path) {
+    struct stat status;
+    if (stat(path.c_str(), &status) != 0)
+        return "";
+    std::time_t when = status.st_mtime;
+    std::tm* utc = std::gmtime(&when);
+    char text[32] = "";
+    if (utc != nullptr)
+        std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", utc);
+    return text;
 }
 
 } // namespace
@@ -96,7 +111,7 @@ int Run(const std::string& folder, const std::string& csv, const std::string& ht
             answers.push_back(answer);
             continue;
         }
-        answers.push_back(Read(name, text.str()));
+        answers.push_back(Read(name, text.str(), Modified(Join(folder, name))));
     }
     Fleet fleet = Gather(std::move(answers));
     std::string text = Text(fleet);

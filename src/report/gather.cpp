@@ -81,6 +81,19 @@ std::string Shown(const std::string& text) {
     return IsUtf8(bytes) ? bytes : text;
 }
 
+// Whether `text` is a time as answers give it, "2026-12-10T10:15:00Z": one
+// form alone, so that comparing the texts orders the times.
+bool IsUtcTime(const std::string& text) {
+    const std::string form = "dddd-dd-ddTdd:dd:ddZ";
+    if (text.size() != form.size())
+        return false;
+    for (size_t i = 0; i < form.size(); ++i) {
+        if (form[i] == 'd' ? text[i] < '0' || text[i] > '9' : text[i] != form[i])
+            return false;
+    }
+    return true;
+}
+
 bool IsStatus(int status) {
     return status == Check::CLEAN || status == Check::LEFTOVER || status == Check::UNSAFE ||
            status == Check::NOT_ALLOWED || status == Check::RESTART;
@@ -98,9 +111,9 @@ std::string ReadJson(const json& out, Answer* answer) {
     if (schema == out.end() || !schema->is_number_integer())
         return "not an answer of schema " + std::to_string(Check::ANSWER_SCHEMA) +
                ": it has no \"schema\"";
-    if (*schema != Check::ANSWER_SCHEMA) {
+    if (*schema < 1 || *schema > Check::ANSWER_SCHEMA) {
         auto version = out.find("version");
-        return "schema " + schema->dump() + ", this report reads schema " +
+        return "schema " + schema->dump() + ", this report reads schemas 1 to " +
                std::to_string(Check::ANSWER_SCHEMA) + ": written by another version of VkCheck" +
                (version != out.end() && version->is_string()
                     ? " (" + version->get<std::string>() + ")"
@@ -130,6 +143,15 @@ std::string ReadJson(const json& out, Answer* answer) {
         read.detail = Shown(finding["detail"].get<std::string>());
         read.status = finding["status"].get<int>();
         answer->findings.push_back(read);
+    }
+    // Schema 1 had no time: its file's stands for it, and the report says so.
+    if (*schema == 1) {
+        answer->timeOfFile = true;
+    } else {
+        auto time = out.find("time");
+        if (time == out.end() || !time->is_string() || !IsUtcTime(time->get<std::string>()))
+            return "a " + name + " answer without its \"time\" (UTC, as 2026-12-10T10:15:00Z)";
+        answer->time = time->get<std::string>();
     }
     auto machine = out.find("machine");
     if (machine != out.end()) {
@@ -173,7 +195,7 @@ const char* GroupKey(Group group) {
     return keys[(int)group];
 }
 
-Answer Read(const std::string& file, const std::string& text) {
+Answer Read(const std::string& file, const std::string& text, const std::string& modified) {
     Answer answer;
     answer.file = file;
     answer.machine = NameOfFile(file);
@@ -201,6 +223,8 @@ Answer Read(const std::string& file, const std::string& text) {
         answer.unreadable = why;
         return answer;
     }
+    if (read.timeOfFile)
+        read.time = modified;
     return read;
 }
 
@@ -208,10 +232,10 @@ Fleet Gather(std::vector<Answer> answers) {
     std::sort(answers.begin(), answers.end(),
               [](const Answer& a, const Answer& b) { return a.file < b.file; });
     // Each machine's answers, by its name without case (Windows' computer
-    // names have none), in the order of their files.
+    // names have none). Every machine may write the share, so no file name
+    // decides: the time each answer was made does.
     struct Answers {
-        const Answer* verify = nullptr;
-        const Answer* preview = nullptr;
+        std::vector<const Answer*> read;
         const Answer* broken = nullptr; // the first unreadable file that may be its verify answer
         const Answer* brokenOther = nullptr; // the first other one
     };
@@ -219,51 +243,72 @@ Fleet Gather(std::vector<Answer> answers) {
     std::vector<std::string> names; // in the order first met
     Fleet fleet;
     fleet.files = answers.size();
-    for (Answer& answer : answers) {
+    for (const Answer& answer : answers) {
         std::string key = Upper(answer.machine);
         if (byName.find(key) == byName.end())
             names.push_back(key);
         Answers& of = byName[key];
         if (answer.unreadable.empty()) {
-            const Answer*& slot = answer.answer == "verify" ? of.verify : of.preview;
-            if (slot == nullptr) {
-                slot = &answer;
-                continue;
-            }
-            // Two answers of one verb for one machine: the first file's is its
-            // verdict, the other is listed, not read.
-            answer.unreadable = "a second " + answer.answer + " answer of " + answer.machine +
-                                ": " + slot->file + " is the one read";
+            of.read.push_back(&answer);
+            continue;
         }
-        const Answer*& broken = EndsWith(answer.file, "-preview.json") || !answer.answer.empty()
-                                    ? of.brokenOther
-                                    : of.broken;
+        const Answer*& broken = EndsWith(answer.file, "-preview.json") ? of.brokenOther : of.broken;
         if (broken == nullptr)
             broken = &answer;
     }
     for (const std::string& key : names) {
-        const Answers& of = byName[key];
+        Answers& of = byName[key];
+        // Latest first; of answers that claim one time, the most urgent first.
+        std::stable_sort(of.read.begin(), of.read.end(), [](const Answer* a, const Answer* b) {
+            return a->time != b->time ? a->time > b->time : GroupOf(a->status) < GroupOf(b->status);
+        });
+        const Answer* latest = of.read.empty() ? nullptr : of.read[0];
+        // A verify answer that cannot be read where the latest one read is a
+        // preview: what the machine is after the run is unknown.
+        const Answer* verdict =
+            latest != nullptr && (latest->answer == "verify" || of.broken == nullptr) ? latest
+            : of.broken != nullptr                                                    ? of.broken
+                                   : of.brokenOther;
         Machine machine;
-        const Answer* verdict = of.verify != nullptr    ? of.verify
-                                : of.broken != nullptr  ? of.broken
-                                : of.preview != nullptr ? of.preview
-                                                        : of.brokenOther;
         machine.name = verdict->machine;
         machine.file = verdict->file;
         if (verdict->unreadable.empty()) {
             machine.answer = verdict->answer;
             machine.status = verdict->status;
             machine.findings = verdict->findings;
-            // A preview alone whose status is 0: the startup script started
+            machine.time = verdict->time;
+            machine.timeOfFile = verdict->timeOfFile;
+            // A preview of 0 as the latest answer: the startup script started
             // the uninstaller, whose restart is still to come.
-            machine.group = verdict == of.preview && verdict->status == Check::CLEAN
+            machine.group = verdict->answer == "preview" && verdict->status == Check::CLEAN
                                 ? Group::Waiting
                                 : GroupOf(verdict->status);
         } else {
             machine.reason = verdict->unreadable;
         }
-        if (verdict != of.preview && of.preview != nullptr)
-            machine.previewStatus = of.preview->status;
+        // The step before the verdict: the preview its verify answer came
+        // after, or the preview before a verify answer that cannot be read.
+        const Answer* before = nullptr;
+        for (const Answer* answer : of.read) {
+            if (answer->answer == "preview" && verdict->answer != "preview" &&
+                (verdict->unreadable.empty() ? answer->time <= verdict->time : answer == latest)) {
+                before = answer;
+                break;
+            }
+        }
+        if (before != nullptr)
+            machine.previewStatus = before->status;
+        for (size_t i = 0; i < of.read.size(); ++i) {
+            const Answer* answer = of.read[i];
+            if ((i > 0 && of.read[i - 1]->time == answer->time) ||
+                (i + 1 < of.read.size() && of.read[i + 1]->time == answer->time))
+                machine.sameTime.push_back(answer->file);
+            if (answer == verdict || answer == before)
+                continue;
+            Answer listed = *answer;
+            listed.findings.clear();
+            machine.earlier.push_back(listed);
+        }
         fleet.machines.push_back(machine);
     }
     std::sort(fleet.machines.begin(), fleet.machines.end(), [](const Machine& a, const Machine& b) {

@@ -34,15 +34,19 @@ struct Answer {
     std::string machine; // the answer's "machine", else the file's name less its ending
     std::string answer;  // "verify" or "preview"; "" when unreadable
     int status = 0;
+    std::string time;        // when it was made (UTC, ISO 8601), its file's time for schema 1
+    bool timeOfFile = false; // an answer of schema 1: `time` is its file's modification time
     std::vector<Check::Finding> findings; // verify's findings, preview's notDone
     std::string unreadable;               // why the file holds no answer the report reads
 };
 
-// Reads the text of a file named `file`.
-Answer Read(const std::string& file, const std::string& text);
+// Reads the text of a file named `file`, last modified at `modified` (UTC,
+// ISO 8601; "" unknown).
+Answer Read(const std::string& file, const std::string& text, const std::string& modified = "");
 
-// A machine as the report shows it: its verdict, from its verify answer, or
-// its preview's when the verify answer is not there (yet).
+// A machine as the report shows it: its verdict from its latest answer, a
+// verify answer, or a preview when none came after it (yet), or when the
+// product came back after the last verify.
 struct Machine {
     std::string name;
     Group group = Group::Unreadable;
@@ -52,6 +56,12 @@ struct Machine {
     int previewStatus = -1; // with a verify answer: the preview's status before it (-1: none)
     std::vector<Check::Finding> findings; // the verdict's
     std::string reason;                   // unreadable: why
+    std::string time;                     // the verdict's answer's
+    bool timeOfFile = false;              // that time is its file's (schema 1)
+    std::vector<Answer> earlier;          // its other answers, latest first
+    // Answers of it that claim one time (one of them may be another
+    // machine's forgery): their files; the most urgent of them decides.
+    std::vector<std::string> sameTime;
 };
 
 struct Fleet {

@@ -14,8 +14,8 @@ namespace {
 const char* const ADVICE[GROUPS] = {
     "at the next boot a device or a service will not start: mend what the findings name "
     "before the machine restarts",
-    "the verdict could not be made: run VkCheck as an administrator, or mend what it could not "
-    "read",
+    "the verdict could not be made, or a key of the product refuses the uninstaller: run VkCheck "
+    "as an administrator, mend what it could not read, or give the rights the findings name",
     "a second run of the uninstaller would change something: run it again, restart, verify",
     "restart, then verify (a preview alone: the uninstaller was started, its verify answer comes "
     "after the restart)",
@@ -46,6 +46,33 @@ std::string Steps(const Machine& machine) {
         steps += machine.status == Check::CLEAN ? ", no verify answer yet"
                                                 : ", the uninstaller not started";
     return steps;
+}
+
+// When an answer was made, as the report shows it.
+std::string When(const std::string& time, bool timeOfFile) {
+    if (time.empty())
+        return "at an unknown time";
+    return "at " + time + (timeOfFile ? " (schema 1, no time of its own: its file's)" : "");
+}
+
+// What is shown under a machine: a warning where answers of it claim one
+// time, then its other answers, latest first, each with its time and file.
+std::vector<std::string> History(const Machine& machine) {
+    std::vector<std::string> lines;
+    if (!machine.sameTime.empty()) {
+        std::string files;
+        for (const std::string& file : machine.sameTime)
+            files += (files.empty() ? "" : ", ") + file;
+        lines.push_back("warning: answers of one machine at one time, the most urgent read: " +
+                        files + " (any machine may write the share)");
+    }
+    if (machine.status >= 0 && !machine.earlier.empty())
+        lines.push_back("the verdict is the " + machine.answer + " answer made " +
+                        When(machine.time, machine.timeOfFile) + "; before it:");
+    for (const Answer& answer : machine.earlier)
+        lines.push_back("  " + answer.answer + " " + std::to_string(answer.status) + " " +
+                        When(answer.time, answer.timeOfFile) + "  " + answer.file);
+    return lines;
 }
 
 // The urgency of a finding's status, most urgent first, as the verdict ranks them.
@@ -129,7 +156,13 @@ std::string Html(const std::string& text) {
     return out;
 }
 
-std::string CsvField(const std::string& text) {
+// A CSV field (RFC 4180). Names come from a share every machine may write:
+// a cell a spreadsheet would take for a formula (one starting with =, +, -,
+// @, a tab or a carriage return) is made text by a leading apostrophe, as
+// OWASP's guidance on CSV injection says.
+std::string CsvField(std::string text) {
+    if (!text.empty() && std::string("=+-@\t\r").find(text[0]) != std::string::npos)
+        text.insert(0, 1, '\'');
     if (text.find_first_of(",\"\r\n") == std::string::npos)
         return text;
     std::string out = "\"";
@@ -171,6 +204,8 @@ std::string Text(const Fleet& fleet) {
         }
         out += "  " + Padded(machine.name, width) + "  " + Steps(machine) + "  " + machine.file;
         out += machine.status < 0 ? ": " + machine.reason + "\n" : "\n";
+        for (const std::string& line : History(machine))
+            out += "    " + line + "\n";
     }
     std::vector<Shared> shared = SharedFindings(fleet);
     for (bool notes : {false, true}) {
@@ -249,9 +284,12 @@ std::string Html(const Fleet& fleet) {
         out += "<tr data-status=\"" + std::string(key) + "\"><td>" + Html(machine.name) +
                "</td><td class=\"" + key + "\">" + GroupName(machine.group) +
                "</td><td class=\"number\">" + StatusText(machine) + "</td><td>" +
-               Html(Steps(machine)) + "</td><td class=\"file\">" + Html(machine.file) +
-               "</td><td class=\"number\">" + std::to_string(machine.findings.size()) +
-               "</td><td class=\"text\">" + Html(FirstFinding(machine)) + "</td></tr>\n";
+               Html(Steps(machine));
+        for (const std::string& line : History(machine))
+            out += "<br>" + Html(line);
+        out += "</td><td class=\"file\">" + Html(machine.file) + "</td><td class=\"number\">" +
+               std::to_string(machine.findings.size()) + "</td><td class=\"text\">" +
+               Html(FirstFinding(machine)) + "</td></tr>\n";
     }
     out += "</tbody>\n</table>\n<h2>Findings, most machines first</h2>\n<table id=\"findings\">\n"
            "<thead><tr><th>machines</th><th>status</th><th>finding</th><th>on</th></tr></thead>\n"

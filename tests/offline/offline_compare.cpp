@@ -27,8 +27,8 @@ TemporaryFolder::~TemporaryFolder() {
 namespace {
 
 bool Accessible(Sim::Key* key) {
-    bool accessible = !key->refuseOpen && !key->refuseWrite;
-    key->refuseOpen = key->refuseWrite = false;
+    bool accessible = !key->refuseOpen && !key->refuseWrite && !key->refuseDelete;
+    key->refuseOpen = key->refuseWrite = key->refuseDelete = false;
     for (auto& child : key->children)
         accessible = Accessible(child.second.get()) && accessible;
     return accessible;

@@ -23,9 +23,9 @@ class TemporaryFolder {
 
 // The current machine as a disk read offline finds it: nothing running (each
 // service stopped, its program gone), every device present (a hive does not
-// say which are attached), and every key readable and writable (a disk read
-// on Linux knows no access checks). Returns false when it held a key that
-// refused opening or writing, which a disk cannot carry.
+// say which are attached), and every key readable, writable and deletable (a
+// disk read on Linux knows no access checks). Returns false when it held a
+// key that refused opening, writing or deletion, which a disk cannot carry.
 bool SwitchOff();
 
 // Verify of the current machine, switched off, against verify of its disk

@@ -61,9 +61,9 @@ TEST(Offline, VerifyOfTheDiskIsVerifyOfTheMachine) {
             ++compared;
         }
     }
-    // The unreadable service key, the unreadable class key and the
-    // unwritable class key, before the run and after it.
-    EXPECT_EQ(6, notOnDisk);
+    // The unreadable service key, the unreadable class key, the unwritable
+    // class key and the undeletable product tree, before the run and after it.
+    EXPECT_EQ(8, notOnDisk);
     EXPECT_GT(compared, 60);
 }
 

@@ -1,7 +1,8 @@
 // Repair of a disk read offline: what it takes out and nothing else, the
 // backup, a healthy or unclean hive left alone, every bad input refused with
-// its own status and the file untouched, and a repair cut off after each of
-// its file operations leaving the old hive or the whole new one.
+// its own status and the file untouched, a repair cut off after each of its
+// file operations leaving the old hive or the whole new one, a linked hive
+// repaired where it is, and a write that fails taking back what it made.
 #include "hive_writer.h"
 #include "offline_compare.h"
 
@@ -23,7 +24,10 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <sched.h>
 #include <set>
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -417,6 +421,177 @@ TEST(OfflineRepair, TheCommandLineGivesTheStatuses) {
     EXPECT_EQ(Check::NOT_ALLOWED, run({"repair", "--system-hive", disk.system}).first);
     EXPECT_EQ(Check::BAD_ARGUMENTS, run({"repair"}).first);
     EXPECT_EQ(Check::BAD_ARGUMENTS, run({"verify", "--windows", windows, "--force"}).first);
+}
+
+TEST(OfflineRepair, ALinkedHiveIsRepairedWhereItIsAndTheLinkStays) {
+    // SYSTEM a link to a hive on another mount, as a rescue system may lay
+    // it; and --system-hive naming a link.
+    for (bool given : {false, true}) {
+        SCOPED_TRACE(given ? "--system-hive LINK" : "SYSTEM a link");
+        Disk disk(BrokenDiskClass);
+        TemporaryFolder elsewhere;
+        std::string target = elsewhere.path() + "/SYSTEM.real";
+        std::string link = given ? disk.root.path() + "/SYSTEM.link" : disk.system;
+        ASSERT_EQ(0, rename(disk.system.c_str(), target.c_str()));
+        ASSERT_EQ(0, symlink(target.c_str(), link.c_str()));
+        Offline::Place place = disk.place;
+        if (given)
+            place.systemHive = link;
+        std::string old = Bytes(target);
+        std::set<std::string> beside = Entries(disk.config);
+
+        Offline::RepairResult result = Offline::Repair(place, {});
+        EXPECT_EQ(Check::CLEAN, result.status) << result.why;
+        struct stat status;
+        ASSERT_EQ(0, lstat(link.c_str(), &status));
+        EXPECT_TRUE(S_ISLNK(status.st_mode));
+        EXPECT_EQ(target, std::filesystem::read_symlink(link).string());
+        EXPECT_NE(old, Bytes(target));
+        EXPECT_EQ(old, Bytes(result.backup));
+        EXPECT_EQ(elsewhere.path(), std::filesystem::path(result.backup).parent_path().string());
+        EXPECT_EQ(beside, Entries(disk.config)) << "nothing made beside the link";
+        Offline::Reading reading;
+        Description::Machine machine;
+        ASSERT_TRUE(Offline::Read(place, &machine, &reading)) << reading.why;
+        EXPECT_EQ(Check::CLEAN, Check::Verify(machine).status);
+    }
+}
+
+TEST(OfflineRepair, AValueHivexCannotReadStopsTheRepairBeforeAnythingIsWritten) {
+    const char* const classKey =
+        "SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E967-E325-11CE-BFC1-08002BE10318}";
+    Disk disk([&] {
+        BrokenDiskClass();
+        Sim::SetValue(HKEY_LOCAL_MACHINE, classKey, "Unreadable", REG_SZ,
+                      Sim::Sz("more than four bytes"));
+    });
+    // Its value record's data offset pointed past the hive's end.
+    std::string hive = Bytes(disk.system);
+    size_t name = hive.find("Unreadable");
+    ASSERT_NE(std::string::npos, name);
+    ASSERT_EQ("vk", hive.substr(name - 20, 2));
+    for (int i = 0; i < 4; ++i)
+        hive[name - 12 + i] = "\xF0\xFF\xFF\x7F"[i];
+    Put(disk.system, hive);
+    std::set<std::string> files = Entries(disk.config);
+
+    Offline::RepairResult result = Offline::Repair(disk.place, {});
+    EXPECT_EQ(Offline::DAMAGED_HIVE, result.status);
+    EXPECT_NE(std::string::npos,
+              result.why.find("{4D36E967-E325-11CE-BFC1-08002BE10318} : Unreadable"))
+        << result.why;
+    EXPECT_EQ(hive, Bytes(disk.system));
+    EXPECT_EQ(files, Entries(disk.config));
+}
+
+// What a repair in a child process did: its status, the step that failed
+// and errno there, and whether the hive's folder is as it was.
+struct Outcome {
+    int status = -1;
+    int step = -1;
+    int error = 0;
+    bool untouched = false;
+};
+
+// Repair of `place` in a child, after `prepare` there (a limit, a mount);
+// `after` called after each file step. The child looks at the folder itself:
+// a mount it made is its own.
+Outcome InChild(const std::function<bool()>& prepare, const Offline::Place& place,
+                const std::function<void(Offline::FileStep)>& after = nullptr) {
+    int pipe[2];
+    EXPECT_EQ(0, ::pipe(pipe));
+    pid_t child = fork();
+    if (child == 0) {
+        Outcome outcome;
+        signal(SIGXFSZ, SIG_IGN); // a write past the file size limit fails with EFBIG instead
+        if (prepare()) {
+            std::string hive = Offline::SystemHivePath(place);
+            std::string old = Bytes(hive);
+            std::string folder = std::filesystem::path(hive).parent_path().string();
+            std::set<std::string> files = Entries(folder);
+            Offline::RepairOptions options;
+            options.after = after;
+            Offline::RepairResult result = Offline::Repair(place, options);
+            outcome = {result.status, (int)result.failedStep, result.error,
+                       old == Bytes(hive) && files == Entries(folder) && !result.why.empty()};
+        }
+        ssize_t wrote = write(pipe[1], &outcome, sizeof outcome);
+        _exit(wrote == sizeof outcome ? 0 : 1);
+    }
+    close(pipe[1]);
+    Outcome outcome;
+    EXPECT_EQ((ssize_t)sizeof outcome, read(pipe[0], &outcome, sizeof outcome));
+    close(pipe[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    return outcome;
+}
+
+bool FileSizeLimit(rlim_t bytes) {
+    struct rlimit limit = {bytes, bytes};
+    return setrlimit(RLIMIT_FSIZE, &limit) == 0;
+}
+
+// A tmpfs of `bytes` at `folder` in a mount namespace of the child's own
+// (a user namespace's, where the process may not mount), the hive copied
+// into it.
+bool SmallDisk(const std::string& folder, size_t bytes, const std::string& hive) {
+    if (unshare(CLONE_NEWNS) != 0) {
+        uid_t uid = getuid();
+        gid_t gid = getgid();
+        if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0)
+            return false;
+        Put("/proc/self/setgroups", "deny");
+        Put("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1");
+        Put("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1");
+    }
+    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("tmpfs", folder.c_str(), "tmpfs", 0, ("size=" + std::to_string(bytes)).c_str()) != 0)
+        return false;
+    std::string bytesOfHive = Bytes(hive);
+    std::ofstream out(folder + "/SYSTEM", std::ios::binary);
+    out << bytesOfHive;
+    return (bool)out.flush();
+}
+
+TEST(OfflineRepair, AWriteThatFailsTakesBackWhatItMadeAndNamesItsStepAndReason) {
+    Disk disk(BrokenDiskClass);
+    size_t size = Bytes(disk.system).size();
+    // A file size limit: the kernel fails the write past it with EFBIG,
+    // for the backup's copy and for hivex's write of the new hive alike.
+    Outcome backup = InChild([&] { return FileSizeLimit(size / 2); }, disk.place);
+    EXPECT_EQ(Offline::WRITE_FAILED, backup.status);
+    EXPECT_EQ((int)Offline::FileStep::Backup, backup.step);
+    EXPECT_EQ(EFBIG, backup.error);
+    EXPECT_TRUE(backup.untouched);
+    Outcome write = InChild([] { return true; }, disk.place,
+                            [&](Offline::FileStep step) {
+                                if (step == Offline::FileStep::Backup)
+                                    FileSizeLimit(size / 2);
+                            });
+    EXPECT_EQ(Offline::WRITE_FAILED, write.status);
+    EXPECT_EQ((int)Offline::FileStep::Write, write.step);
+    EXPECT_EQ(EFBIG, write.error);
+    EXPECT_TRUE(write.untouched);
+
+    // A disk that fills: while the backup is copied, and while the new hive
+    // is written after it.
+    TemporaryFolder mount;
+    Offline::Place onSmall = disk.place;
+    onSmall.systemHive = mount.path() + "/SYSTEM";
+    onSmall.softwareHive = disk.config + "/SOFTWARE";
+    for (auto [room, step] : {std::make_pair(size + size / 2, Offline::FileStep::Backup),
+                              std::make_pair(2 * size + size / 2, Offline::FileStep::Write)}) {
+        SCOPED_TRACE((int)step);
+        Outcome full = InChild(
+            [&, room = room] { return SmallDisk(mount.path(), room, disk.system); }, onSmall);
+        if (full.status == -1)
+            GTEST_SKIP() << "no tmpfs can be mounted here: the full disk is not tried";
+        EXPECT_EQ(Offline::WRITE_FAILED, full.status);
+        EXPECT_EQ((int)step, full.step);
+        EXPECT_EQ(ENOSPC, full.error);
+        EXPECT_TRUE(full.untouched);
+    }
 }
 
 } // namespace

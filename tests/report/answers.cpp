@@ -15,6 +15,11 @@ namespace ReportAnswers {
 
 namespace {
 
+// When the startup script wrote each answer: the preview before the run,
+// verify after the restart.
+const char PREVIEWED[] = "2026-12-10T08:00:00Z";
+const char VERIFIED[] = "2026-12-10T09:00:00Z";
+
 // The answers the machine now current gives, as its startup script writes
 // them: the preview before the run, verify after the run and (unless
 // `restart` is false) the restart, and after `after` where given. Either
@@ -24,8 +29,8 @@ void Answer(const std::string& name, bool preview, bool verify, bool restart,
     Sim::Current().computerName = name;
     if (preview) {
         Check::Preview run = Check::PreviewRun(Description::Describe());
-        out->push_back(
-            {name + "-preview.json", Check::PreviewJson(run, Description::ComputerName()) + "\n"});
+        out->push_back({name + "-preview.json",
+                        Check::PreviewJson(run, {Description::ComputerName(), PREVIEWED}) + "\n"});
     }
     if (!verify)
         return;
@@ -36,8 +41,9 @@ void Answer(const std::string& name, bool preview, bool verify, bool restart,
     if (after != nullptr)
         after();
     Check::Verdict verdict = Check::Verify(Description::Describe());
-    out->push_back({name + "-verify.json",
-                    Check::ReportJson(verdict, {}, Description::ComputerName()) + "\n"});
+    out->push_back(
+        {name + "-verify.json",
+         Check::ReportJson(verdict, {}, {Description::ComputerName(), VERIFIED}) + "\n"});
 }
 
 void Installed() {
@@ -136,12 +142,13 @@ std::vector<File> Kinds() {
     // A verify answer without a machine name, whose file name holds CSV's
     // and HTML's own characters.
     Sim::Reset();
-    files.push_back({"TS,\"Q\"&<1>-verify.json",
-                     Check::ReportJson(Check::Verify(Description::Describe()), {})});
+    files.push_back(
+        {"TS,\"Q\"&<1>-verify.json",
+         Check::ReportJson(Check::Verify(Description::Describe()), {}, {"", VERIFIED})});
     // What else a share holds: a snapshot, an answer of a later schema, a
     // detect answer, and an empty file (VkCheck could not read the machine).
     files.push_back({"SNAPSHOT.json", Description::Write(Description::Describe())});
-    nlohmann::json later = nlohmann::json::parse(Check::ReportJson({}, {}, "NEWER"));
+    nlohmann::json later = nlohmann::json::parse(Check::ReportJson({}, {}, {"NEWER"}));
     later["schema"] = Check::ANSWER_SCHEMA + 1;
     later["version"] = "9.0.0";
     files.push_back({"NEWER-verify.json", later.dump(1)});

@@ -62,6 +62,8 @@ std::string Unlayable(const Machine& machine) {
             return "key " + key.path + " refuses reading: access rights are not laid down";
         if (!key.writable)
             return "key " + key.path + " refuses writing: access rights are not laid down";
+        if (!key.deletable)
+            return "key " + key.path + " refuses deletion: access rights are not laid down";
         // Wine's A registry functions refuse longer subkey paths (ERROR_MORE_DATA).
         if (key.path.size() - 5 >= MAX_PATH)
             return "key path longer than " + std::to_string(MAX_PATH - 1) +

@@ -307,6 +307,7 @@ void Load(const Description::Machine& machine) {
         Key* made = MakeKey(root, below);
         made->refuseOpen = !key.readable;
         made->refuseWrite = !key.writable;
+        made->refuseDelete = !key.deletable;
         for (const Description::Value& value : key.values) {
             const Value* laid = made->FindValue(value.name);
             if (laid != nullptr && laid->type == value.type && IsText(value.type) &&

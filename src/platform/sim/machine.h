@@ -54,7 +54,7 @@ struct Key {
     std::map<std::string, std::shared_ptr<Key>, NameOrder> children; // enumerated in this order
     std::vector<std::pair<std::string, Value>> values;               // ANSI names, in the order set
     bool refuseOpen = false;                                         // opens fail: access denied
-    bool refuseDelete = false; // deletion fails: access denied
+    bool refuseDelete = false; // its security grants no DELETE: deletion and opening with it fail
     bool refuseWrite = false;  // its security grants no write: opening it to write fails
     bool deleted = false;
 

@@ -126,6 +126,9 @@ static LONG OpenOrCreate(const char* callName, HKEY root, const char* path, REGS
         status = ERROR_ACCESS_DENIED;
     if (status == ERROR_SUCCESS && key->refuseWrite && Writes(access))
         status = ERROR_ACCESS_DENIED;
+    // An open is checked against every right it asks: KEY_ALL_ACCESS holds DELETE.
+    if (status == ERROR_SUCCESS && key->refuseDelete && (access & DELETE) != 0)
+        status = ERROR_ACCESS_DENIED;
     if (status == ERROR_SUCCESS && !Current().administrator && Writes(access))
         status = ERROR_ACCESS_DENIED;
     if (status != ERROR_SUCCESS)
@@ -408,6 +411,8 @@ LONG WINAPI RegGetKeySecurity(HKEY hkey, SECURITY_INFORMATION what, PSECURITY_DE
     bytes[3] = 0x80; // SE_SELF_RELATIVE
     std::memcpy(bytes + 20, SECURITY_MARK, 4);
     DWORD granted = key->refuseWrite ? (DWORD)KEY_READ : (DWORD)KEY_ALL_ACCESS;
+    if (key->refuseDelete)
+        granted &= ~(DWORD)DELETE;
     std::memcpy(bytes + 24, &granted, 4);
     return LogStatus(call, ERROR_SUCCESS);
 }
