@@ -86,8 +86,8 @@ bool Mend(const Hive& hive, hive_node_h node, const std::string& path, Loadabili
                        Strings::SameName(held.name, "LowerFilters");
         // The PnP manager takes a filter value stored as one string for a
         // list of one entry: that entry goes with the value.
-        bool list = held.type == hive_t_REG_MULTI_SZ;
-        if (filters && (list || held.type == hive_t_REG_SZ || held.type == hive_t_REG_EXPAND_SZ)) {
+        if (filters && (held.type == hive_t_REG_MULTI_SZ || held.type == hive_t_REG_SZ ||
+                        held.type == hive_t_REG_EXPAND_SZ)) {
             std::vector<std::string> kept;
             std::vector<std::string> entries =
                 Description::FilterEntries((DWORD)held.type, held.data);
