@@ -104,3 +104,27 @@ TEST_F(DevicesContract, ARemovedDeviceKeepsItsPlaceInTheSetButLeavesTheSystem) {
     EXPECT_NE(after.end(), std::find(after.begin(), after.end(), "VkContract\\Two"));
     Win::SetupDiDestroyDeviceInfoList(set);
 }
+
+// Whether a device is disabled is read from its ConfigFlags, a number
+// (CONFIGFLAG_DISABLED is 0x1); Wine reports no device's problem code.
+TEST_F(DevicesContract, ConfigFlagsAreANumberSetAndReadAsSuch) {
+    Add("VkContractFlags", "VkContract\\Flags");
+    HDEVINFO set = Win::SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);
+    ASSERT_NE(INVALID_HANDLE_VALUE, set);
+    SP_DEVINFO_DATA data;
+    data.cbSize = sizeof data;
+    std::vector<std::string> ids = FirstIds(set);
+    auto at = std::find(ids.begin(), ids.end(), "VkContract\\Flags");
+    ASSERT_NE(ids.end(), at);
+    ASSERT_TRUE(Win::SetupDiEnumDeviceInfo(set, (DWORD)(at - ids.begin()), &data));
+    const DWORD disabled = 0x1;
+    EXPECT_TRUE(Win::SetupDiSetDeviceRegistryPropertyA(set, &data, SPDRP_CONFIGFLAGS,
+                                                       (const BYTE*)&disabled, sizeof disabled));
+    DWORD type = 0xdeadbeef, flags = 0xdeadbeef, size = 0;
+    EXPECT_TRUE(Win::SetupDiGetDeviceRegistryPropertyW(set, &data, SPDRP_CONFIGFLAGS, &type,
+                                                       (BYTE*)&flags, sizeof flags, &size));
+    EXPECT_EQ((DWORD)REG_DWORD, type);
+    EXPECT_EQ(4u, size);
+    EXPECT_EQ(disabled, flags);
+    Win::SetupDiDestroyDeviceInfoList(set);
+}

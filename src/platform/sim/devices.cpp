@@ -164,12 +164,17 @@ BOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA dat
     bool validSet;
     Device* device = Element(set, data, &validSet);
     std::vector<BYTE>* stored = device == nullptr ? nullptr : Property(device, property);
-    if (device != nullptr && (stored == nullptr || property == SPDRP_CONFIGFLAGS))
+    if (device != nullptr && stored == nullptr)
         Unmodelled(call);
     if (device == nullptr)
         return LogBool(call, FALSE);
     if (!Current().administrator)
         return LogBool(call, Fail(ERROR_ACCESS_DENIED));
+    if (property == SPDRP_CONFIGFLAGS) {
+        // A number, REG_DWORD: its bytes as given.
+        stored->assign(buffer, buffer + size);
+        return LogBool(call, TRUE);
+    }
     if (property == SPDRP_HARDWAREID)
         device->hasHardwareIds = true;
     stored->clear();
