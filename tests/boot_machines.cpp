@@ -326,6 +326,21 @@ const std::vector<Break>& Breaks() {
          Check::UNSAFE,
          {"Services\\Eventlog",
           "Eventlog will not start: it depends on kbdhook (no such service)"}},
+        // A service fails when what it depends on will not start, however
+        // far down: Eventlog (critical) on a service that depends on one gone.
+        {"a critical service's dependency whose own dependency is gone",
+         [] {
+             Driver("kbdmid", "System32\\DRIVERS\\kbdmid.sys", SERVICE_AUTO_START);
+             Sim::MakeFile("C:\\WINDOWS\\system32\\drivers\\kbdmid.sys");
+             SetDependencies("kbdmid", "DependOnService", {MISSING});
+             SetDependencies("Eventlog", "DependOnService", {"kbdmid"});
+             Sim::SetValue(HKEY_LOCAL_MACHINE, SERVICES + std::string("Eventlog"), "ErrorControl",
+                           REG_DWORD, Sim::Dword(SERVICE_ERROR_CRITICAL));
+         },
+         Check::UNSAFE,
+         {"Services\\Eventlog", "it depends on kbdmid (it depends on kbdhook, no such service)"},
+         Check::UNSAFE,
+         {"Services\\Eventlog", "it depends on kbdmid (it depends on kbdhook, no such service)"}},
         {"an automatic program's image missing, its failure critical",
          [] {
              Sim::SetValue(HKEY_LOCAL_MACHINE, SERVICES + std::string("Eventlog"), "ErrorControl",
@@ -419,18 +434,19 @@ const std::vector<Break>& Breaks() {
          {KEYBOARD, std::string("its upper filter ") + CYRILLIC + ": no such service"}},
         // Windows folds the filter's ā to its service's Ā as any letter of
         // its case table, beyond Latin-1 too.
-        {"a class filter whose service key differs in the case of a Latin Extended-A letter",
-         [] {
-             Driver(A_MACRON_FILTER, "System32\\DRIVERS\\aflt.sys", SERVICE_DEMAND_START);
-             Sim::MakeFile("C:\\WINDOWS\\system32\\drivers\\aflt.sys");
-             std::vector<BYTE> list = Sim::MultiSz({"\u0101flt"});
-             Sim::SetTextValue(HKEY_LOCAL_MACHINE, KEYBOARD_CLASS, "LowerFilters", REG_MULTI_SZ,
-                               std::string(list.begin(), list.end()));
-         },
-         Check::CLEAN,
-         {},
-         Check::CLEAN,
-         {}},
+        {
+            "a class filter whose service key differs in the case of a Latin Extended-A letter",
+            [] {
+                Driver(A_MACRON_FILTER, "System32\\DRIVERS\\aflt.sys", SERVICE_DEMAND_START);
+                Sim::MakeFile("C:\\WINDOWS\\system32\\drivers\\aflt.sys");
+                std::vector<BYTE> list = Sim::MultiSz({"\u0101flt"});
+                Sim::SetTextValue(HKEY_LOCAL_MACHINE, KEYBOARD_CLASS, "LowerFilters", REG_MULTI_SZ,
+                                  std::string(list.begin(), list.end()));
+            },
+            Check::CLEAN,
+            {},
+            Check::CLEAN,
+            {}},
         {"a product service as the keyboard's function driver",
          [] { Keyboard().service = Wide({"DzUsbKeyboard"}, false); },
          Check::UNSAFE,

@@ -185,6 +185,73 @@ const char REMEDY[] =
     "Manager from that command prompt (devmgmt.msc), choose View > Show hidden devices and "
     "uninstall the device";
 
+// Whether a service the service manager starts will start: it loads (as
+// the service it is), every service its DependOnService names will start,
+// and each group its DependOnGroup names has a member that starts at the
+// boot (by itself, or loaded for a present device) and will start; each
+// answer asked once. The service manager refuses a circular dependency.
+class Starter {
+  public:
+    Starter(const View& view, const std::set<NameKey>& loadedForDevices)
+        : view(view), loadedForDevices(loadedForDevices) {
+        for (const BootService& member : view.set.services)
+            members[UpperUnicode(member.group)].push_back(&member);
+    }
+
+    // Why `name` will not start, "" when it will.
+    std::string WhyNotStarts(const std::string& name) {
+        NameKey key = UpperUnicode(name);
+        auto known = answers.find(key);
+        if (known != answers.end())
+            return known->second;
+        if (!visiting.insert(key).second)
+            return "a circular dependency";
+        std::string why = WhyNot(view, name, Role::Service);
+        const BootService* service = why.empty() ? ServiceOf(view, name) : nullptr;
+        for (size_t i = 0; service != nullptr && why.empty() && i < service->dependOnService.size();
+             ++i) {
+            const std::string& on = service->dependOnService[i];
+            std::string below = WhyNotStarts(on);
+            if (!below.empty())
+                why = "it depends on " + on + ", " + below;
+        }
+        for (size_t i = 0; service != nullptr && why.empty() && i < service->dependOnGroup.size();
+             ++i) {
+            if (!GroupStarts(service->dependOnGroup[i]))
+                why = "it depends on the group " + service->dependOnGroup[i] +
+                      ", no member of which starts";
+        }
+        visiting.erase(key);
+        answers[key] = why;
+        return why;
+    }
+
+    int Members(const std::string& group) {
+        auto found = members.find(UpperUnicode(group));
+        return found == members.end() ? 0 : (int)found->second.size();
+    }
+
+    bool GroupStarts(const std::string& group) {
+        auto found = members.find(UpperUnicode(group));
+        if (found == members.end())
+            return false;
+        for (const BootService* member : found->second) {
+            bool starts = (member->start && *member->start <= SERVICE_AUTO_START) ||
+                          loadedForDevices.count(UpperUnicode(member->name)) != 0;
+            if (starts && WhyNotStarts(member->name).empty())
+                return true;
+        }
+        return false;
+    }
+
+  private:
+    const View& view;
+    const std::set<NameKey>& loadedForDevices;
+    std::map<NameKey, std::vector<const BootService*>> members;
+    std::map<NameKey, std::string> answers;
+    std::set<NameKey> visiting;
+};
+
 // Whether Windows takes a service's failure at the boot as grave: its
 // ErrorControl severe (2: the boot goes back to Last Known Good) or critical
 // (3: it stops if that fails too), or TermService, which the product's
@@ -318,14 +385,7 @@ std::vector<Finding> JudgeSet(const View& view, bool current) {
         for (const std::string& name : names)
             loadedForDevices.insert(UpperUnicode(name));
     }
-    std::map<NameKey, std::pair<int, bool>> groups;
-    for (const BootService& member : set.services) {
-        std::pair<int, bool>& group = groups[UpperUnicode(member.group)];
-        ++group.first;
-        bool starts = (member.start && *member.start <= SERVICE_AUTO_START) ||
-                      loadedForDevices.count(UpperUnicode(member.name)) != 0;
-        group.second = group.second || (starts && WhyNot(view, member.name, Role::Service).empty());
-    }
+    Starter starter(view, loadedForDevices);
     for (const BootService& service : set.services) {
         bool starts = service.start && *service.start <= SERVICE_AUTO_START;
         if (!(starts || SameUnicode(service.name, "TermService")) || service.deleteFlag)
@@ -351,17 +411,16 @@ std::vector<Finding> JudgeSet(const View& view, bool current) {
             continue;
         }
         for (const std::string& name : service.dependOnService) {
-            std::string why = WhyNot(view, name, Role::Service, &unreadable);
+            WhyNot(view, name, Role::Service, &unreadable);
+            std::string why = starter.WhyNotStarts(name);
             if (unreadable)
                 unreadableName(name, why);
             else if (!why.empty())
                 fails("it depends on " + name + " (" + why + ")", IsProductService(name));
         }
         for (const std::string& group : service.dependOnGroup) {
-            auto found = groups.find(UpperUnicode(group));
-            int members = found == groups.end() ? 0 : found->second.first;
-            bool loads = found != groups.end() && found->second.second;
-            if (!loads)
+            int members = starter.Members(group);
+            if (!starter.GroupStarts(group))
                 fails("it depends on the group " + group + ", " +
                           (members == 0 ? "which has no member"
                                         : "no member of which starts at the boot and can load"),
@@ -387,6 +446,13 @@ std::vector<Finding> JudgeBoot(const Machine& machine) {
                  "the control set the next boot uses could not be read", NOT_ALLOWED}};
     std::vector<std::string> deleted = DeletedAtRestart(machine);
     std::vector<Finding> out = JudgeSet(ViewOf(machine, boot.sets[0], deleted), true);
+    // Image files not looked at (a disk read without its Windows folder, or
+    // a snapshot of one): no image was judged missing, so never "sound".
+    if (!boot.imagesLooked)
+        Add(&out, "files not looked at", "image files",
+            "read without the Windows folder (--windows DIR): whether each service's image file "
+            "is there cannot be judged",
+            NOT_ALLOWED);
 
     // Last Known Good: judged alike, told on a line of its own.
     std::string lastKnownGood = "choosing Last Known Good Configuration at the next boot would ";

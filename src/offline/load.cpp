@@ -631,6 +631,7 @@ bool Load(const Place& place, DWORD controlSet, Reading* reading) {
         disk->Copy(m.commonProgramsFolder);
     } else {
         reading->filesRead = false;
+        m.imagesLooked = false;
         reading->warnings.push_back("no Windows folder (--windows DIR): the image files and the "
                                     "product's files are not looked at");
     }

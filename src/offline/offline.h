@@ -56,9 +56,6 @@ bool Load(const Place& place, DWORD controlSet, Reading* reading);
 // Load, then the machine reader's description of what was loaded.
 bool Read(const Place& place, Description::Machine* machine, Reading* reading);
 
-// What a verdict on a place read without its Windows folder must hold: the
-// image files were not looked at, so it cannot be called sound.
-Check::Finding FilesNotRead(const Place& place);
 // The note that says which control set "CurrentControlSet" stands for.
 Check::Finding SetJudged(const Reading& reading);
 

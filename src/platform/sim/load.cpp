@@ -269,8 +269,16 @@ void LayBoot(const Description::Boot& boot) {
     std::set<decltype(Description::UpperUnicode(""))> images;
     for (const std::string& image : boot.images)
         images.insert(Description::UpperUnicode(image));
+    m.imagesLooked = boot.imagesLooked;
     for (const Description::ControlSet& set : boot.sets) {
         for (const Description::BootService& service : set.services) {
+            if (!boot.imagesLooked) {
+                // Not looked at: each stands where Windows looks first.
+                std::string file = TextToAnsi(Description::ImageFile(service, boot.windowsFolder));
+                if (file.size() > 3 && file[1] == ':' && FindNode(file) == nullptr)
+                    MakeFile(file);
+                continue;
+            }
             for (const std::string& file : Description::ImageFiles(service, boot.windowsFolder,
                                                                    Description::KindOf(service))) {
                 bool found = images.count(Description::UpperUnicode(file)) != 0;
@@ -388,6 +396,7 @@ void Load(const Description::Machine& machine) {
 
 void Observe(Description::Machine* machine) {
     Machine& m = Current();
+    machine->boot.imagesLooked = m.imagesLooked;
     for (Description::Service& service : machine->services) {
         auto found = m.services.find(service.name);
         if (found == m.services.end())

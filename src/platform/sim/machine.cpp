@@ -216,6 +216,7 @@ std::unique_ptr<Machine> Copy(const Machine& from) {
     m->liveAllocations = from.liveAllocations;
     m->nextDevInst = from.nextDevInst;
 
+    m->imagesLooked = from.imagesLooked;
     m->journalOn = from.journalOn;
     m->failableCalls = from.failableCalls;
     m->calls = from.calls;

@@ -224,6 +224,9 @@ struct Machine {
     DWORD nextDevInst = 1;
 
     // Bookkeeping.
+    // False for a machine loaded from a description whose image files were
+    // not looked at: each stands there, and a description of it says so.
+    bool imagesLooked = true;
     bool journalOn = true;  // off, calls are neither formatted nor written (for speed)
     long failableCalls = 0; // calls that could have been made to fail so far
     long calls = 0;         // calls made so far, journalled or not
