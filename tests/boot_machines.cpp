@@ -3,6 +3,7 @@
 #include "check/check.h"
 #include "machine/footprint.h"
 #include "platform/sim/machine.h"
+#include "platform/windows_keys.h"
 
 #include <algorithm>
 
@@ -216,10 +217,7 @@ const std::vector<Break>& Breaks() {
         {"a device disabled in the hardware profile, its function driver missing",
          [] {
              Keyboard().service = Wide({MISSING}, false);
-             Sim::SetValue(HKEY_LOCAL_MACHINE,
-                           "SYSTEM\\CurrentControlSet\\Hardware Profiles\\Current\\System\\"
-                           "CurrentControlSet\\Enum\\" +
-                               std::string(KEYBOARD),
+             Sim::SetValue(HKEY_LOCAL_MACHINE, KEY_PROFILE_ENUM "\\" + std::string(KEYBOARD),
                            "CSConfigFlags", REG_DWORD, Sim::Dword(1));
          },
          Check::CLEAN,

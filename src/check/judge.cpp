@@ -185,6 +185,12 @@ const char REMEDY[] =
     "Manager from that command prompt (devmgmt.msc), choose View > Show hidden devices and "
     "uninstall the device";
 
+// Whether a service starts at the boot by its own start type (boot,
+// system or automatic).
+bool StartsByItself(const BootService& service) {
+    return service.start && *service.start <= SERVICE_AUTO_START;
+}
+
 // Whether a service the service manager starts will start: it loads (as
 // the service it is), every service its DependOnService names will start,
 // and each group its DependOnGroup names has a member that starts at the
@@ -236,8 +242,8 @@ class Starter {
         if (found == members.end())
             return false;
         for (const BootService* member : found->second) {
-            bool starts = (member->start && *member->start <= SERVICE_AUTO_START) ||
-                          loadedForDevices.count(UpperUnicode(member->name)) != 0;
+            bool starts =
+                StartsByItself(*member) || loadedForDevices.count(UpperUnicode(member->name)) != 0;
             if (starts && WhyNotStarts(member->name).empty())
                 return true;
         }
@@ -387,8 +393,8 @@ std::vector<Finding> JudgeSet(const View& view, bool current) {
     }
     Starter starter(view, loadedForDevices);
     for (const BootService& service : set.services) {
-        bool starts = service.start && *service.start <= SERVICE_AUTO_START;
-        if (!(starts || SameUnicode(service.name, "TermService")) || service.deleteFlag)
+        if (!(StartsByItself(service) || SameUnicode(service.name, "TermService")) ||
+            service.deleteFlag)
             continue;
         std::string where = services + "\\" + service.name;
         // What fails, weighed as Windows weighs it (Grave); what the run
@@ -411,9 +417,9 @@ std::vector<Finding> JudgeSet(const View& view, bool current) {
             continue;
         }
         for (const std::string& name : service.dependOnService) {
-            WhyNot(view, name, Role::Service, &unreadable);
+            const BootService* on = ServiceOf(view, name);
             std::string why = starter.WhyNotStarts(name);
-            if (unreadable)
+            if (on != nullptr && !on->readable)
                 unreadableName(name, why);
             else if (!why.empty())
                 fails("it depends on " + name + " (" + why + ")", IsProductService(name));

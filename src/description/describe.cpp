@@ -415,11 +415,10 @@ void ReadDeviceKeys(const Calls& win, const std::string& set, const std::vector<
 // Each device's "CSConfigFlags" in the hardware profile the machine runs
 // (the link "Hardware Profiles\Current" names it).
 void ReadProfileFlags(const Calls& win, Machine* machine) {
-    const std::string profile =
-        "SYSTEM\\CurrentControlSet\\Hardware Profiles\\Current\\System\\CurrentControlSet\\Enum\\";
     for (Device& device : machine->devices) {
         WideKey key{win};
-        if (OpenWide(&key, profile + device.instanceId, KEY_QUERY_VALUE) == ERROR_SUCCESS)
+        if (OpenWide(&key, KEY_PROFILE_ENUM "\\" + device.instanceId, KEY_QUERY_VALUE) ==
+            ERROR_SUCCESS)
             device.profileFlags = DwordAt(win, key.key, "CSConfigFlags");
     }
 }

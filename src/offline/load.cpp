@@ -139,12 +139,19 @@ void CopySet(const Hive& hive, hive_node_h set, Sim::Key* key) {
     }
 }
 
+// A REG_DWORD's number, from its four bytes (low first); none for any other value.
+std::optional<DWORD> Number(DWORD type, const std::vector<unsigned char>& data) {
+    if (type != REG_DWORD || data.size() != 4)
+        return std::nullopt;
+    return (DWORD)data[0] | (DWORD)data[1] << 8 | (DWORD)data[2] << 16 | (DWORD)data[3] << 24;
+}
+
 std::optional<DWORD> DwordOf(const Hive& hive, hive_node_h node, const char* name) {
     hive_type type;
     std::vector<unsigned char> data;
-    if (!RawValue(hive, node, name, &type, &data) || type != hive_t_REG_DWORD || data.size() != 4)
+    if (!RawValue(hive, node, name, &type, &data))
         return std::nullopt;
-    return (DWORD)data[0] | (DWORD)data[1] << 8 | (DWORD)data[2] << 16 | (DWORD)data[3] << 24;
+    return Number((DWORD)type, data);
 }
 
 // The sim's string value as text without its ending NULs; "" when absent.
@@ -387,10 +394,8 @@ DWORD VersionWord(const std::string& version, const std::string& build) {
 Description::BootService ImageOf(const std::string& name, const Sim::Key& key) {
     Description::BootService boot;
     boot.name = name;
-    const Sim::Value* type = key.FindValue("Type");
-    if (type != nullptr && type->type == REG_DWORD && type->data.size() == 4)
-        boot.type = (DWORD)type->data[0] | (DWORD)type->data[1] << 8 | (DWORD)type->data[2] << 16 |
-                    (DWORD)type->data[3] << 24;
+    if (const Sim::Value* type = key.FindValue("Type"))
+        boot.type = Number(type->type, type->data);
     const Sim::Value* image = key.FindValue("ImagePath");
     if (image != nullptr && Sim::IsText(image->type)) {
         std::string text(image->data.begin(), image->data.end());
@@ -401,18 +406,16 @@ Description::BootService ImageOf(const std::string& name, const Sim::Key& key) {
 
 // "Hardware Profiles\Current" of the current set, as the boot links it.
 void LinkCurrentProfile() {
-    Sim::Key* profiles =
-        Sim::FindKey(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Hardware Profiles");
+    Sim::Key* profiles = Sim::FindKey(HKEY_LOCAL_MACHINE, KEY_HARDWARE_PROFILES);
     Sim::Value current;
     if (profiles == nullptr || profiles->children.count("Current") != 0 ||
-        !Sim::ReadValue(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\IDConfigDB",
-                        "CurrentConfig", &current) ||
-        current.type != REG_DWORD || current.data.size() != 4)
+        !Sim::ReadValue(HKEY_LOCAL_MACHINE, KEY_CONTROL "\\IDConfigDB", "CurrentConfig", &current))
+        return;
+    std::optional<DWORD> number = Number(current.type, current.data);
+    if (!number)
         return;
     char name[16];
-    std::snprintf(name, sizeof name, "%04u",
-                  (unsigned)(current.data[0] | current.data[1] << 8 | current.data[2] << 16 |
-                             (DWORD)current.data[3] << 24));
+    std::snprintf(name, sizeof name, "%04u", (unsigned)*number);
     auto found = profiles->children.find(name);
     if (found != profiles->children.end())
         profiles->children["Current"] = found->second; // the same key, as a link is

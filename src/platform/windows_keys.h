@@ -11,6 +11,10 @@
 #define KEY_SETUP_CLASSES KEY_CONTROL "\\Class"
 #define KEY_SERVICE_GROUP_ORDER KEY_CONTROL "\\ServiceGroupOrder"
 #define KEY_SESSION_MANAGER KEY_CONTROL "\\Session Manager"
+#define KEY_HARDWARE_PROFILES KEY_CONTROL_SET "\\Hardware Profiles"
+// Each device's flags in the hardware profile the machine runs ("Current"
+// is a link the boot makes), by its instance ID below this key.
+#define KEY_PROFILE_ENUM KEY_HARDWARE_PROFILES "\\Current\\System\\CurrentControlSet\\Enum"
 
 #define KEY_WINLOGON "Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon"
 #define KEY_WINLOGON_NOTIFY KEY_WINLOGON "\\Notify"

@@ -17,10 +17,6 @@ namespace Sim {
 
 namespace {
 
-// Where a device's flags in the hardware profile the machine runs are kept.
-const std::string PROFILE_ENUM =
-    "SYSTEM\\CurrentControlSet\\Hardware Profiles\\Current\\System\\CurrentControlSet\\Enum\\";
-
 // The described places are cleared of the fresh Windows' own contents: an
 // absent key or value is part of what is described.
 void ClearDescribedPlaces(const Description::Machine& machine) {
@@ -358,7 +354,7 @@ void Load(const Description::Machine& machine) {
         if (device.configFlags)
             made.configFlags = Dword(*device.configFlags);
         if (device.profileFlags)
-            SetValue(HKEY_LOCAL_MACHINE, PROFILE_ENUM + device.instanceId, "CSConfigFlags",
+            SetValue(HKEY_LOCAL_MACHINE, KEY_PROFILE_ENUM "\\" + device.instanceId, "CSConfigFlags",
                      REG_DWORD, Dword(*device.profileFlags));
         made.present = device.present;
         if (!device.service.empty()) {
