@@ -25,7 +25,7 @@ struct Line {
 std::vector<Line> Lines(const std::vector<Check::Finding>& findings) {
     std::vector<Line> lines;
     for (const Check::Finding& f : findings)
-        lines.push_back({f.kind + " " + f.where + ": " + f.detail, f.status});
+        lines.push_back({std::string(f.kind()) + " " + f.where + ": " + f.detail, f.status});
     return lines;
 }
 

@@ -44,12 +44,12 @@ std::vector<std::string> PreviewAgainstRun() {
     for (const Check::Finding& f : preview.notDone) {
         if (f.status != Check::CLEAN)
             foreseen.push_back(
-                std::to_string(f.status) + " " + f.kind + " " + f.where + ": " +
+                std::to_string(f.status) + " " + f.kind() + " " + f.where + ": " +
                 (f.detail.rfind(told, 0) == 0 ? f.detail.substr(told.size()) : f.detail));
     }
     for (const Check::Finding& f : Check::JudgeBoot(after)) {
         if (f.status != Check::CLEAN)
-            found.push_back(std::to_string(f.status) + " " + f.kind + " " + f.where + ": " +
+            found.push_back(std::to_string(f.status) + " " + f.kind() + " " + f.where + ": " +
                             f.detail);
     }
     for (const std::string& f : foreseen)

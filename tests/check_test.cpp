@@ -93,7 +93,7 @@ TEST(Check, PreviewOfASnapshotIsTheRunOnTheTypicalMachineAndItsVariants) {
                       ", found neither beside it nor in the system or Windows folder";
     std::vector<std::string> servers;
     for (const Check::Finding& note : preview.notDone) {
-        if (note.kind == "server not unregistered")
+        if (note.reason == Check::Reason::ServerNotUnregistered)
             servers.push_back(note.where + " " + note.detail);
     }
     EXPECT_EQ(std::vector<std::string>({server + " " + why}), servers);

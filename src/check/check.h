@@ -5,30 +5,12 @@
 #pragma once
 
 #include "../description/description.h"
+#include "../verdict/verdict.h"
 
 #include <string>
 #include <vector>
 
 namespace Check {
-
-// Exit statuses.
-constexpr int CLEAN = 0;
-constexpr int LEFTOVER = 1;    // a second run of the uninstaller would change something
-constexpr int UNSAFE = 2;      // a filter names a service that is gone (or will be)
-constexpr int NOT_ALLOWED = 5; // what must be read could not be, or the run may not delete a tree
-constexpr int BAD_ARGUMENTS = 87;
-constexpr int RESTART = 3010; // removal complete, waiting for the restart
-// report: the folder of answers cannot be listed, or a report file cannot be written.
-constexpr int NO_FOLDER = 3;
-
-// The form of the JSON answers of verify, preview and detect, which each
-// names in its "schema" field beside "answer" (the verb), "version" (the
-// program's), "time" (when it was made, UTC, ISO 8601) and "machine" (the
-// computer's name, when the program read the machine it runs on). It goes
-// up by one whenever a field changes its meaning or goes, or one is added
-// that the report needs: schema 1 had no "time". The report reads this
-// schema and the ones before it.
-constexpr int ANSWER_SCHEMA = 2;
 
 // Now, UTC, as answers carry it: "2026-12-10T10:15:00Z".
 std::string UtcNow();
@@ -38,14 +20,6 @@ std::string UtcNow();
 struct Origin {
     std::string machine;
     std::string time = UtcNow();
-};
-
-// One thing found or foreseen: its kind, where it is, and what it means.
-struct Finding {
-    std::string kind;
-    std::string where;
-    std::string detail;
-    int status = CLEAN; // what it makes of the exit status (CLEAN: a note)
 };
 
 // One step of the uninstaller, in its order, with what it would do here.
@@ -120,9 +94,6 @@ struct Host {
                  std::string* why) = nullptr;
 };
 int Main(int argc, char** argv, const Host& host, const OfflineVerbs* offline = nullptr);
-
-// "VkCheck <version>", as --version prints it.
-std::string VersionLine();
 
 // A verdict reported as verify reports it (text or JSON), warnings first;
 // its status.

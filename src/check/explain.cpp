@@ -3,6 +3,7 @@
 // the run would leave and why.
 #include "explain.h"
 #include "judge.h"
+#include "product.h"
 
 #include "../catalogue/catalogue.h"
 #include "../platform/strings.h"
@@ -20,18 +21,6 @@ namespace Check {
 using Description::Change;
 using Description::Machine;
 using Description::ShortText;
-
-extern const char TAKE_OWNERSHIP[] =
-    "take ownership of the key (regedt32, Permissions, Advanced, Owner) or grant "
-    "Administrators Full Control of it and the keys below it (regini or subinacl)";
-
-std::string UndeletableKey(const Machine& machine, const std::string& tree) {
-    for (const Description::Key& key : machine.registry) {
-        if (!key.deletable && Description::InTree(key.path, tree))
-            return key.path;
-    }
-    return "";
-}
 
 namespace {
 
@@ -110,11 +99,10 @@ std::string ChangeLine(const Change& change) {
     return line;
 }
 
-void Note(Preview* preview, const std::string& kind, const std::string& where,
-          const std::string& detail, int status = CLEAN) {
-    preview->notDone.push_back({kind, where, detail, status});
-    if (status == UNSAFE || (status == NOT_ALLOWED && preview->status != UNSAFE))
-        preview->status = status;
+void Note(Preview* preview, Reason reason, const std::string& where, const std::string& detail,
+          int status = CLEAN, const Finding::Parts& parts = {}) {
+    preview->notDone.push_back({reason, where, detail, status, parts});
+    preview->status = MoreUrgent(preview->status, status);
 }
 
 // Why the server at `path` did not load, from what was read of it and the
@@ -140,53 +128,6 @@ std::string WhyNotLoaded(const Machine& machine, const std::string& path, DWORD 
 }
 
 } // namespace
-
-std::vector<std::string> AnsiEntries(const std::vector<BYTE>& data) {
-    return Strings::SplitMultiString(data);
-}
-
-std::vector<std::string> WideEntries(const std::vector<BYTE>& wide) {
-    return Strings::SplitMultiString(wide, Strings::UTF16);
-}
-
-bool IsProductService(const std::string& name) {
-    std::vector<std::string> services = Description::ListNames(ServiceList);
-    return std::any_of(services.begin(), services.end(),
-                       [&](const std::string& service) { return SameText(service, name); });
-}
-
-bool IsProductDevice(const Description::Device& device, bool* longIds) {
-    // As the uninstaller matches: the first hardware ID, ended.
-    if (longIds != nullptr)
-        *longIds = false;
-    if (!device.hasHardwareIds)
-        return false;
-    std::vector<WCHAR> first;
-    for (size_t i = 0; i + 1 < device.hardwareIds.size(); i += 2) {
-        WCHAR unit = (WCHAR)(device.hardwareIds[i] | device.hardwareIds[i + 1] << 8);
-        if (unit == 0)
-            break;
-        first.push_back(unit);
-    }
-    first.push_back(0);
-    bool product = MatchHardwareId(first.data()) == 1;
-    if (device.hardwareIds.size() <= HARDWARE_ID_LIST_BYTES)
-        return product;
-    if (longIds != nullptr)
-        *longIds = product;
-    return false;
-}
-
-std::string ClassName(const Machine& machine, const std::string& classGuid) {
-    const Description::Value* value = Description::FindValue(
-        Description::FindKey(machine,
-                             std::string("HKLM\\") + Description::CLASS_KEY + "\\" + classGuid),
-        "Class");
-    std::vector<std::string> text;
-    if (value != nullptr && value->type == REG_SZ)
-        text = AnsiEntries(value->data);
-    return text.empty() ? classGuid : text[0] + " " + classGuid;
-}
 
 void Explain(const Machine& machine, const std::vector<StepRecord>& record, const Machine& after,
              Preview* preview) {
@@ -218,7 +159,7 @@ void Explain(const Machine& machine, const std::vector<StepRecord>& record, cons
                             : "send control " + code);
                 else if (stop && outcome.error != ERROR_SERVICE_NOT_ACTIVE) {
                     serviceActions[subject].push_back("stop refused " + ErrorText(outcome));
-                    Note(preview, "service not stopped", subject,
+                    Note(preview, Reason::ServiceNotStopped, subject,
                          "it does not take a stop control now: it is deleted at the restart");
                 } else if (!stop) {
                     serviceActions[subject].push_back("control " + code + " not taken " +
@@ -242,7 +183,7 @@ void Explain(const Machine& machine, const std::vector<StepRecord>& record, cons
                 if (!ok) {
                     std::string why = WhyNotLoaded(machine, subject, outcome.error);
                     add(subject + " not loaded: " + why + "; it is not asked to unregister");
-                    Note(preview, "server not unregistered", subject, why);
+                    Note(preview, Reason::ServerNotUnregistered, subject, why);
                 }
                 break;
             case Sim::OutcomeCall::GetProcAddress:
@@ -313,13 +254,13 @@ void Explain(const Machine& machine, const std::vector<StepRecord>& record, cons
                                                 SameText(value.name, PRODUCT_FOLDER_VALUE));
     }
     if (hasFolderValue && Description::ProductFolder(machine).empty())
-        Note(preview, "folder refused", control + " : " + PRODUCT_FOLDER_VALUE,
+        Note(preview, Reason::FolderRefused, control + " : " + PRODUCT_FOLDER_VALUE,
              "not an absolute folder the uninstaller accepts: no server is unregistered and no "
              "file is queued for deletion");
 
     std::string folder = Description::ProductFolder(machine);
     if (folder.size() > 2 && IsSeparator(folder[0]) && IsSeparator(folder[1]))
-        Note(preview, "folder on a share", control + " : " + PRODUCT_FOLDER_VALUE,
+        Note(preview, Reason::FolderOnShare, control + " : " + PRODUCT_FOLDER_VALUE,
              "the simulated Windows has no network: the servers the uninstaller would ask to "
              "unregister in " +
                  folder + " are not shown (the files it queues there are)");
@@ -330,10 +271,10 @@ void Explain(const Machine& machine, const std::vector<StepRecord>& record, cons
     for (const Description::Device& device : machine.devices) {
         bool longIds = false;
         if (!device.present && IsProductDevice(device))
-            Note(preview, "device left", device.instanceId,
+            Note(preview, Reason::DeviceNotRemoved, device.instanceId,
                  "not present: the uninstaller removes present devices only");
         if (device.present && !IsProductDevice(device, &longIds) && longIds)
-            Note(preview, "device left", device.instanceId,
+            Note(preview, Reason::DeviceNotRemoved, device.instanceId,
                  "its first hardware ID is the product's, but its IDs are longer than the " +
                      std::to_string(HARDWARE_ID_LIST_BYTES) +
                      " bytes the uninstaller reads: remove it in Device Manager");
@@ -346,7 +287,8 @@ void Explain(const Machine& machine, const std::vector<StepRecord>& record, cons
             for (const std::string& name : WideEntries(*list.second)) {
                 // One the run deletes stops the device: the judge of the next boot tells it.
                 if (IsProductService(name) && deleted.count(Upper(name)) == 0)
-                    Note(preview, "device filter left", device.instanceId + " : " + list.first,
+                    Note(preview, Reason::DeviceFilterLeftByRun,
+                         device.instanceId + " : " + list.first,
                          "names " + name + "; the uninstaller does not edit device filters");
             }
         }
@@ -363,7 +305,7 @@ void Explain(const Machine& machine, const std::vector<StepRecord>& record, cons
                 continue;
             for (const std::string& name : AnsiEntries(value.data)) {
                 if (IsProductService(name) && deleted.count(Upper(name)) == 0)
-                    Note(preview, "class filter left", key.path + " : " + value.name,
+                    Note(preview, Reason::ClassFilterLeftByRun, key.path + " : " + value.name,
                          "names " + name);
             }
         }
@@ -373,7 +315,7 @@ void Explain(const Machine& machine, const std::vector<StepRecord>& record, cons
     // the names it would have taken out stay.
     for (const Description::Key& key : machine.registry) {
         if (!key.writable)
-            Note(preview, "key not writable", key.path,
+            Note(preview, Reason::KeyNotWritable, key.path,
                  "its security refuses this administrator the right to set its values: the "
                  "uninstaller cannot take the product's names out of its filters; grant "
                  "Administrators Full Control of the key (regedt32, Permissions) first");
@@ -385,7 +327,7 @@ void Explain(const Machine& machine, const std::vector<StepRecord>& record, cons
         // rights: where its key refuses them it finds no folder to work in.
         bool folderKey = SameText(refusing, control);
         if (!refusing.empty())
-            Note(preview, "key not deletable", tree,
+            Note(preview, Reason::KeyNotDeletable, tree,
                  "the security of " + refusing +
                      " refuses this administrator the rights the uninstaller deletes a key "
                      "with, so the run leaves the tree" +
@@ -397,14 +339,16 @@ void Explain(const Machine& machine, const std::vector<StepRecord>& record, cons
     }
 
     // The boot after the run, as Windows would make it.
+    // A finding that says when it happens itself is told as it stands.
     for (const Finding& finding : JudgeBoot(after)) {
         if (finding.status == UNSAFE || finding.status == NOT_ALLOWED ||
-            finding.kind == "last known good" || finding.kind == "service")
-            Note(preview, finding.kind, finding.where,
-                 finding.status == CLEAN || finding.detail.rfind("after the restart", 0) == 0
+            finding.reason == Reason::LastKnownGood ||
+            finding.reason == Reason::ServiceWillNotStart)
+            Note(preview, finding.reason, finding.where,
+                 finding.status == CLEAN || finding.reason == Reason::DeviceWithoutDriver
                      ? finding.detail
                      : "after the run: " + finding.detail,
-                 finding.status);
+                 finding.status, finding.parts);
     }
 
     // The machine is read through the ANSI functions, which show a character
@@ -416,7 +360,7 @@ void Explain(const Machine& machine, const std::vector<StepRecord>& record, cons
         for (const Change& change : record[step].changes) {
             if (change.kind == "value changed" &&
                 Description::BeforeText(change).find('?') != std::string::npos)
-                Note(preview, "list with an unreadable name", change.what,
+                Note(preview, Reason::ListWithUnreadableName, change.what,
                      "an entry holds '?', which is how this reading shows a character the code "
                      "page cannot carry; the uninstaller keeps that name as it is");
         }

@@ -8,7 +8,7 @@
 #include "../catalogue/catalogue.h"
 #include "../platform/strings.h"
 #include "../platform/windows_keys.h"
-#include "explain.h"
+#include "product.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -76,6 +76,21 @@ bool InPaths(const std::set<NameKey>& paths, const std::string& path) {
 // the key's Type says), or as the service it is (started by its own start
 // type, or as another's dependency).
 enum class Role { Driver, Service };
+
+// Where a driver sits in a device's stack.
+enum class StackPart { FunctionDriver, UpperFilter, LowerFilter };
+
+const char* PartName(StackPart part) {
+    switch (part) {
+    case StackPart::FunctionDriver:
+        return "function driver";
+    case StackPart::UpperFilter:
+        return "upper filter";
+    case StackPart::LowerFilter:
+        return "lower filter";
+    }
+    return "";
+}
 
 std::string Hex(DWORD value) {
     char text[16];
@@ -175,9 +190,9 @@ std::vector<Stack> Stacks(const View& view, bool current) {
     return stacks;
 }
 
-void Add(std::vector<Finding>* out, const std::string& kind, const std::string& where,
-         const std::string& detail, int status) {
-    out->push_back({kind, where, detail, status});
+void Add(std::vector<Finding>* out, Reason reason, const std::string& where,
+         const std::string& detail, int status, const Finding::Parts& parts = {}) {
+    out->push_back({reason, where, detail, status, parts});
 }
 
 const char REMEDY[] =
@@ -280,16 +295,16 @@ std::vector<Finding> JudgeSet(const View& view, bool current) {
     const ControlSet& set = view.set;
     std::string services = "HKLM\\SYSTEM\\" + set.name + "\\Services";
     if (!set.servicesReadable)
-        Add(&out, "services", services,
+        Add(&out, Reason::ServicesUnlisted, services,
             "the services cannot be listed: no driver stack can be judged", NOT_ALLOWED);
     if (!set.classesReadable)
-        Add(&out, "setup classes", "HKLM\\SYSTEM\\" + set.name + "\\Control\\Class",
+        Add(&out, Reason::ClassesUnlisted, "HKLM\\SYSTEM\\" + set.name + "\\Control\\Class",
             "the setup classes cannot be listed: their filters cannot be judged", NOT_ALLOWED);
     if (current && !view.machine.boot.devicesReadable)
-        Add(&out, "devices", "the device list",
+        Add(&out, Reason::DevicesUnlisted, "the device list",
             "the devices cannot be listed: their driver stacks cannot be judged", NOT_ALLOWED);
     auto unreadableName = [&](const std::string& name, const std::string& why) {
-        Add(&out, "service key", services + "\\" + name,
+        Add(&out, Reason::ServiceKeyUnreadable, services + "\\" + name,
             "named by a driver stack or a dependency, but " + why, NOT_ALLOWED);
     };
 
@@ -297,8 +312,8 @@ std::vector<Finding> JudgeSet(const View& view, bool current) {
     for (const SetupClass& setupClass : set.classes) {
         std::string path = ClassKeyPath(view, setupClass.guid);
         if (!setupClass.readable) {
-            Add(&out, "class key", path, "cannot be read: its filters cannot be judged",
-                NOT_ALLOWED);
+            Add(&out, Reason::ClassKeyUnreadable, path,
+                "cannot be read: its filters cannot be judged", NOT_ALLOWED);
             continue;
         }
         const std::pair<const char*, const std::vector<std::string>*> lists[] = {
@@ -310,10 +325,10 @@ std::vector<Finding> JudgeSet(const View& view, bool current) {
                 if (unreadable)
                     unreadableName(name, why);
                 else if (!why.empty())
-                    Add(&out, "class filter", path + " : " + list.first,
+                    Add(&out, Reason::ClassFilterWillNotLoad, path + " : " + list.first,
                         "names " + name + " (" + why + "): devices of class " +
                             ClassText(view, setupClass.guid) + " will not start",
-                        UNSAFE);
+                        UNSAFE, {"", setupClass.guid, name, list.first});
             }
         }
     }
@@ -329,42 +344,51 @@ std::vector<Finding> JudgeSet(const View& view, bool current) {
         // the uninstaller's doing; its filters still load once one is. One
         // named as a driver object ("\Driver\ACPI_HAL") is made by the
         // kernel or the HAL, loaded with the kernel.
-        std::vector<std::pair<std::string, std::string>> parts;
+        struct Part {
+            StackPart role;
+            std::string name;
+        };
+        std::vector<Part> parts;
         if (!device.service.empty() && !Description::IsDriverObject(device.service))
-            parts.push_back({"function driver", device.service});
+            parts.push_back({StackPart::FunctionDriver, device.service});
         for (const std::string& name : device.upperFilters)
-            parts.push_back({"upper filter", name});
+            parts.push_back({StackPart::UpperFilter, name});
         for (const std::string& name : device.lowerFilters)
-            parts.push_back({"lower filter", name});
+            parts.push_back({StackPart::LowerFilter, name});
         std::string what = ClassText(view, device.classGuid) + " device";
-        for (auto& part : parts) {
+        for (const Part& part : parts) {
             bool unreadable = false;
-            std::string why = WhyNot(view, part.second, Role::Driver, &unreadable);
+            std::string why = WhyNot(view, part.name, Role::Driver, &unreadable);
             if (why.empty())
                 continue;
             if (unreadable) {
-                unreadableName(part.second, why);
+                unreadableName(part.name, why);
                 continue;
             }
-            std::string detail =
-                part.first == "function driver" && IsProductService(part.second)
-                    ? "after the restart this " + what +
-                          " has no driver: install its Windows driver first (its function "
-                          "driver " +
-                          part.second + ": " + why + ")"
-                    : "this " + what + " will not start: its " + part.first + " " + part.second +
-                          ": " + why;
+            // A function driver the run removes leaves the device without one.
+            bool driverRemoved =
+                part.role == StackPart::FunctionDriver && IsProductService(part.name);
+            std::string detail = driverRemoved
+                                     ? "after the restart this " + what +
+                                           " has no driver: install its Windows driver first (its "
+                                           "function driver " +
+                                           part.name + ": " + why + ")"
+                                     : "this " + what + " will not start: its " +
+                                           PartName(part.role) + " " + part.name + ": " + why;
+            Finding::Parts named{device.instanceId, device.classGuid, part.name,
+                                 PartName(part.role)};
             if (device.disabled)
-                Add(&out, "device disabled", device.instanceId,
+                Add(&out, Reason::DeviceDisabled, device.instanceId,
                     "disabled (ConfigFlags 0x1): Windows builds no stack for it; were it "
                     "enabled, " +
                         detail,
-                    CLEAN);
+                    CLEAN, named);
             else if (device.present)
-                Add(&out, "device", device.instanceId, detail, UNSAFE);
+                Add(&out, driverRemoved ? Reason::DeviceWithoutDriver : Reason::DeviceWillNotStart,
+                    device.instanceId, detail, UNSAFE, named);
             else
-                Add(&out, "device not present", device.instanceId,
-                    "not present now; " + detail + " when it is: " + REMEDY, CLEAN);
+                Add(&out, Reason::DeviceNotPresent, device.instanceId,
+                    "not present now; " + detail + " when it is: " + REMEDY, CLEAN, named);
         }
     }
 
@@ -401,13 +425,13 @@ std::vector<Finding> JudgeSet(const View& view, bool current) {
         // removes (the product's) makes any failure its doing.
         auto fails = [&](const std::string& why, bool product) {
             bool grave = Grave(service) || product;
-            Add(&out, "service", where,
+            Add(&out, Reason::ServiceWillNotStart, where,
                 service.name + " will not start: " + why +
                     (grave
                          ? ""
                          : "; Windows logs this (ErrorControl " +
                                std::to_string(service.errorControl.value_or(0)) + ") and goes on"),
-                grave ? UNSAFE : CLEAN);
+                grave ? UNSAFE : CLEAN, {"", "", service.name, why});
         };
         bool unreadable = false;
         std::string own = WhyNot(view, service.name, Role::Service, &unreadable);
@@ -448,14 +472,14 @@ std::string WhyNotLoadable(const Machine& machine, const std::string& name) {
 std::vector<Finding> JudgeBoot(const Machine& machine) {
     const Description::Boot& boot = machine.boot;
     if (boot.sets.empty())
-        return {{"boot", "HKLM\\SYSTEM\\CurrentControlSet",
+        return {{Reason::NoControlSet, "HKLM\\SYSTEM\\CurrentControlSet",
                  "the control set the next boot uses could not be read", NOT_ALLOWED}};
     std::vector<std::string> deleted = DeletedAtRestart(machine);
     std::vector<Finding> out = JudgeSet(ViewOf(machine, boot.sets[0], deleted), true);
     // Image files not looked at (a disk read without its Windows folder, or
     // a snapshot of one): no image was judged missing, so never "sound".
     if (!boot.imagesLooked)
-        Add(&out, "files not looked at", "image files",
+        Add(&out, Reason::ImagesNotLooked, "image files",
             "read without the Windows folder (--windows DIR): whether each service's image file "
             "is there cannot be judged",
             NOT_ALLOWED);
@@ -463,13 +487,13 @@ std::vector<Finding> JudgeBoot(const Machine& machine) {
     // Last Known Good: judged alike, told on a line of its own.
     std::string lastKnownGood = "choosing Last Known Good Configuration at the next boot would ";
     if (boot.lastKnownGood == 0) {
-        Add(&out, "last known good", "HKLM\\SYSTEM\\Select",
+        Add(&out, Reason::LastKnownGood, "HKLM\\SYSTEM\\Select",
             "no Last Known Good set is named: that choice was not judged", CLEAN);
     } else if (boot.lastKnownGood == boot.current) {
-        Add(&out, "last known good", "HKLM\\SYSTEM\\Select",
+        Add(&out, Reason::LastKnownGood, "HKLM\\SYSTEM\\Select",
             lastKnownGood + "use the set judged above", CLEAN);
     } else if (boot.sets.size() < 2) {
-        Add(&out, "last known good", "HKLM\\SYSTEM\\Select",
+        Add(&out, Reason::LastKnownGood, "HKLM\\SYSTEM\\Select",
             "Last Known Good names set " + std::to_string(boot.lastKnownGood) +
                 ", which could not be read: that choice was not judged",
             CLEAN);
@@ -483,7 +507,7 @@ std::vector<Finding> JudgeBoot(const Machine& machine) {
             if (problems++ == 0)
                 first = finding.where + ": " + finding.detail;
         }
-        Add(&out, "last known good", "HKLM\\SYSTEM\\" + boot.sets[1].name,
+        Add(&out, Reason::LastKnownGood, "HKLM\\SYSTEM\\" + boot.sets[1].name,
             problems == 0
                 ? lastKnownGood + "start every device and service this check judges"
                 : lastKnownGood + "fail: " + first +

@@ -37,11 +37,32 @@ const char USAGE[] =
     "  snapshot  writes what preview and verify read to FILE (JSON)\n"
     "  --folder  the product's folder, where \"DzPath\" no longer says (after the run)\n"
     "  report    the fleet report of the verify and preview answers (--json) in DIR: which\n"
-    "            machines need a hand first; --csv and --html write it as CSV and as a page too\n"
-    "Verbs may also be written /verb or --verb. Exit status: 0 clean, 3010 waiting for the\n"
-    "restart, 1 a second run would change something, 2 unsafe, 5 not allowed to read (or the\n"
-    "uninstaller to delete), 87 bad arguments; report: 0 when it read DIR, whatever the\n"
-    "machines' verdicts, 3 when DIR cannot be listed or a report file cannot be written.\n";
+    "            machines need a hand first; --csv and --html write it as CSV and as a page too\n";
+
+// The usage's last paragraph: the exit statuses, from their table.
+std::string StatusUsage() {
+    std::string text = "Verbs may also be written /verb or --verb. Exit status:";
+    for (const Status& status : STATUSES)
+        text += std::string(" ") + status.usage + ",";
+    text += " " + std::to_string(BAD_ARGUMENTS) +
+            " bad arguments; report: 0 when it read DIR, whatever the machines' verdicts, " +
+            std::to_string(NO_FOLDER) +
+            " when DIR cannot be listed or a report file cannot be written.";
+    // Lines of at most 90 characters, broken between words.
+    std::string out, line;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find(' ', start);
+        std::string word = text.substr(start, end == std::string::npos ? end : end - start);
+        start = end == std::string::npos ? text.size() : end + 1;
+        if (!line.empty() && line.size() + 1 + word.size() > 90) {
+            out += line + "\n";
+            line.clear();
+        }
+        line += (line.empty() ? "" : " ") + word;
+    }
+    return out + line + "\n";
+}
 
 const char OFFLINE_USAGE[] =
     "A Windows that no longer starts, read from its disk (this build):\n"
@@ -177,7 +198,7 @@ bool Parse(int argc, char** argv, Arguments* out, std::string* why) {
 using Description::JsonText;
 
 json FindingJson(const Finding& finding) {
-    return json{{"kind", JsonText(finding.kind)},
+    return json{{"kind", JsonText(finding.kind())},
                 {"where", JsonText(finding.where)},
                 {"detail", JsonText(finding.detail)},
                 {"status", finding.status}};
@@ -186,25 +207,13 @@ json FindingJson(const Finding& finding) {
 void PrintFindings(const std::vector<Finding>& findings) {
     for (const Finding& finding : findings)
         std::printf("  %s%s: %s\n    %s\n", finding.status == UNSAFE ? "UNSAFE " : "",
-                    finding.kind.c_str(), finding.where.c_str(), finding.detail.c_str());
+                    finding.kind(), finding.where.c_str(), finding.detail.c_str());
 }
 
-std::string StatusText(int status) {
-    switch (status) {
-    case CLEAN:
-        return "0: a second run of the uninstaller would change nothing and the machine is sound";
-    case RESTART:
-        return "3010: the removal is complete once Windows restarts";
-    case LEFTOVER:
-        return "1: a second run of the uninstaller would change what is found above: run it again";
-    case UNSAFE:
-        return "2: the machine is unsafe: at the next boot a device or a service named above would "
-               "not start";
-    default:
-        return std::to_string(status) +
-               ": not allowed to read what must be read, or the uninstaller is not allowed to "
-               "delete a key named above";
-    }
+// The closing line of verify's report.
+std::string StatusText(int code) {
+    const Status* status = StatusOf(code);
+    return std::to_string(code) + ": " + (status ? status : StatusOf(NOT_ALLOWED))->verdict;
 }
 
 // What every answer says of itself: the verb that gave it, its schema, the
@@ -248,10 +257,6 @@ int RunPreview(const Description::Machine& machine, bool asJson, const std::stri
 }
 
 } // namespace
-
-std::string VersionLine() {
-    return std::string("VkCheck ") + VK_VERSION;
-}
 
 std::string UtcNow() {
     std::time_t now = std::time(nullptr);
@@ -339,12 +344,13 @@ int Main(int argc, char** argv, const Host& host, const OfflineVerbs* offline) {
     Arguments arguments;
     std::string why;
     if (!Parse(argc, argv, &arguments, &why)) {
-        std::fprintf(stderr, "VkCheck: %s\n%s%s", why.c_str(), USAGE,
+        std::fprintf(stderr, "VkCheck: %s\n%s%s%s", why.c_str(), USAGE, StatusUsage().c_str(),
                      offline != nullptr ? OFFLINE_USAGE : "");
         return BAD_ARGUMENTS;
     }
     if (arguments.verb == "help") {
-        std::printf("%s%s", USAGE, offline != nullptr ? OFFLINE_USAGE : "");
+        std::printf("%s%s%s", USAGE, StatusUsage().c_str(),
+                    offline != nullptr ? OFFLINE_USAGE : "");
         return CLEAN;
     }
     if (arguments.verb == "version") {

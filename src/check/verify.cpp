@@ -2,8 +2,8 @@
 // uninstaller would change anything, and whether the machine is sound: no
 // filter of a setup class or of a device names a service that Windows cannot
 // load.
-#include "explain.h"
 #include "judge.h"
+#include "product.h"
 
 #include "../catalogue/catalogue.h"
 #include "../platform/sim/load.h"
@@ -32,19 +32,9 @@ bool InList(const std::vector<std::string>& names, const std::string& name) {
                        [&](const std::string& entry) { return SameText(entry, name); });
 }
 
-void Add(Verdict* verdict, const std::string& kind, const std::string& where,
-         const std::string& detail, int status) {
-    verdict->findings.push_back({kind, where, detail, status});
-}
-
-// The more urgent status wins: unsafe, unreadable, left, waiting for the restart.
-int Worst(int a, int b) {
-    const int order[] = {UNSAFE, NOT_ALLOWED, LEFTOVER, RESTART, CLEAN};
-    for (int status : order) {
-        if (a == status || b == status)
-            return status;
-    }
-    return CLEAN;
+void Add(Verdict* verdict, Reason reason, const std::string& where, const std::string& detail,
+         int status) {
+    verdict->findings.push_back({reason, where, detail, status});
 }
 
 // The product's file names and where they lie below its folder.
@@ -130,13 +120,13 @@ bool Removes(SecondRun* run, const std::vector<std::string>& whats) {
 
 // Something of the product still there: left over when a second run
 // changes it, else a note with what does remove it.
-void Left(Verdict* verdict, SecondRun* run, const std::string& kind, const std::string& where,
+void Left(Verdict* verdict, SecondRun* run, Reason reason, const std::string& where,
           const std::vector<std::string>& whats, const std::string& detail,
           const std::string& remedy) {
     if (Removes(run, whats))
-        Add(verdict, kind, where, detail + ": run the uninstaller again", LEFTOVER);
+        Add(verdict, reason, where, detail + ": run the uninstaller again", LEFTOVER);
     else
-        Add(verdict, kind, where, detail + ", and a second run does not change it: " + remedy,
+        Add(verdict, reason, where, detail + ", and a second run does not change it: " + remedy,
             CLEAN);
 }
 
@@ -158,9 +148,10 @@ void Services(const Machine& machine, SecondRun* run, Verdict* verdict) {
             continue;
         std::string path = std::string("HKLM\\") + Description::SERVICES_KEY + name;
         if (Marked(machine, name))
-            Add(verdict, "service", path, "marked for deletion: it goes at the restart", RESTART);
+            Add(verdict, Reason::ServiceMarked, path, "marked for deletion: it goes at the restart",
+                RESTART);
         else
-            Left(verdict, run, "service", path, {path, name}, "still installed",
+            Left(verdict, run, Reason::ServiceLeft, path, {path, name}, "still installed",
                  "delete it by hand (sc delete " + name + "), then restart");
     }
 }
@@ -170,17 +161,17 @@ void Devices(const Machine& machine, SecondRun* run, Verdict* verdict) {
         bool longIds = false;
         if (!IsProductDevice(device, &longIds)) {
             if (longIds && device.present)
-                Add(verdict, "device", device.instanceId,
+                Add(verdict, Reason::DeviceLongIds, device.instanceId,
                     "present; its first hardware ID is the product's but its IDs are longer "
                     "than the uninstaller reads, so it leaves it: remove it in Device Manager",
                     CLEAN);
             continue;
         }
         if (device.present)
-            Left(verdict, run, "device", device.instanceId, {device.instanceId}, "present",
-                 "remove it in Device Manager");
+            Left(verdict, run, Reason::DeviceLeft, device.instanceId, {device.instanceId},
+                 "present", "remove it in Device Manager");
         else
-            Add(verdict, "device", device.instanceId,
+            Add(verdict, Reason::DeviceNotPresentLeft, device.instanceId,
                 "not present: the uninstaller leaves devices that are not present; uninstall "
                 "the hidden device in Device Manager (View, Show hidden devices)",
                 CLEAN);
@@ -203,7 +194,7 @@ void Filters(const Machine& machine, SecondRun* run, Verdict* verdict) {
             continue;
         for (const std::string& name : AnsiEntries(value->data)) {
             if (IsProductService(name))
-                Left(verdict, run, "class filter", key.path + " : UpperFilters",
+                Left(verdict, run, Reason::ClassFilterLeft, key.path + " : UpperFilters",
                      {key.path + " : UpperFilters"}, "still names " + name,
                      "take the name out of the value by hand");
         }
@@ -219,24 +210,25 @@ void Registry(const Machine& machine, SecondRun* run, Verdict* verdict) {
         // change below it is told by this finding.
         if (key != nullptr && !refusing.empty()) {
             Removes(run, {path});
-            Add(verdict, "registry tree", path,
+            Add(verdict, Reason::TreeUndeletable, path,
                 "still there: the security of " + refusing +
                     " refuses this administrator the rights the uninstaller deletes a key with, "
                     "so every run leaves it; " +
                     TAKE_OWNERSHIP + ", then run the uninstaller again",
                 NOT_ALLOWED);
         } else if (key != nullptr && key->readable)
-            Left(verdict, run, "registry tree", path, {path}, "still there",
+            Left(verdict, run, Reason::TreeLeft, path, {path}, "still there",
                  "delete the key by hand");
         else if (key != nullptr)
-            Add(verdict, "registry tree", path, "still there, and it cannot be read", NOT_ALLOWED);
+            Add(verdict, Reason::TreeUnreadable, path, "still there, and it cannot be read",
+                NOT_ALLOWED);
     }
     std::string order = Description::GROUP_ORDER_KEY;
     const Description::Value* list = FindValue(FindKey(machine, order), "List");
     if (list != nullptr) {
         for (const std::string& name : AnsiEntries(list->data)) {
             if (SameText(name, GROUP_ORDER_TERMSERVICE) || SameText(name, GROUP_ORDER_MULTIUSER))
-                Left(verdict, run, "service group", order + " : List", {order + " : List"},
+                Left(verdict, run, Reason::GroupOrderLeft, order + " : List", {order + " : List"},
                      "still names " + name, "take the name out of the list by hand");
         }
     }
@@ -267,7 +259,7 @@ void Files(const Machine& machine, SecondRun* run, Verdict* verdict) {
         std::string described = "%PRODUCT%" + source.substr(folder.size());
         queued.insert(Upper(described));
         if (InList(product, described))
-            Add(verdict, "pending deletion", source, "deleted at the restart", RESTART);
+            Add(verdict, Reason::PendingDeletion, source, "deleted at the restart", RESTART);
     }
     bool others = false;
     std::vector<std::string> stranded; // left, and a second run does not queue them
@@ -277,8 +269,8 @@ void Files(const Machine& machine, SecondRun* run, Verdict* verdict) {
         if (menu) {
             std::string name = Upper(file.path);
             if (!file.directory && name.size() > 4 && name.substr(name.size() - 4) == ".LNK")
-                Left(verdict, run, "shortcut", shown, {file.path}, "still in the Start menu",
-                     "delete it by hand");
+                Left(verdict, run, Reason::ShortcutLeft, shown, {file.path},
+                     "still in the Start menu", "delete it by hand");
             else if (file.directory && file.path.find('\\') == file.path.rfind('\\')) {
                 // The uninstaller deletes the group's shortcuts alone: a group
                 // that holds anything else it leaves, however often it runs.
@@ -291,12 +283,12 @@ void Files(const Machine& machine, SecondRun* run, Verdict* verdict) {
                                 other.compare(other.size() - 4, 4, ".LNK") != 0);
                     });
                 if (kept)
-                    Add(verdict, "Start-menu group", shown,
+                    Add(verdict, Reason::MenuGroupKept, shown,
                         "left: it holds files that are not shortcuts, which the uninstaller "
                         "never deletes; delete the folder by hand if they are not wanted",
                         CLEAN);
                 else
-                    Left(verdict, run, "Start-menu group", shown, {file.path},
+                    Left(verdict, run, Reason::MenuGroupLeft, shown, {file.path},
                          "the group's folder is still there", "delete the folder by hand");
             }
             continue;
@@ -310,7 +302,7 @@ void Files(const Machine& machine, SecondRun* run, Verdict* verdict) {
         if (queued.count(Upper(file.path)) != 0)
             continue;
         if (Removes(run, {shown, file.path}))
-            Add(verdict, "file", shown,
+            Add(verdict, Reason::FileLeft, shown,
                 "still there and not queued for deletion: run the uninstaller again", LEFTOVER);
         else
             stranded.push_back(file.path.substr(10));
@@ -325,7 +317,7 @@ void Files(const Machine& machine, SecondRun* run, Verdict* verdict) {
         std::string names;
         for (const std::string& name : stranded)
             names += (names.empty() ? "" : ", ") + name;
-        Add(verdict, "files", machine.productFolder,
+        Add(verdict, Reason::FilesStranded, machine.productFolder,
             std::to_string(stranded.size()) + " of the product's files " +
                 (stranded.size() == 1 ? "is" : "are") +
                 " still there and not queued for deletion, and a second run does not queue them (" +
@@ -338,7 +330,7 @@ void Files(const Machine& machine, SecondRun* run, Verdict* verdict) {
             CLEAN);
     }
     if (Description::ProductFolder(machine).empty())
-        Add(verdict, "product folder", machine.productFolder,
+        Add(verdict, Reason::FolderLookedIn, machine.productFolder,
             "looked for the product's files here: its folder's value is gone (the uninstaller "
             "deletes it); for a product installed elsewhere, give --folder DIR",
             CLEAN);
@@ -346,7 +338,7 @@ void Files(const Machine& machine, SecondRun* run, Verdict* verdict) {
         std::any_of(machine.files.begin(), machine.files.end(),
                     [](const Description::File& f) { return f.path == "%PRODUCT%"; });
     if (folderThere)
-        Add(verdict, "product folder", machine.productFolder,
+        Add(verdict, Reason::FolderLeft, machine.productFolder,
             others             ? "left: it holds files that are not the product's"
             : stranded.empty() ? "left by design (emptied at the restart)"
                                : "left: it holds the product's files named above",
@@ -369,28 +361,29 @@ Verdict Verify(const Machine& machine) {
         if (run.told[i])
             continue;
         std::string was = Description::BeforeText(change), is = Description::AfterText(change);
-        Add(&verdict, "second run", change.what,
+        Add(&verdict, Reason::SecondRun, change.what,
             "a second run of the uninstaller would make this change (" + change.kind +
                 (was.empty() && is.empty() ? "" : ": " + was + " -> " + is) + "): run it again",
             LEFTOVER);
     }
     for (const Finding& finding : verdict.findings)
-        verdict.status = Worst(verdict.status, finding.status);
+        verdict.status = MoreUrgent(verdict.status, finding.status);
     return verdict;
 }
 
 std::string Detect(const Machine& machine) {
     for (const Finding& finding : Verify(machine).findings) {
         if (finding.status == LEFTOVER)
-            return "Tallowin is installed: the uninstaller would change this machine (" +
-                   finding.kind + ": " + finding.where + ")";
+            return std::string(
+                       "Tallowin is installed: the uninstaller would change this machine (") +
+                   finding.kind() + ": " + finding.where + ")";
     }
     return "";
 }
 
 void AddFinding(Verdict* verdict, const Finding& finding) {
     verdict->findings.push_back(finding);
-    verdict->status = Worst(verdict->status, finding.status);
+    verdict->status = MoreUrgent(verdict->status, finding.status);
 }
 
 } // namespace Check

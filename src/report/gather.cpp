@@ -94,11 +94,6 @@ bool IsUtcTime(const std::string& text) {
     return true;
 }
 
-bool IsStatus(int status) {
-    return status == Check::CLEAN || status == Check::LEFTOVER || status == Check::UNSAFE ||
-           status == Check::NOT_ALLOWED || status == Check::RESTART;
-}
-
 // Why `out` is not a verify or preview answer of this schema ("" when it is
 // one), its parts read into `answer`.
 std::string ReadJson(const json& out, Answer* answer) {
@@ -125,14 +120,14 @@ std::string ReadJson(const json& out, Answer* answer) {
     auto status = out.find("status");
     if (status == out.end() || !status->is_number_integer())
         return "a " + name + " answer without a \"status\"";
-    if (!IsStatus(status->get<int>()))
+    if (Check::StatusOf(status->get<int>()) == nullptr)
         return "a " + name + " answer of status " + status->dump() + ", which VkCheck never gives";
     const char* list = name == "verify" ? "findings" : "notDone";
     auto findings = out.find(list);
     if (findings == out.end() || !findings->is_array())
         return "a " + name + " answer without its \"" + list + "\"";
     for (const json& finding : *findings) {
-        Check::Finding read;
+        Said read;
         if (!finding.is_object() || !finding.contains("kind") || !finding["kind"].is_string() ||
             !finding.contains("where") || !finding["where"].is_string() ||
             !finding.contains("detail") || !finding["detail"].is_string() ||
@@ -166,34 +161,11 @@ std::string ReadJson(const json& out, Answer* answer) {
 }
 
 Group GroupOf(int status) {
-    switch (status) {
-    case Check::UNSAFE:
-        return Group::Unsafe;
-    case Check::NOT_ALLOWED:
-        return Group::NotAllowed;
-    case Check::LEFTOVER:
-        return Group::RunAgain;
-    case Check::RESTART:
-        return Group::Waiting;
-    default:
-        return Group::Sound;
-    }
+    const Check::Status* row = Check::StatusOf(status);
+    return row == nullptr ? Group::Sound : (Group)row->group;
 }
 
 } // namespace
-
-const char* GroupName(Group group) {
-    static const char* const names[GROUPS] = {"unsafe",    "not allowed to read",
-                                              "run again", "waiting for the restart",
-                                              "sound",     "unreadable"};
-    return names[(int)group];
-}
-
-const char* GroupKey(Group group) {
-    static const char* const keys[GROUPS] = {"unsafe",  "not-allowed", "run-again",
-                                             "waiting", "sound",       "unreadable"};
-    return keys[(int)group];
-}
 
 Answer Read(const std::string& file, const std::string& text, const std::string& modified) {
     Answer answer;

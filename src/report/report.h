@@ -3,7 +3,7 @@
 // the machines that need a hand first at the top. As text, CSV and a page.
 #pragma once
 
-#include "../check/check.h"
+#include "../verdict/verdict.h"
 
 #include <string>
 #include <vector>
@@ -23,10 +23,27 @@ namespace Report {
 enum class Group { Unsafe, NotAllowed, RunAgain, Waiting, Sound, Unreadable };
 constexpr int GROUPS = 6;
 
-// Its name in the report ("run again"), and as the page's data-status and
-// CSS class ("run-again").
+// How a group is shown: its name in the report ("run again"), its key as
+// the page's data-status and CSS class ("run-again"), its colour on the
+// page, and what its machines need, as the text's and the page's headings
+// say. A verdict's status names its group (Check::Status::group).
+struct GroupShown {
+    const char* name;
+    const char* key;
+    const char* colour;
+    const char* advice;
+};
+extern const GroupShown GROUPS_SHOWN[GROUPS];
 const char* GroupName(Group group);
 const char* GroupKey(Group group);
+
+// A finding as an answer file states it. The answers are of other machines,
+// perhaps of another version of VkCheck: the report shows them as written
+// and acts on their status alone.
+struct Said {
+    std::string kind, where, detail;
+    int status = Check::CLEAN;
+};
 
 // One answer file, read: the answer it holds, or why it holds none.
 struct Answer {
@@ -34,10 +51,10 @@ struct Answer {
     std::string machine; // the answer's "machine", else the file's name less its ending
     std::string answer;  // "verify" or "preview"; "" when unreadable
     int status = 0;
-    std::string time;        // when it was made (UTC, ISO 8601), its file's time for schema 1
-    bool timeOfFile = false; // an answer of schema 1: `time` is its file's modification time
-    std::vector<Check::Finding> findings; // verify's findings, preview's notDone
-    std::string unreadable;               // why the file holds no answer the report reads
+    std::string time;           // when it was made (UTC, ISO 8601), its file's time for schema 1
+    bool timeOfFile = false;    // an answer of schema 1: `time` is its file's modification time
+    std::vector<Said> findings; // verify's findings, preview's notDone
+    std::string unreadable;     // why the file holds no answer the report reads
 };
 
 // Reads the text of a file named `file`, last modified at `modified` (UTC,
@@ -50,15 +67,15 @@ Answer Read(const std::string& file, const std::string& text, const std::string&
 struct Machine {
     std::string name;
     Group group = Group::Unreadable;
-    std::string answer;     // the answer its verdict is ("verify", "preview"); "" unreadable
-    int status = -1;        // that answer's status; -1 unreadable
-    std::string file;       // that answer's file
-    int previewStatus = -1; // with a verify answer: the preview's status before it (-1: none)
-    std::vector<Check::Finding> findings; // the verdict's
-    std::string reason;                   // unreadable: why
-    std::string time;                     // the verdict's answer's
-    bool timeOfFile = false;              // that time is its file's (schema 1)
-    std::vector<Answer> earlier;          // its other answers, latest first
+    std::string answer;          // the answer its verdict is ("verify", "preview"); "" unreadable
+    int status = -1;             // that answer's status; -1 unreadable
+    std::string file;            // that answer's file
+    int previewStatus = -1;      // with a verify answer: the preview's status before it (-1: none)
+    std::vector<Said> findings;  // the verdict's
+    std::string reason;          // unreadable: why
+    std::string time;            // the verdict's answer's
+    bool timeOfFile = false;     // that time is its file's (schema 1)
+    std::vector<Answer> earlier; // its other answers, latest first
     // Answers of it that claim one time (one of them may be another
     // machine's forgery): their files; the most urgent of them decides.
     std::vector<std::string> sameTime;

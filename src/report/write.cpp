@@ -8,19 +8,42 @@
 
 namespace Report {
 
+extern const GroupShown GROUPS_SHOWN[GROUPS] = {
+    {"unsafe", "unsafe", "#c62828",
+     "at the next boot a device or a service will not start: mend what the findings name "
+     "before the machine restarts"},
+    {"not allowed to read", "not-allowed", "#6a1b9a",
+     "the verdict could not be made, or a key of the product refuses the uninstaller: run VkCheck "
+     "as an administrator, mend what it could not read, or give the rights the findings name"},
+    {"run again", "run-again", "#ef6c00",
+     "a second run of the uninstaller would change something: run it again, restart, verify"},
+    {"waiting for the restart", "waiting", "#1565c0",
+     "restart, then verify (a preview alone: the uninstaller was started, its verify answer "
+     "comes after the restart)"},
+    {"sound", "sound", "#2e7d32", "nothing to do; the notes name what only a hand removes"},
+    {"unreadable", "unreadable", "#757575",
+     "no answer of the machine could be read: run VkCheck there again"},
+};
+
+const char* GroupName(Group group) {
+    return GROUPS_SHOWN[(int)group].name;
+}
+
+const char* GroupKey(Group group) {
+    return GROUPS_SHOWN[(int)group].key;
+}
+
 namespace {
 
-// What the machines of each group need, as the text's and the page's headings say.
-const char* const ADVICE[GROUPS] = {
-    "at the next boot a device or a service will not start: mend what the findings name "
-    "before the machine restarts",
-    "the verdict could not be made, or a key of the product refuses the uninstaller: run VkCheck "
-    "as an administrator, mend what it could not read, or give the rights the findings name",
-    "a second run of the uninstaller would change something: run it again, restart, verify",
-    "restart, then verify (a preview alone: the uninstaller was started, its verify answer comes "
-    "after the restart)",
-    "nothing to do; the notes name what only a hand removes",
-    "no answer of the machine could be read: run VkCheck there again"};
+// The page's style of each group's cells: white bold text on its colour.
+std::string GroupStyle() {
+    std::string cells, colours;
+    for (const GroupShown& group : GROUPS_SHOWN) {
+        cells += std::string(cells.empty() ? "" : ", ") + "td." + group.key;
+        colours += std::string("td.") + group.key + " { background: " + group.colour + "; }\n";
+    }
+    return cells + " { color: #fff; font-weight: bold; white-space: nowrap; }\n" + colours;
+}
 
 std::string Capital(const char* text) {
     std::string out = text;
@@ -29,7 +52,7 @@ std::string Capital(const char* text) {
     return out;
 }
 
-std::string FindingLine(const Check::Finding& finding) {
+std::string FindingLine(const Said& finding) {
     return finding.kind + ": " + (finding.where.empty() ? "" : finding.where + ": ") +
            finding.detail;
 }
@@ -75,16 +98,6 @@ std::vector<std::string> History(const Machine& machine) {
     return lines;
 }
 
-// The urgency of a finding's status, most urgent first, as the verdict ranks them.
-int Rank(int status) {
-    const int order[] = {Check::UNSAFE, Check::NOT_ALLOWED, Check::LEFTOVER, Check::RESTART};
-    for (int i = 0; i < 4; ++i) {
-        if (order[i] == status)
-            return i;
-    }
-    return 4;
-}
-
 // Each finding with the machines that have it: those that set a status
 // before the notes, each part most machines first, then the most urgent,
 // then by its text.
@@ -96,7 +109,7 @@ struct Shared {
 std::vector<Shared> SharedFindings(const Fleet& fleet) {
     std::map<std::pair<int, std::string>, std::vector<std::string>> found;
     for (const Machine& machine : fleet.machines) {
-        for (const Check::Finding& finding : machine.findings) {
+        for (const Said& finding : machine.findings) {
             std::vector<std::string>& names = found[{finding.status, FindingLine(finding)}];
             // A finding a machine's answer names twice is counted once.
             if (names.empty() || names.back() != machine.name)
@@ -107,9 +120,10 @@ std::vector<Shared> SharedFindings(const Fleet& fleet) {
     for (auto& entry : found)
         shared.push_back({entry.first.first, entry.first.second, std::move(entry.second)});
     std::stable_sort(shared.begin(), shared.end(), [](const Shared& a, const Shared& b) {
-        return std::make_tuple(a.status == Check::CLEAN, b.machines.size(), Rank(a.status),
-                               a.line) <
-               std::make_tuple(b.status == Check::CLEAN, a.machines.size(), Rank(b.status), b.line);
+        return std::make_tuple(a.status == Check::CLEAN, b.machines.size(), Check::Rank(a.status),
+                               a.line) < std::make_tuple(b.status == Check::CLEAN,
+                                                         a.machines.size(), Check::Rank(b.status),
+                                                         b.line);
     });
     return shared;
 }
@@ -180,7 +194,7 @@ std::string StatusText(const Machine& machine) {
 std::string FirstFinding(const Machine& machine) {
     if (machine.status < 0)
         return machine.reason;
-    for (const Check::Finding& finding : machine.findings) {
+    for (const Said& finding : machine.findings) {
         if (finding.status == machine.status)
             return FindingLine(finding);
     }
@@ -200,7 +214,7 @@ std::string Text(const Fleet& fleet) {
         if ((int)machine.group != shown) {
             shown = (int)machine.group;
             out += "\n" + Capital(GroupName(machine.group)) + " (" + std::to_string(counts[shown]) +
-                   "): " + ADVICE[shown] + "\n";
+                   "): " + GROUPS_SHOWN[shown].advice + "\n";
         }
         out += "  " + Padded(machine.name, width) + "  " + Steps(machine) + "  " + machine.file;
         out += machine.status < 0 ? ": " + machine.reason + "\n" : "\n";
@@ -245,28 +259,20 @@ std::string Csv(const Fleet& fleet) {
 }
 
 std::string Html(const Fleet& fleet) {
-    std::string out =
-        "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
-        "<title>Fleet report</title>\n<style>\n"
-        "body { font-family: sans-serif; margin: 1.5em; color: #222; }\n"
-        "table { border-collapse: collapse; margin-bottom: 1.5em; }\n"
-        "th, td { border: 1px solid #bbb; padding: 0.25em 0.6em; text-align: left; "
-        "vertical-align: top; }\n"
-        "th { background: #eee; }\n"
-        "td.unsafe, td.not-allowed, td.run-again, td.waiting, td.sound, td.unreadable "
-        "{ color: #fff; font-weight: bold; white-space: nowrap; }\n"
-        "td.unsafe { background: #c62828; }\n"
-        "td.not-allowed { background: #6a1b9a; }\n"
-        "td.run-again { background: #ef6c00; }\n"
-        "td.waiting { background: #1565c0; }\n"
-        "td.sound { background: #2e7d32; }\n"
-        "td.unreadable { background: #757575; }\n"
-        "td.number { text-align: right; }\n"
-        "td.file { white-space: nowrap; }\n"
-        "table#machines, table#findings, table#unreadable { width: 100%; }\n"
-        "td.text { overflow-wrap: anywhere; }\n"
-        "</style>\n</head>\n<body>\n<h1>Fleet report</h1>\n<p>" +
-        Html(Summary(fleet)) + ". " + Html(Check::VersionLine()) + ".</p>\n";
+    std::string out = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+                      "<title>Fleet report</title>\n<style>\n"
+                      "body { font-family: sans-serif; margin: 1.5em; color: #222; }\n"
+                      "table { border-collapse: collapse; margin-bottom: 1.5em; }\n"
+                      "th, td { border: 1px solid #bbb; padding: 0.25em 0.6em; text-align: left; "
+                      "vertical-align: top; }\n"
+                      "th { background: #eee; }\n" +
+                      GroupStyle() +
+                      "td.number { text-align: right; }\n"
+                      "td.file { white-space: nowrap; }\n"
+                      "table#machines, table#findings, table#unreadable { width: 100%; }\n"
+                      "td.text { overflow-wrap: anywhere; }\n"
+                      "</style>\n</head>\n<body>\n<h1>Fleet report</h1>\n<p>" +
+                      Html(Summary(fleet)) + ". " + Html(Check::VersionLine()) + ".</p>\n";
     std::vector<size_t> counts = Counts(fleet);
     out += "<table id=\"groups\">\n<thead><tr><th>verdict</th><th>machines</th><th>what to "
            "do</th></tr></thead>\n<tbody>\n";
@@ -274,7 +280,7 @@ std::string Html(const Fleet& fleet) {
         out += "<tr data-status=\"" + std::string(GroupKey((Group)group)) + "\"><td class=\"" +
                GroupKey((Group)group) + "\">" + GroupName((Group)group) +
                "</td><td class=\"number\">" + std::to_string(counts[group]) + "</td><td>" +
-               Html(ADVICE[group]) + "</td></tr>\n";
+               Html(GROUPS_SHOWN[group].advice) + "</td></tr>\n";
     }
     out += "</tbody>\n</table>\n<h2>Machines</h2>\n<table id=\"machines\">\n<thead><tr>"
            "<th>machine</th><th>verdict</th><th>status</th><th>answers</th><th>answer file</th>"

@@ -37,7 +37,7 @@ bool Accessible(Sim::Key* key) {
 std::vector<std::string> VerdictLines(const Check::Verdict& verdict) {
     std::vector<std::string> lines = {"status " + std::to_string(verdict.status)};
     for (const Check::Finding& f : verdict.findings)
-        lines.push_back("[" + std::to_string(f.status) + "] " + f.kind + " | " + f.where + " | " +
+        lines.push_back("[" + std::to_string(f.status) + "] " + f.kind() + " | " + f.where + " | " +
                         f.detail);
     return lines;
 }
