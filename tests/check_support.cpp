@@ -25,8 +25,8 @@ std::vector<std::string> PreviewAgainstRun() {
     std::vector<Description::Change> run = Description::Changes(before, after);
     std::vector<std::string> differences;
     auto line = [](const Description::Change& c) {
-        return c.kind + " " + c.what + " [" + Description::BeforeText(c) + "] -> [" +
-               Description::AfterText(c) + "]";
+        return Description::KindName(c.kind) + (" " + Description::PlaceText(c)) + " [" +
+               Description::BeforeText(c) + "] -> [" + Description::AfterText(c) + "]";
     };
     for (const auto& c : preview.changes)
         if (std::find(run.begin(), run.end(), c) == run.end())

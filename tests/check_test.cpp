@@ -83,7 +83,8 @@ TEST(Check, PreviewOfASnapshotIsTheRunOnTheTypicalMachineAndItsVariants) {
     Check::Preview preview = Check::PreviewRun(read);
     EXPECT_NE(preview.changes.end(),
               std::find(preview.changes.begin(), preview.changes.end(),
-                        Description::Change{"folder removed", "%PROGRAMS%\\Tallowin  ", "", ""}));
+                        Description::Change{Description::ChangeKind::FolderRemoved,
+                                            "%PROGRAMS%\\Tallowin  "}));
     // The server whose import is gone is named, with the import.
     Sim::Reset();
     MoveImport("");

@@ -21,7 +21,7 @@ Description::Machine Observed() {
     return machine;
 }
 
-int Count(const std::vector<Change>& changes, const std::string& kind) {
+int Count(const std::vector<Change>& changes, Description::ChangeKind kind) {
     return (int)std::count_if(changes.begin(), changes.end(),
                               [&](const Change& c) { return c.kind == kind; });
 }
@@ -99,7 +99,8 @@ TEST_F(DescriptionTest, LayingDownADescribedMachineGivesItBack) {
     Sim::Load(installed);
     Description::Machine read = Observed();
     for (const Change& change : Description::Changes(installed, read))
-        ADD_FAILURE() << change.kind << ": " << change.what;
+        ADD_FAILURE() << Description::KindName(change.kind) << ": "
+                      << Description::PlaceText(change);
     EXPECT_EQ(installed.serviceKeys, read.serviceKeys);
     EXPECT_EQ(0, Sim::OpenHandles(Sim::HandleKind::Key) + Sim::OpenHandles(Sim::HandleKind::File));
 
@@ -125,25 +126,26 @@ TEST_F(DescriptionTest, TheTypicalRunsChangesAreTheUninstallers) {
     RunUninstall();
     std::vector<Change> changes = Description::Changes(before, Observed());
 
-    EXPECT_EQ(53, Count(changes, "pending added"));
-    EXPECT_EQ(6, Count(changes, "server unregistered"));
-    EXPECT_EQ(4, Count(changes, "device removed"));
+    EXPECT_EQ(53, Count(changes, Description::ChangeKind::PendingAdded));
+    EXPECT_EQ(6, Count(changes, Description::ChangeKind::ServerUnregistered));
+    EXPECT_EQ(4, Count(changes, Description::ChangeKind::DeviceRemoved));
     // The shortcuts and both groups go now; the product's files at the restart.
-    EXPECT_EQ(2 * 3, Count(changes, "file removed"));
-    EXPECT_EQ(2, Count(changes, "folder removed"));
-    Change prepared{"service controls", "DzService", "", "254,1"};
+    EXPECT_EQ(2 * 3, Count(changes, Description::ChangeKind::FileRemoved));
+    EXPECT_EQ(2, Count(changes, Description::ChangeKind::FolderRemoved));
+    Change prepared{Description::ChangeKind::ServiceControls, "DzService", "", "", "254,1"};
     EXPECT_NE(changes.end(), std::find(changes.begin(), changes.end(), prepared));
     Description::Value was{"LogonType", REG_DWORD, {0, 0, 0, 0}};
     Description::Value is{"LogonType", REG_DWORD, {1, 0, 0, 0}};
-    Change logon{"value changed",
-                 "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon : LogonType",
+    Change logon{Description::ChangeKind::ValueChanged,
+                 "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon",
+                 "LogonType",
                  "",
                  "",
                  was,
                  is};
     EXPECT_NE(changes.end(), std::find(changes.begin(), changes.end(), logon));
     // The stubborn service stays, marked; the other 17 go with their keys.
-    EXPECT_EQ(17, Count(changes, "service removed"));
+    EXPECT_EQ(17, Count(changes, Description::ChangeKind::ServiceRemoved));
     // Written and read back, the list is the same data.
     std::vector<Change> read;
     std::string why;

@@ -19,14 +19,11 @@
 namespace Check {
 
 using Description::Change;
+using Description::ChangeKind;
 using Description::Machine;
 using Description::ShortText;
 
 namespace {
-
-bool Contains(const std::string& text, const std::string& part) {
-    return Upper(text).find(Upper(part)) != std::string::npos;
-}
 
 // The step whose procedure is `run`.
 int StepOf(void (*run)()) {
@@ -46,7 +43,7 @@ std::string ErrorText(const Sim::Outcome& outcome) {
 std::string RemovedTree(const Machine& machine, const std::string& path) {
     int keys = 0, values = 0;
     for (const Description::Key& key : machine.registry) {
-        if (Upper(key.path) == Upper(path) || Upper(key.path).rfind(Upper(path) + "\\", 0) == 0) {
+        if (Description::InTree(key.path, path)) {
             ++keys;
             values += (int)key.values.size();
         }
@@ -64,7 +61,9 @@ std::string Joined(const std::vector<std::string>& entries) {
 
 std::string ChangeLine(const Change& change) {
     std::vector<std::string> was, is;
-    if (change.kind == "value changed" && Description::ListEntries(*change.valueBefore, &was) &&
+    std::string place = Description::PlaceText(change);
+    if (change.kind == ChangeKind::ValueChanged &&
+        Description::ListEntries(*change.valueBefore, &was) &&
         Description::ListEntries(*change.valueAfter, &is)) {
         std::vector<std::string> removed, added;
         for (const std::string& entry : was)
@@ -73,7 +72,7 @@ std::string ChangeLine(const Change& change) {
         for (const std::string& entry : is)
             if (std::find(was.begin(), was.end(), entry) == was.end())
                 added.push_back(entry);
-        std::string line = "in " + change.what + ":";
+        std::string line = "in " + place + ":";
         if (!removed.empty())
             line += " remove " + Joined(removed);
         if (!added.empty())
@@ -83,16 +82,16 @@ std::string ChangeLine(const Change& change) {
         return line + " (" + std::to_string(is.size()) + (is.size() == 1 ? " entry" : " entries") +
                " left)";
     }
-    if (change.kind == "value changed")
-        return "set " + change.what + ": " + ShortText(*change.valueBefore) + " -> " +
+    if (change.kind == ChangeKind::ValueChanged)
+        return "set " + place + ": " + ShortText(*change.valueBefore) + " -> " +
                ShortText(*change.valueAfter);
-    if (change.kind == "value added")
-        return "add " + change.what + " = " + ShortText(*change.valueAfter);
-    if (change.kind == "value removed")
-        return "delete " + change.what + " (was " + ShortText(*change.valueBefore) + ")";
-    if (change.kind == "pending added")
+    if (change.kind == ChangeKind::ValueAdded)
+        return "add " + place + " = " + ShortText(*change.valueAfter);
+    if (change.kind == ChangeKind::ValueRemoved)
+        return "delete " + place + " (was " + ShortText(*change.valueBefore) + ")";
+    if (change.kind == ChangeKind::PendingAdded)
         return "queue " + change.what;
-    std::string line = change.kind + " " + change.what;
+    std::string line = Description::KindName(change.kind) + (" " + place);
     if (!change.before.empty() || !change.after.empty())
         line += " (" + (change.before.empty() ? "" : change.before) +
                 (change.after.empty() ? "" : " -> " + change.after) + ")";
@@ -220,20 +219,21 @@ void Explain(const Machine& machine, const std::vector<StepRecord>& record, cons
         // What the step changed.
         std::set<std::string> removedKeys;
         for (const Change& change : record[step].changes) {
-            if (change.kind == "key removed")
+            if (change.kind == ChangeKind::KeyRemoved)
                 removedKeys.insert(Upper(change.what));
         }
         for (const Change& change : record[step].changes) {
             // The services' own changes are told above, from what the run asked.
             if ((int)step == services &&
-                (change.kind.rfind("service", 0) == 0 || change.kind == "key removed" ||
-                 (change.kind == "value added" && Contains(change.what, ": DeleteFlag"))))
+                (Description::IsServiceChange(change.kind) ||
+                 change.kind == ChangeKind::KeyRemoved ||
+                 (change.kind == ChangeKind::ValueAdded && SameText(change.value, "DeleteFlag"))))
                 continue;
-            if (change.kind == "server unregistered") {
+            if (change.kind == ChangeKind::ServerUnregistered) {
                 add("load " + change.what + " and call its DllUnregisterServer");
                 continue;
             }
-            if (change.kind == "key removed") {
+            if (change.kind == ChangeKind::KeyRemoved) {
                 std::string parent = change.what.substr(0, change.what.rfind('\\'));
                 if (removedKeys.count(Upper(parent)) == 0)
                     add(RemovedTree(machine, change.what));
@@ -358,9 +358,9 @@ void Explain(const Machine& machine, const std::vector<StepRecord>& record, cons
         if (step < 0 || step >= (int)record.size())
             continue;
         for (const Change& change : record[step].changes) {
-            if (change.kind == "value changed" &&
+            if (change.kind == ChangeKind::ValueChanged &&
                 Description::BeforeText(change).find('?') != std::string::npos)
-                Note(preview, Reason::ListWithUnreadableName, change.what,
+                Note(preview, Reason::ListWithUnreadableName, Description::PlaceText(change),
                      "an entry holds '?', which is how this reading shows a character the code "
                      "page cannot carry; the uninstaller keeps that name as it is");
         }

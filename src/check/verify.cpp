@@ -21,6 +21,8 @@ namespace Check {
 namespace {
 
 using Description::Change;
+using Description::ChangeKind;
+using Description::IsValueChange;
 using Description::Machine;
 
 using Description::FindKey;
@@ -54,14 +56,12 @@ std::vector<std::string> ProductFiles() {
 // entries it had (the product's names were already out of it). The restart
 // it asks for changes nothing a description holds.
 bool EveryRunRewrites(const Change& change) {
-    std::string what = Upper(change.what);
-    std::string termService =
-        Upper(std::string("HKLM\\") + Description::SERVICES_KEY + "TermService");
-    if (what == Upper("HKLM\\" KEY_WINLOGON " : LogonType") || what == Upper("TermService") ||
-        what == termService || what.rfind(termService + " : ", 0) == 0 ||
-        what.rfind(termService + "\\", 0) == 0)
+    std::string termService = std::string("HKLM\\") + Description::SERVICES_KEY + "TermService";
+    if ((IsValueChange(change.kind) && SameText(change.what, "HKLM\\" KEY_WINLOGON) &&
+         SameText(change.value, "LogonType")) ||
+        SameText(change.what, "TermService") || Description::InTree(change.what, termService))
         return true;
-    return change.kind == "value changed" && change.valueAfter->type == REG_MULTI_SZ &&
+    return change.kind == ChangeKind::ValueChanged && change.valueAfter->type == REG_MULTI_SZ &&
            AnsiEntries(change.valueBefore->data) == AnsiEntries(change.valueAfter->data);
 }
 
@@ -69,8 +69,8 @@ bool EveryRunRewrites(const Change& change) {
 // that names it.
 struct SecondRun {
     std::vector<Change> changes;
-    // What each change names, upper-cased; a queued path without its "\\??\\".
-    std::vector<std::string> names;
+    // Where each change is: a queued path without its "\\??\\".
+    std::vector<std::string> places;
     std::vector<bool> told;
 };
 
@@ -89,27 +89,34 @@ SecondRun RunAgain(const Machine& machine) {
     for (const Change& change : Description::Changes(before, after)) {
         if (EveryRunRewrites(change))
             continue;
-        std::string name = Upper(change.what);
-        run.names.push_back(name.rfind("\\??\\", 0) == 0 ? name.substr(4) : name);
+        const std::string& place = change.what;
+        run.places.push_back(place.rfind("\\??\\", 0) == 0 ? place.substr(4) : place);
         run.changes.push_back(change);
     }
     run.told.assign(run.changes.size(), false);
     return run;
 }
 
-// Whether the second run changes one of `whats` (a key path, a value as
-// "key : name", a service, device or file as the changes name it, a path
-// queued for deletion) or something below it; those changes are told.
-bool Removes(SecondRun* run, const std::vector<std::string>& whats) {
+// Something of the product a second run may change: a key, service,
+// device or file as the changes name them, a path queued for deletion, or
+// one value of a key.
+struct Place {
+    std::string what;
+    std::string value = ""; // a value's name; "" for the key and all below it
+};
+
+// Whether the second run changes one of `places`, or something below it;
+// those changes are told.
+bool Removes(SecondRun* run, const std::vector<Place>& places) {
     bool found = false;
-    for (const std::string& what : whats) {
-        std::string name = Upper(what);
-        for (size_t i = 0; i < run->names.size(); ++i) {
-            const std::string& changed = run->names[i];
-            if (changed.compare(0, name.size(), name) != 0)
-                continue;
-            std::string rest = changed.substr(name.size());
-            if (rest.empty() || rest[0] == '\\' || rest.rfind(" : ", 0) == 0) {
+    for (const Place& place : places) {
+        for (size_t i = 0; i < run->changes.size(); ++i) {
+            const Change& change = run->changes[i];
+            bool changed = place.value.empty()
+                               ? Description::InTree(run->places[i], place.what)
+                               : IsValueChange(change.kind) && SameText(change.what, place.what) &&
+                                     SameText(change.value, place.value);
+            if (changed) {
                 run->told[i] = true;
                 found = true;
             }
@@ -121,8 +128,7 @@ bool Removes(SecondRun* run, const std::vector<std::string>& whats) {
 // Something of the product still there: left over when a second run
 // changes it, else a note with what does remove it.
 void Left(Verdict* verdict, SecondRun* run, Reason reason, const std::string& where,
-          const std::vector<std::string>& whats, const std::string& detail,
-          const std::string& remedy) {
+          const std::vector<Place>& whats, const std::string& detail, const std::string& remedy) {
     if (Removes(run, whats))
         Add(verdict, reason, where, detail + ": run the uninstaller again", LEFTOVER);
     else
@@ -151,7 +157,7 @@ void Services(const Machine& machine, SecondRun* run, Verdict* verdict) {
             Add(verdict, Reason::ServiceMarked, path, "marked for deletion: it goes at the restart",
                 RESTART);
         else
-            Left(verdict, run, Reason::ServiceLeft, path, {path, name}, "still installed",
+            Left(verdict, run, Reason::ServiceLeft, path, {{path}, {name}}, "still installed",
                  "delete it by hand (sc delete " + name + "), then restart");
     }
 }
@@ -168,7 +174,7 @@ void Devices(const Machine& machine, SecondRun* run, Verdict* verdict) {
             continue;
         }
         if (device.present)
-            Left(verdict, run, Reason::DeviceLeft, device.instanceId, {device.instanceId},
+            Left(verdict, run, Reason::DeviceLeft, device.instanceId, {{device.instanceId}},
                  "present", "remove it in Device Manager");
         else
             Add(verdict, Reason::DeviceNotPresentLeft, device.instanceId,
@@ -195,7 +201,7 @@ void Filters(const Machine& machine, SecondRun* run, Verdict* verdict) {
         for (const std::string& name : AnsiEntries(value->data)) {
             if (IsProductService(name))
                 Left(verdict, run, Reason::ClassFilterLeft, key.path + " : UpperFilters",
-                     {key.path + " : UpperFilters"}, "still names " + name,
+                     {{key.path, "UpperFilters"}}, "still names " + name,
                      "take the name out of the value by hand");
         }
     }
@@ -209,7 +215,7 @@ void Registry(const Machine& machine, SecondRun* run, Verdict* verdict) {
         // run again, and not done either. What a second run would still
         // change below it is told by this finding.
         if (key != nullptr && !refusing.empty()) {
-            Removes(run, {path});
+            Removes(run, {{path}});
             Add(verdict, Reason::TreeUndeletable, path,
                 "still there: the security of " + refusing +
                     " refuses this administrator the rights the uninstaller deletes a key with, "
@@ -217,7 +223,7 @@ void Registry(const Machine& machine, SecondRun* run, Verdict* verdict) {
                     TAKE_OWNERSHIP + ", then run the uninstaller again",
                 NOT_ALLOWED);
         } else if (key != nullptr && key->readable)
-            Left(verdict, run, Reason::TreeLeft, path, {path}, "still there",
+            Left(verdict, run, Reason::TreeLeft, path, {{path}}, "still there",
                  "delete the key by hand");
         else if (key != nullptr)
             Add(verdict, Reason::TreeUnreadable, path, "still there, and it cannot be read",
@@ -228,7 +234,7 @@ void Registry(const Machine& machine, SecondRun* run, Verdict* verdict) {
     if (list != nullptr) {
         for (const std::string& name : AnsiEntries(list->data)) {
             if (SameText(name, GROUP_ORDER_TERMSERVICE) || SameText(name, GROUP_ORDER_MULTIUSER))
-                Left(verdict, run, Reason::GroupOrderLeft, order + " : List", {order + " : List"},
+                Left(verdict, run, Reason::GroupOrderLeft, order + " : List", {{order, "List"}},
                      "still names " + name, "take the name out of the list by hand");
         }
     }
@@ -269,7 +275,7 @@ void Files(const Machine& machine, SecondRun* run, Verdict* verdict) {
         if (menu) {
             std::string name = Upper(file.path);
             if (!file.directory && name.size() > 4 && name.substr(name.size() - 4) == ".LNK")
-                Left(verdict, run, Reason::ShortcutLeft, shown, {file.path},
+                Left(verdict, run, Reason::ShortcutLeft, shown, {{file.path}},
                      "still in the Start menu", "delete it by hand");
             else if (file.directory && file.path.find('\\') == file.path.rfind('\\')) {
                 // The uninstaller deletes the group's shortcuts alone: a group
@@ -288,7 +294,7 @@ void Files(const Machine& machine, SecondRun* run, Verdict* verdict) {
                         "never deletes; delete the folder by hand if they are not wanted",
                         CLEAN);
                 else
-                    Left(verdict, run, Reason::MenuGroupLeft, shown, {file.path},
+                    Left(verdict, run, Reason::MenuGroupLeft, shown, {{file.path}},
                          "the group's folder is still there", "delete the folder by hand");
             }
             continue;
@@ -301,7 +307,7 @@ void Files(const Machine& machine, SecondRun* run, Verdict* verdict) {
         }
         if (queued.count(Upper(file.path)) != 0)
             continue;
-        if (Removes(run, {shown, file.path}))
+        if (Removes(run, {{shown}, {file.path}}))
             Add(verdict, Reason::FileLeft, shown,
                 "still there and not queued for deletion: run the uninstaller again", LEFTOVER);
         else
@@ -361,8 +367,9 @@ Verdict Verify(const Machine& machine) {
         if (run.told[i])
             continue;
         std::string was = Description::BeforeText(change), is = Description::AfterText(change);
-        Add(&verdict, Reason::SecondRun, change.what,
-            "a second run of the uninstaller would make this change (" + change.kind +
+        Add(&verdict, Reason::SecondRun, Description::PlaceText(change),
+            std::string("a second run of the uninstaller would make this change (") +
+                Description::KindName(change.kind) +
                 (was.empty() && is.empty() ? "" : ": " + was + " -> " + is) + "): run it again",
             LEFTOVER);
     }

@@ -73,31 +73,31 @@ std::vector<Change> Changes(const Machine& before, const Machine& after) {
     Match(
         ByName(before.registry, keyName), ByName(after.registry, keyName),
         [&](const Key& key) {
-            changes.push_back({"key removed", key.path, "", ""});
+            changes.push_back({ChangeKind::KeyRemoved, key.path});
         },
         [&](const Key& key) {
-            changes.push_back({"key added", key.path, "", ""});
+            changes.push_back({ChangeKind::KeyAdded, key.path});
             for (const Value& value : key.values)
                 changes.push_back(
-                    {"value added", key.path + " : " + value.name, "", "", {}, value});
+                    {ChangeKind::ValueAdded, key.path, value.name, "", "", {}, value});
         },
         [&](const Key& was, const Key& is) {
             if (was.readable != is.readable)
-                changes.push_back({"key readable", is.path, was.readable ? "yes" : "no",
-                                   is.readable ? "yes" : "no"});
+                changes.push_back({ChangeKind::KeyReadable, is.path, "",
+                                   was.readable ? "yes" : "no", is.readable ? "yes" : "no"});
             auto valueName = [](const Value& value) { return value.name; };
-            std::string at = is.path + " : ";
             Match(
                 ByName(was.values, valueName), ByName(is.values, valueName),
                 [&](const Value& v) {
-                    changes.push_back({"value removed", at + v.name, "", "", v, {}});
+                    changes.push_back({ChangeKind::ValueRemoved, is.path, v.name, "", "", v, {}});
                 },
                 [&](const Value& v) {
-                    changes.push_back({"value added", at + v.name, "", "", {}, v});
+                    changes.push_back({ChangeKind::ValueAdded, is.path, v.name, "", "", {}, v});
                 },
                 [&](const Value& v, const Value& w) {
                     if (v.type != w.type || v.data != w.data)
-                        changes.push_back({"value changed", at + v.name, "", "", v, w});
+                        changes.push_back(
+                            {ChangeKind::ValueChanged, is.path, v.name, "", "", v, w});
                 });
         });
 
@@ -105,18 +105,19 @@ std::vector<Change> Changes(const Machine& before, const Machine& after) {
     Match(
         ByName(before.services, serviceName), ByName(after.services, serviceName),
         [&](const Service& s) {
-            changes.push_back({"service removed", s.name, ServiceStateName(s.state), ""});
+            changes.push_back({ChangeKind::ServiceRemoved, s.name, "", ServiceStateName(s.state)});
         },
         [&](const Service& s) {
-            changes.push_back({"service added", s.name, "", ServiceStateName(s.state)});
+            changes.push_back(
+                {ChangeKind::ServiceAdded, s.name, "", "", ServiceStateName(s.state)});
         },
         [&](const Service& was, const Service& is) {
             if (was.state != is.state)
-                changes.push_back({"service state", is.name, ServiceStateName(was.state),
-                                   ServiceStateName(is.state)});
+                changes.push_back({ChangeKind::ServiceState, is.name, "",
+                                   ServiceStateName(was.state), ServiceStateName(is.state)});
             if (was.program != is.program)
-                changes.push_back({"service program", is.name, PROGRAMS[(int)was.program],
-                                   PROGRAMS[(int)is.program]});
+                changes.push_back({ChangeKind::ServiceProgram, is.name, "",
+                                   PROGRAMS[(int)was.program], PROGRAMS[(int)is.program]});
         });
     // What a service received is observed across the run: compared whether
     // or not the service is still there.
@@ -124,32 +125,33 @@ std::vector<Change> Changes(const Machine& before, const Machine& after) {
     Match(
         ByName(before.received, receiver), ByName(after.received, receiver),
         [&](const Received& r) {
-            changes.push_back({"service controls", r.service, Joined(r.controls), ""});
+            changes.push_back({ChangeKind::ServiceControls, r.service, "", Joined(r.controls)});
         },
         [&](const Received& r) {
             if (!r.controls.empty())
-                changes.push_back({"service controls", r.service, "", Joined(r.controls)});
+                changes.push_back(
+                    {ChangeKind::ServiceControls, r.service, "", "", Joined(r.controls)});
         },
         [&](const Received& was, const Received& is) {
             if (was.controls != is.controls)
-                changes.push_back(
-                    {"service controls", is.service, Joined(was.controls), Joined(is.controls)});
+                changes.push_back({ChangeKind::ServiceControls, is.service, "",
+                                   Joined(was.controls), Joined(is.controls)});
         });
 
     auto deviceName = [](const Device& d) { return d.instanceId; };
     Match(
         ByName(before.devices, deviceName), ByName(after.devices, deviceName),
         [&](const Device& d) {
-            changes.push_back({"device removed", d.instanceId, "", ""});
+            changes.push_back({ChangeKind::DeviceRemoved, d.instanceId});
         },
         [&](const Device& d) {
-            changes.push_back({"device added", d.instanceId, "", ""});
+            changes.push_back({ChangeKind::DeviceAdded, d.instanceId});
         },
         [&](const Device& was, const Device& is) {
             if (was.hardwareIds != is.hardwareIds || was.present != is.present ||
                 Upper(was.classGuid) != Upper(is.classGuid) ||
                 was.upperFilters != is.upperFilters || was.lowerFilters != is.lowerFilters)
-                changes.push_back({"device changed", is.instanceId, "", ""});
+                changes.push_back({ChangeKind::DeviceChanged, is.instanceId});
         });
 
     if (before.pending != after.pending || before.hasPending != after.hasPending) {
@@ -159,25 +161,67 @@ std::vector<Change> Changes(const Machine& before, const Machine& after) {
         while (common < was.size() && common < is.size() && was[common] == is[common])
             ++common;
         for (size_t i = common; i < was.size(); ++i)
-            changes.push_back({"pending removed", was[i], "", ""});
+            changes.push_back({ChangeKind::PendingRemoved, was[i]});
         for (size_t i = common; i < is.size(); ++i)
-            changes.push_back({"pending added", is[i], "", ""});
+            changes.push_back({ChangeKind::PendingAdded, is[i]});
     }
 
     auto fileName = [](const File& f) { return f.path; };
     Match(
         ByName(before.files, fileName), ByName(after.files, fileName),
         [&](const File& f) {
-            changes.push_back({f.directory ? "folder removed" : "file removed", f.path, "", ""});
+            changes.push_back(
+                {f.directory ? ChangeKind::FolderRemoved : ChangeKind::FileRemoved, f.path});
         },
         [&](const File& f) {
-            changes.push_back({f.directory ? "folder added" : "file added", f.path, "", ""});
+            changes.push_back(
+                {f.directory ? ChangeKind::FolderAdded : ChangeKind::FileAdded, f.path});
         },
         [&](const File&, const File&) {});
 
     for (size_t i = before.unregistered.size(); i < after.unregistered.size(); ++i)
-        changes.push_back({"server unregistered", after.unregistered[i], "", ""});
+        changes.push_back({ChangeKind::ServerUnregistered, after.unregistered[i]});
     return changes;
+}
+
+namespace {
+
+const char* const KIND_NAMES[] = {
+    "key removed",        "key added",       "key readable",  "value added",    "value removed",
+    "value changed",      "service removed", "service added", "service state",  "service program",
+    "service controls",   "device removed",  "device added",  "device changed", "pending removed",
+    "pending added",      "file removed",    "file added",    "folder removed", "folder added",
+    "server unregistered"};
+constexpr int KINDS = (int)ChangeKind::ServerUnregistered + 1;
+static_assert(sizeof KIND_NAMES / sizeof KIND_NAMES[0] == KINDS, "a name for each kind");
+
+} // namespace
+
+const char* KindName(ChangeKind kind) {
+    return KIND_NAMES[(int)kind];
+}
+
+bool KindFromName(const std::string& name, ChangeKind* kind) {
+    for (int i = 0; i < KINDS; ++i) {
+        if (name == KIND_NAMES[i]) {
+            *kind = (ChangeKind)i;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool IsValueChange(ChangeKind kind) {
+    return kind == ChangeKind::ValueAdded || kind == ChangeKind::ValueRemoved ||
+           kind == ChangeKind::ValueChanged;
+}
+
+bool IsServiceChange(ChangeKind kind) {
+    return kind >= ChangeKind::ServiceRemoved && kind <= ChangeKind::ServiceControls;
+}
+
+std::string PlaceText(const Change& change) {
+    return IsValueChange(change.kind) ? change.what + " : " + change.value : change.what;
 }
 
 std::string BeforeText(const Change& change) {

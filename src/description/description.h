@@ -289,23 +289,61 @@ Machine Describe(const std::string& productFolder = "");
 std::string ComputerName(const Calls& win);
 std::string ComputerName();
 
-// One change between two descriptions of a machine. A value's change holds
-// the value as it was and as it is (none on the side where it is absent);
-// the others what they show on each side: a service's state or program, the
-// controls it received, whether a key could be read.
+// What one change between two descriptions of a machine is.
+enum class ChangeKind {
+    KeyRemoved,
+    KeyAdded,
+    KeyReadable, // whether the key can be read
+    ValueAdded,
+    ValueRemoved,
+    ValueChanged,
+    ServiceRemoved,
+    ServiceAdded,
+    ServiceState,
+    ServiceProgram,  // what runs it
+    ServiceControls, // the controls it received
+    DeviceRemoved,
+    DeviceAdded,
+    DeviceChanged,
+    PendingRemoved, // an operation of "PendingFileRenameOperations"
+    PendingAdded,
+    FileRemoved,
+    FileAdded,
+    FolderRemoved,
+    FolderAdded,
+    ServerUnregistered,
+};
+
+// A kind as the change lists and their JSON name it ("value changed"), and
+// back; false for a name that is none.
+const char* KindName(ChangeKind kind);
+bool KindFromName(const std::string& name, ChangeKind* kind);
+bool IsValueChange(ChangeKind kind);
+bool IsServiceChange(ChangeKind kind);
+
+// One change between two descriptions of a machine, and where: a key (its
+// path, the root first: "HKLM\\..."), a value (its key's path and its
+// name), a service, device, queued operation, file or server. A value's
+// change holds the value as it was and as it is (none on the side where it
+// is absent); the others what they show on each side: a service's state or
+// program, the controls it received, whether a key could be read.
 struct Change {
-    std::string kind; // "key removed", "value changed", "service removed", ...
-    std::string what; // the key, value, service, device or file
-    std::string before;
-    std::string after;
+    ChangeKind kind;
+    std::string what = "";  // the key, service, device, operation, file or server
+    std::string value = ""; // a value's name, for a value's change
+    std::string before = "";
+    std::string after = "";
     std::optional<Value> valueBefore = std::nullopt;
     std::optional<Value> valueAfter = std::nullopt;
     bool operator==(const Change& other) const {
-        return kind == other.kind && what == other.what && before == other.before &&
-               after == other.after && valueBefore == other.valueBefore &&
+        return kind == other.kind && what == other.what && value == other.value &&
+               before == other.before && after == other.after && valueBefore == other.valueBefore &&
                valueAfter == other.valueAfter;
     }
 };
+
+// Where a change is, as the change lists show it: a value as "key : name".
+std::string PlaceText(const Change& change);
 
 // A side of a change as the change lists show it: a value's type and data
 // as one line, else what the change shows ("" where there is nothing).

@@ -474,7 +474,7 @@ void from_json(const json& in, File& file) {
 }
 
 void to_json(json& out, const Change& change) {
-    out = json{{"kind", change.kind}, {"what", Text(change.what)}};
+    out = json{{"kind", KindName(change.kind)}, {"what", Text(PlaceText(change))}};
     std::string before = BeforeText(change), after = AfterText(change);
     if (!before.empty())
         out["before"] = Text(before);
@@ -482,15 +482,13 @@ void to_json(json& out, const Change& change) {
         out["after"] = Text(after);
 }
 
-// A value as a change list shows it, "REG_SZ {\"text\":...}", read back; the
-// value's name is the part of `what` after " : ".
-std::optional<Value> ValueFromText(const std::string& what, const std::string& text) {
+// A value as a change list shows it, "REG_SZ {\"text\":...}", read back.
+std::optional<Value> ValueFromText(const std::string& name, const std::string& text) {
     size_t space = text.find(' ');
     if (text.empty() || space == std::string::npos)
         return std::nullopt;
     Value value;
-    size_t colon = what.rfind(" : ");
-    value.name = colon == std::string::npos ? std::string() : what.substr(colon + 3);
+    value.name = name;
     value.type = TypeFromName(text.substr(0, space));
     if (!DataFromJson(json::parse(text.substr(space + 1)), value.type, &value.data))
         throw json::other_error::create(501, "bad data of " + value.name, nullptr);
@@ -498,13 +496,21 @@ std::optional<Value> ValueFromText(const std::string& what, const std::string& t
 }
 
 void from_json(const json& in, Change& change) {
-    change.kind = in.at("kind").get<std::string>();
+    std::string kind = in.at("kind").get<std::string>();
+    if (!KindFromName(kind, &change.kind))
+        throw json::other_error::create(501, "no change is of kind " + kind, nullptr);
     change.what = NameAt(in, "what");
     std::string before = Bytes(in.value("before", ""));
     std::string after = Bytes(in.value("after", ""));
-    if (change.kind.rfind("value ", 0) == 0) {
-        change.valueBefore = ValueFromText(change.what, before);
-        change.valueAfter = ValueFromText(change.what, after);
+    if (IsValueChange(change.kind)) {
+        // The list names a value "key : name", the last " : " between them.
+        size_t colon = change.what.rfind(" : ");
+        if (colon != std::string::npos) {
+            change.value = change.what.substr(colon + 3);
+            change.what.erase(colon);
+        }
+        change.valueBefore = ValueFromText(change.value, before);
+        change.valueAfter = ValueFromText(change.value, after);
     } else {
         change.before = before;
         change.after = after;

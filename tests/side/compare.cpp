@@ -66,8 +66,9 @@ Side Load(const std::string& folder, const std::string& name) {
 
 const Known* Explained(const Description::Change& change, const char* side) {
     for (const Known& known : KNOWN) {
-        if (known.kind[0] != 0 && change.kind == known.kind && std::string(side) == known.side &&
-            std::regex_search(change.what, std::regex(known.what)))
+        if (known.kind[0] != 0 && std::string(Description::KindName(change.kind)) == known.kind &&
+            std::string(side) == known.side &&
+            std::regex_search(Description::PlaceText(change), std::regex(known.what)))
             return &known;
     }
     return nullptr;
@@ -84,7 +85,7 @@ bool Same(const Description::Change& a, const Description::Change& b) {
     };
     return a.kind == b.kind && a.before == b.before && a.after == b.after &&
            a.valueBefore == b.valueBefore && a.valueAfter == b.valueAfter &&
-           upper(a.what) == upper(b.what);
+           upper(a.what) == upper(b.what) && upper(a.value) == upper(b.value);
 }
 
 bool Holds(const std::vector<Description::Change>& changes, const Description::Change& change) {
@@ -97,7 +98,8 @@ std::string Show(const Description::Change& change) {
     auto cut = [](const std::string& text) {
         return text.size() <= 120 ? text : text.substr(0, 120) + "...";
     };
-    std::string text = change.kind + ": " + cut(change.what);
+    std::string text =
+        Description::KindName(change.kind) + (": " + cut(Description::PlaceText(change)));
     std::string before = Description::BeforeText(change), after = Description::AfterText(change);
     if (!before.empty() || !after.empty())
         text += " [" + cut(before) + " -> " + cut(after) + "]";
@@ -159,12 +161,12 @@ int Show(const std::string& path, const std::string& consoleFile) {
     }
     std::printf("Exit status: %d\n\nCOM servers unregistered:\n", side.result);
     for (const auto& change : side.changes) {
-        if (change.kind == "server unregistered")
+        if (change.kind == Description::ChangeKind::ServerUnregistered)
             std::printf("  %s\n", change.what.c_str());
     }
     std::printf("\n== What the run changed\n");
     for (const auto& change : side.changes) {
-        if (change.kind != "server unregistered")
+        if (change.kind != Description::ChangeKind::ServerUnregistered)
             std::printf("  %s\n", Show(change).c_str());
     }
     std::printf("  (%d changes)\n", (int)side.changes.size());
