@@ -2,7 +2,7 @@
 
 #include "check/check.h"
 #include "check/judge.h"
-#include "platform/sim/load.h"
+#include "simulated/load.h"
 #include "platform/sim/machine.h"
 #include "uninstall/uninstall.h"
 

@@ -3,7 +3,7 @@
 // the uninstaller's.
 #include "description/description.h"
 #include "machine/footprint.h"
-#include "platform/sim/load.h"
+#include "simulated/load.h"
 #include "support.h"
 #include "uninstall/uninstall.h"
 

@@ -2,7 +2,7 @@
 // machine: the same RunUninstall, steps and catalogue as the real program.
 #include "explain.h"
 
-#include "../platform/sim/load.h"
+#include "../simulated/load.h"
 #include "../platform/sim/machine.h"
 #include "../steps/steps.h"
 #include "../uninstall/uninstall.h"

@@ -6,7 +6,7 @@
 #include "product.h"
 
 #include "../catalogue/catalogue.h"
-#include "../platform/sim/load.h"
+#include "../simulated/load.h"
 #include "../platform/sim/machine.h"
 #include "../platform/strings.h"
 #include "../platform/windows_keys.h"

@@ -1,7 +1,7 @@
 #include "machine/footprint.h"
 
 #include "catalogue/catalogue.h"
-#include "platform/sim/load.h"
+#include "simulated/load.h"
 #include "platform/sim/machine.h"
 
 #include <algorithm>

@@ -6,7 +6,7 @@
 #include "description/description.h"
 #include "fuzz/fuzz_machine.h"
 #include "machine/footprint.h"
-#include "platform/sim/load.h"
+#include "simulated/load.h"
 #include "platform/sim/machine.h"
 #include "side/lay_down.h"
 #include "side/text_file.h"

@@ -4,7 +4,7 @@
 #include "side_run.h"
 
 #include "lay_down.h"
-#include "platform/sim/load.h"
+#include "simulated/load.h"
 #include "platform/sim/machine.h"
 
 bool FreshMachine(std::string*) {

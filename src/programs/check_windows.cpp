@@ -2,7 +2,7 @@
 // functions, which the one source built against Windows itself hands across
 // (windows_calls.cpp). This source, like the rest of the program, is built
 // against the simulated Windows, on which the preview runs the uninstaller.
-#include "check.h"
+#include "../check/check.h"
 
 #include "../description/calls.h"
 #include "../report/report.h"

@@ -1,6 +1,6 @@
 // The Linux build answers from snapshots, and reads a Windows that is not
 // running from its disk: there is no running Windows to read.
-#include "check.h"
+#include "../check/check.h"
 
 #include "../offline/verbs.h"
 #include "../report/report.h"

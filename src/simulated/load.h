@@ -4,7 +4,7 @@
 // product and the side-by-side runs all load through it.
 #pragma once
 
-#include "../../description/description.h"
+#include "../description/description.h"
 
 namespace Sim {
 

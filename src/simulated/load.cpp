@@ -3,9 +3,9 @@
 // programs and libraries included.
 #include "load.h"
 
-#include "../../catalogue/catalogue.h"
-#include "../windows_keys.h"
-#include "machine.h"
+#include "../catalogue/catalogue.h"
+#include "../platform/windows_keys.h"
+#include "../platform/sim/machine.h"
 
 #include <algorithm>
 #include <cstdio>
