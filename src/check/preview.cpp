@@ -26,7 +26,6 @@ struct Watch {
     size_t outcomesSeen = 0;
     std::vector<StepRecord> record;
 };
-Watch* watching;
 
 Machine Observed(const std::string& folder) {
     Sim::Machine& m = Sim::Current();
@@ -38,15 +37,16 @@ Machine Observed(const std::string& folder) {
     return now;
 }
 
-void AfterStep(int step) {
-    Machine now = Observed(watching->folder);
+void AfterStep(int step, void* context) {
+    Watch* watch = static_cast<Watch*>(context);
+    Machine now = Observed(watch->folder);
     std::vector<Sim::Outcome>& outcomes = Sim::Current().outcomes;
-    watching->record.resize((size_t)step + 1);
-    StepRecord& done = watching->record[(size_t)step];
-    done.changes = Description::Changes(watching->last, now);
-    done.outcomes.assign(outcomes.begin() + (long)watching->outcomesSeen, outcomes.end());
-    watching->outcomesSeen = outcomes.size();
-    watching->last = std::move(now);
+    watch->record.resize((size_t)step + 1);
+    StepRecord& done = watch->record[(size_t)step];
+    done.changes = Description::Changes(watch->last, now);
+    done.outcomes.assign(outcomes.begin() + (long)watch->outcomesSeen, outcomes.end());
+    watch->outcomesSeen = outcomes.size();
+    watch->last = std::move(now);
 }
 
 } // namespace
@@ -64,9 +64,7 @@ Preview PreviewRun(const Machine& machine) {
     watch.folder = before.productFolder;
     watch.last = before;
     watch.outcomesSeen = Sim::Current().outcomes.size();
-    watching = &watch;
-    preview.result = RunUninstall(AfterStep);
-    watching = nullptr;
+    preview.result = RunUninstall(AfterStep, &watch);
     preview.changes = Description::Changes(before, watch.last);
     Explain(machine, watch.record, watch.last, &preview);
     Sim::Replace(std::move(saved));

@@ -84,7 +84,7 @@ extern const int UNINSTALL_STEP_COUNT = sizeof UNINSTALL_STEPS / sizeof UNINSTAL
 // opens it here, and ends when it cannot.
 constexpr int FIRST_SERVICE_MANAGER_STEP = 1;
 
-int RunUninstall(StepObserver observer) {
+int RunUninstall(StepObserver observer, void* context) {
     int boxResult = 0;
     if (!PrepareEnvironment(&boxResult))
         return boxResult;
@@ -97,7 +97,7 @@ int RunUninstall(StepObserver observer) {
         }
         UNINSTALL_STEPS[step].run();
         if (observer != NULL)
-            observer(step);
+            observer(step, context);
     }
     return restartAccepted;
 }

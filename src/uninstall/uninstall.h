@@ -17,14 +17,16 @@ struct UninstallStep {
 extern const UninstallStep UNINSTALL_STEPS[];
 extern const int UNINSTALL_STEP_COUNT;
 
-// Called after each step that ran, with the step's index in UNINSTALL_STEPS.
-typedef void (*StepObserver)(int step);
+// Called after each step that ran, with the step's index in UNINSTALL_STEPS
+// and the context the run was given.
+typedef void (*StepObserver)(int step, void* context);
 
-// Performs the whole run, calling `observer` (when not NULL) between steps;
+// Performs the whole run, calling `observer` (when not NULL) with `context`
+// between steps;
 // the result of its last call, the process exit status. The run ends early
 // when Windows is too old (the version box's result) and when the service
 // manager cannot be opened after the Start-menu step (the console line's).
-int RunUninstall(StepObserver observer = NULL);
+int RunUninstall(StepObserver observer = NULL, void* context = NULL);
 
 // Version gate, console and system directory. Nonzero when the run may go on;
 // otherwise *boxResult holds the result of the version box.
