@@ -128,124 +128,122 @@ std::string WhyNotLoaded(const Machine& machine, const std::string& path, DWORD 
 
 } // namespace
 
-void Explain(const Machine& machine, const std::vector<StepRecord>& record, const Machine& after,
-             Preview* preview) {
-    const int services = StepOf(RemoveServices);
-    const int restart = UNINSTALL_STEP_COUNT - 1;
-    preview->steps.clear();
-    for (int step = 0; step < UNINSTALL_STEP_COUNT; ++step)
-        preview->steps.push_back({UNINSTALL_STEPS[step].name, {}});
+namespace {
 
-    std::set<std::string> deleted; // the services whose deletion the run asked and got
-    for (size_t step = 0; step < record.size(); ++step) {
-        auto add = [&](const std::string& line) { preview->steps[step].actions.push_back(line); };
-
-        // What the step's calls returned.
-        std::map<std::string, std::vector<std::string>> serviceActions;
-        std::vector<std::string> serviceOrder;
-        for (const Sim::Outcome& outcome : record[step].outcomes) {
-            bool ok = outcome.error == 0;
-            const std::string& subject = outcome.subject;
-            switch (outcome.call) {
-            case Sim::OutcomeCall::ControlService: {
-                bool stop = outcome.number == SERVICE_CONTROL_STOP;
-                std::string code = std::to_string(outcome.number);
-                if (ok)
-                    serviceActions[subject].push_back(
-                        stop ? "stop"
-                        : outcome.number == CONTROL_PREPARE_REMOVAL
-                            ? "told to prepare for removal (control " + code + ")"
-                            : "send control " + code);
-                else if (stop && outcome.error != ERROR_SERVICE_NOT_ACTIVE) {
-                    serviceActions[subject].push_back("stop refused " + ErrorText(outcome));
-                    Note(preview, Reason::ServiceNotStopped, subject,
-                         "it does not take a stop control now: it is deleted at the restart");
-                } else if (!stop) {
-                    serviceActions[subject].push_back("control " + code + " not taken " +
-                                                      ErrorText(outcome));
-                }
-                serviceOrder.push_back(subject);
-                break;
+// A step's actions from what its calls returned; the services whose
+// deletion the run asked and got are added to `deleted`.
+void TellOutcomes(const Machine& machine, const StepRecord& record, const Machine& after,
+                  std::set<std::string>* deletedServices, Preview* preview, Step* step) {
+    auto add = [&](const std::string& line) { step->actions.push_back(line); };
+    std::set<std::string>& deleted = *deletedServices;
+    // What the step's calls returned.
+    std::map<std::string, std::vector<std::string>> serviceActions;
+    std::vector<std::string> serviceOrder;
+    for (const Sim::Outcome& outcome : record.outcomes) {
+        bool ok = outcome.error == 0;
+        const std::string& subject = outcome.subject;
+        switch (outcome.call) {
+        case Sim::OutcomeCall::ControlService: {
+            bool stop = outcome.number == SERVICE_CONTROL_STOP;
+            std::string code = std::to_string(outcome.number);
+            if (ok)
+                serviceActions[subject].push_back(stop ? "stop"
+                                                  : outcome.number == CONTROL_PREPARE_REMOVAL
+                                                      ? "told to prepare for removal (control " +
+                                                            code + ")"
+                                                      : "send control " + code);
+            else if (stop && outcome.error != ERROR_SERVICE_NOT_ACTIVE) {
+                serviceActions[subject].push_back("stop refused " + ErrorText(outcome));
+                Note(preview, Reason::ServiceNotStopped, subject,
+                     "it does not take a stop control now: it is deleted at the restart");
+            } else if (!stop) {
+                serviceActions[subject].push_back("control " + code + " not taken " +
+                                                  ErrorText(outcome));
             }
-            case Sim::OutcomeCall::DeleteService:
-                if (ok)
-                    deleted.insert(Upper(subject));
-                serviceActions[subject].push_back(ok ? "delete"
-                                                     : "delete fails " + ErrorText(outcome));
-                serviceOrder.push_back(subject);
-                break;
-            case Sim::OutcomeCall::ChangeServiceConfig:
-                add(std::string("TermService configuration ") +
-                    (ok ? "rewritten" : "not rewritten: FALSE " + ErrorText(outcome)));
-                break;
-            case Sim::OutcomeCall::LoadLibrary:
-                if (!ok) {
-                    std::string why = WhyNotLoaded(machine, subject, outcome.error);
-                    add(subject + " not loaded: " + why + "; it is not asked to unregister");
-                    Note(preview, Reason::ServerNotUnregistered, subject, why);
-                }
-                break;
-            case Sim::OutcomeCall::GetProcAddress:
-                if (!ok)
-                    add(subject + " exports no DllUnregisterServer: loaded and freed only");
-                break;
-            case Sim::OutcomeCall::CallClassInstaller:
-                if (!ok)
-                    add("removing device " + subject + " fails " + ErrorText(outcome));
-                break;
-            case Sim::OutcomeCall::ExitWindows:
-                add(ok ? "restart Windows" : "restart refused: FALSE " + ErrorText(outcome));
-                break;
-            case Sim::OutcomeCall::DeleteFile:
-                if (!ok)
-                    add("deleting " + subject + " fails: FALSE " + ErrorText(outcome));
-                break;
-            }
+            serviceOrder.push_back(subject);
+            break;
         }
-        std::set<std::string> shown;
-        for (const std::string& name : serviceOrder) {
-            if (!shown.insert(Upper(name)).second)
-                continue;
-            std::string line = name + ":";
-            for (const std::string& action : serviceActions[name])
-                line += (line.back() == ':' ? " " : ", ") + action;
-            for (const Description::Service& service : after.services) {
-                if (SameText(service.name, name) && deleted.count(Upper(name)) != 0)
-                    line += " (marked for deletion: it goes at the restart)";
+        case Sim::OutcomeCall::DeleteService:
+            if (ok)
+                deleted.insert(Upper(subject));
+            serviceActions[subject].push_back(ok ? "delete" : "delete fails " + ErrorText(outcome));
+            serviceOrder.push_back(subject);
+            break;
+        case Sim::OutcomeCall::ChangeServiceConfig:
+            add(std::string("TermService configuration ") +
+                (ok ? "rewritten" : "not rewritten: FALSE " + ErrorText(outcome)));
+            break;
+        case Sim::OutcomeCall::LoadLibrary:
+            if (!ok) {
+                std::string why = WhyNotLoaded(machine, subject, outcome.error);
+                add(subject + " not loaded: " + why + "; it is not asked to unregister");
+                Note(preview, Reason::ServerNotUnregistered, subject, why);
             }
-            add(line);
-        }
-
-        // What the step changed.
-        std::set<std::string> removedKeys;
-        for (const Change& change : record[step].changes) {
-            if (change.kind == ChangeKind::KeyRemoved)
-                removedKeys.insert(Upper(change.what));
-        }
-        for (const Change& change : record[step].changes) {
-            // The services' own changes are told above, from what the run asked.
-            if ((int)step == services &&
-                (Description::IsServiceChange(change.kind) ||
-                 change.kind == ChangeKind::KeyRemoved ||
-                 (change.kind == ChangeKind::ValueAdded && SameText(change.value, "DeleteFlag"))))
-                continue;
-            if (change.kind == ChangeKind::ServerUnregistered) {
-                add("load " + change.what + " and call its DllUnregisterServer");
-                continue;
-            }
-            if (change.kind == ChangeKind::KeyRemoved) {
-                std::string parent = change.what.substr(0, change.what.rfind('\\'));
-                if (removedKeys.count(Upper(parent)) == 0)
-                    add(RemovedTree(machine, change.what));
-                continue;
-            }
-            add(ChangeLine(change));
+            break;
+        case Sim::OutcomeCall::GetProcAddress:
+            if (!ok)
+                add(subject + " exports no DllUnregisterServer: loaded and freed only");
+            break;
+        case Sim::OutcomeCall::CallClassInstaller:
+            if (!ok)
+                add("removing device " + subject + " fails " + ErrorText(outcome));
+            break;
+        case Sim::OutcomeCall::ExitWindows:
+            add(ok ? "restart Windows" : "restart refused: FALSE " + ErrorText(outcome));
+            break;
+        case Sim::OutcomeCall::DeleteFile:
+            if (!ok)
+                add("deleting " + subject + " fails: FALSE " + ErrorText(outcome));
+            break;
         }
     }
-    if (preview->result == 0 && preview->steps[restart].actions.empty())
-        preview->steps[restart].actions.push_back("no restart: the run ends early");
+    std::set<std::string> shown;
+    for (const std::string& name : serviceOrder) {
+        if (!shown.insert(Upper(name)).second)
+            continue;
+        std::string line = name + ":";
+        for (const std::string& action : serviceActions[name])
+            line += (line.back() == ':' ? " " : ", ") + action;
+        for (const Description::Service& service : after.services) {
+            if (SameText(service.name, name) && deleted.count(Upper(name)) != 0)
+                line += " (marked for deletion: it goes at the restart)";
+        }
+        add(line);
+    }
+}
 
-    // What the run leaves, and why.
+// A step's actions from what it changed; the services step's own changes
+// are told from what the run asked (TellOutcomes).
+void TellChanges(const Machine& machine, const StepRecord& record, bool servicesStep, Step* step) {
+    auto add = [&](const std::string& line) { step->actions.push_back(line); };
+    // What the step changed.
+    std::set<std::string> removedKeys;
+    for (const Change& change : record.changes) {
+        if (change.kind == ChangeKind::KeyRemoved)
+            removedKeys.insert(Upper(change.what));
+    }
+    for (const Change& change : record.changes) {
+        // The services' own changes are told from what the run asked.
+        if (servicesStep &&
+            (Description::IsServiceChange(change.kind) || change.kind == ChangeKind::KeyRemoved ||
+             (change.kind == ChangeKind::ValueAdded && SameText(change.value, "DeleteFlag"))))
+            continue;
+        if (change.kind == ChangeKind::ServerUnregistered) {
+            add("load " + change.what + " and call its DllUnregisterServer");
+            continue;
+        }
+        if (change.kind == ChangeKind::KeyRemoved) {
+            std::string parent = change.what.substr(0, change.what.rfind('\\'));
+            if (removedKeys.count(Upper(parent)) == 0)
+                add(RemovedTree(machine, change.what));
+            continue;
+        }
+        add(ChangeLine(change));
+    }
+}
+
+// The product's folder as the uninstaller would take it.
+void FolderNotes(const Machine& machine, Preview* preview) {
     std::string control = std::string("HKLM\\") + PRODUCT_CONTROL_KEY;
     bool hasFolderValue = false;
     for (const Description::Key& key : machine.registry) {
@@ -264,7 +262,11 @@ void Explain(const Machine& machine, const std::vector<StepRecord>& record, cons
              "the simulated Windows has no network: the servers the uninstaller would ask to "
              "unregister in " +
                  folder + " are not shown (the files it queues there are)");
+}
 
+// The product's devices the run leaves, and the filters of the devices it keeps.
+void DeviceNotes(const Machine& machine, const Machine& after, const std::set<std::string>& deleted,
+                 Preview* preview) {
     std::set<std::string, Strings::NoCase> kept;
     for (const Description::Device& device : after.devices)
         kept.insert(device.instanceId);
@@ -293,7 +295,10 @@ void Explain(const Machine& machine, const std::vector<StepRecord>& record, cons
             }
         }
     }
+}
 
+void ClassFilterNotes(const Machine& after, const std::set<std::string>& deleted,
+                      Preview* preview) {
     // Filters left in class keys after the run (the uninstaller cleans the
     // upper filters of six classes), which name a service it keeps.
     std::string classes = std::string("HKLM\\") + Description::CLASS_KEY + "\\";
@@ -310,7 +315,10 @@ void Explain(const Machine& machine, const std::vector<StepRecord>& record, cons
             }
         }
     }
+}
 
+void KeyNotes(const Machine& machine, Preview* preview) {
+    std::string control = std::string("HKLM\\") + PRODUCT_CONTROL_KEY;
     // A class key the run edits but may not write: the run's edit fails and
     // the names it would have taken out stay.
     for (const Description::Key& key : machine.registry) {
@@ -337,7 +345,9 @@ void Explain(const Machine& machine, const std::vector<StepRecord>& record, cons
                                 : "") +
                      "; " + TAKE_OWNERSHIP + " first");
     }
+}
 
+void BootNotes(const Machine& after, Preview* preview) {
     // The boot after the run, as Windows would make it.
     // A finding that says when it happens itself is told as it stands.
     for (const Finding& finding : JudgeBoot(after)) {
@@ -350,7 +360,9 @@ void Explain(const Machine& machine, const std::vector<StepRecord>& record, cons
                      : "after the run: " + finding.detail,
                  finding.status, finding.parts);
     }
+}
 
+void UnreadableNameNotes(const std::vector<StepRecord>& record, Preview* preview) {
     // The machine is read through the ANSI functions, which show a character
     // the code page cannot carry as '?'; the run itself edits these lists in
     // UTF-16 and keeps such a name as Windows stored it.
@@ -365,6 +377,33 @@ void Explain(const Machine& machine, const std::vector<StepRecord>& record, cons
                      "page cannot carry; the uninstaller keeps that name as it is");
         }
     }
+}
+
+} // namespace
+
+void Explain(const Machine& machine, const std::vector<StepRecord>& record, const Machine& after,
+             Preview* preview) {
+    const int services = StepOf(RemoveServices);
+    const int restart = UNINSTALL_STEP_COUNT - 1;
+    preview->steps.clear();
+    for (int step = 0; step < UNINSTALL_STEP_COUNT; ++step)
+        preview->steps.push_back({UNINSTALL_STEPS[step].name, {}});
+
+    std::set<std::string> deleted; // the services whose deletion the run asked and got
+    for (size_t step = 0; step < record.size(); ++step) {
+        TellOutcomes(machine, record[step], after, &deleted, preview, &preview->steps[step]);
+        TellChanges(machine, record[step], (int)step == services, &preview->steps[step]);
+    }
+    if (preview->result == 0 && preview->steps[restart].actions.empty())
+        preview->steps[restart].actions.push_back("no restart: the run ends early");
+
+    // What the run leaves, and why.
+    FolderNotes(machine, preview);
+    DeviceNotes(machine, after, deleted, preview);
+    ClassFilterNotes(after, deleted, preview);
+    KeyNotes(machine, preview);
+    BootNotes(after, preview);
+    UnreadableNameNotes(record, preview);
 }
 
 } // namespace Check
