@@ -289,30 +289,40 @@ bool IsProductGroup(const std::string& group) {
     return SameUnicode(group, GROUP_ORDER_TERMSERVICE) || SameUnicode(group, GROUP_ORDER_MULTIUSER);
 }
 
-// The findings about one control set.
-std::vector<Finding> JudgeSet(const View& view, bool current) {
-    std::vector<Finding> out;
+// The services' key of a control set.
+std::string ServicesPath(const View& view) {
+    return "HKLM\\SYSTEM\\" + view.set.name + "\\Services";
+}
+
+// A service a stack or a dependency names, whose key cannot be read.
+void UnreadableName(const View& view, const std::string& name, const std::string& why,
+                    std::vector<Finding>* out) {
+    Add(out, Reason::ServiceKeyUnreadable, ServicesPath(view) + "\\" + name,
+        "named by a driver stack or a dependency, but " + why, NOT_ALLOWED);
+}
+
+// What of the set could not be listed.
+void JudgeListing(const View& view, bool current, std::vector<Finding>* out) {
     const ControlSet& set = view.set;
-    std::string services = "HKLM\\SYSTEM\\" + set.name + "\\Services";
+    std::string services = ServicesPath(view);
     if (!set.servicesReadable)
-        Add(&out, Reason::ServicesUnlisted, services,
+        Add(out, Reason::ServicesUnlisted, services,
             "the services cannot be listed: no driver stack can be judged", NOT_ALLOWED);
     if (!set.classesReadable)
-        Add(&out, Reason::ClassesUnlisted, "HKLM\\SYSTEM\\" + set.name + "\\Control\\Class",
+        Add(out, Reason::ClassesUnlisted, "HKLM\\SYSTEM\\" + set.name + "\\Control\\Class",
             "the setup classes cannot be listed: their filters cannot be judged", NOT_ALLOWED);
     if (current && !view.machine.boot.devicesReadable)
-        Add(&out, Reason::DevicesUnlisted, "the device list",
+        Add(out, Reason::DevicesUnlisted, "the device list",
             "the devices cannot be listed: their driver stacks cannot be judged", NOT_ALLOWED);
-    auto unreadableName = [&](const std::string& name, const std::string& why) {
-        Add(&out, Reason::ServiceKeyUnreadable, services + "\\" + name,
-            "named by a driver stack or a dependency, but " + why, NOT_ALLOWED);
-    };
+}
 
-    // Class filters: every device of the class loads them, those plugged in later too.
+// Class filters: every device of the class loads them, those plugged in later too.
+void JudgeClassFilters(const View& view, std::vector<Finding>* out) {
+    const ControlSet& set = view.set;
     for (const SetupClass& setupClass : set.classes) {
         std::string path = ClassKeyPath(view, setupClass.guid);
         if (!setupClass.readable) {
-            Add(&out, Reason::ClassKeyUnreadable, path,
+            Add(out, Reason::ClassKeyUnreadable, path,
                 "cannot be read: its filters cannot be judged", NOT_ALLOWED);
             continue;
         }
@@ -323,20 +333,21 @@ std::vector<Finding> JudgeSet(const View& view, bool current) {
                 bool unreadable = false;
                 std::string why = WhyNot(view, name, Role::Driver, &unreadable);
                 if (unreadable)
-                    unreadableName(name, why);
+                    UnreadableName(view, name, why, out);
                 else if (!why.empty())
-                    Add(&out, Reason::ClassFilterWillNotLoad, path + " : " + list.first,
+                    Add(out, Reason::ClassFilterWillNotLoad, path + " : " + list.first,
                         "names " + name + " (" + why + "): devices of class " +
                             ClassText(view, setupClass.guid) + " will not start",
                         UNSAFE, {"", setupClass.guid, name, list.first});
             }
         }
     }
+}
 
+void JudgeDevices(const View& view, const std::vector<Stack>& stacks, std::vector<Finding>* out) {
     // Each device's own part of its stack. A legacy device key records a
     // driver loaded outside Plug and Play, whose service is judged below as
     // the service it is; a device disabled gets no stack at the boot.
-    std::vector<Stack> stacks = Stacks(view, current);
     for (const Stack& device : stacks) {
         if (Description::IsLegacyDevice(device.instanceId, device.classGuid))
             continue;
@@ -362,7 +373,7 @@ std::vector<Finding> JudgeSet(const View& view, bool current) {
             if (why.empty())
                 continue;
             if (unreadable) {
-                unreadableName(part.name, why);
+                UnreadableName(view, part.name, why, out);
                 continue;
             }
             // A function driver the run removes leaves the device without one.
@@ -378,20 +389,22 @@ std::vector<Finding> JudgeSet(const View& view, bool current) {
             Finding::Parts named{device.instanceId, device.classGuid, part.name,
                                  PartName(part.role)};
             if (device.disabled)
-                Add(&out, Reason::DeviceDisabled, device.instanceId,
+                Add(out, Reason::DeviceDisabled, device.instanceId,
                     "disabled (ConfigFlags 0x1): Windows builds no stack for it; were it "
                     "enabled, " +
                         detail,
                     CLEAN, named);
             else if (device.present)
-                Add(&out, driverRemoved ? Reason::DeviceWithoutDriver : Reason::DeviceWillNotStart,
+                Add(out, driverRemoved ? Reason::DeviceWithoutDriver : Reason::DeviceWillNotStart,
                     device.instanceId, detail, UNSAFE, named);
             else
-                Add(&out, Reason::DeviceNotPresent, device.instanceId,
+                Add(out, Reason::DeviceNotPresent, device.instanceId,
                     "not present now; " + detail + " when it is: " + REMEDY, CLEAN, named);
         }
     }
+}
 
+std::set<NameKey> LoadedForDevices(const View& view, const std::vector<Stack>& stacks) {
     // Services Windows starts, and what they depend on. A group is there
     // when one of its members has started: the service manager starts the
     // services a dependency names, not a group's members, so a member counts
@@ -415,6 +428,13 @@ std::vector<Finding> JudgeSet(const View& view, bool current) {
         for (const std::string& name : names)
             loadedForDevices.insert(UpperUnicode(name));
     }
+    return loadedForDevices;
+}
+
+void JudgeServices(const View& view, const std::set<NameKey>& loadedForDevices,
+                   std::vector<Finding>* out) {
+    const ControlSet& set = view.set;
+    std::string services = ServicesPath(view);
     Starter starter(view, loadedForDevices);
     for (const BootService& service : set.services) {
         if (!(StartsByItself(service) || SameUnicode(service.name, "TermService")) ||
@@ -425,7 +445,7 @@ std::vector<Finding> JudgeSet(const View& view, bool current) {
         // removes (the product's) makes any failure its doing.
         auto fails = [&](const std::string& why, bool product) {
             bool grave = Grave(service) || product;
-            Add(&out, Reason::ServiceWillNotStart, where,
+            Add(out, Reason::ServiceWillNotStart, where,
                 service.name + " will not start: " + why +
                     (grave
                          ? ""
@@ -444,7 +464,7 @@ std::vector<Finding> JudgeSet(const View& view, bool current) {
             const BootService* on = ServiceOf(view, name);
             std::string why = starter.WhyNotStarts(name);
             if (on != nullptr && !on->readable)
-                unreadableName(name, why);
+                UnreadableName(view, name, why, out);
             else if (!why.empty())
                 fails("it depends on " + name + " (" + why + ")", IsProductService(name));
         }
@@ -457,6 +477,16 @@ std::vector<Finding> JudgeSet(const View& view, bool current) {
                       IsProductGroup(group));
         }
     }
+}
+
+// The findings about one control set.
+std::vector<Finding> JudgeSet(const View& view, bool current) {
+    std::vector<Finding> out;
+    JudgeListing(view, current, &out);
+    JudgeClassFilters(view, &out);
+    std::vector<Stack> stacks = Stacks(view, current);
+    JudgeDevices(view, stacks, &out);
+    JudgeServices(view, LoadedForDevices(view, stacks), &out);
     return out;
 }
 
