@@ -65,10 +65,8 @@ std::vector<std::string> Pairs(const std::vector<BYTE>& data) {
 
 const char* const PROGRAMS[] = {"none", "records", "refuses stop"};
 
-} // namespace
-
-std::vector<Change> Changes(const Machine& before, const Machine& after) {
-    std::vector<Change> changes;
+void RegistryChanges(const Machine& before, const Machine& after, std::vector<Change>* out) {
+    std::vector<Change>& changes = *out;
     auto keyName = [](const Key& key) { return key.path; };
     Match(
         ByName(before.registry, keyName), ByName(after.registry, keyName),
@@ -100,7 +98,11 @@ std::vector<Change> Changes(const Machine& before, const Machine& after) {
                             {ChangeKind::ValueChanged, is.path, v.name, "", "", v, w});
                 });
         });
+}
 
+// A service's state and program, and the controls it received.
+void ServiceChanges(const Machine& before, const Machine& after, std::vector<Change>* out) {
+    std::vector<Change>& changes = *out;
     auto serviceName = [](const Service& s) { return s.name; };
     Match(
         ByName(before.services, serviceName), ByName(after.services, serviceName),
@@ -137,7 +139,10 @@ std::vector<Change> Changes(const Machine& before, const Machine& after) {
                 changes.push_back({ChangeKind::ServiceControls, is.service, "",
                                    Joined(was.controls), Joined(is.controls)});
         });
+}
 
+void DeviceChanges(const Machine& before, const Machine& after, std::vector<Change>* out) {
+    std::vector<Change>& changes = *out;
     auto deviceName = [](const Device& d) { return d.instanceId; };
     Match(
         ByName(before.devices, deviceName), ByName(after.devices, deviceName),
@@ -153,7 +158,10 @@ std::vector<Change> Changes(const Machine& before, const Machine& after) {
                 was.upperFilters != is.upperFilters || was.lowerFilters != is.lowerFilters)
                 changes.push_back({ChangeKind::DeviceChanged, is.instanceId});
         });
+}
 
+void PendingChanges(const Machine& before, const Machine& after, std::vector<Change>* out) {
+    std::vector<Change>& changes = *out;
     if (before.pending != after.pending || before.hasPending != after.hasPending) {
         std::vector<std::string> was = Pairs(before.pending);
         std::vector<std::string> is = Pairs(after.pending);
@@ -165,7 +173,11 @@ std::vector<Change> Changes(const Machine& before, const Machine& after) {
         for (size_t i = common; i < is.size(); ++i)
             changes.push_back({ChangeKind::PendingAdded, is[i]});
     }
+}
 
+// Files, then the libraries whose DllUnregisterServer ran.
+void FileChanges(const Machine& before, const Machine& after, std::vector<Change>* out) {
+    std::vector<Change>& changes = *out;
     auto fileName = [](const File& f) { return f.path; };
     Match(
         ByName(before.files, fileName), ByName(after.files, fileName),
@@ -181,6 +193,17 @@ std::vector<Change> Changes(const Machine& before, const Machine& after) {
 
     for (size_t i = before.unregistered.size(); i < after.unregistered.size(); ++i)
         changes.push_back({ChangeKind::ServerUnregistered, after.unregistered[i]});
+}
+
+} // namespace
+
+std::vector<Change> Changes(const Machine& before, const Machine& after) {
+    std::vector<Change> changes;
+    RegistryChanges(before, after, &changes);
+    ServiceChanges(before, after, &changes);
+    DeviceChanges(before, after, &changes);
+    PendingChanges(before, after, &changes);
+    FileChanges(before, after, &changes);
     return changes;
 }
 
