@@ -6,10 +6,10 @@
 #include "product.h"
 
 #include "../catalogue/catalogue.h"
-#include "../simulated/load.h"
 #include "../platform/sim/machine.h"
 #include "../platform/strings.h"
 #include "../platform/windows_keys.h"
+#include "../simulated/load.h"
 #include "../uninstall/uninstall.h"
 
 #include <algorithm>
@@ -240,10 +240,12 @@ void Registry(const Machine& machine, SecondRun* run, Verdict* verdict) {
     }
 }
 
-void Files(const Machine& machine, SecondRun* run, Verdict* verdict) {
-    // Files already queued for deletion at the restart.
+// The product's files already queued for deletion at the restart, as
+// the description names them ("%PRODUCT%\\..."), upper-cased; each is a
+// finding.
+std::set<std::string> Queued(const Machine& machine, const std::vector<std::string>& product,
+                             Verdict* verdict) {
     std::set<std::string> queued;
-    std::vector<std::string> product = ProductFiles();
     std::vector<std::string> pending =
         Strings::SplitMultiString(machine.pending, Strings::KEEP_EMPTY | Strings::ENDED_ONLY);
     // As Windows records a path: either separator taken as a backslash, the
@@ -267,36 +269,90 @@ void Files(const Machine& machine, SecondRun* run, Verdict* verdict) {
         if (InList(product, described))
             Add(verdict, Reason::PendingDeletion, source, "deleted at the restart", RESTART);
     }
+    return queued;
+}
+
+// A shortcut or group of the Start menu, `shown` as the report names it.
+void MenuFile(const Machine& machine, const Description::File& file, const std::string& shown,
+              SecondRun* run, Verdict* verdict) {
+    std::string name = Upper(file.path);
+    if (!file.directory && name.size() > 4 && name.substr(name.size() - 4) == ".LNK")
+        Left(verdict, run, Reason::ShortcutLeft, shown, {{file.path}}, "still in the Start menu",
+             "delete it by hand");
+    else if (file.directory && file.path.find('\\') == file.path.rfind('\\')) {
+        // The uninstaller deletes the group's shortcuts alone: a group
+        // that holds anything else it leaves, however often it runs.
+        std::string below = Upper(file.path) + "\\";
+        bool kept = std::any_of(machine.files.begin(), machine.files.end(),
+                                [&](const Description::File& f) {
+                                    std::string other = Upper(f.path);
+                                    return other.rfind(below, 0) == 0 &&
+                                           (f.directory || other.size() < 4 ||
+                                            other.compare(other.size() - 4, 4, ".LNK") != 0);
+                                });
+        if (kept)
+            Add(verdict, Reason::MenuGroupKept, shown,
+                "left: it holds files that are not shortcuts, which the uninstaller "
+                "never deletes; delete the folder by hand if they are not wanted",
+                CLEAN);
+        else
+            Left(verdict, run, Reason::MenuGroupLeft, shown, {{file.path}},
+                 "the group's folder is still there", "delete the folder by hand");
+    }
+}
+
+// The product's files a second run does not queue: a note naming them.
+void Stranded(const Machine& machine, const std::vector<std::string>& stranded, Verdict* verdict) {
+    // A second run queues the files in the folder "DzPath" names, and
+    // the first run deleted that value (or the uninstaller refuses it).
+    std::string control = std::string("HKLM\\") + PRODUCT_CONTROL_KEY;
+    bool named = FindValue(FindKey(machine, control), PRODUCT_FOLDER_VALUE) != nullptr;
+    bool refused = !UndeletableKey(machine, control).empty();
+    std::string value = std::string("\"") + PRODUCT_FOLDER_VALUE + "\"";
+    std::string names;
+    for (const std::string& name : stranded)
+        names += (names.empty() ? "" : ", ") + name;
+    Add(verdict, Reason::FilesStranded, machine.productFolder,
+        std::to_string(stranded.size()) + " of the product's files " +
+            (stranded.size() == 1 ? "is" : "are") +
+            " still there and not queued for deletion, and a second run does not queue them (" +
+            (refused
+                 ? "the key that holds " + value + " refuses the uninstaller: see its registry tree"
+             : named ? "the uninstaller refuses the folder " + value + " names"
+                     : value + ", the value that names their folder, is gone") +
+            "): " + names + ". Delete them by hand, and the folder with them when it holds " +
+            "nothing else.",
+        CLEAN);
+}
+
+// The product's folder: where it was looked for, and whether it is left.
+void ProductFolderNotes(const Machine& machine, bool others, bool stranded, Verdict* verdict) {
+    if (Description::ProductFolder(machine).empty())
+        Add(verdict, Reason::FolderLookedIn, machine.productFolder,
+            "looked for the product's files here: its folder's value is gone (the uninstaller "
+            "deletes it); for a product installed elsewhere, give --folder DIR",
+            CLEAN);
+    bool folderThere =
+        std::any_of(machine.files.begin(), machine.files.end(),
+                    [](const Description::File& f) { return f.path == "%PRODUCT%"; });
+    if (folderThere)
+        Add(verdict, Reason::FolderLeft, machine.productFolder,
+            others      ? "left: it holds files that are not the product's"
+            : !stranded ? "left by design (emptied at the restart)"
+                        : "left: it holds the product's files named above",
+            CLEAN);
+}
+
+void Files(const Machine& machine, SecondRun* run, Verdict* verdict) {
+    std::vector<std::string> product = ProductFiles();
+    std::set<std::string> queued = Queued(machine, product, verdict);
     bool others = false;
     std::vector<std::string> stranded; // left, and a second run does not queue them
     for (const Description::File& file : machine.files) {
         bool menu = file.path.rfind("%PRODUCT%", 0) != 0;
         std::string shown = menu ? file.path : machine.productFolder + file.path.substr(9);
         if (menu) {
-            std::string name = Upper(file.path);
-            if (!file.directory && name.size() > 4 && name.substr(name.size() - 4) == ".LNK")
-                Left(verdict, run, Reason::ShortcutLeft, shown, {{file.path}},
-                     "still in the Start menu", "delete it by hand");
-            else if (file.directory && file.path.find('\\') == file.path.rfind('\\')) {
-                // The uninstaller deletes the group's shortcuts alone: a group
-                // that holds anything else it leaves, however often it runs.
-                std::string below = Upper(file.path) + "\\";
-                bool kept = std::any_of(
-                    machine.files.begin(), machine.files.end(), [&](const Description::File& f) {
-                        std::string other = Upper(f.path);
-                        return other.rfind(below, 0) == 0 &&
-                               (f.directory || other.size() < 4 ||
-                                other.compare(other.size() - 4, 4, ".LNK") != 0);
-                    });
-                if (kept)
-                    Add(verdict, Reason::MenuGroupKept, shown,
-                        "left: it holds files that are not shortcuts, which the uninstaller "
-                        "never deletes; delete the folder by hand if they are not wanted",
-                        CLEAN);
-                else
-                    Left(verdict, run, Reason::MenuGroupLeft, shown, {{file.path}},
-                         "the group's folder is still there", "delete the folder by hand");
-            }
+            MenuFile(machine, file, shown, run, verdict);
             continue;
         }
         if (file.directory)
@@ -313,42 +369,9 @@ void Files(const Machine& machine, SecondRun* run, Verdict* verdict) {
         else
             stranded.push_back(file.path.substr(10));
     }
-    if (!stranded.empty()) {
-        // A second run queues the files in the folder "DzPath" names, and
-        // the first run deleted that value (or the uninstaller refuses it).
-        std::string control = std::string("HKLM\\") + PRODUCT_CONTROL_KEY;
-        bool named = FindValue(FindKey(machine, control), PRODUCT_FOLDER_VALUE) != nullptr;
-        bool refused = !UndeletableKey(machine, control).empty();
-        std::string value = std::string("\"") + PRODUCT_FOLDER_VALUE + "\"";
-        std::string names;
-        for (const std::string& name : stranded)
-            names += (names.empty() ? "" : ", ") + name;
-        Add(verdict, Reason::FilesStranded, machine.productFolder,
-            std::to_string(stranded.size()) + " of the product's files " +
-                (stranded.size() == 1 ? "is" : "are") +
-                " still there and not queued for deletion, and a second run does not queue them (" +
-                (refused ? "the key that holds " + value +
-                               " refuses the uninstaller: see its registry tree"
-                 : named ? "the uninstaller refuses the folder " + value + " names"
-                         : value + ", the value that names their folder, is gone") +
-                "): " + names + ". Delete them by hand, and the folder with them when it holds " +
-                "nothing else.",
-            CLEAN);
-    }
-    if (Description::ProductFolder(machine).empty())
-        Add(verdict, Reason::FolderLookedIn, machine.productFolder,
-            "looked for the product's files here: its folder's value is gone (the uninstaller "
-            "deletes it); for a product installed elsewhere, give --folder DIR",
-            CLEAN);
-    bool folderThere =
-        std::any_of(machine.files.begin(), machine.files.end(),
-                    [](const Description::File& f) { return f.path == "%PRODUCT%"; });
-    if (folderThere)
-        Add(verdict, Reason::FolderLeft, machine.productFolder,
-            others             ? "left: it holds files that are not the product's"
-            : stranded.empty() ? "left by design (emptied at the restart)"
-                               : "left: it holds the product's files named above",
-            CLEAN);
+    if (!stranded.empty())
+        Stranded(machine, stranded, verdict);
+    ProductFolderNotes(machine, others, !stranded.empty(), verdict);
 }
 
 } // namespace
