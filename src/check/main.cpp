@@ -97,7 +97,8 @@ std::string Bare(const std::string& argument) {
     return argument;
 }
 
-bool Parse(int argc, char** argv, Arguments* out, std::string* why) {
+// The words of the command line, each read into `out`.
+bool ReadWords(int argc, char** argv, Arguments* out, std::string* why) {
     for (int i = 1; i < argc; ++i) {
         std::string word = Bare(argv[i]);
         for (char& c : word)
@@ -149,6 +150,12 @@ bool Parse(int argc, char** argv, Arguments* out, std::string* why) {
             return false;
         }
     }
+    return true;
+}
+
+// Whether the arguments read agree with one another; the offline ones
+// completed.
+bool Agree(Arguments* out, std::string* why) {
     if (out->verb.empty()) {
         *why = "no verb";
         return false;
@@ -191,6 +198,10 @@ bool Parse(int argc, char** argv, Arguments* out, std::string* why) {
     out->offline.folder = out->folder;
     out->offline.json = out->json;
     return true;
+}
+
+bool Parse(int argc, char** argv, Arguments* out, std::string* why) {
+    return ReadWords(argc, argv, out, why) && Agree(out, why);
 }
 
 // Findings and actions hold names as the A functions give them: bytes of the
@@ -340,41 +351,26 @@ int Main(int argc, char** argv, Reader read, const OfflineVerbs* offline) {
     return Main(argc, argv, host, offline);
 }
 
-int Main(int argc, char** argv, const Host& host, const OfflineVerbs* offline) {
-    Arguments arguments;
-    std::string why;
-    if (!Parse(argc, argv, &arguments, &why)) {
-        std::fprintf(stderr, "VkCheck: %s\n%s%s%s", why.c_str(), USAGE, StatusUsage().c_str(),
-                     offline != nullptr ? OFFLINE_USAGE : "");
-        return BAD_ARGUMENTS;
-    }
-    if (arguments.verb == "help") {
-        std::printf("%s%s%s", USAGE, StatusUsage().c_str(),
-                    offline != nullptr ? OFFLINE_USAGE : "");
-        return CLEAN;
-    }
-    if (arguments.verb == "version") {
-        std::printf("%s\n", VersionLine().c_str());
-        return CLEAN;
-    }
-    if (arguments.verb == "report") {
-        if (host.list == nullptr) {
-            std::fprintf(stderr, "VkCheck: this build cannot list a folder\n");
-            return BAD_ARGUMENTS;
-        }
-        return Report::Run(arguments.file, arguments.csv, arguments.html, host.list);
-    }
-    if (arguments.isOffline() && offline == nullptr) {
-        std::fprintf(stderr, "VkCheck: this build reads the machine it runs on; a Windows that is "
-                             "not running is read by the Linux build, vk_check\n");
-        return BAD_ARGUMENTS;
-    }
-    if (arguments.verb == "repair")
-        return offline->repair(arguments.offline);
+namespace {
+
+// What the verbs that answer read: the machine as `arguments` name it,
+// with `name` the computer's when it is the one read, what the reading
+// found doubtful and what the verdict must hold besides the judge's. CLEAN,
+// else the status the program ends with.
+struct Reading {
     Description::Machine machine;
-    std::string name; // the computer's, when it is the one read
+    std::string name;
     std::vector<std::string> warnings;
     std::vector<Finding> unread;
+};
+
+int ReadMachine(const Arguments& arguments, const Host& host, const OfflineVerbs* offline,
+                Reading* read) {
+    std::string why;
+    Description::Machine& machine = read->machine;
+    std::string& name = read->name;
+    std::vector<std::string>& warnings = read->warnings;
+    std::vector<Finding>& unread = read->unread;
     if (arguments.isOffline()) {
         int status = offline->read(arguments.offline, &machine, &warnings, &unread, &why);
         // Verify's report holds them; the other verbs' reports have no place for them.
@@ -406,6 +402,48 @@ int Main(int argc, char** argv, const Host& host, const OfflineVerbs* offline) {
         if (host.name != nullptr)
             name = host.name();
     }
+    return CLEAN;
+}
+
+} // namespace
+
+int Main(int argc, char** argv, const Host& host, const OfflineVerbs* offline) {
+    Arguments arguments;
+    std::string why;
+    if (!Parse(argc, argv, &arguments, &why)) {
+        std::fprintf(stderr, "VkCheck: %s\n%s%s%s", why.c_str(), USAGE, StatusUsage().c_str(),
+                     offline != nullptr ? OFFLINE_USAGE : "");
+        return BAD_ARGUMENTS;
+    }
+    if (arguments.verb == "help") {
+        std::printf("%s%s%s", USAGE, StatusUsage().c_str(),
+                    offline != nullptr ? OFFLINE_USAGE : "");
+        return CLEAN;
+    }
+    if (arguments.verb == "version") {
+        std::printf("%s\n", VersionLine().c_str());
+        return CLEAN;
+    }
+    if (arguments.verb == "report") {
+        if (host.list == nullptr) {
+            std::fprintf(stderr, "VkCheck: this build cannot list a folder\n");
+            return BAD_ARGUMENTS;
+        }
+        return Report::Run(arguments.file, arguments.csv, arguments.html, host.list);
+    }
+    if (arguments.isOffline() && offline == nullptr) {
+        std::fprintf(stderr, "VkCheck: this build reads the machine it runs on; a Windows that is "
+                             "not running is read by the Linux build, vk_check\n");
+        return BAD_ARGUMENTS;
+    }
+    if (arguments.verb == "repair")
+        return offline->repair(arguments.offline);
+    Reading read;
+    int status = ReadMachine(arguments, host, offline, &read);
+    if (status != CLEAN)
+        return status;
+    const Description::Machine& machine = read.machine;
+    const std::string& name = read.name;
     if (arguments.verb == "snapshot") {
         std::ofstream out(arguments.file, std::ios::binary);
         out << Description::Write(machine) << "\n";
@@ -430,9 +468,9 @@ int Main(int argc, char** argv, const Host& host, const OfflineVerbs* offline) {
     if (arguments.verb == "preview")
         return RunPreview(machine, arguments.json, name);
     Verdict verdict = Verify(machine);
-    for (const Finding& finding : unread)
+    for (const Finding& finding : read.unread)
         AddFinding(&verdict, finding);
-    return Report(verdict, arguments.json, warnings, name);
+    return Report(verdict, arguments.json, read.warnings, name);
 }
 
 } // namespace Check
