@@ -200,17 +200,74 @@ Answer Read(const std::string& file, const std::string& text, const std::string&
     return read;
 }
 
+// Each machine's answers, by its name without case (Windows' computer
+// names have none). Every machine may write the share, so no file name
+// decides: the time each answer was made does.
+struct Answers {
+    std::vector<const Answer*> read;
+    const Answer* broken = nullptr;      // the first unreadable file that may be its verify answer
+    const Answer* brokenOther = nullptr; // the first other one
+};
+
+// A machine as its answers make it.
+Machine MachineOf(Answers& of) {
+    // Latest first; of answers that claim one time, the most urgent first.
+    std::stable_sort(of.read.begin(), of.read.end(), [](const Answer* a, const Answer* b) {
+        return a->time != b->time ? a->time > b->time : GroupOf(a->status) < GroupOf(b->status);
+    });
+    const Answer* latest = of.read.empty() ? nullptr : of.read[0];
+    // A verify answer that cannot be read where the latest one read is a
+    // preview: what the machine is after the run is unknown.
+    const Answer* verdict =
+        latest != nullptr && (latest->answer == "verify" || of.broken == nullptr) ? latest
+        : of.broken != nullptr                                                    ? of.broken
+                                                                                  : of.brokenOther;
+    Machine machine;
+    machine.name = verdict->machine;
+    machine.file = verdict->file;
+    if (verdict->unreadable.empty()) {
+        machine.answer = verdict->answer;
+        machine.status = verdict->status;
+        machine.findings = verdict->findings;
+        machine.time = verdict->time;
+        machine.timeOfFile = verdict->timeOfFile;
+        // A preview of 0 as the latest answer: the startup script started
+        // the uninstaller, whose restart is still to come.
+        machine.group = verdict->answer == "preview" && verdict->status == Check::CLEAN
+                            ? Group::Waiting
+                            : GroupOf(verdict->status);
+    } else {
+        machine.reason = verdict->unreadable;
+    }
+    // The step before the verdict: the preview its verify answer came
+    // after, or the preview before a verify answer that cannot be read.
+    const Answer* before = nullptr;
+    for (const Answer* answer : of.read) {
+        if (answer->answer == "preview" && verdict->answer != "preview" &&
+            (verdict->unreadable.empty() ? answer->time <= verdict->time : answer == latest)) {
+            before = answer;
+            break;
+        }
+    }
+    if (before != nullptr)
+        machine.previewStatus = before->status;
+    for (size_t i = 0; i < of.read.size(); ++i) {
+        const Answer* answer = of.read[i];
+        if ((i > 0 && of.read[i - 1]->time == answer->time) ||
+            (i + 1 < of.read.size() && of.read[i + 1]->time == answer->time))
+            machine.sameTime.push_back(answer->file);
+        if (answer == verdict || answer == before)
+            continue;
+        Answer listed = *answer;
+        listed.findings.clear();
+        machine.earlier.push_back(listed);
+    }
+    return machine;
+}
+
 Fleet Gather(std::vector<Answer> answers) {
     std::sort(answers.begin(), answers.end(),
               [](const Answer& a, const Answer& b) { return a.file < b.file; });
-    // Each machine's answers, by its name without case (Windows' computer
-    // names have none). Every machine may write the share, so no file name
-    // decides: the time each answer was made does.
-    struct Answers {
-        std::vector<const Answer*> read;
-        const Answer* broken = nullptr; // the first unreadable file that may be its verify answer
-        const Answer* brokenOther = nullptr; // the first other one
-    };
     std::map<std::string, Answers> byName;
     std::vector<std::string> names; // in the order first met
     Fleet fleet;
@@ -228,61 +285,8 @@ Fleet Gather(std::vector<Answer> answers) {
         if (broken == nullptr)
             broken = &answer;
     }
-    for (const std::string& key : names) {
-        Answers& of = byName[key];
-        // Latest first; of answers that claim one time, the most urgent first.
-        std::stable_sort(of.read.begin(), of.read.end(), [](const Answer* a, const Answer* b) {
-            return a->time != b->time ? a->time > b->time : GroupOf(a->status) < GroupOf(b->status);
-        });
-        const Answer* latest = of.read.empty() ? nullptr : of.read[0];
-        // A verify answer that cannot be read where the latest one read is a
-        // preview: what the machine is after the run is unknown.
-        const Answer* verdict =
-            latest != nullptr && (latest->answer == "verify" || of.broken == nullptr) ? latest
-            : of.broken != nullptr                                                    ? of.broken
-                                   : of.brokenOther;
-        Machine machine;
-        machine.name = verdict->machine;
-        machine.file = verdict->file;
-        if (verdict->unreadable.empty()) {
-            machine.answer = verdict->answer;
-            machine.status = verdict->status;
-            machine.findings = verdict->findings;
-            machine.time = verdict->time;
-            machine.timeOfFile = verdict->timeOfFile;
-            // A preview of 0 as the latest answer: the startup script started
-            // the uninstaller, whose restart is still to come.
-            machine.group = verdict->answer == "preview" && verdict->status == Check::CLEAN
-                                ? Group::Waiting
-                                : GroupOf(verdict->status);
-        } else {
-            machine.reason = verdict->unreadable;
-        }
-        // The step before the verdict: the preview its verify answer came
-        // after, or the preview before a verify answer that cannot be read.
-        const Answer* before = nullptr;
-        for (const Answer* answer : of.read) {
-            if (answer->answer == "preview" && verdict->answer != "preview" &&
-                (verdict->unreadable.empty() ? answer->time <= verdict->time : answer == latest)) {
-                before = answer;
-                break;
-            }
-        }
-        if (before != nullptr)
-            machine.previewStatus = before->status;
-        for (size_t i = 0; i < of.read.size(); ++i) {
-            const Answer* answer = of.read[i];
-            if ((i > 0 && of.read[i - 1]->time == answer->time) ||
-                (i + 1 < of.read.size() && of.read[i + 1]->time == answer->time))
-                machine.sameTime.push_back(answer->file);
-            if (answer == verdict || answer == before)
-                continue;
-            Answer listed = *answer;
-            listed.findings.clear();
-            machine.earlier.push_back(listed);
-        }
-        fleet.machines.push_back(machine);
-    }
+    for (const std::string& key : names)
+        fleet.machines.push_back(MachineOf(byName[key]));
     std::sort(fleet.machines.begin(), fleet.machines.end(), [](const Machine& a, const Machine& b) {
         return a.group != b.group ? a.group < b.group : Upper(a.name) < Upper(b.name);
     });
