@@ -1,5 +1,7 @@
 #include "verdict.h"
 
+#include <cstddef>
+
 // The program's version; the build names it from the project's.
 #ifndef VK_VERSION
 #define VK_VERSION "0.0.0"
@@ -44,87 +46,62 @@ int MoreUrgent(int a, int b) {
     return Rank(b) < Rank(a) ? b : a;
 }
 
+namespace {
+
+// The kind of each reason's findings, in the reasons' order.
+const char* const KINDS[] = {
+    "services",                     // ServicesUnlisted
+    "setup classes",                // ClassesUnlisted
+    "devices",                      // DevicesUnlisted
+    "service key",                  // ServiceKeyUnreadable
+    "class key",                    // ClassKeyUnreadable
+    "class filter",                 // ClassFilterWillNotLoad
+    "device",                       // DeviceWillNotStart
+    "device",                       // DeviceWithoutDriver
+    "device disabled",              // DeviceDisabled
+    "device not present",           // DeviceNotPresent
+    "service",                      // ServiceWillNotStart
+    "boot",                         // NoControlSet
+    "files not looked at",          // ImagesNotLooked
+    "last known good",              // LastKnownGood
+    "control set",                  // ControlSetJudged
+    "service",                      // ServiceMarked
+    "service",                      // ServiceLeft
+    "device",                       // DeviceLeft
+    "device",                       // DeviceLongIds
+    "device",                       // DeviceNotPresentLeft
+    "class filter",                 // ClassFilterLeft
+    "registry tree",                // TreeUndeletable
+    "registry tree",                // TreeLeft
+    "registry tree",                // TreeUnreadable
+    "service group",                // GroupOrderLeft
+    "pending deletion",             // PendingDeletion
+    "shortcut",                     // ShortcutLeft
+    "Start-menu group",             // MenuGroupKept
+    "Start-menu group",             // MenuGroupLeft
+    "file",                         // FileLeft
+    "files",                        // FilesStranded
+    "product folder",               // FolderLookedIn
+    "product folder",               // FolderLeft
+    "second run",                   // SecondRun
+    "service not stopped",          // ServiceNotStopped
+    "server not unregistered",      // ServerNotUnregistered
+    "folder refused",               // FolderRefused
+    "folder on a share",            // FolderOnShare
+    "device left",                  // DeviceNotRemoved
+    "device filter left",           // DeviceFilterLeftByRun
+    "class filter left",            // ClassFilterLeftByRun
+    "key not writable",             // KeyNotWritable
+    "key not deletable",            // KeyNotDeletable
+    "list with an unreadable name", // ListWithUnreadableName
+};
+static_assert(sizeof KINDS / sizeof KINDS[0] == (size_t)Reason::ListWithUnreadableName + 1,
+              "a kind for each reason");
+
+} // namespace
+
 const char* KindOf(Reason reason) {
-    switch (reason) {
-    case Reason::ServicesUnlisted:
-        return "services";
-    case Reason::ClassesUnlisted:
-        return "setup classes";
-    case Reason::DevicesUnlisted:
-        return "devices";
-    case Reason::ServiceKeyUnreadable:
-        return "service key";
-    case Reason::ClassKeyUnreadable:
-        return "class key";
-    case Reason::ClassFilterWillNotLoad:
-    case Reason::ClassFilterLeft:
-        return "class filter";
-    case Reason::DeviceWillNotStart:
-    case Reason::DeviceWithoutDriver:
-    case Reason::DeviceLeft:
-    case Reason::DeviceLongIds:
-    case Reason::DeviceNotPresentLeft:
-        return "device";
-    case Reason::DeviceDisabled:
-        return "device disabled";
-    case Reason::DeviceNotPresent:
-        return "device not present";
-    case Reason::ServiceWillNotStart:
-    case Reason::ServiceMarked:
-    case Reason::ServiceLeft:
-        return "service";
-    case Reason::NoControlSet:
-        return "boot";
-    case Reason::ImagesNotLooked:
-        return "files not looked at";
-    case Reason::LastKnownGood:
-        return "last known good";
-    case Reason::ControlSetJudged:
-        return "control set";
-    case Reason::TreeUndeletable:
-    case Reason::TreeLeft:
-    case Reason::TreeUnreadable:
-        return "registry tree";
-    case Reason::GroupOrderLeft:
-        return "service group";
-    case Reason::PendingDeletion:
-        return "pending deletion";
-    case Reason::ShortcutLeft:
-        return "shortcut";
-    case Reason::MenuGroupKept:
-    case Reason::MenuGroupLeft:
-        return "Start-menu group";
-    case Reason::FileLeft:
-        return "file";
-    case Reason::FilesStranded:
-        return "files";
-    case Reason::FolderLookedIn:
-    case Reason::FolderLeft:
-        return "product folder";
-    case Reason::SecondRun:
-        return "second run";
-    case Reason::ServiceNotStopped:
-        return "service not stopped";
-    case Reason::ServerNotUnregistered:
-        return "server not unregistered";
-    case Reason::FolderRefused:
-        return "folder refused";
-    case Reason::FolderOnShare:
-        return "folder on a share";
-    case Reason::DeviceNotRemoved:
-        return "device left";
-    case Reason::DeviceFilterLeftByRun:
-        return "device filter left";
-    case Reason::ClassFilterLeftByRun:
-        return "class filter left";
-    case Reason::KeyNotWritable:
-        return "key not writable";
-    case Reason::KeyNotDeletable:
-        return "key not deletable";
-    case Reason::ListWithUnreadableName:
-        return "list with an unreadable name";
-    }
-    return "";
+    return KINDS[(int)reason];
 }
 
 } // namespace Check
