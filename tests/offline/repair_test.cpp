@@ -132,9 +132,13 @@ void ExpectOnlyTheRemovals(const std::vector<std::string>& before,
     EXPECT_TRUE(added.empty()) << added.size() << " lines besides: " << added[0];
 }
 
+// A class's filter, or a device's own upper or lower filter.
 bool NamesAFilter(const Check::Finding& finding) {
-    return finding.status == Check::UNSAFE && (finding.detail.find("filter") != std::string::npos ||
-                                               finding.where.find("Filters") != std::string::npos);
+    return finding.status == Check::UNSAFE &&
+           (finding.reason == Check::Reason::ClassFilterWillNotLoad ||
+            (finding.reason == Check::Reason::DeviceWillNotStart &&
+             (finding.parts.evidence == "upper filter" ||
+              finding.parts.evidence == "lower filter")));
 }
 
 TEST(OfflineRepair, TakesOutWhatCannotLoadAndNothingElse) {
