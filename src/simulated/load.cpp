@@ -4,8 +4,8 @@
 #include "load.h"
 
 #include "../catalogue/catalogue.h"
-#include "../platform/windows_keys.h"
 #include "../platform/sim/machine.h"
+#include "../platform/windows_keys.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -291,17 +291,8 @@ void LayBoot(const Description::Boot& boot) {
     }
 }
 
-} // namespace
-
-void Load(const Description::Machine& machine) {
-    Reset();
-    Machine& m = Current();
-    m.journalOn = false;
-    if (machine.version != 0)
-        m.version = machine.version;
-    ClearDescribedPlaces(machine);
-    LayBoot(machine.boot);
-
+// The described keys and their values, and their security.
+void LayKeys(const Description::Machine& machine) {
     // What both the boot view and the keys hold was read twice: through the
     // W functions, and through the A ones, which show a character the code
     // page lacks as '?'. Where the two agree, the Unicode text stays.
@@ -320,6 +311,10 @@ void Load(const Description::Machine& machine) {
             SetValue(root, below, value.name, value.type, value.data);
         }
     }
+}
+
+// The pending operations: the description's, or none.
+void LayPending(const Description::Machine& machine) {
     Key* session = MakeKey(HKEY_LOCAL_MACHINE, KEY_SESSION_MANAGER);
     auto& values = session->values;
     values.erase(std::remove_if(values.begin(), values.end(),
@@ -330,7 +325,10 @@ void Load(const Description::Machine& machine) {
     if (machine.hasPending)
         SetValue(HKEY_LOCAL_MACHINE, KEY_SESSION_MANAGER, "PendingFileRenameOperations",
                  REG_MULTI_SZ, machine.pending);
+}
 
+void LayServices(const Description::Machine& machine) {
+    Machine& m = Current();
     // A service's program takes every control the product sends; whether it
     // stops is what its status says it accepts.
     for (const Description::Service& service : machine.services) {
@@ -342,7 +340,9 @@ void Load(const Description::Machine& machine) {
                 record.customControls.insert(control);
         }
     }
+}
 
+void LayDevices(const Description::Machine& machine) {
     for (const Description::Device& device : machine.devices) {
         GUID guid{};
         Description::GuidOf(device.classGuid, &guid);
@@ -366,7 +366,9 @@ void Load(const Description::Machine& machine) {
             made.service.insert(made.service.end(), {0, 0});
         }
     }
+}
 
+void LayFiles(const Description::Machine& machine) {
     for (const Description::File& file : machine.files) {
         std::string path = FilePath(machine, file.path, file.directory);
         if (path.empty())
@@ -385,6 +387,23 @@ void Load(const Description::Machine& machine) {
                 node->library->imports.push_back(import.name);
         }
     }
+}
+
+} // namespace
+
+void Load(const Description::Machine& machine) {
+    Reset();
+    Machine& m = Current();
+    m.journalOn = false;
+    if (machine.version != 0)
+        m.version = machine.version;
+    ClearDescribedPlaces(machine);
+    LayBoot(machine.boot);
+    LayKeys(machine);
+    LayPending(machine);
+    LayServices(machine);
+    LayDevices(machine);
+    LayFiles(machine);
     PlaceImports(machine);
     m.journal.clear();
     m.journalOn = true;
