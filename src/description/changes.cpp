@@ -63,8 +63,6 @@ std::vector<std::string> Pairs(const std::vector<BYTE>& data) {
     return pairs;
 }
 
-const char* const PROGRAMS[] = {"none", "records", "refuses stop"};
-
 void RegistryChanges(const Machine& before, const Machine& after, std::vector<Change>* out) {
     std::vector<Change>& changes = *out;
     auto keyName = [](const Key& key) { return key.path; };
@@ -119,7 +117,7 @@ void ServiceChanges(const Machine& before, const Machine& after, std::vector<Cha
                                    ServiceStateName(was.state), ServiceStateName(is.state)});
             if (was.program != is.program)
                 changes.push_back({ChangeKind::ServiceProgram, is.name, "",
-                                   PROGRAMS[(int)was.program], PROGRAMS[(int)is.program]});
+                                   ProgramName(was.program), ProgramName(is.program)});
         });
     // What a service received is observed across the run: compared whether
     // or not the service is still there.
@@ -241,6 +239,18 @@ bool IsValueChange(ChangeKind kind) {
 
 bool IsServiceChange(ChangeKind kind) {
     return kind >= ChangeKind::ServiceRemoved && kind <= ChangeKind::ServiceControls;
+}
+
+const char* ProgramName(Program program) {
+    switch (program) {
+    case Program::Records:
+        return "records";
+    case Program::RefusesStop:
+        return "refuses stop";
+    case Program::None:
+        break;
+    }
+    return "none";
 }
 
 std::string PlaceText(const Change& change) {

@@ -42,6 +42,8 @@ struct Key {
 // (a kernel driver, or a service that was never started), it records every
 // control, or it records them and refuses to stop.
 enum class Program { None, Records, RefusesStop };
+// Its name in a description's JSON and the change lists ("refuses stop").
+const char* ProgramName(Program program);
 
 struct Service {
     std::string name;

@@ -128,12 +128,6 @@ DWORD TypeFromName(const std::string& name) {
     return (DWORD)type;
 }
 
-const char* ProgramName(Program program) {
-    return program == Program::Records       ? "records"
-           : program == Program::RefusesStop ? "refuses stop"
-                                             : "none";
-}
-
 const char* LibraryName(Library library) {
     return library == Library::Unregisters ? "unregisters"
            : library == Library::NoExport  ? "no export"
@@ -243,9 +237,11 @@ void from_json(const json& in, Service& service) {
             service.state = s;
     }
     std::string program = in.value("program", "none");
-    service.program = program == "records"        ? Program::Records
-                      : program == "refuses stop" ? Program::RefusesStop
-                                                  : Program::None;
+    service.program = Program::None;
+    for (Program known : {Program::Records, Program::RefusesStop}) {
+        if (program == ProgramName(known))
+            service.program = known;
+    }
 }
 
 // A UTF-16 list property as read: its entries when every unit is printable
