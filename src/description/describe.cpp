@@ -262,9 +262,6 @@ bool Grants(const Calls& win, HKEY root, const std::string& path, DWORD rights) 
 
 // What the next boot loads, read through the W functions so that names are
 // the characters Windows holds.
-std::u16string Wide(const std::string& text) {
-    return Utf16(text);
-}
 
 struct WideKey {
     const Calls& win;
@@ -277,7 +274,7 @@ struct WideKey {
 
 // Opens `path` under HKLM for reading: ERROR_SUCCESS, ERROR_FILE_NOT_FOUND or another failure.
 LONG OpenWide(WideKey* key, const std::string& path, REGSAM access = KEY_READ) {
-    std::u16string wide = Wide(path);
+    std::u16string wide = Unicode::Utf16(path);
     return key->win.RegOpenKeyExW(HKEY_LOCAL_MACHINE, (LPCWSTR)wide.c_str(), 0, access, &key->key);
 }
 
@@ -286,17 +283,17 @@ std::vector<std::string> WideSubkeys(const Calls& win, HKEY key) {
     WCHAR name[KEY_NAME_SIZE];
     for (DWORD index = 0; win.RegEnumKeyW(key, index, name, KEY_NAME_SIZE) == ERROR_SUCCESS;
          ++index) {
-        std::u16string wide;
-        for (const WCHAR* c = name; *c != 0; ++c)
-            wide.push_back((char16_t)*c);
-        children.push_back(Utf8(wide));
+        size_t units = 0;
+        while (name[units] != 0)
+            ++units;
+        children.push_back(Unicode::Utf8((const char16_t*)name, units));
     }
     return children;
 }
 
 // A value's bytes through the W function; false when it is absent or unreadable.
 bool QueryWide(const Calls& win, HKEY key, const char* name, DWORD* type, std::vector<BYTE>* data) {
-    std::u16string wide = Wide(name);
+    std::u16string wide = Unicode::Utf16(name);
     DWORD size = 0;
     if (win.RegQueryValueExW(key, (LPCWSTR)wide.c_str(), nullptr, type, nullptr, &size) !=
         ERROR_SUCCESS)
@@ -465,7 +462,7 @@ void ReadBoot(const Calls& win, Machine* machine) {
                     continue;
                 bool local = file.size() > 2 && file[1] == ':';
                 std::u16string wide =
-                    Wide(kind == ImageKind::Driver && local ? "\\\\?\\" + file : file);
+                    Unicode::Utf16(kind == ImageKind::Driver && local ? "\\\\?\\" + file : file);
                 DWORD attributes = win.GetFileAttributesW((LPCWSTR)wide.c_str());
                 if (attributes != INVALID_FILE_ATTRIBUTES &&
                     !(attributes & FILE_ATTRIBUTE_DIRECTORY))

@@ -6,6 +6,7 @@
 
 #include "../platform/platform.h"
 #include "../platform/strings.h"
+#include "../platform/utf.h"
 
 #include <optional>
 #include <string>
@@ -192,9 +193,9 @@ bool IsDisabled(std::optional<DWORD> configFlags, std::optional<DWORD> profileFl
 std::vector<std::string> FilterEntries(DWORD type, const std::vector<BYTE>& bytes);
 // The Windows folder of a system folder ("C:\WINDOWS" of "C:\WINDOWS\system32").
 std::string WindowsFolderOf(const std::string& systemFolder);
-// UTF-16 text (a W function's) as UTF-8, and back.
-std::string Utf8(const std::u16string& wide);
-std::u16string Utf16(const std::string& text);
+// UTF-16 text (a W function's) as UTF-8, and back (platform/utf.h).
+using Unicode::Utf16;
+using Unicode::Utf8;
 // Unicode names compared as Windows compares service and key names: each
 // UTF-16 unit upper-cased alone through Windows' case table (unicode.h).
 bool SameUnicode(const std::string& a, const std::string& b);

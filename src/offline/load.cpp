@@ -29,9 +29,7 @@ namespace {
 // UTF-16LE bytes as the simulated registry keeps a string's data: UTF-8
 // text, each unit converted, NULs and all.
 std::vector<BYTE> TextData(const char* bytes, size_t length) {
-    std::u16string wide(length / 2, u'\0');
-    for (size_t i = 0; i < wide.size(); ++i)
-        wide[i] = (char16_t)((unsigned char)bytes[2 * i] | (unsigned char)bytes[2 * i + 1] << 8);
+    std::u16string wide = Unicode::FromLittleEndian((const unsigned char*)bytes, length);
     std::string text = Sim::WideToText(wide.data(), wide.size());
     return std::vector<BYTE>(text.begin(), text.end());
 }
@@ -572,10 +570,8 @@ bool Load(const Place& place, DWORD controlSet, Reading* reading) {
                         out->clear();
                         if (value == nullptr || !Sim::IsText(value->type))
                             return false;
-                        std::u16string units =
-                            Sim::TextToWide(std::string(value->data.begin(), value->data.end()));
-                        for (char16_t unit : units)
-                            out->insert(out->end(), {(BYTE)unit, (BYTE)(unit >> 8)});
+                        *out = Unicode::LittleEndian(
+                            Sim::TextToWide(std::string(value->data.begin(), value->data.end())));
                         return true;
                     };
                     device.hasHardwareIds = wide("HardwareID", &device.hardwareIds);

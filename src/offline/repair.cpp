@@ -24,14 +24,13 @@ namespace Offline {
 
 namespace {
 
+// A REG_MULTI_SZ of `entries` as the registry stores it: UTF-16LE, each
+// entry ended, then one NUL more.
 std::vector<unsigned char> ListData(const std::vector<std::string>& entries) {
-    std::vector<unsigned char> data;
-    for (const std::string& entry : entries) {
-        for (char16_t unit : Description::Utf16(entry) + u'\0')
-            data.insert(data.end(), {(unsigned char)unit, (unsigned char)(unit >> 8)});
-    }
-    data.insert(data.end(), {0, 0});
-    return data;
+    std::u16string list;
+    for (const std::string& entry : entries)
+        list += Unicode::Utf16(entry) + u'\0';
+    return Unicode::LittleEndian(list + u'\0');
 }
 
 // Why the judge says a name cannot load ("" when it can), asked once a

@@ -107,7 +107,7 @@ constexpr char SECURITY_MARK[4] = {'V', 'K', 'S', 'D'};
 // A GUID as the registry names it, without braces (machine_lines.cpp).
 std::string GuidText(const GUID& guid);
 
-// Text: the ANSI code page (unicode.h), UTF-8 and upper case (text.cpp).
+// Text: the ANSI code page (unicode.h), UTF-8 (utf.h) and upper case (text.cpp).
 using Unicode::AnsiToWide;
 using Unicode::WideToAnsi; // -1 where the code page has no such character
 std::string AnsiToText(const char* bytes, size_t size);
@@ -115,7 +115,6 @@ bool Ascii(const char* bytes, size_t size); // ASCII reads the same in ANSI and 
 inline bool Ascii(const std::string& text) {
     return Ascii(text.data(), text.size());
 }
-char32_t NextChar(const std::string& text, size_t* at);
 // Windows' upper case of a character (Unicode::Upper); one beyond the Basic
 // Multilingual Plane is its own, as each of its surrogates is.
 char32_t Upcase(char32_t c);

@@ -8,6 +8,7 @@
 
 #include "../api.h"
 #include "../strings.h"
+#include "../utf.h"
 
 #include <map>
 #include <memory>
@@ -45,8 +46,14 @@ Value AnsiValue(DWORD type, const BYTE* data, size_t size);
 // Conversions through the ANSI code page (Windows-1252) and UTF-16.
 std::string AnsiToText(const std::string& ansi);
 std::string TextToAnsi(const std::string& text); // '?' for what the code page lacks
-std::string WideToText(const char16_t* wide, size_t units);
-std::u16string TextToWide(const std::string& text);
+// The registry's text from UTF-16 and back: a lone surrogate is kept, as
+// Windows keeps it (Unicode::Wtf8).
+inline std::string WideToText(const char16_t* wide, size_t units) {
+    return Unicode::Wtf8(wide, units);
+}
+inline std::u16string TextToWide(const std::string& text) {
+    return Unicode::Utf16(text);
+}
 
 struct Key {
     std::string name; // Unicode text
