@@ -3,6 +3,7 @@
 #include "description.h"
 
 #include "../catalogue/catalogue.h"
+#include "../platform/pending_renames.h"
 #include "../platform/windows_keys.h"
 #include "calls.h"
 #include "exports.h"
@@ -653,10 +654,10 @@ Machine Describe(const Calls& win, const std::string& productFolder) {
         ERROR_SUCCESS) {
         DWORD size = 0;
         DWORD type = 0;
-        if (win.RegQueryValueExA(session.key, "PendingFileRenameOperations", nullptr, &type,
-                                 nullptr, &size) == ERROR_SUCCESS) {
+        if (win.RegQueryValueExA(session.key, PendingRenames::VALUE, nullptr, &type, nullptr,
+                                 &size) == ERROR_SUCCESS) {
             machine.pending.resize(size);
-            if (win.RegQueryValueExA(session.key, "PendingFileRenameOperations", nullptr, &type,
+            if (win.RegQueryValueExA(session.key, PendingRenames::VALUE, nullptr, &type,
                                      machine.pending.data(), &size) == ERROR_SUCCESS) {
                 machine.pending.resize(size);
                 machine.hasPending = true;

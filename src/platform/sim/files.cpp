@@ -382,33 +382,22 @@ BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR replacement, DWORD flags) {
         return LogBool(call, Fail(ERROR_ACCESS_DENIED));
     // The path is recorded as the NT path of its full form; whether the file
     // exists is not asked.
-    std::string nt;
+    std::string full = existing;
     std::vector<std::string> parts;
-    std::string e = existing;
-    if (e.size() >= 2 && e[0] == '\\' && e[1] == '\\')
-        nt = "\\??\\UNC\\" + e.substr(2);
-    else if (ResolvePath(e, &parts))
-        nt = "\\??\\" + JoinPath(parts);
-    else
-        return LogBool(call, Fail(ERROR_PATH_NOT_FOUND));
-    // The entry is added to the value in place: the list grows by one entry
-    // a file, and copying it whole each time costs the order of its square.
+    if (full.compare(0, 2, "\\\\") != 0) {
+        if (!ResolvePath(full, &parts))
+            return LogBool(call, Fail(ERROR_PATH_NOT_FOUND));
+        full = JoinPath(parts);
+    }
     Key* session = MakeKey(HKEY_LOCAL_MACHINE, SESSION_MANAGER);
-    Value* value = session->FindValue("PendingFileRenameOperations");
+    Value* value = session->FindValue(PendingRenames::VALUE);
     if (value == nullptr) {
-        session->values.push_back({"PendingFileRenameOperations", Value{REG_MULTI_SZ, {}}});
+        session->values.push_back({PendingRenames::VALUE, Value{REG_MULTI_SZ, {}}});
         value = &session->values.back().second;
     } else if (value->type != REG_MULTI_SZ) {
         return LogBool(call, Fail(ERROR_INVALID_DATA));
     }
-    std::vector<BYTE>& data = value->data;
-    if (data.size() >= 2 && data.back() == 0)
-        data.pop_back(); // the list's final NUL, put back after the new entry
-    std::string text = AnsiToText(nt);
-    data.insert(data.end(), text.begin(), text.end());
-    data.push_back(0);
-    data.push_back(0); // no new name: delete
-    data.push_back(0);
+    PendingRenames::AppendDeletion(&value->data, AnsiToText(PendingRenames::NtPath(full)));
     return LogBool(call, TRUE);
 }
 

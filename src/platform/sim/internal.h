@@ -1,6 +1,7 @@
 // Shared helpers of the simulated Windows' sources.
 #pragma once
 
+#include "../pending_renames.h"
 #include "../unicode.h"
 #include "../windows_keys.h"
 #include "machine.h"

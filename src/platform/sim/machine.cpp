@@ -57,20 +57,15 @@ void EndProcess() {
 void Restart() {
     Machine& m = Current();
     Key* session = FindKey(HKEY_LOCAL_MACHINE, KEY_SESSION_MANAGER);
-    Value* pending = session ? session->FindValue("PendingFileRenameOperations") : nullptr;
+    Value* pending = session ? session->FindValue(PendingRenames::VALUE) : nullptr;
     if (pending != nullptr) {
-        std::vector<std::string> entries = Strings::SplitMultiString(
-            AnsiData(*pending), Strings::KEEP_EMPTY | Strings::ENDED_ONLY);
-        for (size_t i = 0; i + 1 < entries.size(); i += 2) {
-            std::string source = entries[i];
-            if (source.empty())
+        for (const PendingRenames::Rename& rename : PendingRenames::Renames(AnsiData(*pending))) {
+            if (rename.source.empty())
                 break;
-            if (!entries[i + 1].empty())
+            if (!rename.target.empty())
                 Unmodelled("a pending rename at restart");
-            if (source.compare(0, 4, "\\??\\") == 0)
-                source = source.substr(4);
             std::vector<std::string> parts;
-            if (!ResolvePath(source, &parts))
+            if (!ResolvePath(PendingRenames::Win32Path(rename.source), &parts))
                 continue;
             Node* parent = &m.fileRoot;
             for (size_t k = 0; parent && k + 1 < parts.size(); ++k) {
@@ -85,7 +80,7 @@ void Restart() {
                 parent->children.erase(target);
         }
         for (size_t i = 0; i < session->values.size(); ++i) {
-            if (SameName(session->values[i].first, "PendingFileRenameOperations")) {
+            if (SameName(session->values[i].first, PendingRenames::VALUE)) {
                 session->values.erase(session->values.begin() + (long)i);
                 break;
             }
