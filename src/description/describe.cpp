@@ -96,8 +96,7 @@ std::vector<std::string> Subkeys(const Calls& win, HKEY root, const char* path) 
 }
 
 void ReadServices(const Calls& win, Machine* machine) {
-    std::vector<std::string> names = ListNames(ServiceList);
-    names.push_back("TermService");
+    std::vector<std::string> names = DescribedServices();
     SC_HANDLE scm =
         win.OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_ENUMERATE_SERVICE);
     for (const std::string& name : names) {

@@ -270,6 +270,9 @@ const Value* FindValue(const Key* key, const std::string& name);
 
 // The entries of one of the catalogue's lists.
 std::vector<std::string> ListNames(const char* list);
+// The services a description holds (the catalogue's DESCRIBED_SERVICE_LISTS):
+// the product's, then TermService.
+std::vector<std::string> DescribedServices();
 
 // The Windows functions the reader calls (calls.h).
 struct Calls;

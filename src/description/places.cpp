@@ -89,6 +89,15 @@ std::vector<std::string> ListNames(const char* list) {
     return names;
 }
 
+std::vector<std::string> DescribedServices() {
+    std::vector<std::string> names;
+    for (const char* list : DESCRIBED_SERVICE_LISTS) {
+        std::vector<std::string> more = ListNames(list);
+        names.insert(names.end(), more.begin(), more.end());
+    }
+    return names;
+}
+
 std::string ProductFolder(const Machine& machine) {
     const Value* value = FindValue(FindKey(machine, std::string("HKLM\\") + PRODUCT_CONTROL_KEY),
                                    PRODUCT_FOLDER_VALUE);
@@ -129,8 +138,7 @@ bool GuidOf(const std::string& text, GUID* guid) {
 void LayServiceKeys(const Machine& machine) {
     std::string services = SERVICES_KEY;
     services.pop_back();
-    std::vector<std::string> described = ListNames(ServiceList);
-    described.push_back("TermService");
+    std::vector<std::string> described = DescribedServices();
     for (const std::string& name : machine.serviceKeys) {
         if (std::any_of(described.begin(), described.end(),
                         [&](const std::string& own) { return SameText(own, name); }))

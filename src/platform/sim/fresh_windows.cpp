@@ -120,8 +120,8 @@ void LayFreshWindows() {
     SetupClass("{4D36E96F-E325-11CE-BFC1-08002BE10318}", "Mouse", {"mouclass"});
     SetupClass("{745A17A0-74D3-11D0-B6FE-00A0C90F57DA}", "HIDClass", {});
 
-    WindowsService("TermService", SERVICE_WIN32_SHARE_PROCESS, SERVICE_DEMAND_START,
-                   "%SystemRoot%\\System32\\svchost -k DComLaunch", "TermService", {"RPCSS"},
+    WindowsService(SERVICE_TERMSERVICE, SERVICE_WIN32_SHARE_PROCESS, SERVICE_DEMAND_START,
+                   "%SystemRoot%\\System32\\svchost -k DComLaunch", GROUP_TERMSERVICE, {"RPCSS"},
                    "Terminal Services", true);
     WindowsService("RpcSs", SERVICE_WIN32_SHARE_PROCESS, SERVICE_AUTO_START,
                    "%SystemRoot%\\system32\\svchost -k rpcss", "COM Infrastructure", {},
