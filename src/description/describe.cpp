@@ -262,18 +262,9 @@ bool Grants(const Calls& win, HKEY root, const std::string& path, DWORD rights) 
 
 // What the next boot loads, read through the W functions so that names are
 // the characters Windows holds.
-
-struct WideKey {
-    const Calls& win;
-    HKEY key = nullptr;
-    ~WideKey() {
-        if (key != nullptr)
-            win.RegCloseKey(key);
-    }
-};
-
+//
 // Opens `path` under HKLM for reading: ERROR_SUCCESS, ERROR_FILE_NOT_FOUND or another failure.
-LONG OpenWide(WideKey* key, const std::string& path, REGSAM access = KEY_READ) {
+LONG OpenWide(KeyGuard* key, const std::string& path, REGSAM access = KEY_READ) {
     std::u16string wide = Unicode::Utf16(path);
     return key->win.RegOpenKeyExW(HKEY_LOCAL_MACHINE, (LPCWSTR)wide.c_str(), 0, access, &key->key);
 }
@@ -341,7 +332,7 @@ std::vector<std::string> FiltersAt(const Calls& win, HKEY key, const char* name)
 }
 
 void ReadBootServices(const Calls& win, const std::string& set, ControlSet* out) {
-    WideKey services{win};
+    KeyGuard services{win};
     LONG status = OpenWide(&services, set + "\\Services");
     out->servicesReadable = status == ERROR_SUCCESS;
     if (status != ERROR_SUCCESS)
@@ -349,7 +340,7 @@ void ReadBootServices(const Calls& win, const std::string& set, ControlSet* out)
     for (const std::string& name : WideSubkeys(win, services.key)) {
         BootService service;
         service.name = name;
-        WideKey key{win};
+        KeyGuard key{win};
         if (OpenWide(&key, set + "\\Services\\" + name, KEY_QUERY_VALUE) != ERROR_SUCCESS) {
             service.readable = false;
             out->services.push_back(service);
@@ -369,7 +360,7 @@ void ReadBootServices(const Calls& win, const std::string& set, ControlSet* out)
 }
 
 void ReadBootClasses(const Calls& win, const std::string& set, ControlSet* out) {
-    WideKey classes{win};
+    KeyGuard classes{win};
     std::string path = set + "\\Control\\Class";
     LONG status = OpenWide(&classes, path);
     out->classesReadable = status == ERROR_SUCCESS;
@@ -378,7 +369,7 @@ void ReadBootClasses(const Calls& win, const std::string& set, ControlSet* out) 
     for (const std::string& guid : WideSubkeys(win, classes.key)) {
         SetupClass setupClass;
         setupClass.guid = guid;
-        WideKey key{win};
+        KeyGuard key{win};
         if (OpenWide(&key, path + "\\" + guid, KEY_QUERY_VALUE) != ERROR_SUCCESS) {
             setupClass.readable = false;
             out->classes.push_back(setupClass);
@@ -395,7 +386,7 @@ void ReadBootClasses(const Calls& win, const std::string& set, ControlSet* out) 
 void ReadDeviceKeys(const Calls& win, const std::string& set, const std::vector<Device>& devices,
                     ControlSet* out) {
     for (const Device& device : devices) {
-        WideKey key{win};
+        KeyGuard key{win};
         if (OpenWide(&key, set + "\\Enum\\" + device.instanceId, KEY_QUERY_VALUE) != ERROR_SUCCESS)
             continue;
         DeviceKey described;
@@ -413,7 +404,7 @@ void ReadDeviceKeys(const Calls& win, const std::string& set, const std::vector<
 // (the link "Hardware Profiles\Current" names it).
 void ReadProfileFlags(const Calls& win, Machine* machine) {
     for (Device& device : machine->devices) {
-        WideKey key{win};
+        KeyGuard key{win};
         if (OpenWide(&key, KEY_PROFILE_ENUM "\\" + device.instanceId, KEY_QUERY_VALUE) ==
             ERROR_SUCCESS)
             device.profileFlags = DwordAt(win, key.key, "CSConfigFlags");
@@ -424,7 +415,7 @@ void ReadBoot(const Calls& win, Machine* machine) {
     Boot& boot = machine->boot;
     std::vector<std::string> system = SystemFolders(win);
     boot.windowsFolder = system.size() > 1 ? system[1] : "";
-    WideKey select{win};
+    KeyGuard select{win};
     if (OpenWide(&select, "SYSTEM\\Select", KEY_QUERY_VALUE) == ERROR_SUCCESS) {
         boot.current = DwordAt(win, select.key, "Current").value_or(0);
         boot.defaultSet = DwordAt(win, select.key, "Default").value_or(0);
@@ -439,7 +430,7 @@ void ReadBoot(const Calls& win, Machine* machine) {
         boot.lastKnownGood < 1000) {
         char name[16];
         std::snprintf(name, sizeof name, "ControlSet%03u", (unsigned)boot.lastKnownGood);
-        WideKey exists{win};
+        KeyGuard exists{win};
         if (OpenWide(&exists, std::string("SYSTEM\\") + name, KEY_QUERY_VALUE) !=
             ERROR_FILE_NOT_FOUND) {
             ControlSet other;
