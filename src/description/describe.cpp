@@ -428,16 +428,14 @@ void ReadBoot(const Calls& win, Machine* machine) {
     boot.sets.push_back(current);
     if (boot.lastKnownGood != 0 && boot.lastKnownGood != boot.current &&
         boot.lastKnownGood < 1000) {
-        char name[16];
-        std::snprintf(name, sizeof name, "ControlSet%03u", (unsigned)boot.lastKnownGood);
+        ControlSet other;
+        other.name = ControlSetName(boot.lastKnownGood);
+        std::string path = "SYSTEM\\" + other.name;
         KeyGuard exists{win};
-        if (OpenWide(&exists, std::string("SYSTEM\\") + name, KEY_QUERY_VALUE) !=
-            ERROR_FILE_NOT_FOUND) {
-            ControlSet other;
-            other.name = name;
-            ReadBootServices(win, std::string("SYSTEM\\") + name, &other);
-            ReadBootClasses(win, std::string("SYSTEM\\") + name, &other);
-            ReadDeviceKeys(win, std::string("SYSTEM\\") + name, machine->devices, &other);
+        if (OpenWide(&exists, path, KEY_QUERY_VALUE) != ERROR_FILE_NOT_FOUND) {
+            ReadBootServices(win, path, &other);
+            ReadBootClasses(win, path, &other);
+            ReadDeviceKeys(win, path, machine->devices, &other);
             boot.sets.push_back(other);
         }
     }

@@ -191,6 +191,8 @@ bool IsDisabled(std::optional<DWORD> configFlags, std::optional<DWORD> profileFl
 // The entries of a filter value as the PnP manager reads it: a REG_MULTI_SZ's
 // strings, a REG_SZ's or REG_EXPAND_SZ's one string; UTF-16 bytes in, UTF-8 out.
 std::vector<std::string> FilterEntries(DWORD type, const std::vector<BYTE>& bytes);
+// A control set's key name under SYSTEM: "ControlSet001" of 1.
+std::string ControlSetName(DWORD number);
 // The Windows folder of a system folder ("C:\WINDOWS" of "C:\WINDOWS\system32").
 std::string WindowsFolderOf(const std::string& systemFolder);
 // UTF-16 text (a W function's) as UTF-8, and back (platform/utf.h).

@@ -116,6 +116,12 @@ std::string ProductFolder(const Machine& machine) {
     return folder;
 }
 
+std::string ControlSetName(DWORD number) {
+    char name[24];
+    std::snprintf(name, sizeof name, "ControlSet%03u", (unsigned)number);
+    return name;
+}
+
 std::string RootPath(const std::string& path, HKEY* root) {
     *root = SameText(path.substr(0, 5), "HKCR\\") ? HKEY_CLASSES_ROOT : HKEY_LOCAL_MACHINE;
     return path.substr(5);

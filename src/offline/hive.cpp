@@ -175,12 +175,6 @@ bool RawValue(const Hive& hive, hive_node_h node, const std::string& name, hive_
     return true;
 }
 
-std::string ControlSetName(uint32_t number) {
-    char name[24];
-    std::snprintf(name, sizeof name, "ControlSet%03u", (unsigned)number);
-    return name;
-}
-
 std::string FindNoCase(const std::string& folder, const std::string& relative) {
     std::string path = folder;
     size_t at = 0;

@@ -53,9 +53,6 @@ struct Place;
 // The SYSTEM hive of a place: the one given, else its Windows folder's ("" when none).
 std::string SystemHivePath(const Place& place);
 
-// "ControlSet001" of 1.
-std::string ControlSetName(uint32_t number);
-
 // The path below `folder` whose names match `relative`'s ('/'-separated)
 // without regard to case, "" when there is none.
 std::string FindNoCase(const std::string& folder, const std::string& relative);

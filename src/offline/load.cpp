@@ -470,7 +470,8 @@ bool Load(const Place& place, DWORD controlSet, Reading* reading) {
     if (controlSet == 0)
         controlSet = defaultSet.value_or(0);
     reading->controlSet = controlSet;
-    hive_node_h set = controlSet == 0 ? 0 : system.Child(system.Root(), ControlSetName(controlSet));
+    hive_node_h set =
+        controlSet == 0 ? 0 : system.Child(system.Root(), Description::ControlSetName(controlSet));
     if (set == 0)
         return Fail(reading, NO_CONTROL_SET,
                     SystemHivePath(place) + ": \"Select\" names control set " +

@@ -258,7 +258,7 @@ RepairResult Repair(const Place& place, const RepairOptions& options) {
             continue;
         DWORD number = data[0] | data[1] << 8 | data[2] << 16 | (DWORD)data[3] << 24;
         if (number != 0 && std::find(sets.begin(), sets.end(), number) == sets.end() &&
-            hive.Child(hive.Root(), ControlSetName(number)) != 0)
+            hive.Child(hive.Root(), Description::ControlSetName(number)) != 0)
             sets.push_back(number);
     }
     for (DWORD number : sets) {
@@ -268,7 +268,7 @@ RepairResult Repair(const Place& place, const RepairOptions& options) {
         machine = Description::Describe(place.productFolder);
         machine.boot.imagesLooked = reading.filesRead;
         Loadability loadability(machine);
-        std::string setName = ControlSetName(number);
+        std::string setName = Description::ControlSetName(number);
         hive_node_h set = hive.Child(hive.Root(), setName);
         hive_node_h control = hive.Child(set, "Control");
         hive_node_h classes = control == 0 ? 0 : hive.Child(control, "Class");
