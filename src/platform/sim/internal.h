@@ -34,9 +34,15 @@ template <typename T> T Log(const std::string& call, T result, const std::string
         throw Killed{};
     return result;
 }
+// Appends a failed call: its result shown as `shown`, then the last error
+// in brackets ("NULL (5)"), then `more`.
+template <typename T>
+T LogFailed(const std::string& call, T result, const char* shown, const std::string& more = "") {
+    return Log(call, result, shown + (" (" + D(Current().lastError) + ")") + more);
+}
 inline BOOL LogBool(const std::string& call, BOOL result) {
     if (!result)
-        return Log(call, result, "FALSE (" + D(Current().lastError) + ")");
+        return LogFailed(call, result, "FALSE");
     return Log(call, result, std::string("TRUE"));
 }
 inline LONG LogStatus(const std::string& call, LONG status) {
@@ -47,6 +53,14 @@ inline LONG LogStatus(const std::string& call, LONG status) {
 inline BOOL Fail(DWORD error) {
     Current().lastError = error;
     return FALSE;
+}
+// Fails the call with `error` and appends it as LogFailed does: the error
+// is written once, the journal shows what it was set to.
+template <typename T>
+T LogFailure(const std::string& call, T result, const char* shown, DWORD error,
+             const std::string& more = "") {
+    Fail(error);
+    return LogFailed(call, result, shown, more);
 }
 
 // Counts a call that can fail; true when it is the one a test asked to fail
