@@ -129,7 +129,7 @@ void ReadServices(const Calls& win, Machine* machine) {
 }
 
 std::string GuidText(const GUID& guid) {
-    char text[40];
+    char text[GUID_TEXT_SIZE + 1];
     std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
                   (unsigned)guid.Data1, guid.Data2, guid.Data3, guid.Data4[0], guid.Data4[1],
                   guid.Data4[2], guid.Data4[3], guid.Data4[4], guid.Data4[5], guid.Data4[6],
@@ -249,7 +249,7 @@ bool Grants(const Calls& win, HKEY root, const std::string& path, DWORD rights) 
     win.CloseHandle(process);
     if (!duplicated)
         return true;
-    GENERIC_MAPPING mapping = {KEY_READ, 0x20006 /* KEY_WRITE */, KEY_READ, KEY_ALL_ACCESS};
+    GENERIC_MAPPING mapping = {KEY_READ, KEY_WRITE, KEY_READ, KEY_ALL_ACCESS};
     BYTE privileges[256] = {};
     DWORD privilegesSize = sizeof privileges;
     DWORD granted = 0;
@@ -497,7 +497,7 @@ bool IsServer(const char* name) {
 
 bool IsFile(const Calls& win, const std::string& path) {
     DWORD attributes = win.GetFileAttributesA(path.c_str());
-    return attributes != 0xFFFFFFFF && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 // The folders besides a server's own where the loader finds what it
@@ -553,7 +553,7 @@ void ListFolder(const Calls& win, const std::string& folder, const std::string& 
         file.directory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         file.readOnly = (entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
         std::string path = folder + (root ? "" : "\\") + entry.cFileName;
-        if (!file.directory && shown == "%PRODUCT%" && IsServer(entry.cFileName)) {
+        if (!file.directory && shown == PRODUCT_PREFIX && IsServer(entry.cFileName)) {
             if (!systemRead)
                 systemFolders = SystemFolders(win);
             systemRead = true;
@@ -569,16 +569,16 @@ void ListFolder(const Calls& win, const std::string& folder, const std::string& 
 void ReadFolder(const Calls& win, const std::string& folder, const std::string& shown, bool drivers,
                 std::vector<File>* out) {
     DWORD attributes = win.GetFileAttributesA(folder.c_str());
-    if (attributes == 0xFFFFFFFF || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
         return;
     out->push_back({shown, true, Library::None, false, {}});
     ListFolder(win, folder, shown, drivers, out);
 }
 
 void ReadFiles(const Calls& win, Machine* machine) {
-    ReadFolder(win, machine->productFolder, "%PRODUCT%", true, &machine->files);
-    const std::pair<int, const char*> groups[] = {{CSIDL_PROGRAMS, "%PROGRAMS%"},
-                                                  {CSIDL_COMMON_PROGRAMS, "%COMMONPROGRAMS%"}};
+    ReadFolder(win, machine->productFolder, PRODUCT_PREFIX, true, &machine->files);
+    const std::pair<int, const char*> groups[] = {{CSIDL_PROGRAMS, PROGRAMS_PREFIX},
+                                                  {CSIDL_COMMON_PROGRAMS, COMMON_PROGRAMS_PREFIX}};
     for (auto& group : groups) {
         char folder[MAX_PATH];
         if (!win.SHGetSpecialFolderPathA(nullptr, folder, group.first, FALSE))
@@ -621,9 +621,9 @@ Machine Describe(const Calls& win, const std::string& productFolder) {
     for (const std::string& setupClass : Subkeys(win, HKEY_LOCAL_MACHINE, CLASS_KEY)) {
         std::string path = std::string(CLASS_KEY) + "\\" + setupClass;
         ReadKey(win, HKEY_LOCAL_MACHINE, path, false, &machine.registry);
-        bool written = setupClass.size() == 38 &&
+        bool written = setupClass.size() == GUID_TEXT_SIZE &&
                        std::any_of(cleaned.begin(), cleaned.end(), [&](const std::string& guid) {
-                           return SameText(guid, setupClass.substr(1, 36));
+                           return SameText(guid, setupClass.substr(1, GUID_TEXT_SIZE - 2));
                        });
         if (written && !machine.registry.empty() &&
             SameText(machine.registry.back().path, "HKLM\\" + path) &&

@@ -89,6 +89,9 @@ struct Import {
 // A file or folder, its path starting with one of the folder names
 // %PRODUCT%, %PROGRAMS% or %COMMONPROGRAMS%, so that machines whose
 // Start-menu folders lie elsewhere compare.
+inline constexpr char PRODUCT_PREFIX[] = "%PRODUCT%"; // the product folder (Machine::productFolder)
+inline constexpr char PROGRAMS_PREFIX[] = "%PROGRAMS%"; // the user's Start-menu programs
+inline constexpr char COMMON_PROGRAMS_PREFIX[] = "%COMMONPROGRAMS%"; // all users' programs
 struct File {
     std::string path;
     bool directory = false;
@@ -248,6 +251,9 @@ extern const char SERVICES_KEY[];    // under HKLM, with its ending backslash
 std::vector<std::string> DeletedTrees();
 // Whether `path` is `tree` or a key below it.
 bool InTree(const std::string& path, const std::string& tree);
+
+// A GUID as text, "{8-4-4-4-12}" in hex: its characters, the braces included.
+constexpr size_t GUID_TEXT_SIZE = 38;
 
 // A described key path's root and the path below it ("HKCR\\x": HKEY_CLASSES_ROOT, "x").
 std::string RootPath(const std::string& path, HKEY* root);

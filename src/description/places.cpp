@@ -129,7 +129,7 @@ std::string RootPath(const std::string& path, HKEY* root) {
 
 bool GuidOf(const std::string& text, GUID* guid) {
     unsigned a, b, c, d[8];
-    if (text.size() != 38 ||
+    if (text.size() != GUID_TEXT_SIZE ||
         std::sscanf(text.c_str(), "{%8x-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x}", &a, &b, &c, &d[0],
                     &d[1], &d[2], &d[3], &d[4], &d[5], &d[6], &d[7]) != 11)
         return false;
