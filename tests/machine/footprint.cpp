@@ -360,11 +360,10 @@ std::vector<std::string> InstalledFiles() {
 Description::Machine Installed(const Parts& parts) {
     // The fresh Windows as the reader gives it, read once on a machine of its own.
     static const Description::Machine fresh = [] {
-        std::unique_ptr<Sim::Machine> saved = Sim::Exchange(nullptr);
+        Sim::ExchangeGuard other;
         Sim::Reset();
         Description::Machine machine = Description::Describe();
         Sim::Observe(&machine);
-        Sim::Replace(std::move(saved));
         return machine;
     }();
     Description::Machine machine = fresh;
@@ -374,10 +373,11 @@ Description::Machine Installed(const Parts& parts) {
     AddFiles(&machine, parts.files, parts.groups);
     // The boot view as the machine, once laid, gives it: the product's
     // services and filters in it.
-    std::unique_ptr<Sim::Machine> saved = Sim::Exchange(nullptr);
-    Sim::Load(machine);
-    machine.boot = Description::Describe().boot;
-    Sim::Replace(std::move(saved));
+    {
+        Sim::ExchangeGuard other;
+        Sim::Load(machine);
+        machine.boot = Description::Describe().boot;
+    }
     return machine;
 }
 

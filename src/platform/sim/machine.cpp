@@ -173,50 +173,14 @@ std::unique_ptr<Machine> Copy(const Machine& from) {
     if (!from.heapBlocks.empty() || !from.freedBlocks.empty())
         Unmodelled("a copy of a machine whose heap holds blocks");
     auto m = std::make_unique<Machine>();
-    m->version = from.version;
-    m->administrator = from.administrator;
-    m->shutdownRight = from.shutdownRight;
-    m->consoleFails = from.consoleFails;
-    m->heapFailsAfter = from.heapFailsAfter;
-    m->messageBoxAnswer = from.messageBoxAnswer;
-    m->failCall = from.failCall;
-    m->killAfterCall = from.killAfterCall;
-    m->computerName = from.computerName;
-    m->systemDirectory = from.systemDirectory;
-    m->windowsDirectory = from.windowsDirectory;
-    m->programFolder = from.programFolder;
-    m->programsFolder = from.programsFolder;
-    m->commonProgramsFolder = from.commonProgramsFolder;
-
+    static_cast<MachineState&>(*m) = from;
     // Handles hold keys, some perhaps deleted since: each key is copied once
     // and a handle names the copy of its key.
     std::map<const Key*, std::shared_ptr<Key>> copies;
     std::map<const Key*, std::shared_ptr<Key>>* track = from.handles.empty() ? nullptr : &copies;
     if (from.machineRoot)
         m->machineRoot = CopyKey(*from.machineRoot, nullptr, track);
-    m->services = from.services;
-    m->devices = from.devices;
     CopyNode(from.fileRoot, &m->fileRoot);
-    m->currentDirectory = from.currentDirectory;
-    m->lastError = from.lastError;
-    m->hasConsole = from.hasConsole;
-    m->consoleText = from.consoleText;
-    m->messageBoxes = from.messageBoxes;
-    m->unregistered = from.unregistered;
-    m->receivedByDeleted = from.receivedByDeleted;
-    m->restartRequests = from.restartRequests;
-    m->outcomes = from.outcomes;
-    m->privilegeEnabled = from.privilegeEnabled;
-    m->allocations = from.allocations;
-    m->liveAllocations = from.liveAllocations;
-    m->nextDevInst = from.nextDevInst;
-
-    m->imagesLooked = from.imagesLooked;
-    m->journalOn = from.journalOn;
-    m->failableCalls = from.failableCalls;
-    m->calls = from.calls;
-    m->journal = from.journal;
-    m->handles = from.handles;
     for (auto& handle : m->handles) {
         std::shared_ptr<Key>& key = handle.second.key;
         if (!key)
@@ -228,8 +192,6 @@ std::unique_ptr<Machine> Copy(const Machine& from) {
         }
         key = copy->second;
     }
-    m->nextHandle = from.nextHandle;
-    m->handleNumbers = from.handleNumbers;
     return m;
 }
 
@@ -240,6 +202,13 @@ void Replace(std::unique_ptr<Machine> machine) {
 std::unique_ptr<Machine> Exchange(std::unique_ptr<Machine> machine) {
     std::swap(current, machine);
     return machine;
+}
+
+ExchangeGuard::ExchangeGuard(std::unique_ptr<Machine> machine)
+    : saved(Exchange(std::move(machine))) {}
+
+ExchangeGuard::~ExchangeGuard() {
+    Replace(std::move(saved));
 }
 
 void Reset() {
