@@ -54,41 +54,47 @@ void EndProcess() {
     m.killAfterCall = 0;
 }
 
-void Restart() {
-    Machine& m = Current();
+namespace {
+
+// The session manager's deletions carried out (a file, or an empty folder),
+// and its list gone.
+void CarryOutPendingDeletions() {
     Key* session = FindKey(HKEY_LOCAL_MACHINE, KEY_SESSION_MANAGER);
     Value* pending = session ? session->FindValue(PendingRenames::VALUE) : nullptr;
-    if (pending != nullptr) {
-        for (const PendingRenames::Rename& rename : PendingRenames::Renames(AnsiData(*pending))) {
-            if (rename.source.empty())
-                break;
-            if (!rename.target.empty())
-                Unmodelled("a pending rename at restart");
-            std::vector<std::string> parts;
-            if (!ResolvePath(PendingRenames::Win32Path(rename.source), &parts))
-                continue;
-            Node* parent = &m.fileRoot;
-            for (size_t k = 0; parent && k + 1 < parts.size(); ++k) {
-                auto child = parent->children.find(parts[k]);
-                parent = child == parent->children.end() ? nullptr : child->second.get();
-            }
-            if (parent == nullptr)
-                continue;
-            auto target = parent->children.find(parts.back());
-            if (target != parent->children.end() &&
-                (!target->second->directory || target->second->children.empty()))
-                parent->children.erase(target);
+    if (pending == nullptr)
+        return;
+    for (const PendingRenames::Rename& rename : PendingRenames::Renames(AnsiData(*pending))) {
+        if (rename.source.empty())
+            break;
+        if (!rename.target.empty())
+            Unmodelled("a pending rename at restart");
+        std::vector<std::string> parts;
+        if (!ResolvePath(PendingRenames::Win32Path(rename.source), &parts))
+            continue;
+        Node* parent = &Current().fileRoot;
+        for (size_t k = 0; parent && k + 1 < parts.size(); ++k) {
+            auto child = parent->children.find(parts[k]);
+            parent = child == parent->children.end() ? nullptr : child->second.get();
         }
-        for (size_t i = 0; i < session->values.size(); ++i) {
-            if (SameName(session->values[i].first, PendingRenames::VALUE)) {
-                session->values.erase(session->values.begin() + (long)i);
-                break;
-            }
+        if (parent == nullptr)
+            continue;
+        auto target = parent->children.find(parts.back());
+        if (target != parent->children.end() &&
+            (!target->second->directory || target->second->children.empty()))
+            parent->children.erase(target);
+    }
+    for (size_t i = 0; i < session->values.size(); ++i) {
+        if (SameName(session->values[i].first, PendingRenames::VALUE)) {
+            session->values.erase(session->values.begin() + (long)i);
+            break;
         }
     }
+}
 
-    // The service control manager deletes at boot every service whose key
-    // holds DeleteFlag, whoever set it, then rebuilds its database from the registry.
+// The service control manager deletes at boot every service whose key
+// holds DeleteFlag, whoever set it, then rebuilds its database from the registry.
+void RebuildServices() {
+    Machine& m = Current();
     std::vector<std::string> gone;
     for (auto& service : m.services) {
         if (service.second.deletePending)
@@ -124,6 +130,14 @@ void Restart() {
         rebuilt[name] = service;
     }
     m.services = rebuilt;
+}
+
+} // namespace
+
+void Restart() {
+    CarryOutPendingDeletions();
+    RebuildServices();
+    Machine& m = Current();
     m.handles.clear();
     m.hasConsole = false;
     m.consoleText.clear();
