@@ -273,6 +273,18 @@ TEST_F(Simulator, ACopyIsAWholeMachineOfItsOwn) {
     EXPECT_EQ(ERROR_SUCCESS, Win::RegCloseKey(gone));
 }
 
+// A machine lent out for a scope comes back even when an exception leaves it.
+TEST_F(Simulator, TheExchangedMachineComesBackHoweverTheScopeIsLeft) {
+    Sim::Machine* mine = &M();
+    try {
+        Sim::ExchangeGuard other;
+        EXPECT_NE(mine, &M());
+        throw Sim::Killed{};
+    } catch (const Sim::Killed&) {
+    }
+    EXPECT_EQ(mine, &M());
+}
+
 TEST_F(Simulator, TextTheCodePageCannotCarryIsToldApartFromAQuestionMark) {
     // What the invariant and the machine's description rely on to see a
     // character lost to '?': set-up helpers read as the A functions do, the

@@ -6,6 +6,7 @@
 #include "platform/sim/machine.h"
 #include "platform/strings.h"
 #include "platform/unicode.h"
+#include "platform/utf.h"
 
 #include <gtest/gtest.h>
 
@@ -40,7 +41,28 @@ struct CaseTable {
 };
 
 std::string Utf8(char16_t unit) {
-    return Description::Utf8(std::u16string(1, unit));
+    return Unicode::Utf8(std::u16string(1, unit));
+}
+
+// Windows holds any UTF-16, a lone surrogate too: the simulated registry's
+// form keeps it, the well-formed one says U+FFFD, as does a byte of UTF-8
+// that starts no whole character.
+TEST(Utf, EveryUtf16StringComesBackAndWhatIsNotWellFormedIsReplaced) {
+    const std::u16string wide = {u'A', 0xE9, 0xD83D, 0xDE00, 0xD800, u'b', 0xDC00};
+    EXPECT_EQ(wide, Unicode::Utf16(Unicode::Wtf8(wide.data(), wide.size())));
+    EXPECT_EQ("A\xC3\xA9\xF0\x9F\x98\x80\xEF\xBF\xBD"
+              "b\xEF\xBF\xBD",
+              Unicode::Utf8(wide));
+    // A stray continuation byte, a lead byte without its continuation, and a
+    // sequence the text ends within: each byte that starts none is one U+FFFD.
+    EXPECT_EQ(std::u16string({0xFFFD, u'a', 0xFFFD, u'b', 0xFFFD, 0xFFFD}),
+              Unicode::Utf16("\x80"
+                             "a\xE9"
+                             "b\xE2\x82"));
+    const unsigned char bytes[] = {0x41, 0x00, 0x3D, 0xD8, 0x7F};
+    EXPECT_EQ(std::u16string({u'A', 0xD83D}), Unicode::FromLittleEndian(bytes, sizeof bytes));
+    EXPECT_EQ(std::vector<unsigned char>(bytes, bytes + 4),
+              Unicode::LittleEndian(Unicode::FromLittleEndian(bytes, sizeof bytes)));
 }
 
 TEST(WindowsUpperCase, EveryUnitOfTheBasicMultilingualPlaneAsWindowsTable) {

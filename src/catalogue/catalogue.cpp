@@ -149,7 +149,7 @@ extern constexpr char PRODUCT_CONTROL_KEY[] = KEY_CONTROL "\\Multiuser";
 extern constexpr char PRODUCT_FOLDER_VALUE[] = "DzPath";
 extern constexpr char WINLOGON_NOTIFY_RYWINLOG[] = KEY_WINLOGON_NOTIFY "\\RyWinLog";
 extern constexpr char WINLOGON_NOTIFY_DZMUNOTIFY[] = KEY_WINLOGON_NOTIFY "\\Dzmunotify";
-extern constexpr char GROUP_ORDER_TERMSERVICE[] = "TermService";
+extern constexpr char GROUP_ORDER_TERMSERVICE[] = GROUP_TERMSERVICE;
 extern constexpr char GROUP_ORDER_MULTIUSER[] = "Multiuser";
 extern constexpr const char* const PREPARE_REMOVAL_SERVICE = ListEntry(ServiceList, 1);
 static_assert(IsExactly(ListEntry(ServiceList, 1), "DzService"), "prepared service");

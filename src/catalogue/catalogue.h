@@ -2,6 +2,8 @@
 // MultiStringList: NUL-terminated entries ended by an empty one.
 #pragma once
 
+#include "../platform/windows_keys.h"
+
 struct ShellRegistration {
     const char* ClassId;     // "{...}", used with its braces
     const char* HandlerName; // display property-sheet handler key name
@@ -34,6 +36,12 @@ extern const char WINLOGON_NOTIFY_DZMUNOTIFY[];
 extern const char GROUP_ORDER_TERMSERVICE[];
 extern const char GROUP_ORDER_MULTIUSER[];
 extern const char* const PREPARE_REMOVAL_SERVICE; // the entry of ServiceList that is told first
+
+// The services a reader of a machine describes as the product's: its own,
+// then Windows' TermService, whose configuration it changed. Lists of the
+// kind above, read one after the other; in the header, so that the
+// uninstaller, which reads none of them, carries none of it.
+inline constexpr const char* DESCRIBED_SERVICE_LISTS[] = {ServiceList, SERVICE_TERMSERVICE "\0"};
 
 // The control code the product's own service takes as its cue to prepare
 // for removal; Windows leaves codes 128 to 255 to services.

@@ -32,70 +32,10 @@ std::string Expanded(std::string path, const std::string& windows) {
     return path;
 }
 
-// The character at `*at` of UTF-16 text, `*at` moved past it; a lone
-// surrogate is U+FFFD.
-char32_t NextPoint(const std::u16string& wide, size_t* at) {
-    char32_t c = wide[(*at)++];
-    if (c >= 0xD800 && c < 0xDC00 && *at < wide.size() && wide[*at] >= 0xDC00 && wide[*at] < 0xE000)
-        return 0x10000 + ((c - 0xD800) << 10) + (wide[(*at)++] - 0xDC00);
-    return c >= 0xD800 && c < 0xE000 ? 0xFFFD : c;
-}
-
 } // namespace
 
-std::string Utf8(const std::u16string& wide) {
-    std::string text;
-    for (size_t i = 0; i < wide.size();) {
-        char32_t c = NextPoint(wide, &i);
-        if (c < 0x80) {
-            text += (char)c;
-        } else if (c < 0x800) {
-            text += (char)(0xC0 | c >> 6);
-            text += (char)(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            text += (char)(0xE0 | c >> 12);
-            text += (char)(0x80 | (c >> 6 & 0x3F));
-            text += (char)(0x80 | (c & 0x3F));
-        } else {
-            text += (char)(0xF0 | c >> 18);
-            text += (char)(0x80 | (c >> 12 & 0x3F));
-            text += (char)(0x80 | (c >> 6 & 0x3F));
-            text += (char)(0x80 | (c & 0x3F));
-        }
-    }
-    return text;
-}
-
-std::u16string Utf16(const std::string& text) {
-    std::u16string wide;
-    for (size_t i = 0; i < text.size();) {
-        unsigned char b = (unsigned char)text[i];
-        int more = b < 0x80 ? 0 : b >= 0xF0 ? 3 : b >= 0xE0 ? 2 : b >= 0xC0 ? 1 : -1;
-        char32_t c = more == 3 ? b & 7 : more == 2 ? b & 15 : more == 1 ? b & 31 : b;
-        bool good = more >= 0 && i + (size_t)more < text.size();
-        for (int k = 1; good && k <= more; ++k) {
-            unsigned char next = (unsigned char)text[i + (size_t)k];
-            good = (next & 0xC0) == 0x80;
-            c = c << 6 | (next & 0x3F);
-        }
-        if (!good) {
-            wide.push_back(0xFFFD);
-            ++i;
-            continue;
-        }
-        i += (size_t)more + 1;
-        if (c >= 0x10000) {
-            wide.push_back((char16_t)(0xD800 + ((c - 0x10000) >> 10)));
-            wide.push_back((char16_t)(0xDC00 + ((c - 0x10000) & 0x3FF)));
-        } else {
-            wide.push_back((char16_t)c);
-        }
-    }
-    return wide;
-}
-
 std::u16string UpperUnicode(const std::string& text) {
-    std::u16string units = Utf16(text);
+    std::u16string units = Unicode::Utf16(text);
     for (char16_t& unit : units)
         unit = Unicode::Upper(unit);
     return units;
@@ -108,19 +48,18 @@ bool SameUnicode(const std::string& a, const std::string& b) {
 std::vector<std::string> WideList(const std::vector<BYTE>& bytes) {
     std::vector<std::string> entries;
     std::u16string entry;
-    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-        char16_t unit = (char16_t)(bytes[i] | bytes[i + 1] << 8);
+    for (char16_t unit : Unicode::FromLittleEndian(bytes)) {
         if (unit != 0) {
             entry.push_back(unit);
             continue;
         }
         if (entry.empty())
             break;
-        entries.push_back(Utf8(entry));
+        entries.push_back(Unicode::Utf8(entry));
         entry.clear();
     }
     if (!entry.empty())
-        entries.push_back(Utf8(entry));
+        entries.push_back(Unicode::Utf8(entry));
     return entries;
 }
 

@@ -3,6 +3,7 @@
 #include "description.h"
 
 #include "../catalogue/catalogue.h"
+#include "../platform/pending_renames.h"
 #include "../platform/windows_keys.h"
 #include "calls.h"
 #include "exports.h"
@@ -95,8 +96,7 @@ std::vector<std::string> Subkeys(const Calls& win, HKEY root, const char* path) 
 }
 
 void ReadServices(const Calls& win, Machine* machine) {
-    std::vector<std::string> names = ListNames(ServiceList);
-    names.push_back("TermService");
+    std::vector<std::string> names = DescribedServices();
     SC_HANDLE scm =
         win.OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_ENUMERATE_SERVICE);
     for (const std::string& name : names) {
@@ -129,7 +129,7 @@ void ReadServices(const Calls& win, Machine* machine) {
 }
 
 std::string GuidText(const GUID& guid) {
-    char text[40];
+    char text[GUID_TEXT_SIZE + 1];
     std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
                   (unsigned)guid.Data1, guid.Data2, guid.Data3, guid.Data4[0], guid.Data4[1],
                   guid.Data4[2], guid.Data4[3], guid.Data4[4], guid.Data4[5], guid.Data4[6],
@@ -249,7 +249,7 @@ bool Grants(const Calls& win, HKEY root, const std::string& path, DWORD rights) 
     win.CloseHandle(process);
     if (!duplicated)
         return true;
-    GENERIC_MAPPING mapping = {KEY_READ, 0x20006 /* KEY_WRITE */, KEY_READ, KEY_ALL_ACCESS};
+    GENERIC_MAPPING mapping = {KEY_READ, KEY_WRITE, KEY_READ, KEY_ALL_ACCESS};
     BYTE privileges[256] = {};
     DWORD privilegesSize = sizeof privileges;
     DWORD granted = 0;
@@ -262,22 +262,10 @@ bool Grants(const Calls& win, HKEY root, const std::string& path, DWORD rights) 
 
 // What the next boot loads, read through the W functions so that names are
 // the characters Windows holds.
-std::u16string Wide(const std::string& text) {
-    return Utf16(text);
-}
-
-struct WideKey {
-    const Calls& win;
-    HKEY key = nullptr;
-    ~WideKey() {
-        if (key != nullptr)
-            win.RegCloseKey(key);
-    }
-};
-
+//
 // Opens `path` under HKLM for reading: ERROR_SUCCESS, ERROR_FILE_NOT_FOUND or another failure.
-LONG OpenWide(WideKey* key, const std::string& path, REGSAM access = KEY_READ) {
-    std::u16string wide = Wide(path);
+LONG OpenWide(KeyGuard* key, const std::string& path, REGSAM access = KEY_READ) {
+    std::u16string wide = Unicode::Utf16(path);
     return key->win.RegOpenKeyExW(HKEY_LOCAL_MACHINE, (LPCWSTR)wide.c_str(), 0, access, &key->key);
 }
 
@@ -286,17 +274,17 @@ std::vector<std::string> WideSubkeys(const Calls& win, HKEY key) {
     WCHAR name[KEY_NAME_SIZE];
     for (DWORD index = 0; win.RegEnumKeyW(key, index, name, KEY_NAME_SIZE) == ERROR_SUCCESS;
          ++index) {
-        std::u16string wide;
-        for (const WCHAR* c = name; *c != 0; ++c)
-            wide.push_back((char16_t)*c);
-        children.push_back(Utf8(wide));
+        size_t units = 0;
+        while (name[units] != 0)
+            ++units;
+        children.push_back(Unicode::Utf8((const char16_t*)name, units));
     }
     return children;
 }
 
 // A value's bytes through the W function; false when it is absent or unreadable.
 bool QueryWide(const Calls& win, HKEY key, const char* name, DWORD* type, std::vector<BYTE>* data) {
-    std::u16string wide = Wide(name);
+    std::u16string wide = Unicode::Utf16(name);
     DWORD size = 0;
     if (win.RegQueryValueExW(key, (LPCWSTR)wide.c_str(), nullptr, type, nullptr, &size) !=
         ERROR_SUCCESS)
@@ -344,7 +332,7 @@ std::vector<std::string> FiltersAt(const Calls& win, HKEY key, const char* name)
 }
 
 void ReadBootServices(const Calls& win, const std::string& set, ControlSet* out) {
-    WideKey services{win};
+    KeyGuard services{win};
     LONG status = OpenWide(&services, set + "\\Services");
     out->servicesReadable = status == ERROR_SUCCESS;
     if (status != ERROR_SUCCESS)
@@ -352,7 +340,7 @@ void ReadBootServices(const Calls& win, const std::string& set, ControlSet* out)
     for (const std::string& name : WideSubkeys(win, services.key)) {
         BootService service;
         service.name = name;
-        WideKey key{win};
+        KeyGuard key{win};
         if (OpenWide(&key, set + "\\Services\\" + name, KEY_QUERY_VALUE) != ERROR_SUCCESS) {
             service.readable = false;
             out->services.push_back(service);
@@ -372,7 +360,7 @@ void ReadBootServices(const Calls& win, const std::string& set, ControlSet* out)
 }
 
 void ReadBootClasses(const Calls& win, const std::string& set, ControlSet* out) {
-    WideKey classes{win};
+    KeyGuard classes{win};
     std::string path = set + "\\Control\\Class";
     LONG status = OpenWide(&classes, path);
     out->classesReadable = status == ERROR_SUCCESS;
@@ -381,7 +369,7 @@ void ReadBootClasses(const Calls& win, const std::string& set, ControlSet* out) 
     for (const std::string& guid : WideSubkeys(win, classes.key)) {
         SetupClass setupClass;
         setupClass.guid = guid;
-        WideKey key{win};
+        KeyGuard key{win};
         if (OpenWide(&key, path + "\\" + guid, KEY_QUERY_VALUE) != ERROR_SUCCESS) {
             setupClass.readable = false;
             out->classes.push_back(setupClass);
@@ -398,7 +386,7 @@ void ReadBootClasses(const Calls& win, const std::string& set, ControlSet* out) 
 void ReadDeviceKeys(const Calls& win, const std::string& set, const std::vector<Device>& devices,
                     ControlSet* out) {
     for (const Device& device : devices) {
-        WideKey key{win};
+        KeyGuard key{win};
         if (OpenWide(&key, set + "\\Enum\\" + device.instanceId, KEY_QUERY_VALUE) != ERROR_SUCCESS)
             continue;
         DeviceKey described;
@@ -416,7 +404,7 @@ void ReadDeviceKeys(const Calls& win, const std::string& set, const std::vector<
 // (the link "Hardware Profiles\Current" names it).
 void ReadProfileFlags(const Calls& win, Machine* machine) {
     for (Device& device : machine->devices) {
-        WideKey key{win};
+        KeyGuard key{win};
         if (OpenWide(&key, KEY_PROFILE_ENUM "\\" + device.instanceId, KEY_QUERY_VALUE) ==
             ERROR_SUCCESS)
             device.profileFlags = DwordAt(win, key.key, "CSConfigFlags");
@@ -427,7 +415,7 @@ void ReadBoot(const Calls& win, Machine* machine) {
     Boot& boot = machine->boot;
     std::vector<std::string> system = SystemFolders(win);
     boot.windowsFolder = system.size() > 1 ? system[1] : "";
-    WideKey select{win};
+    KeyGuard select{win};
     if (OpenWide(&select, "SYSTEM\\Select", KEY_QUERY_VALUE) == ERROR_SUCCESS) {
         boot.current = DwordAt(win, select.key, "Current").value_or(0);
         boot.defaultSet = DwordAt(win, select.key, "Default").value_or(0);
@@ -440,16 +428,14 @@ void ReadBoot(const Calls& win, Machine* machine) {
     boot.sets.push_back(current);
     if (boot.lastKnownGood != 0 && boot.lastKnownGood != boot.current &&
         boot.lastKnownGood < 1000) {
-        char name[16];
-        std::snprintf(name, sizeof name, "ControlSet%03u", (unsigned)boot.lastKnownGood);
-        WideKey exists{win};
-        if (OpenWide(&exists, std::string("SYSTEM\\") + name, KEY_QUERY_VALUE) !=
-            ERROR_FILE_NOT_FOUND) {
-            ControlSet other;
-            other.name = name;
-            ReadBootServices(win, std::string("SYSTEM\\") + name, &other);
-            ReadBootClasses(win, std::string("SYSTEM\\") + name, &other);
-            ReadDeviceKeys(win, std::string("SYSTEM\\") + name, machine->devices, &other);
+        ControlSet other;
+        other.name = ControlSetName(boot.lastKnownGood);
+        std::string path = "SYSTEM\\" + other.name;
+        KeyGuard exists{win};
+        if (OpenWide(&exists, path, KEY_QUERY_VALUE) != ERROR_FILE_NOT_FOUND) {
+            ReadBootServices(win, path, &other);
+            ReadBootClasses(win, path, &other);
+            ReadDeviceKeys(win, path, machine->devices, &other);
             boot.sets.push_back(other);
         }
     }
@@ -465,7 +451,7 @@ void ReadBoot(const Calls& win, Machine* machine) {
                     continue;
                 bool local = file.size() > 2 && file[1] == ':';
                 std::u16string wide =
-                    Wide(kind == ImageKind::Driver && local ? "\\\\?\\" + file : file);
+                    Unicode::Utf16(kind == ImageKind::Driver && local ? "\\\\?\\" + file : file);
                 DWORD attributes = win.GetFileAttributesW((LPCWSTR)wide.c_str());
                 if (attributes != INVALID_FILE_ATTRIBUTES &&
                     !(attributes & FILE_ATTRIBUTE_DIRECTORY))
@@ -511,7 +497,7 @@ bool IsServer(const char* name) {
 
 bool IsFile(const Calls& win, const std::string& path) {
     DWORD attributes = win.GetFileAttributesA(path.c_str());
-    return attributes != 0xFFFFFFFF && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 // The folders besides a server's own where the loader finds what it
@@ -567,7 +553,7 @@ void ListFolder(const Calls& win, const std::string& folder, const std::string& 
         file.directory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         file.readOnly = (entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
         std::string path = folder + (root ? "" : "\\") + entry.cFileName;
-        if (!file.directory && shown == "%PRODUCT%" && IsServer(entry.cFileName)) {
+        if (!file.directory && shown == PRODUCT_PREFIX && IsServer(entry.cFileName)) {
             if (!systemRead)
                 systemFolders = SystemFolders(win);
             systemRead = true;
@@ -583,16 +569,16 @@ void ListFolder(const Calls& win, const std::string& folder, const std::string& 
 void ReadFolder(const Calls& win, const std::string& folder, const std::string& shown, bool drivers,
                 std::vector<File>* out) {
     DWORD attributes = win.GetFileAttributesA(folder.c_str());
-    if (attributes == 0xFFFFFFFF || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
         return;
     out->push_back({shown, true, Library::None, false, {}});
     ListFolder(win, folder, shown, drivers, out);
 }
 
 void ReadFiles(const Calls& win, Machine* machine) {
-    ReadFolder(win, machine->productFolder, "%PRODUCT%", true, &machine->files);
-    const std::pair<int, const char*> groups[] = {{CSIDL_PROGRAMS, "%PROGRAMS%"},
-                                                  {CSIDL_COMMON_PROGRAMS, "%COMMONPROGRAMS%"}};
+    ReadFolder(win, machine->productFolder, PRODUCT_PREFIX, true, &machine->files);
+    const std::pair<int, const char*> groups[] = {{CSIDL_PROGRAMS, PROGRAMS_PREFIX},
+                                                  {CSIDL_COMMON_PROGRAMS, COMMON_PROGRAMS_PREFIX}};
     for (auto& group : groups) {
         char folder[MAX_PATH];
         if (!win.SHGetSpecialFolderPathA(nullptr, folder, group.first, FALSE))
@@ -635,9 +621,9 @@ Machine Describe(const Calls& win, const std::string& productFolder) {
     for (const std::string& setupClass : Subkeys(win, HKEY_LOCAL_MACHINE, CLASS_KEY)) {
         std::string path = std::string(CLASS_KEY) + "\\" + setupClass;
         ReadKey(win, HKEY_LOCAL_MACHINE, path, false, &machine.registry);
-        bool written = setupClass.size() == 38 &&
+        bool written = setupClass.size() == GUID_TEXT_SIZE &&
                        std::any_of(cleaned.begin(), cleaned.end(), [&](const std::string& guid) {
-                           return SameText(guid, setupClass.substr(1, 36));
+                           return SameText(guid, setupClass.substr(1, GUID_TEXT_SIZE - 2));
                        });
         if (written && !machine.registry.empty() &&
             SameText(machine.registry.back().path, "HKLM\\" + path) &&
@@ -656,10 +642,10 @@ Machine Describe(const Calls& win, const std::string& productFolder) {
         ERROR_SUCCESS) {
         DWORD size = 0;
         DWORD type = 0;
-        if (win.RegQueryValueExA(session.key, "PendingFileRenameOperations", nullptr, &type,
-                                 nullptr, &size) == ERROR_SUCCESS) {
+        if (win.RegQueryValueExA(session.key, PendingRenames::VALUE, nullptr, &type, nullptr,
+                                 &size) == ERROR_SUCCESS) {
             machine.pending.resize(size);
-            if (win.RegQueryValueExA(session.key, "PendingFileRenameOperations", nullptr, &type,
+            if (win.RegQueryValueExA(session.key, PendingRenames::VALUE, nullptr, &type,
                                      machine.pending.data(), &size) == ERROR_SUCCESS) {
                 machine.pending.resize(size);
                 machine.hasPending = true;

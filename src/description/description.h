@@ -6,6 +6,7 @@
 
 #include "../platform/platform.h"
 #include "../platform/strings.h"
+#include "../platform/utf.h"
 
 #include <optional>
 #include <string>
@@ -90,6 +91,9 @@ struct Import {
 // A file or folder, its path starting with one of the folder names
 // %PRODUCT%, %PROGRAMS% or %COMMONPROGRAMS%, so that machines whose
 // Start-menu folders lie elsewhere compare.
+inline constexpr char PRODUCT_PREFIX[] = "%PRODUCT%"; // the product folder (Machine::productFolder)
+inline constexpr char PROGRAMS_PREFIX[] = "%PROGRAMS%"; // the user's Start-menu programs
+inline constexpr char COMMON_PROGRAMS_PREFIX[] = "%COMMONPROGRAMS%"; // all users' programs
 struct File {
     std::string path;
     bool directory = false;
@@ -192,11 +196,13 @@ bool IsDisabled(std::optional<DWORD> configFlags, std::optional<DWORD> profileFl
 // The entries of a filter value as the PnP manager reads it: a REG_MULTI_SZ's
 // strings, a REG_SZ's or REG_EXPAND_SZ's one string; UTF-16 bytes in, UTF-8 out.
 std::vector<std::string> FilterEntries(DWORD type, const std::vector<BYTE>& bytes);
+// A control set's key name under SYSTEM: "ControlSet001" of 1.
+std::string ControlSetName(DWORD number);
 // The Windows folder of a system folder ("C:\WINDOWS" of "C:\WINDOWS\system32").
 std::string WindowsFolderOf(const std::string& systemFolder);
-// UTF-16 text (a W function's) as UTF-8, and back.
-std::string Utf8(const std::u16string& wide);
-std::u16string Utf16(const std::string& text);
+// UTF-16 text (a W function's) as UTF-8, and back (platform/utf.h).
+using Unicode::Utf16;
+using Unicode::Utf8;
 // Unicode names compared as Windows compares service and key names: each
 // UTF-16 unit upper-cased alone through Windows' case table (unicode.h).
 bool SameUnicode(const std::string& a, const std::string& b);
@@ -248,6 +254,9 @@ std::vector<std::string> DeletedTrees();
 // Whether `path` is `tree` or a key below it.
 bool InTree(const std::string& path, const std::string& tree);
 
+// A GUID as text, "{8-4-4-4-12}" in hex: its characters, the braces included.
+constexpr size_t GUID_TEXT_SIZE = 38;
+
 // A described key path's root and the path below it ("HKCR\\x": HKEY_CLASSES_ROOT, "x").
 std::string RootPath(const std::string& path, HKEY* root);
 // The GUID a "{...}" text names; false when it names none.
@@ -271,6 +280,9 @@ const Value* FindValue(const Key* key, const std::string& name);
 
 // The entries of one of the catalogue's lists.
 std::vector<std::string> ListNames(const char* list);
+// The services a description holds (the catalogue's DESCRIBED_SERVICE_LISTS):
+// the product's, then TermService.
+std::vector<std::string> DescribedServices();
 
 // The Windows functions the reader calls (calls.h).
 struct Calls;

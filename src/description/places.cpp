@@ -89,6 +89,15 @@ std::vector<std::string> ListNames(const char* list) {
     return names;
 }
 
+std::vector<std::string> DescribedServices() {
+    std::vector<std::string> names;
+    for (const char* list : DESCRIBED_SERVICE_LISTS) {
+        std::vector<std::string> more = ListNames(list);
+        names.insert(names.end(), more.begin(), more.end());
+    }
+    return names;
+}
+
 std::string ProductFolder(const Machine& machine) {
     const Value* value = FindValue(FindKey(machine, std::string("HKLM\\") + PRODUCT_CONTROL_KEY),
                                    PRODUCT_FOLDER_VALUE);
@@ -107,6 +116,12 @@ std::string ProductFolder(const Machine& machine) {
     return folder;
 }
 
+std::string ControlSetName(DWORD number) {
+    char name[24];
+    std::snprintf(name, sizeof name, "ControlSet%03u", (unsigned)number);
+    return name;
+}
+
 std::string RootPath(const std::string& path, HKEY* root) {
     *root = SameText(path.substr(0, 5), "HKCR\\") ? HKEY_CLASSES_ROOT : HKEY_LOCAL_MACHINE;
     return path.substr(5);
@@ -114,7 +129,7 @@ std::string RootPath(const std::string& path, HKEY* root) {
 
 bool GuidOf(const std::string& text, GUID* guid) {
     unsigned a, b, c, d[8];
-    if (text.size() != 38 ||
+    if (text.size() != GUID_TEXT_SIZE ||
         std::sscanf(text.c_str(), "{%8x-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x}", &a, &b, &c, &d[0],
                     &d[1], &d[2], &d[3], &d[4], &d[5], &d[6], &d[7]) != 11)
         return false;
@@ -129,8 +144,7 @@ bool GuidOf(const std::string& text, GUID* guid) {
 void LayServiceKeys(const Machine& machine) {
     std::string services = SERVICES_KEY;
     services.pop_back();
-    std::vector<std::string> described = ListNames(ServiceList);
-    described.push_back("TermService");
+    std::vector<std::string> described = DescribedServices();
     for (const std::string& name : machine.serviceKeys) {
         if (std::any_of(described.begin(), described.end(),
                         [&](const std::string& own) { return SameText(own, name); }))

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <endian.h>
 #include <fstream>
 #include <iterator>
 
@@ -19,25 +20,7 @@ namespace {
 
 constexpr size_t BASE_BLOCK = 4096;
 constexpr size_t SECTOR = 512;
-
-uint32_t Dword(const std::vector<unsigned char>& bytes, size_t at) {
-    return (uint32_t)bytes[at] | (uint32_t)bytes[at + 1] << 8 | (uint32_t)bytes[at + 2] << 16 |
-           (uint32_t)bytes[at + 3] << 24;
-}
-
-uint64_t Qword(const std::vector<unsigned char>& bytes, size_t at) {
-    return (uint64_t)Dword(bytes, at) | (uint64_t)Dword(bytes, at + 4) << 32;
-}
-
-// The base block's checksum: the first 127 dwords XORed, 0 and -1 kept apart.
-uint32_t Checksum(const std::vector<unsigned char>& bytes) {
-    uint32_t sum = 0;
-    for (size_t at = 0; at < 508; at += 4)
-        sum ^= Dword(bytes, at);
-    if (sum == 0xFFFFFFFF)
-        return 0xFFFFFFFE;
-    return sum == 0 ? 1 : sum;
-}
+constexpr uint32_t LOG_FILE = 1; // BaseBlock::fileType of an old-format transaction log
 
 // The first `size` bytes of a file (fewer when it is shorter); false when
 // it cannot be opened, with errno set.
@@ -58,8 +41,7 @@ bool ReadStart(const std::string& path, size_t size, std::vector<unsigned char>*
 // lacks: a valid log (its own two sequence numbers equal), written for this
 // hive (the same last-written time), for a later write than the hive's last
 // whole one, with dirty pages in its dirty vector.
-bool LogHoldsChanges(const std::string& hivePath, const std::vector<unsigned char>& hive,
-                     std::string* why) {
+bool LogHoldsChanges(const std::string& hivePath, const BaseBlock& hive, std::string* why) {
     size_t slash = hivePath.find_last_of('/');
     std::string folder = slash == std::string::npos ? "." : hivePath.substr(0, slash);
     std::string name = hivePath.substr(slash == std::string::npos ? 0 : slash + 1);
@@ -70,22 +52,55 @@ bool LogHoldsChanges(const std::string& hivePath, const std::vector<unsigned cha
     long long length = 0;
     if (!ReadStart(log, 2 * SECTOR + 8, &bytes, &length) || bytes.size() < 2 * SECTOR + 5)
         return false;
-    if (std::memcmp(bytes.data(), "regf", 4) != 0 || Dword(bytes, 4) != Dword(bytes, 8) ||
-        Dword(bytes, 28) != 1 || std::memcmp(bytes.data() + SECTOR, "DIRT", 4) != 0)
+    BaseBlock header;
+    if (!ReadBaseBlock(bytes, &header) || std::memcmp(header.magic, "regf", 4) != 0 ||
+        header.sequence1 != header.sequence2 || header.fileType != LOG_FILE ||
+        std::memcmp(bytes.data() + SECTOR, "DIRT", 4) != 0)
         return false;
-    if (Qword(bytes, 12) != Qword(hive, 12) || Dword(bytes, 4) <= Dword(hive, 8))
+    if (header.lastModified != hive.lastModified || header.sequence1 <= hive.sequence2)
         return false;
     bool dirtyPage = false;
     for (size_t at = SECTOR + 4; at < bytes.size(); ++at)
         dirtyPage = dirtyPage || bytes[at] != 0;
     if (dirtyPage)
         *why = log + " holds a write the hive lacks (its sequence number " +
-               std::to_string(Dword(bytes, 4)) + ", the hive's " + std::to_string(Dword(hive, 8)) +
+               std::to_string(header.sequence1) + ", the hive's " + std::to_string(hive.sequence2) +
                ")";
     return dirtyPage;
 }
 
 } // namespace
+
+bool ReadBaseBlock(const std::vector<unsigned char>& bytes, BaseBlock* block) {
+    if (bytes.size() < sizeof *block)
+        return false;
+    std::memcpy(block, bytes.data(), sizeof *block);
+    // Members of a packed struct are not to be pointed at: each turned in place.
+    block->sequence1 = le32toh(block->sequence1);
+    block->sequence2 = le32toh(block->sequence2);
+    block->lastModified = le64toh(block->lastModified);
+    block->majorVersion = le32toh(block->majorVersion);
+    block->minorVersion = le32toh(block->minorVersion);
+    block->fileType = le32toh(block->fileType);
+    block->fileFormat = le32toh(block->fileFormat);
+    block->rootKeyOffset = le32toh(block->rootKeyOffset);
+    block->binsSize = le32toh(block->binsSize);
+    block->clustering = le32toh(block->clustering);
+    block->checksum = le32toh(block->checksum);
+    return true;
+}
+
+uint32_t HeaderChecksum(const unsigned char* header) {
+    uint32_t sum = 0;
+    for (size_t at = 0; at < offsetof(BaseBlock, checksum); at += 4) {
+        uint32_t dword;
+        std::memcpy(&dword, header + at, 4);
+        sum ^= le32toh(dword);
+    }
+    if (sum == 0xFFFFFFFF)
+        return 0xFFFFFFFE;
+    return sum == 0 ? 1 : sum;
+}
 
 int CheckHive(const std::string& path, HiveFile* file, std::string* why) {
     std::vector<unsigned char> bytes;
@@ -104,24 +119,26 @@ int CheckHive(const std::string& path, HiveFile* file, std::string* why) {
                " bytes, shorter than a hive's base block";
         return DAMAGED_HIVE;
     }
-    uint64_t bins = Dword(bytes, 40);
+    BaseBlock header;
+    ReadBaseBlock(bytes, &header);
+    uint64_t bins = header.binsSize;
     if ((long long)(BASE_BLOCK + bins) > length) {
         *why = path + " is truncated: its base block counts " + std::to_string(bins) +
                " bytes of hive bins, the file holds " + std::to_string(length - BASE_BLOCK);
         return DAMAGED_HIVE;
     }
-    file->primary = Dword(bytes, 4);
-    file->secondary = Dword(bytes, 8);
+    file->primary = header.sequence1;
+    file->secondary = header.sequence2;
     if (file->primary != file->secondary) {
         file->dirty = true;
         file->dirtyWhy = path + " was not closed cleanly: its sequence numbers differ (" +
                          std::to_string(file->primary) + ", " + std::to_string(file->secondary) +
                          ")";
-    } else if (Checksum(bytes) != Dword(bytes, 508)) {
+    } else if (HeaderChecksum(bytes.data()) != header.checksum) {
         file->dirty = true;
         file->dirtyWhy = path + " was not closed cleanly: its base block's checksum is wrong";
     } else {
-        file->dirty = LogHoldsChanges(path, bytes, &file->dirtyWhy);
+        file->dirty = LogHoldsChanges(path, header, &file->dirtyWhy);
     }
     return 0;
 }
@@ -173,12 +190,6 @@ bool RawValue(const Hive& hive, hive_node_h node, const std::string& name, hive_
     data->assign(bytes, bytes + length);
     std::free(bytes);
     return true;
-}
-
-std::string ControlSetName(uint32_t number) {
-    char name[24];
-    std::snprintf(name, sizeof name, "ControlSet%03u", (unsigned)number);
-    return name;
 }
 
 std::string FindNoCase(const std::string& folder, const std::string& relative) {

@@ -3,6 +3,7 @@
 // on a disk mounted on Linux found without regard to case.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -11,7 +12,39 @@
 
 namespace Offline {
 
-// What a hive's base block (its first 4 KiB) says of the file.
+// The header of a hive's base block (its first 4 KiB), as the published
+// regf format lays it out, numbers little-endian. The rest of the block is
+// not read.
+#pragma pack(push, 1)
+struct BaseBlock {
+    char magic[4];          // "regf"
+    uint32_t sequence1;     // raised before Windows writes the hive
+    uint32_t sequence2;     // set equal to it once the write is whole
+    uint64_t lastModified;  // a FILETIME
+    uint32_t majorVersion;  // 1
+    uint32_t minorVersion;  // 3 on Windows XP, 5 later
+    uint32_t fileType;      // 0: a hive; 1: its transaction log, in the old format
+    uint32_t fileFormat;    // 1: a memory image
+    uint32_t rootKeyOffset; // of the root key's cell, from the first bin
+    uint32_t binsSize;      // the hive bins' bytes, after the base block
+    uint32_t clustering;    // 1
+    char fileName[64];      // the end of the file's path, UTF-16
+    unsigned char reserved[396];
+    uint32_t checksum; // of the 127 dwords before it (HeaderChecksum)
+};
+#pragma pack(pop)
+static_assert(sizeof(BaseBlock) == 512 && offsetof(BaseBlock, binsSize) == 0x28 &&
+                  offsetof(BaseBlock, checksum) == 0x1FC,
+              "the regf base block's header");
+
+// The base block's header of a file's first bytes, its numbers in this
+// machine's order; false when they are fewer than the header.
+bool ReadBaseBlock(const std::vector<unsigned char>& bytes, BaseBlock* block);
+// The header's checksum as Windows makes it: the dwords before the checksum
+// XORed, 0 and -1 kept apart (neither is ever written).
+uint32_t HeaderChecksum(const unsigned char* header);
+
+// What a hive's base block says of the file.
 struct HiveFile {
     uint32_t primary = 0;   // the sequence number Windows raises before it writes
     uint32_t secondary = 0; // the one it sets equal after: unequal, the write was cut short
@@ -52,9 +85,6 @@ bool RawValue(const Hive& hive, hive_node_h node, const std::string& name, hive_
 struct Place;
 // The SYSTEM hive of a place: the one given, else its Windows folder's ("" when none).
 std::string SystemHivePath(const Place& place);
-
-// "ControlSet001" of 1.
-std::string ControlSetName(uint32_t number);
 
 // The path below `folder` whose names match `relative`'s ('/'-separated)
 // without regard to case, "" when there is none.

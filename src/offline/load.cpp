@@ -29,9 +29,7 @@ namespace {
 // UTF-16LE bytes as the simulated registry keeps a string's data: UTF-8
 // text, each unit converted, NULs and all.
 std::vector<BYTE> TextData(const char* bytes, size_t length) {
-    std::u16string wide(length / 2, u'\0');
-    for (size_t i = 0; i < wide.size(); ++i)
-        wide[i] = (char16_t)((unsigned char)bytes[2 * i] | (unsigned char)bytes[2 * i + 1] << 8);
+    std::u16string wide = Unicode::FromLittleEndian((const unsigned char*)bytes, length);
     std::string text = Sim::WideToText(wide.data(), wide.size());
     return std::vector<BYTE>(text.begin(), text.end());
 }
@@ -429,73 +427,87 @@ std::string SystemHivePath(const Place& place) {
     return FindNoCase(place.windowsFolder, "system32/config/SYSTEM");
 }
 
-bool Load(const Place& place, DWORD controlSet, Reading* reading) {
-    *reading = Reading();
-    if (!place.windowsFolder.empty()) {
-        struct stat status;
-        if (stat(place.windowsFolder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode))
-            return Fail(reading, NO_WINDOWS, place.windowsFolder + " is not a folder");
-        if (place.systemHive.empty() && SystemHivePath(place).empty()) {
-            // The drive's root given for its Windows folder, most likely.
-            std::string hint;
-            for (const char* folder : {"WINDOWS", "WINNT"}) {
-                std::string found = FindNoCase(place.windowsFolder, folder);
-                if (hint.empty() && !found.empty() &&
-                    !FindNoCase(found, "system32/config/SYSTEM").empty())
-                    hint = ": its Windows folder is " + found + ", give that";
-            }
-            return Fail(reading, NO_WINDOWS,
-                        place.windowsFolder +
-                            " holds no Windows: it has no system32\\config\\SYSTEM" + hint);
-        }
+namespace {
+
+// The Windows folder given, checked before any hive is opened: false with
+// the reading's status when it is none, or holds no Windows.
+bool CheckWindowsFolder(const Place& place, Reading* reading) {
+    if (place.windowsFolder.empty())
+        return true;
+    struct stat status;
+    if (stat(place.windowsFolder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode))
+        return Fail(reading, NO_WINDOWS, place.windowsFolder + " is not a folder");
+    if (!place.systemHive.empty() || !SystemHivePath(place).empty())
+        return true;
+    // The drive's root given for its Windows folder, most likely.
+    std::string hint;
+    for (const char* folder : {"WINDOWS", "WINNT"}) {
+        std::string found = FindNoCase(place.windowsFolder, folder);
+        if (hint.empty() && !found.empty() && !FindNoCase(found, "system32/config/SYSTEM").empty())
+            hint = ": its Windows folder is " + found + ", give that";
     }
-    Hive system;
-    HiveFile systemFile;
-    if (!OpenHive(SystemHivePath(place), &system, &systemFile, reading))
+    return Fail(reading, NO_WINDOWS,
+                place.windowsFolder + " holds no Windows: it has no system32\\config\\SYSTEM" +
+                    hint);
+}
+
+// The SYSTEM hive at `path` opened, and its control set the next boot uses
+// (`*controlSet`, 0: the one "Select" names as the default) found: false
+// with the reading's status when either cannot be had.
+bool OpenSystem(const std::string& path, Hive* system, DWORD* controlSet, hive_node_h* set,
+                Reading* reading) {
+    HiveFile file;
+    if (!OpenHive(path, system, &file, reading))
         return false;
-    if (!IsSystemHive(system))
+    if (!IsSystemHive(*system))
         return Fail(reading, WRONG_HIVE,
-                    SystemHivePath(place) +
-                        " is not a SYSTEM hive: it holds no control set and no \"Select\"");
-    if (systemFile.dirty) {
+                    path + " is not a SYSTEM hive: it holds no control set and no \"Select\"");
+    if (file.dirty) {
         reading->dirty = true;
-        reading->warnings.push_back(systemFile.dirtyWhy +
+        reading->warnings.push_back(file.dirtyWhy +
                                     ": Windows replays its log at the next boot, which these "
                                     "findings do not include");
     }
-    hive_node_h select = system.Child(system.Root(), "Select");
+    hive_node_h select = system->Child(system->Root(), "Select");
     if (select == 0)
         return Fail(reading, NO_CONTROL_SET,
-                    SystemHivePath(place) + " has no \"Select\" key: which control set the next "
-                                            "boot uses cannot be told");
-    std::optional<DWORD> defaultSet = DwordOf(system, select, "Default");
-    if (controlSet == 0)
-        controlSet = defaultSet.value_or(0);
-    reading->controlSet = controlSet;
-    hive_node_h set = controlSet == 0 ? 0 : system.Child(system.Root(), ControlSetName(controlSet));
-    if (set == 0)
+                    path + " has no \"Select\" key: which control set the next boot uses "
+                           "cannot be told");
+    if (*controlSet == 0)
+        *controlSet = DwordOf(*system, select, "Default").value_or(0);
+    reading->controlSet = *controlSet;
+    *set = *controlSet == 0
+               ? 0
+               : system->Child(system->Root(), Description::ControlSetName(*controlSet));
+    if (*set == 0)
         return Fail(reading, NO_CONTROL_SET,
-                    SystemHivePath(place) + ": \"Select\" names control set " +
-                        std::to_string(controlSet) + ", which the hive does not hold");
+                    path + ": \"Select\" names control set " + std::to_string(*controlSet) +
+                        ", which the hive does not hold");
+    return true;
+}
 
-    std::string softwarePath = place.softwareHive;
-    if (softwarePath.empty() && !place.windowsFolder.empty())
-        softwarePath = FindNoCase(place.windowsFolder, "system32/config/SOFTWARE");
-    Hive software;
-    HiveFile softwareFile;
-    if (!softwarePath.empty()) {
-        if (!OpenHive(softwarePath, &software, &softwareFile, reading))
-            return false;
-        if (IsSystemHive(software))
-            return Fail(reading, WRONG_HIVE,
-                        softwarePath + " is not a SOFTWARE hive: it holds control sets");
-        if (softwareFile.dirty)
-            reading->warnings.push_back(softwareFile.dirtyWhy);
-    } else {
+// The SOFTWARE hive of the place opened, when it has one (`*path` "" when
+// not): false with the reading's status when it cannot be read.
+bool OpenSoftware(const Place& place, Hive* software, std::string* path, Reading* reading) {
+    *path = place.softwareHive;
+    if (path->empty() && !place.windowsFolder.empty())
+        *path = FindNoCase(place.windowsFolder, "system32/config/SOFTWARE");
+    if (path->empty()) {
         reading->warnings.push_back("no SOFTWARE hive: what the product keeps there is not read");
+        return true;
     }
+    HiveFile file;
+    if (!OpenHive(*path, software, &file, reading))
+        return false;
+    if (IsSystemHive(*software))
+        return Fail(reading, WRONG_HIVE, *path + " is not a SOFTWARE hive: it holds control sets");
+    if (file.dirty)
+        reading->warnings.push_back(file.dirtyWhy);
+    return true;
+}
 
-    // An empty machine with the simulated Windows' own settings.
+// The simulated machine made empty, with the simulated Windows' own settings.
+Sim::Machine& EmptyMachine() {
     Sim::Reset();
     Sim::Machine& m = Sim::Current();
     m.journalOn = false;
@@ -505,8 +517,15 @@ bool Load(const Place& place, DWORD controlSet, Reading* reading) {
     m.devices.clear();
     m.nextDevInst = 1;
     m.fileRoot.children.clear();
+    return m;
+}
 
-    Sim::Key* systemKey = Child(m.machineRoot.get(), "SYSTEM");
+// The hives made into the machine's registry: SYSTEM's control sets (`set`
+// as the current one) as the reader reads them, the rest whole, and
+// SOFTWARE (when `software` is open) whole.
+void CopyHives(const Hive& system, hive_node_h set, DWORD controlSet, const Hive* software) {
+    Sim::Key* root = Sim::Current().machineRoot.get();
+    Sim::Key* systemKey = Child(root, "SYSTEM");
     for (hive_node_h child : system.Children(system.Root())) {
         std::string name = system.Name(child);
         // On Windows "CurrentControlSet" is a link made at each boot, never
@@ -524,17 +543,21 @@ bool Load(const Place& place, DWORD controlSet, Reading* reading) {
     // The set the next boot uses is the current one here.
     Sim::SetValue(HKEY_LOCAL_MACHINE, "SYSTEM\\Select", "Current", REG_DWORD,
                   Sim::Dword(controlSet));
-    Sim::Key* softwareKey = Child(m.machineRoot.get(), "SOFTWARE");
-    if (!softwarePath.empty())
-        CopyTree(software, software.Root(), softwareKey);
+    Sim::Key* softwareKey = Child(root, "SOFTWARE");
+    if (software != nullptr)
+        CopyTree(*software, software->Root(), softwareKey);
     Child(softwareKey, "Classes"); // HKEY_CLASSES_ROOT, there even when empty
+}
 
+// The Windows version and folders SOFTWARE names, as the machine's own.
+void TakeVersionAndFolders(bool hasSoftware, Reading* reading) {
+    Sim::Machine& m = Sim::Current();
     const char* versionKey = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
     DWORD version = VersionWord(SimText(versionKey, "CurrentVersion"),
                                 SimText(versionKey, "CurrentBuildNumber"));
     if (version != 0)
         m.version = version;
-    else if (!softwarePath.empty())
+    else if (hasSoftware)
         reading->warnings.push_back("the SOFTWARE hive names no Windows version: taken as XP");
     std::string windowsPath = SimText(versionKey, "SystemRoot");
     if (windowsPath.size() < 3 || windowsPath[1] != ':')
@@ -543,96 +566,126 @@ bool Load(const Place& place, DWORD controlSet, Reading* reading) {
         windowsPath.pop_back();
     m.windowsDirectory = windowsPath;
     m.systemDirectory = windowsPath + "\\system32";
+}
 
-    // The service manager builds its database from the service keys that
-    // name a type; nothing runs on a machine that is switched off.
-    if (Sim::Key* services = Sim::FindKey(HKEY_LOCAL_MACHINE, KEY_SERVICES)) {
-        for (auto& child : services->children) {
-            if (child.second->FindValue("Type") != nullptr)
-                m.services[Sim::TextToAnsi(child.first)] = Sim::Service();
-        }
+// The service manager builds its database from the service keys that name
+// a type; nothing runs on a machine that is switched off.
+void TakeServices() {
+    Sim::Key* services = Sim::FindKey(HKEY_LOCAL_MACHINE, KEY_SERVICES);
+    if (services == nullptr)
+        return;
+    for (auto& child : services->children) {
+        if (child.second->FindValue("Type") != nullptr)
+            Sim::Current().services[Sim::TextToAnsi(child.first)] = Sim::Service();
     }
-    // Each device key is a device: nothing in a hive says which are attached.
-    if (Sim::Key* enumerators = Sim::FindKey(HKEY_LOCAL_MACHINE, KEY_CONTROL_SET "\\Enum")) {
-        for (auto& enumerator : enumerators->children) {
-            for (auto& kind : enumerator.second->children) {
-                for (auto& instance : kind.second->children) {
-                    const Sim::Key& key = *instance.second;
-                    std::string id = Sim::TextToAnsi(enumerator.first + "\\" + kind.first + "\\" +
-                                                     instance.first);
-                    GUID guid{};
-                    const Sim::Value* classGuid = key.FindValue("ClassGUID");
-                    if (classGuid != nullptr && Sim::IsText(classGuid->type)) {
-                        std::string text(classGuid->data.begin(), classGuid->data.end());
-                        Description::GuidOf(text.substr(0, text.find('\0')), &guid);
-                    }
-                    Sim::Device& device = Sim::AddDevice(id, guid, {});
-                    auto wide = [&](const char* name, std::vector<BYTE>* out) {
-                        const Sim::Value* value = key.FindValue(name);
-                        out->clear();
-                        if (value == nullptr || !Sim::IsText(value->type))
-                            return false;
-                        std::u16string units =
-                            Sim::TextToWide(std::string(value->data.begin(), value->data.end()));
-                        for (char16_t unit : units)
-                            out->insert(out->end(), {(BYTE)unit, (BYTE)(unit >> 8)});
-                        return true;
-                    };
-                    device.hasHardwareIds = wide("HardwareID", &device.hardwareIds);
-                    wide("UpperFilters", &device.upperFilters);
-                    wide("LowerFilters", &device.lowerFilters);
-                    wide("Service", &device.service);
-                    const Sim::Value* flags = key.FindValue("ConfigFlags");
-                    if (flags != nullptr && flags->type == REG_DWORD && flags->data.size() == 4)
-                        device.configFlags = flags->data;
+}
+
+// A device key's string value as the device's property: UTF-16LE bytes;
+// false (and none) when it has no such string.
+bool Property(const Sim::Key& key, const char* name, std::vector<BYTE>* out) {
+    const Sim::Value* value = key.FindValue(name);
+    out->clear();
+    if (value == nullptr || !Sim::IsText(value->type))
+        return false;
+    *out =
+        Unicode::LittleEndian(Sim::TextToWide(std::string(value->data.begin(), value->data.end())));
+    return true;
+}
+
+// Each device key is a device: nothing in a hive says which are attached.
+void TakeDevices() {
+    Sim::Key* enumerators = Sim::FindKey(HKEY_LOCAL_MACHINE, KEY_CONTROL_SET "\\Enum");
+    if (enumerators == nullptr)
+        return;
+    for (auto& enumerator : enumerators->children) {
+        for (auto& kind : enumerator.second->children) {
+            for (auto& instance : kind.second->children) {
+                const Sim::Key& key = *instance.second;
+                std::string id =
+                    Sim::TextToAnsi(enumerator.first + "\\" + kind.first + "\\" + instance.first);
+                GUID guid{};
+                const Sim::Value* classGuid = key.FindValue("ClassGUID");
+                if (classGuid != nullptr && Sim::IsText(classGuid->type)) {
+                    std::string text(classGuid->data.begin(), classGuid->data.end());
+                    Description::GuidOf(text.substr(0, text.find('\0')), &guid);
                 }
+                Sim::Device& device = Sim::AddDevice(id, guid, {});
+                device.hasHardwareIds = Property(key, "HardwareID", &device.hardwareIds);
+                Property(key, "UpperFilters", &device.upperFilters);
+                Property(key, "LowerFilters", &device.lowerFilters);
+                Property(key, "Service", &device.service);
+                const Sim::Value* flags = key.FindValue("ConfigFlags");
+                if (flags != nullptr && flags->type == REG_DWORD && flags->data.size() == 4)
+                    device.configFlags = flags->data;
             }
         }
     }
+}
 
+// The files of the Windows folder's drive the reader asks for: the folders
+// the loader searches, every image any set's services name, the product's
+// folders and the Start menus.
+void TakeFiles(const Place& place, Reading* reading) {
+    Sim::Machine& m = Sim::Current();
+    const std::string windowsPath = m.windowsDirectory;
+    Disk disk(place.windowsFolder, windowsPath);
+    for (const char* folder : {"", "\\system32", "\\system32\\drivers", "\\system"})
+        disk.Reach(windowsPath + folder);
+    for (auto& setKey : Sim::FindKey(HKEY_LOCAL_MACHINE, "SYSTEM")->children) {
+        Sim::Key* services = Sim::FindKeyBelow(setKey.second.get(), "Services");
+        if (services == nullptr)
+            continue;
+        for (auto& service : services->children) {
+            Description::BootService boot = ImageOf(service.first, *service.second);
+            for (const std::string& file :
+                 Description::ImageFiles(boot, windowsPath, Description::KindOf(boot)))
+                disk.Reach(Sim::TextToAnsi(file));
+        }
+    }
+    std::string programFiles =
+        SimText("SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir");
+    std::vector<std::string> products = {SimText(PRODUCT_CONTROL_KEY, PRODUCT_FOLDER_VALUE),
+                                         programFiles.empty() ? Description::PRODUCT_FOLDER
+                                                              : programFiles + "\\Tallowin",
+                                         place.productFolder};
+    for (const std::string& folder : products) {
+        if (!folder.empty())
+            disk.Copy(folder);
+    }
+    StartMenus(&disk, reading);
+    disk.Copy(m.programsFolder);
+    disk.Copy(m.commonProgramsFolder);
+}
+
+} // namespace
+
+bool Load(const Place& place, DWORD controlSet, Reading* reading) {
+    *reading = Reading();
+    if (!CheckWindowsFolder(place, reading))
+        return false;
+    Hive system;
+    hive_node_h set = 0;
+    if (!OpenSystem(SystemHivePath(place), &system, &controlSet, &set, reading))
+        return false;
+    Hive software;
+    std::string softwarePath;
+    if (!OpenSoftware(place, &software, &softwarePath, reading))
+        return false;
+
+    Sim::Machine& m = EmptyMachine();
+    CopyHives(system, set, controlSet, softwarePath.empty() ? nullptr : &software);
+    TakeVersionAndFolders(!softwarePath.empty(), reading);
+    TakeServices();
+    TakeDevices();
     // The hardware profile the machine runs is a link made at each boot,
     // never saved: the one "IDConfigDB\\CurrentConfig" names stands for it.
     LinkCurrentProfile();
-
     // The files, from the Windows folder's drive. Without it no file is
     // looked at, and the reader is told so (NotLooked).
-    std::unique_ptr<Disk> disk;
-    if (!place.windowsFolder.empty())
-        disk = std::make_unique<Disk>(place.windowsFolder, windowsPath);
-    else
-        Sim::MakeDirectory(m.systemDirectory + "\\drivers\\");
-    if (disk) {
-        // The folders the loader searches.
-        for (const char* folder : {"", "\\system32", "\\system32\\drivers", "\\system"})
-            disk->Reach(windowsPath + folder);
-        // Every image file any set's services name, where Windows looks for it.
-        for (auto& setKey : systemKey->children) {
-            Sim::Key* services = Sim::FindKeyBelow(setKey.second.get(), "Services");
-            if (services == nullptr)
-                continue;
-            for (auto& service : services->children) {
-                Description::BootService boot = ImageOf(service.first, *service.second);
-                for (const std::string& file :
-                     Description::ImageFiles(boot, windowsPath, Description::KindOf(boot)))
-                    disk->Reach(Sim::TextToAnsi(file));
-            }
-        }
-    }
-    if (disk) {
-        std::string programFiles =
-            SimText("SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir");
-        std::vector<std::string> products = {SimText(PRODUCT_CONTROL_KEY, PRODUCT_FOLDER_VALUE),
-                                             programFiles.empty() ? Description::PRODUCT_FOLDER
-                                                                  : programFiles + "\\Tallowin",
-                                             place.productFolder};
-        for (const std::string& folder : products) {
-            if (!folder.empty())
-                disk->Copy(folder);
-        }
-        StartMenus(disk.get(), reading);
-        disk->Copy(m.programsFolder);
-        disk->Copy(m.commonProgramsFolder);
+    if (!place.windowsFolder.empty()) {
+        TakeFiles(place, reading);
     } else {
+        Sim::MakeDirectory(m.systemDirectory + "\\drivers\\");
         reading->filesRead = false;
         m.imagesLooked = false;
         reading->warnings.push_back("no Windows folder (--windows DIR): the image files and the "
@@ -643,12 +696,16 @@ bool Load(const Place& place, DWORD controlSet, Reading* reading) {
     return true;
 }
 
-bool Read(const Place& place, Description::Machine* machine, Reading* reading) {
-    if (!Load(place, 0, reading))
+bool Read(const Place& place, DWORD controlSet, Description::Machine* machine, Reading* reading) {
+    if (!Load(place, controlSet, reading))
         return false;
     *machine = Description::Describe(place.productFolder);
     machine->boot.imagesLooked = reading->filesRead;
     return true;
+}
+
+bool Read(const Place& place, Description::Machine* machine, Reading* reading) {
+    return Read(place, 0, machine, reading);
 }
 
 } // namespace Offline

@@ -54,6 +54,7 @@ struct Reading {
 bool Load(const Place& place, DWORD controlSet, Reading* reading);
 
 // Load, then the machine reader's description of what was loaded.
+bool Read(const Place& place, DWORD controlSet, Description::Machine* machine, Reading* reading);
 bool Read(const Place& place, Description::Machine* machine, Reading* reading);
 
 // The note that says which control set "CurrentControlSet" stands for.

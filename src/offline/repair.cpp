@@ -24,14 +24,13 @@ namespace Offline {
 
 namespace {
 
+// A REG_MULTI_SZ of `entries` as the registry stores it: UTF-16LE, each
+// entry ended, then one NUL more.
 std::vector<unsigned char> ListData(const std::vector<std::string>& entries) {
-    std::vector<unsigned char> data;
-    for (const std::string& entry : entries) {
-        for (char16_t unit : Description::Utf16(entry) + u'\0')
-            data.insert(data.end(), {(unsigned char)unit, (unsigned char)(unit >> 8)});
-    }
-    data.insert(data.end(), {0, 0});
-    return data;
+    std::u16string list;
+    for (const std::string& entry : entries)
+        list += Unicode::Utf16(entry) + u'\0';
+    return Unicode::LittleEndian(list + u'\0');
 }
 
 // Why the judge says a name cannot load ("" when it can), asked once a
@@ -233,6 +232,146 @@ bool Judge(const Place& place, Check::Verdict* verdict, Reading* reading) {
 
 } // namespace
 
+namespace {
+
+// The control sets "Select" names (default, current, last known good) that
+// the hive holds, each once.
+std::vector<DWORD> SelectedSets(const Hive& hive) {
+    std::vector<DWORD> sets;
+    hive_node_h select = hive.Child(hive.Root(), "Select");
+    for (const char* name : {"Default", "Current", "LastKnownGood"}) {
+        hive_type type;
+        std::vector<unsigned char> data;
+        if (!RawValue(hive, select, name, &type, &data) || data.size() != 4)
+            continue;
+        DWORD number = data[0] | data[1] << 8 | data[2] << 16 | (DWORD)data[3] << 24;
+        if (number != 0 && std::find(sets.begin(), sets.end(), number) == sets.end() &&
+            hive.Child(hive.Root(), Description::ControlSetName(number)) != 0)
+            sets.push_back(number);
+    }
+    return sets;
+}
+
+// Every filter list of one control set mended in the open hive, judged
+// against the machine as it boots with that set: false with the result's
+// status when the set cannot be read or a key cannot be mended.
+bool MendSet(const Place& place, const std::string& path, Hive* hive, DWORD number,
+             RepairResult* result) {
+    Description::Machine machine;
+    Reading reading;
+    if (!Read(place, number, &machine, &reading)) {
+        result->status = reading.status;
+        result->why = reading.why;
+        return false;
+    }
+    Loadability loadability(machine);
+    std::string setName = Description::ControlSetName(number);
+    hive_node_h set = hive->Child(hive->Root(), setName);
+    bool mended = true;
+    std::string unreadable;
+    auto mend = [&](hive_node_h node, const std::string& below) {
+        mended = mended &&
+                 Mend(*hive, node, setName + below, &loadability, &result->removals, &unreadable);
+    };
+    hive_node_h control = hive->Child(set, "Control");
+    hive_node_h classes = control == 0 ? 0 : hive->Child(control, "Class");
+    for (hive_node_h setupClass :
+         classes == 0 ? std::vector<hive_node_h>() : hive->Children(classes))
+        mend(setupClass, "\\Control\\Class\\" + hive->Name(setupClass));
+    hive_node_h devices = hive->Child(set, "Enum");
+    for (hive_node_h enumerator :
+         devices == 0 ? std::vector<hive_node_h>() : hive->Children(devices)) {
+        for (hive_node_h kind : hive->Children(enumerator)) {
+            for (hive_node_h instance : hive->Children(kind))
+                mend(instance, "\\Enum\\" + hive->Name(enumerator) + "\\" + hive->Name(kind) +
+                                   "\\" + hive->Name(instance));
+        }
+    }
+    if (!unreadable.empty()) {
+        *result = Failed(*result, DAMAGED_HIVE,
+                         path + ": " + unreadable + ": repair would write it back empty; " +
+                             "nothing was written");
+        return false;
+    }
+    if (!mended) {
+        *result =
+            Failed(*result, DAMAGED_HIVE,
+                   path + ": hivex could not set a key's values (" + std::strerror(errno) + ")");
+        return false;
+    }
+    return true;
+}
+
+// The mended hive written over the file `path` names (links followed): a
+// backup beside it first, then the new hive beside it, flushed, renamed
+// over it. False with the result's status when a step fails, everything it
+// made taken back.
+bool WriteHive(const std::string& path, Hive* hive, const RepairOptions& options,
+               RepairResult* result) {
+    // A rescue system may link the hive from another mount, or the hive
+    // given may be a link: the hive is replaced where it is, its temporary
+    // and backup beside it (a rename does not cross mounts), and the link
+    // stays a link.
+    std::string hivePath;
+    if (int error = Resolved(path, &hivePath)) {
+        *result = Failed(*result, NO_WINDOWS,
+                         path + " cannot be followed to its file (" + std::strerror(error) + ")");
+        return false;
+    }
+    result->hive = hivePath;
+    if (hivePath != path)
+        result->warnings.push_back(path + " is a link to " + hivePath + ": that file is repaired");
+    size_t slash = hivePath.find_last_of('/');
+    std::string folder = slash == std::string::npos ? "." : hivePath.substr(0, slash);
+    for (const std::string& where : {folder, hivePath}) {
+        std::string readOnly = ReadOnly(where);
+        if (!readOnly.empty()) {
+            *result = Failed(*result, READ_ONLY, readOnly + ": nothing was written");
+            return false;
+        }
+    }
+    auto after = [&](FileStep step) {
+        if (options.after)
+            options.after(step);
+    };
+    std::string backup = hivePath + ".vkcheck-" + Now();
+    for (int n = 2; access(backup.c_str(), F_OK) == 0; ++n)
+        backup = hivePath + ".vkcheck-" + Now() + "-" + std::to_string(n);
+    std::string temporary = hivePath + ".vkcheck-new";
+    // A step that fails takes back all the repair made, the backup too:
+    // nothing was changed, and a disk that filled keeps no more of ours.
+    auto failed = [&](FileStep step, const std::string& file, int error) {
+        unlink(temporary.c_str());
+        if (!result->backup.empty())
+            unlink(result->backup.c_str());
+        result->backup.clear();
+        result->failedStep = step;
+        result->error = error;
+        *result = Failed(*result, WRITE_FAILED,
+                         StepText(step, file, hivePath) + " failed (" + std::strerror(error) +
+                             "): nothing was changed");
+        return false;
+    };
+    if (int error = CopyFile(hivePath, backup))
+        return failed(FileStep::Backup, backup, error);
+    result->backup = backup;
+    after(FileStep::Backup);
+    unlink(temporary.c_str());
+    if (hivex_commit(hive->get(), temporary.c_str(), 0) != 0)
+        return failed(FileStep::Write, temporary, errno);
+    after(FileStep::Write);
+    if (int error = Flush(temporary))
+        return failed(FileStep::Flush, temporary, error);
+    after(FileStep::Flush);
+    if (rename(temporary.c_str(), hivePath.c_str()) != 0)
+        return failed(FileStep::Rename, temporary, errno);
+    Flush(folder);
+    after(FileStep::Rename);
+    return true;
+}
+
+} // namespace
+
 RepairResult Repair(const Place& place, const RepairOptions& options) {
     RepairResult result;
     Reading reading;
@@ -250,123 +389,17 @@ RepairResult Repair(const Place& place, const RepairOptions& options) {
     std::string why;
     if (!hive.Open(path, true, &why))
         return Failed(result, DAMAGED_HIVE, why);
-    std::vector<DWORD> sets;
-    hive_node_h select = hive.Child(hive.Root(), "Select");
-    for (const char* name : {"Default", "Current", "LastKnownGood"}) {
-        hive_type type;
-        std::vector<unsigned char> data;
-        if (!RawValue(hive, select, name, &type, &data) || data.size() != 4)
-            continue;
-        DWORD number = data[0] | data[1] << 8 | data[2] << 16 | (DWORD)data[3] << 24;
-        if (number != 0 && std::find(sets.begin(), sets.end(), number) == sets.end() &&
-            hive.Child(hive.Root(), ControlSetName(number)) != 0)
-            sets.push_back(number);
+    for (DWORD number : SelectedSets(hive)) {
+        if (!MendSet(place, path, &hive, number, &result))
+            return result;
     }
-    for (DWORD number : sets) {
-        Description::Machine machine;
-        if (!Load(place, number, &reading))
-            return Failed(result, reading.status, reading.why);
-        machine = Description::Describe(place.productFolder);
-        machine.boot.imagesLooked = reading.filesRead;
-        Loadability loadability(machine);
-        std::string setName = ControlSetName(number);
-        hive_node_h set = hive.Child(hive.Root(), setName);
-        hive_node_h control = hive.Child(set, "Control");
-        hive_node_h classes = control == 0 ? 0 : hive.Child(control, "Class");
-        bool mended = true;
-        std::string unreadable;
-        for (hive_node_h setupClass :
-             classes == 0 ? std::vector<hive_node_h>() : hive.Children(classes))
-            mended = mended &&
-                     Mend(hive, setupClass, setName + "\\Control\\Class\\" + hive.Name(setupClass),
-                          &loadability, &result.removals, &unreadable);
-        hive_node_h devices = hive.Child(set, "Enum");
-        for (hive_node_h enumerator :
-             devices == 0 ? std::vector<hive_node_h>() : hive.Children(devices)) {
-            for (hive_node_h kind : hive.Children(enumerator)) {
-                for (hive_node_h instance : hive.Children(kind))
-                    mended = mended && Mend(hive, instance,
-                                            setName + "\\Enum\\" + hive.Name(enumerator) + "\\" +
-                                                hive.Name(kind) + "\\" + hive.Name(instance),
-                                            &loadability, &result.removals, &unreadable);
-            }
-        }
-        if (!unreadable.empty())
-            return Failed(result, DAMAGED_HIVE,
-                          path + ": " + unreadable + ": repair would write it back empty; " +
-                              "nothing was written");
-        if (!mended)
-            return Failed(result, DAMAGED_HIVE,
-                          path + ": hivex could not set a key's values (" + std::strerror(errno) +
-                              ")");
-    }
-
-    if (result.removals.empty() || options.dryRun) {
-        // Nothing is written: the verdict is the hive's as it is.
-        if (!Judge(place, &result.verdict, &reading))
-            return Failed(result, reading.status, reading.why);
-        result.status = result.verdict.status;
+    bool write = !result.removals.empty() && !options.dryRun;
+    if (write && !WriteHive(path, &hive, options, &result))
         return result;
-    }
-
-    // A rescue system may link the hive from another mount, or the hive
-    // given may be a link: the hive is replaced where it is, its temporary
-    // and backup beside it (a rename does not cross mounts), and the link
-    // stays a link.
-    std::string hivePath;
-    if (int error = Resolved(path, &hivePath))
-        return Failed(result, NO_WINDOWS,
-                      path + " cannot be followed to its file (" + std::strerror(error) + ")");
-    result.hive = hivePath;
-    if (hivePath != path)
-        result.warnings.push_back(path + " is a link to " + hivePath + ": that file is repaired");
-    size_t slash = hivePath.find_last_of('/');
-    std::string folder = slash == std::string::npos ? "." : hivePath.substr(0, slash);
-    for (const std::string& where : {folder, hivePath}) {
-        std::string readOnly = ReadOnly(where);
-        if (!readOnly.empty())
-            return Failed(result, READ_ONLY, readOnly + ": nothing was written");
-    }
-    auto after = [&](FileStep step) {
-        if (options.after)
-            options.after(step);
-    };
-    std::string backup = hivePath + ".vkcheck-" + Now();
-    for (int n = 2; access(backup.c_str(), F_OK) == 0; ++n)
-        backup = hivePath + ".vkcheck-" + Now() + "-" + std::to_string(n);
-    std::string temporary = hivePath + ".vkcheck-new";
-    // A step that fails takes back all the repair made, the backup too:
-    // nothing was changed, and a disk that filled keeps no more of ours.
-    auto failed = [&](FileStep step, const std::string& file, int error) {
-        unlink(temporary.c_str());
-        if (!result.backup.empty())
-            unlink(result.backup.c_str());
-        result.backup.clear();
-        result.failedStep = step;
-        result.error = error;
-        return Failed(result, WRITE_FAILED,
-                      StepText(step, file, hivePath) + " failed (" + std::strerror(error) +
-                          "): nothing was changed");
-    };
-    if (int error = CopyFile(hivePath, backup))
-        return failed(FileStep::Backup, backup, error);
-    result.backup = backup;
-    after(FileStep::Backup);
-    unlink(temporary.c_str());
-    if (hivex_commit(hive.get(), temporary.c_str(), 0) != 0)
-        return failed(FileStep::Write, temporary, errno);
-    after(FileStep::Write);
-    if (int error = Flush(temporary))
-        return failed(FileStep::Flush, temporary, error);
-    after(FileStep::Flush);
-    if (rename(temporary.c_str(), hivePath.c_str()) != 0)
-        return failed(FileStep::Rename, temporary, errno);
-    Flush(folder);
-    after(FileStep::Rename);
-
-    // What was written, read again as the next boot will read it.
+    // Nothing written, the verdict is the hive's as it is; else what was
+    // written, read again as the next boot will read it.
     if (!Judge(place, &result.verdict, &reading))
-        return Failed(result, reading.status, "the repaired hive: " + reading.why);
+        return Failed(result, reading.status, (write ? "the repaired hive: " : "") + reading.why);
     result.status = result.verdict.status;
     return result;
 }

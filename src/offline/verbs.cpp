@@ -39,7 +39,8 @@ int ReadVerb(const Check::OfflineArguments& arguments, Description::Machine* mac
 const Check::OfflineVerbs VERBS = {ReadVerb, RepairVerb};
 
 Check::Finding SetJudged(const Reading& reading) {
-    return {Check::Reason::ControlSetJudged, "HKLM\\SYSTEM\\" + ControlSetName(reading.controlSet),
+    return {Check::Reason::ControlSetJudged,
+            "HKLM\\SYSTEM\\" + Description::ControlSetName(reading.controlSet),
             "the set \"Select\\Default\" names, which the next boot uses: \"CurrentControlSet\" "
             "above stands for it",
             Check::CLEAN};

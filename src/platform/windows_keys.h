@@ -1,12 +1,18 @@
 // Windows' own registry keys that the uninstaller and the programs around it
 // name, spelt as Windows installs them. String literals, so that a path below
-// one is put together while compiling (KEY_SERVICES "\\TermService") and
+// one is put together while compiling (KEY_SERVICES "\\Tcpip") and
 // costs the uninstaller nothing at run time. Below HKEY_LOCAL_MACHINE unless
 // said otherwise.
 #pragma once
 
 #define KEY_CONTROL_SET "SYSTEM\\CurrentControlSet"
 #define KEY_SERVICES KEY_CONTROL_SET "\\Services"
+// Windows' Terminal Services, whose configuration the product changed: the
+// service's name and key, and its load-order group, which is spelt the same
+// but names another thing (a group in the service group order).
+#define SERVICE_TERMSERVICE "TermService"
+#define KEY_TERMSERVICE KEY_SERVICES "\\" SERVICE_TERMSERVICE
+#define GROUP_TERMSERVICE "TermService"
 #define KEY_CONTROL KEY_CONTROL_SET "\\Control"
 #define KEY_SETUP_CLASSES KEY_CONTROL "\\Class"
 #define KEY_SERVICE_GROUP_ORDER KEY_CONTROL "\\ServiceGroupOrder"

@@ -2,8 +2,7 @@
 #include "../registry/registry.h"
 #include "steps.h"
 
-static const char TERMSERVICE[] = "TermService";
-static const char TERMSERVICE_KEY[] = KEY_SERVICES "\\TermService";
+static const char TERMSERVICE_KEY[] = KEY_TERMSERVICE;
 static const char TERMSERVICE_DEPENDENCIES[] = "RPCSS\0";
 
 // The product's drivers exist for Windows 2000, XP and Server 2003 alone
@@ -14,7 +13,8 @@ constexpr DWORD LAST_PRODUCT_MAJOR_VERSION = 5;
 void RestoreTerminalService() {
     if (majorVersion > LAST_PRODUCT_MAJOR_VERSION)
         return;
-    SC_HANDLE service = Win::OpenServiceA(serviceManager, TERMSERVICE, SERVICE_CHANGE_CONFIG);
+    SC_HANDLE service =
+        Win::OpenServiceA(serviceManager, SERVICE_TERMSERVICE, SERVICE_CHANGE_CONFIG);
     if (service == NULL)
         return;
     // Beside the program's data, not on the stack: every frame stays under
@@ -24,7 +24,7 @@ void RestoreTerminalService() {
     if (ReadRegistryText(HKEY_LOCAL_MACHINE, TERMSERVICE_KEY, "ImagePath", imagePath) != 0) {
         DWORD tag;
         Win::ChangeServiceConfigA(service, SERVICE_WIN32_SHARE_PROCESS, SERVICE_DEMAND_START,
-                                  SERVICE_ERROR_NORMAL, imagePath, TERMSERVICE, &tag,
+                                  SERVICE_ERROR_NORMAL, imagePath, GROUP_TERMSERVICE, &tag,
                                   TERMSERVICE_DEPENDENCIES, "LocalSystem", NULL,
                                   "Terminal Services");
     }

@@ -5,8 +5,11 @@
 #include "platform/sim/machine.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <set>
 
 namespace Footprint {
@@ -18,142 +21,30 @@ extern const char SERVER_IMPORT[] = "vkclass.dll";
 
 namespace {
 
-struct RegistryEntry {
-    HKEY root;
-    const char* path;
-    const char* name;
-    DWORD type;
-    const char* data; // text; REG_DWORD as decimal; REG_MULTI_SZ entries joined by '|'
-};
-
-// Everything the product writes to the registry but its services and the
-// lists it edits.
-const RegistryEntry REGISTRY[] = {
-    {HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Multiuser", "DzPath", REG_SZ,
-     "C:\\Program Files\\Tallowin\\"},
-    {HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Multiuser", "Seats", REG_DWORD, "4"},
-    {HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Multiuser\\Seats\\Seat1", "Display",
-     REG_SZ, "\\\\.\\DISPLAY1"},
-    {HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Multiuser\\Seats\\Seat1\\Input",
-     "Keyboard", REG_SZ, "ROOT\\VKBUSENUM\\0000"},
-    {HKEY_CLASSES_ROOT, "CLSID\\{3B9E6C10-7A2D-11D2-8F4C-00A0C9E41B27}", "", REG_SZ,
-     "Seat Display Extension"},
-    {HKEY_CLASSES_ROOT, "CLSID\\{3B9E6C10-7A2D-11D2-8F4C-00A0C9E41B27}\\InprocServer32", "", REG_SZ,
-     "C:\\Program Files\\Tallowin\\SeatView.dll"},
-    {HKEY_CLASSES_ROOT, "CLSID\\{3B9E6C10-7A2D-11D2-8F4C-00A0C9E41B27}\\InprocServer32",
-     "ThreadingModel", REG_SZ, "Apartment"},
-    {HKEY_CLASSES_ROOT, "CLSID\\{3B9E6C11-7A2D-11D2-8F4C-00A0C9E42A53}", "", REG_SZ,
-     "Shared Input Extension"},
-    {HKEY_CLASSES_ROOT, "CLSID\\{3B9E6C11-7A2D-11D2-8F4C-00A0C9E42A53}\\InprocServer32", "", REG_SZ,
-     "C:\\Program Files\\Tallowin\\VkUsbVw.dll"},
-    {HKEY_LOCAL_MACHINE,
-     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Controls "
-     "Folder\\Desk\\shellex\\PropertySheetHandlers\\Seat Display Extension",
-     "", REG_SZ, "{3B9E6C10-7A2D-11D2-8F4C-00A0C9E41B27}"},
-    {HKEY_LOCAL_MACHINE,
-     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Controls "
-     "Folder\\Desk\\shellex\\PropertySheetHandlers\\Shared Input Extension",
-     "", REG_SZ, "{3B9E6C11-7A2D-11D2-8F4C-00A0C9E42A53}"},
-    {HKEY_LOCAL_MACHINE,
-     "Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon\\Notify\\RyWinLog", "DLLName",
-     REG_SZ, "C:\\Program Files\\Tallowin\\VkLogon.dll"},
-    {HKEY_LOCAL_MACHINE,
-     "Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon\\Notify\\RyWinLog", "Logon", REG_SZ,
-     "RyLogon"},
-    {HKEY_LOCAL_MACHINE,
-     "Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon\\Notify\\RyWinLog\\Seats", "Count",
-     REG_DWORD, "4"},
-    {HKEY_LOCAL_MACHINE,
-     "Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon\\Notify\\Dzmunotify", "DLLName",
-     REG_SZ, "C:\\Program Files\\Tallowin\\VkWinSta.dll"},
-    {HKEY_LOCAL_MACHINE,
-     "Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon\\Notify\\Dzmunotify", "Impersonate",
-     REG_DWORD, "0"},
-    {HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon", "LogonType",
-     REG_DWORD, "0"},
-    {HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\ServiceGroupOrder", "List",
-     REG_MULTI_SZ,
-     "System Reserved|Boot Bus Extender|System Bus Extender|SCSI miniport|Port|Primary Disk|SCSI "
-     "Class|SCSI CDROM Class|FSFilter Infrastructure|FSFilter System|Filter|Boot File "
-     "System|Base|Pointer Port|Keyboard Port|Pointer Class|Keyboard Class|Video Init|Video|Video "
-     "Save|File System|Event Log|TermService|Multiuser|Streams Drivers|NDIS Wrapper|COM "
-     "Infrastructure|UIGroup|LocalValidation|PlugPlay|PNP_TDI|NDIS|TDI|NetBIOSGroup|ShellSvcGroup|"
-     "SchedulerGroup|SpoolerGroup|AudioGroup|SmartCardGroup|NetworkProvider|RemoteValidation|"
-     "NetDDEGroup|Parallel arbitrator|Extended Base|PCI Configuration|MS Transactions"},
-    // The product's filters among Windows' own, in each of the six classes.
-    {HKEY_LOCAL_MACHINE,
-     "SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E980-E325-11CE-BFC1-08002BE10318}",
-     "UpperFilters", REG_MULTI_SZ, "DzStore"},
-    {HKEY_LOCAL_MACHINE,
-     "SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E967-E325-11CE-BFC1-08002BE10318}",
-     "UpperFilters", REG_MULTI_SZ, "PartMgr|DzStore"},
-    {HKEY_LOCAL_MACHINE,
-     "SYSTEM\\CurrentControlSet\\Control\\Class\\{71A27CDD-812A-11D0-BEC7-08002BE2092F}",
-     "UpperFilters", REG_MULTI_SZ, "DzStore|VolSnap"},
-    {HKEY_LOCAL_MACHINE,
-     "SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E96B-E325-11CE-BFC1-08002BE10318}",
-     "UpperFilters", REG_MULTI_SZ, "DzXpKbdPnp|kbdclass"},
-    {HKEY_LOCAL_MACHINE,
-     "SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E96F-E325-11CE-BFC1-08002BE10318}",
-     "UpperFilters", REG_MULTI_SZ, "mouclass|DzXpMouPnp"},
-    {HKEY_LOCAL_MACHINE,
-     "SYSTEM\\CurrentControlSet\\Control\\Class\\{745A17A0-74D3-11D0-B6FE-00A0C90F57DA}",
-     "UpperFilters", REG_MULTI_SZ, "DzXpHidCls"},
-};
-
-struct ServiceEntry {
-    const char* name;
-    DWORD type;
-    DWORD start;
-    const char* image; // relative to the product folder
-    const char* group;
-    bool running;
-};
-
-const ServiceEntry SERVICES[] = {
-    {"DzInstall", SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, "VkMain.exe", "", false},
-    {"DzService", SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, "VkServer.exe", "Multiuser", true},
-    {"DzBootSrv", SERVICE_KERNEL_DRIVER, SERVICE_BOOT_START, "drivers\\VkGate.sys", "Multiuser",
-     true},
-    {"DzPciVga", SERVICE_KERNEL_DRIVER, SERVICE_SYSTEM_START, "drivers\\dzvdisp.sys", "Video",
-     true},
-    {"DzUsbMouse", SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, "drivers\\VkMouCls.sys",
-     "Pointer Class", true},
-    {"DzUsbKeyboard", SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, "drivers\\VkKbdCls.sys",
-     "Keyboard Class", true},
-    {"DzLegacyKeyboard", SERVICE_KERNEL_DRIVER, SERVICE_SYSTEM_START, "drivers\\VkRelay.sys",
-     "Keyboard Port", false},
-    {"DzHelper", SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, "VkDskExt.exe", "", true},
-    {"DzXpKbdPnp", SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, "drivers\\VkKbdPnp.sys",
-     "Keyboard Class", true},
-    {"DzXpMouPnp", SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, "drivers\\VkMouPnp.sys",
-     "Pointer Class", true},
-    {"DzXpHidCls", SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, "drivers\\VkHidCls.sys", "", false},
-    {"DzStore", SERVICE_KERNEL_DRIVER, SERVICE_BOOT_START, "drivers\\VkStore.sys", "Filter", true},
-    {"DzVdisp", SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, "drivers\\dzvdisp.sys", "Video",
-     false},
-    {"Dzstd", SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, "drivers\\dzstd.sys", "", true},
-    {"vkaxfer", SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, "drivers\\vkaxfer.sys", "", false},
-    {"vkaudio", SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, "drivers\\vkaudio.sys", "", true},
-    {"vkbus", SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, "drivers\\vkbus.sys", "Base", true},
-    {"vkxhci", SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, "drivers\\vkxhci.sys", "", false},
-};
-
-struct DeviceEntry {
-    const char* name; // DICD_GENERATE_ID makes ROOT\<NAME>\0000
-    const char* ids;  // hardware IDs joined by '|'
-    bool present;
-};
-
-const DeviceEntry DEVICES[] = {
-    {"VkBusEnum", "ROOT\\VKBUSENUM", true}, // the ID written in capitals
-    {"KrHub", "Korrin\\KrHub", true},
-    {"ZoltAudio", "*ZOLTAudio01|*ZOLTAudio", true},
-    {"VkXhci", "Korrin\\vkxhci", true},
-    {"KrHubPort", "Korrin\\KrHubPort|Korrin\\KrHub", true},      // the second ID matches
-    {"VkXhciRev", "Korrin\\vkxhci|Korrin\\vkxhci&REV_01", true}, // 72 bytes of IDs
-    {"VkGhost", "Korrin\\KrHub", false},                         // not present
-};
+// The product's footprint as its installer leaves it, as data: a description
+// (tests/data/footprint.json) holding what it writes to the registry but its
+// services and the lists it edits, in order, each value one entry of
+// Parts::registry; each service's key as its installer creates it and its
+// state, one entry of Parts::services, then TermService's key as the product
+// changes it; and the product-like devices, one entry of Parts::devices: the
+// first four the uninstaller removes (the first's ID written in capitals),
+// then one whose second ID matches, one with 72 bytes of IDs and one not
+// present, which it leaves.
+const Description::Machine& Tables() {
+    static const Description::Machine footprint = [] {
+        std::ifstream in(VK_FOOTPRINT_JSON, std::ios::binary);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        Description::Machine read;
+        std::string error;
+        if (!in || !Description::Read(text, &read, &error)) {
+            std::fprintf(stderr, "%s: %s\n", VK_FOOTPRINT_JSON,
+                         in ? error.c_str() : "cannot be read");
+            std::abort();
+        }
+        return read;
+    }();
+    return footprint;
+}
 
 } // namespace
 
@@ -167,20 +58,9 @@ extern const int KEPT_DEVICE_COUNT = 3;
 namespace {
 
 const char SERVICES_PATH[] = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\";
-const char SYSTEM_CLASS_TEXT[] = "{4D36E97D-E325-11CE-BFC1-08002BE10318}";
 
-std::vector<BYTE> Data(DWORD type, const char* text) {
-    std::vector<BYTE> data;
-    if (type == REG_DWORD) {
-        DWORD value = (DWORD)std::strtoul(text, nullptr, 10);
-        return Sim::Dword(value);
-    }
-    for (const char* p = text; *p != 0; ++p)
-        data.push_back(type == REG_MULTI_SZ && *p == '|' ? 0 : (BYTE)*p);
-    data.push_back(0);
-    if (type == REG_MULTI_SZ)
-        data.push_back(0);
-    return data;
+bool IsServiceKey(const std::string& path) {
+    return path.compare(0, sizeof SERVICES_PATH - 1, SERVICES_PATH) == 0;
 }
 
 // Whether a key lies in a place the description holds with every key below it.
@@ -224,72 +104,66 @@ void SetValue(Description::Key* key, const std::string& name, DWORD type,
 
 void AddRegistry(Description::Machine* machine, unsigned long mask) {
     int bit = 0;
-    for (const RegistryEntry& entry : REGISTRY) {
-        if (!(mask >> (bit++ % 32) & 1))
+    for (const Description::Key& key : Tables().registry) {
+        if (IsServiceKey(key.path))
             continue;
-        std::string root = entry.root == HKEY_CLASSES_ROOT ? "HKCR\\" : "HKLM\\";
-        SetValue(KeyAt(machine, root + entry.path), entry.name, entry.type,
-                 Data(entry.type, entry.data));
+        for (const Description::Value& value : key.values) {
+            if (mask >> (bit++ % 32) & 1)
+                SetValue(KeyAt(machine, key.path), value.name, value.type, value.data);
+        }
     }
 }
 
 // Each service's key as the service manager writes it when it creates the
 // service, and TermService's as the product changes it.
 void AddServices(Description::Machine* machine, unsigned long mask) {
-    auto term = std::find_if(machine->services.begin(), machine->services.end(),
-                             [](const Description::Service& s) { return s.name == "TermService"; });
+    auto term =
+        std::find_if(machine->services.begin(), machine->services.end(),
+                     [](const Description::Service& s) { return s.name == SERVICE_TERMSERVICE; });
     std::vector<Description::Service> services;
     int bit = 0;
-    for (const ServiceEntry& entry : SERVICES) {
+    for (const Description::Service& entry : Tables().services) {
         if (!(mask >> bit++ & 1))
             continue;
-        bool win32 = (entry.type & (SERVICE_WIN32_OWN_PROCESS | SERVICE_WIN32_SHARE_PROCESS)) != 0;
-        Description::Key* key = KeyAt(machine, SERVICES_PATH + std::string(entry.name));
-        SetValue(key, "Type", REG_DWORD, Sim::Dword(entry.type));
-        SetValue(key, "Start", REG_DWORD, Sim::Dword(entry.start));
+        const Description::Key* table = Description::FindKey(Tables(), SERVICES_PATH + entry.name);
+        const Description::Value* type = Description::FindValue(table, "Type");
+        DWORD number =
+            type->data[0] | type->data[1] << 8 | type->data[2] << 16 | (DWORD)type->data[3] << 24;
+        bool win32 = (number & (SERVICE_WIN32_OWN_PROCESS | SERVICE_WIN32_SHARE_PROCESS)) != 0;
+        Description::Key* key = KeyAt(machine, SERVICES_PATH + entry.name);
+        SetValue(key, "Type", REG_DWORD, type->data);
+        SetValue(key, "Start", REG_DWORD, Description::FindValue(table, "Start")->data);
         SetValue(key, "ErrorControl", REG_DWORD, Sim::Dword(SERVICE_ERROR_NORMAL));
-        SetValue(key, "ImagePath", REG_EXPAND_SZ,
-                 Sim::Sz(std::string(PRODUCT_FOLDER) + entry.image));
-        if (entry.group[0] != 0)
-            SetValue(key, "Group", REG_SZ, Sim::Sz(entry.group));
+        for (const char* name : {"ImagePath", "Group"}) {
+            if (const Description::Value* value = Description::FindValue(table, name))
+                SetValue(key, name, value->type, value->data);
+        }
         if (win32)
             SetValue(key, "ObjectName", REG_SZ, Sim::Sz("LocalSystem"));
         SetValue(key, "DisplayName", REG_SZ, Sim::Sz(entry.name));
         Description::Program program = !win32 ? Description::Program::None
-                                       : std::strcmp(entry.name, STUBBORN_SERVICE) == 0
+                                       : entry.name == STUBBORN_SERVICE
                                            ? Description::Program::RefusesStop
                                            : Description::Program::Records;
-        services.push_back(
-            {entry.name, entry.running ? (DWORD)SERVICE_RUNNING : SERVICE_STOPPED, program});
+        services.push_back({entry.name, entry.state, program});
         machine->serviceKeys.push_back(entry.name);
     }
     term = machine->services.insert(term, services.begin(), services.end()) + (long)services.size();
     std::sort(machine->serviceKeys.begin(), machine->serviceKeys.end(), Sim::NameOrder());
     if (!(mask >> 18 & 1) || term == machine->services.end())
         return;
-    Description::Key* key = KeyAt(machine, std::string(SERVICES_PATH) + "TermService");
-    SetValue(key, "Type", REG_DWORD, Sim::Dword(SERVICE_WIN32_OWN_PROCESS));
-    SetValue(key, "Start", REG_DWORD, Sim::Dword(SERVICE_AUTO_START));
-    SetValue(key, "ErrorControl", REG_DWORD, Sim::Dword(SERVICE_ERROR_NORMAL));
-    SetValue(key, "Group", REG_SZ, Sim::Sz("Multiuser"));
-    SetValue(key, "DependOnService", REG_MULTI_SZ, Sim::MultiSz({"RPCSS", "DzService"}));
-    SetValue(key, "DisplayName", REG_SZ, Sim::Sz("Tallowin Terminal Services"));
+    const std::string termService = std::string(SERVICES_PATH) + SERVICE_TERMSERVICE;
+    Description::Key* key = KeyAt(machine, termService);
+    for (const Description::Value& value : Description::FindKey(Tables(), termService)->values)
+        SetValue(key, value.name, value.type, value.data);
 }
 
 // Root-enumerated, as the product's installer makes them: ROOT\<NAME>\0000.
 void AddDevices(Description::Machine* machine, unsigned long mask) {
     int bit = 0;
-    for (const DeviceEntry& entry : DEVICES) {
-        if (!(mask >> bit++ & 1))
-            continue;
-        Description::Device device;
-        device.instanceId = Description::Upper(std::string("ROOT\\") + entry.name + "\\0000");
-        device.classGuid = SYSTEM_CLASS_TEXT;
-        std::vector<BYTE> ids = Data(REG_MULTI_SZ, entry.ids);
-        device.hardwareIds = Sim::WideMultiSz(Strings::SplitMultiString(ids));
-        device.hasHardwareIds = true;
-        device.present = entry.present;
-        machine->devices.push_back(device);
+    for (const Description::Device& device : Tables().devices) {
+        if (mask >> bit++ & 1)
+            machine->devices.push_back(device);
     }
 }
 
@@ -360,11 +234,10 @@ std::vector<std::string> InstalledFiles() {
 Description::Machine Installed(const Parts& parts) {
     // The fresh Windows as the reader gives it, read once on a machine of its own.
     static const Description::Machine fresh = [] {
-        std::unique_ptr<Sim::Machine> saved = Sim::Exchange(nullptr);
+        Sim::ExchangeGuard other;
         Sim::Reset();
         Description::Machine machine = Description::Describe();
         Sim::Observe(&machine);
-        Sim::Replace(std::move(saved));
         return machine;
     }();
     Description::Machine machine = fresh;
@@ -374,10 +247,11 @@ Description::Machine Installed(const Parts& parts) {
     AddFiles(&machine, parts.files, parts.groups);
     // The boot view as the machine, once laid, gives it: the product's
     // services and filters in it.
-    std::unique_ptr<Sim::Machine> saved = Sim::Exchange(nullptr);
-    Sim::Load(machine);
-    machine.boot = Description::Describe().boot;
-    Sim::Replace(std::move(saved));
+    {
+        Sim::ExchangeGuard other;
+        Sim::Load(machine);
+        machine.boot = Description::Describe().boot;
+    }
     return machine;
 }
 

@@ -228,17 +228,14 @@ TEST(OfflineRepair, AHealthyHiveAndADryRunAreNotWritten) {
 }
 
 // The base block with its primary sequence number raised (and its checksum
-// made again), as Windows leaves a hive whose write was cut short.
+// made again, which hivex checks), as Windows leaves a hive whose write was
+// cut short.
 void CutShort(const std::string& path) {
     std::string bytes = Bytes(path);
     bytes[4] = (char)(bytes[4] + 1);
-    uint32_t sum = 0;
-    for (int at = 0; at < 508; at += 4)
-        sum ^= (uint32_t)(unsigned char)bytes[at] | (uint32_t)(unsigned char)bytes[at + 1] << 8 |
-               (uint32_t)(unsigned char)bytes[at + 2] << 16 |
-               (uint32_t)(unsigned char)bytes[at + 3] << 24;
+    uint32_t sum = Offline::HeaderChecksum((const unsigned char*)bytes.data());
     for (int i = 0; i < 4; ++i)
-        bytes[508 + i] = (char)(sum >> (8 * i));
+        bytes[offsetof(Offline::BaseBlock, checksum) + i] = (char)(sum >> (8 * i));
     Put(path, bytes);
 }
 

@@ -77,15 +77,15 @@ HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* classGuid, LPCSTR enumerator, H
                                  ", " + Q(enumerator) + ", " + H(parent) + ", " + X(flags) + ")"
                            : std::string();
     if (Injected()) {
-        Fail(ERROR_NOT_ENOUGH_MEMORY);
-        return Log(call, INVALID_HANDLE_VALUE, std::string("INVALID_HANDLE_VALUE (8)"));
+        return LogFailure(call, INVALID_HANDLE_VALUE, "INVALID_HANDLE_VALUE",
+                          ERROR_NOT_ENOUGH_MEMORY);
     }
     if (classGuid != nullptr || enumerator != nullptr || parent != nullptr ||
         (flags & ~(DIGCF_PRESENT | DIGCF_ALLCLASSES)) != 0)
         Unmodelled(call);
     if (!(flags & DIGCF_ALLCLASSES)) {
-        Fail(ERROR_INVALID_PARAMETER);
-        return Log(call, INVALID_HANDLE_VALUE, std::string("INVALID_HANDLE_VALUE (87)"));
+        return LogFailure(call, INVALID_HANDLE_VALUE, "INVALID_HANDLE_VALUE",
+                          ERROR_INVALID_PARAMETER);
     }
     Handle handle{};
     for (auto& device : Current().devices) {

@@ -179,22 +179,19 @@ BOOL WINAPI SHGetSpecialFolderPathA(HWND owner, LPSTR path, int csidl, BOOL crea
 HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
     std::string call = Current().journalOn ? "FindFirstFileA(" + Q(pattern) + ")" : std::string();
     if (Injected()) {
-        Fail(ERROR_ACCESS_DENIED);
-        return Log(call, INVALID_HANDLE_VALUE, std::string("INVALID_HANDLE_VALUE (5)"));
+        return LogFailure(call, INVALID_HANDLE_VALUE, "INVALID_HANDLE_VALUE", ERROR_ACCESS_DENIED);
     }
     std::string last;
     Node* folder = ParentOf(pattern, &last, nullptr);
     if (folder == nullptr)
-        return Log(call, INVALID_HANDLE_VALUE,
-                   "INVALID_HANDLE_VALUE (" + D(Current().lastError) + ")");
+        return LogFailed(call, INVALID_HANDLE_VALUE, "INVALID_HANDLE_VALUE");
     Handle handle{};
     for (auto& child : folder->children) {
         if (MatchesFile(last.c_str(), child.second->name))
             handle.found.push_back(child.second->name);
     }
     if (handle.found.empty()) {
-        Fail(ERROR_FILE_NOT_FOUND);
-        return Log(call, INVALID_HANDLE_VALUE, std::string("INVALID_HANDLE_VALUE (2)"));
+        return LogFailure(call, INVALID_HANDLE_VALUE, "INVALID_HANDLE_VALUE", ERROR_FILE_NOT_FOUND);
     }
     std::string first = handle.found.front();
     handle.found.erase(handle.found.begin());
@@ -277,7 +274,7 @@ BOOL WINAPI RemoveDirectoryA(LPCSTR path) {
     if (folder == nullptr || child == folder->children.end())
         return LogBool(call, FALSE);
     if (!child->second->directory)
-        return LogBool(call, Fail(267)); // ERROR_DIRECTORY
+        return LogBool(call, Fail(ERROR_DIRECTORY));
     if (child->second->adminOnly && !Current().administrator)
         return LogBool(call, Fail(ERROR_ACCESS_DENIED));
     if (!child->second->children.empty())
@@ -328,7 +325,7 @@ DWORD WINAPI GetFileAttributesA(LPCSTR path) {
     Node* node = FindAttributed(path);
     if (node == nullptr) {
         Fail(ERROR_FILE_NOT_FOUND);
-        return Log(call, (DWORD)0xFFFFFFFF, std::string("INVALID_FILE_ATTRIBUTES"));
+        return Log(call, INVALID_FILE_ATTRIBUTES, std::string("INVALID_FILE_ATTRIBUTES"));
     }
     DWORD attributes = Attributes(*node);
     return Log(call, attributes, X(attributes));
@@ -344,7 +341,7 @@ DWORD WINAPI GetFileAttributesW(LPCWSTR path) {
     Node* node = FindAttributed(ansi);
     if (node == nullptr) {
         Fail(ERROR_FILE_NOT_FOUND);
-        return Log(call, (DWORD)0xFFFFFFFF, std::string("INVALID_FILE_ATTRIBUTES"));
+        return Log(call, INVALID_FILE_ATTRIBUTES, std::string("INVALID_FILE_ATTRIBUTES"));
     }
     DWORD attributes = Attributes(*node);
     return Log(call, attributes, X(attributes));
@@ -382,33 +379,22 @@ BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR replacement, DWORD flags) {
         return LogBool(call, Fail(ERROR_ACCESS_DENIED));
     // The path is recorded as the NT path of its full form; whether the file
     // exists is not asked.
-    std::string nt;
+    std::string full = existing;
     std::vector<std::string> parts;
-    std::string e = existing;
-    if (e.size() >= 2 && e[0] == '\\' && e[1] == '\\')
-        nt = "\\??\\UNC\\" + e.substr(2);
-    else if (ResolvePath(e, &parts))
-        nt = "\\??\\" + JoinPath(parts);
-    else
-        return LogBool(call, Fail(ERROR_PATH_NOT_FOUND));
-    // The entry is added to the value in place: the list grows by one entry
-    // a file, and copying it whole each time costs the order of its square.
+    if (full.compare(0, 2, "\\\\") != 0) {
+        if (!ResolvePath(full, &parts))
+            return LogBool(call, Fail(ERROR_PATH_NOT_FOUND));
+        full = JoinPath(parts);
+    }
     Key* session = MakeKey(HKEY_LOCAL_MACHINE, SESSION_MANAGER);
-    Value* value = session->FindValue("PendingFileRenameOperations");
+    Value* value = session->FindValue(PendingRenames::VALUE);
     if (value == nullptr) {
-        session->values.push_back({"PendingFileRenameOperations", Value{REG_MULTI_SZ, {}}});
+        session->values.push_back({PendingRenames::VALUE, Value{REG_MULTI_SZ, {}}});
         value = &session->values.back().second;
     } else if (value->type != REG_MULTI_SZ) {
         return LogBool(call, Fail(ERROR_INVALID_DATA));
     }
-    std::vector<BYTE>& data = value->data;
-    if (data.size() >= 2 && data.back() == 0)
-        data.pop_back(); // the list's final NUL, put back after the new entry
-    std::string text = AnsiToText(nt);
-    data.insert(data.end(), text.begin(), text.end());
-    data.push_back(0);
-    data.push_back(0); // no new name: delete
-    data.push_back(0);
+    PendingRenames::AppendDeletion(&value->data, AnsiToText(PendingRenames::NtPath(full)));
     return LogBool(call, TRUE);
 }
 
@@ -472,8 +458,7 @@ bool ResolveImports(const Library& library, const std::vector<std::string>& path
 // entry point.
 HMODULE Load(const std::string& call, LPCSTR path, DWORD flags) {
     if (Injected()) {
-        Fail(ERROR_NOT_ENOUGH_MEMORY);
-        return Log(call, (HMODULE) nullptr, std::string("NULL (8)"));
+        return LogFailure(call, (HMODULE) nullptr, "NULL", ERROR_NOT_ENOUGH_MEMORY);
     }
     Machine& m = Current();
     std::string name = path ? path : "";
@@ -486,12 +471,10 @@ HMODULE Load(const std::string& call, LPCSTR path, DWORD flags) {
     if (node != nullptr && HasPath(name))
         loaded = FullPath(name);
     if (node == nullptr || node->directory) {
-        Fail(ERROR_MOD_NOT_FOUND);
-        return Log(call, (HMODULE) nullptr, std::string("NULL (126)"));
+        return LogFailure(call, (HMODULE) nullptr, "NULL", ERROR_MOD_NOT_FOUND);
     }
     if (!node->library) {
-        Fail(193); // ERROR_BAD_EXE_FORMAT
-        return Log(call, (HMODULE) nullptr, std::string("NULL (193)"));
+        return LogFailure(call, (HMODULE) nullptr, "NULL", ERROR_BAD_EXE_FORMAT);
     }
     std::string first = m.programFolder;
     if (altered)
@@ -499,8 +482,8 @@ HMODULE Load(const std::string& call, LPCSTR path, DWORD flags) {
     std::set<std::string, NoCase> seen{loaded.substr(loaded.rfind('\\') + 1)};
     std::string missing;
     if (!ResolveImports(*node->library, SearchPath(first), &seen, &missing)) {
-        Fail(ERROR_MOD_NOT_FOUND);
-        return Log(call, (HMODULE) nullptr, "NULL (126): " + missing + " not found");
+        return LogFailure(call, (HMODULE) nullptr, "NULL", ERROR_MOD_NOT_FOUND,
+                          ": " + missing + " not found");
     }
     Handle handle{};
     handle.name = loaded;
@@ -530,8 +513,7 @@ static HMODULE LoadLibraryExAt(LPCSTR path, HANDLE file, DWORD flags) {
     if ((flags & ~LOAD_WITH_ALTERED_SEARCH_PATH) != 0)
         Unmodelled(call + ": only LOAD_WITH_ALTERED_SEARCH_PATH is modelled");
     if (file != nullptr) {
-        Fail(ERROR_INVALID_PARAMETER);
-        return Log(call, (HMODULE) nullptr, std::string("NULL (87)"));
+        return LogFailure(call, (HMODULE) nullptr, "NULL", ERROR_INVALID_PARAMETER);
     }
     return Load(call, path, flags);
 }
@@ -550,19 +532,16 @@ static FARPROC GetProcAddressAt(HMODULE module, LPCSTR name) {
     std::string call =
         Current().journalOn ? "GetProcAddress(" + H(module) + ", " + Q(name) + ")" : std::string();
     if (Injected()) {
-        Fail(ERROR_PROC_NOT_FOUND);
-        return Log(call, (FARPROC) nullptr, std::string("NULL (127)"));
+        return LogFailure(call, (FARPROC) nullptr, "NULL", ERROR_PROC_NOT_FOUND);
     }
     Handle* handle = FindHandle(module, HandleKind::Module);
     if (handle == nullptr) {
-        Fail(ERROR_INVALID_HANDLE);
-        return Log(call, (FARPROC) nullptr, std::string("NULL (6)"));
+        return LogFailure(call, (FARPROC) nullptr, "NULL", ERROR_INVALID_HANDLE);
     }
     Node* node = FindNode(handle->name);
     if (node == nullptr || !node->library || std::string(name) != "DllUnregisterServer" ||
         !node->library->exportsUnregister) {
-        Fail(ERROR_PROC_NOT_FOUND);
-        return Log(call, (FARPROC) nullptr, std::string("NULL (127)"));
+        return LogFailure(call, (FARPROC) nullptr, "NULL", ERROR_PROC_NOT_FOUND);
     }
     int freeSlot = -1;
     for (int slot = 0; slot < LIBRARY_SLOTS; ++slot) {
@@ -610,7 +589,7 @@ BOOL WINAPI SetCurrentDirectoryA(LPCSTR path) {
     if (node == nullptr || !ResolvePath(path, &parts))
         return LogBool(call, Fail(ERROR_FILE_NOT_FOUND));
     if (!node->directory)
-        return LogBool(call, Fail(267));
+        return LogBool(call, Fail(ERROR_DIRECTORY));
     Current().currentDirectory = JoinPath(parts);
     return LogBool(call, TRUE);
 }
@@ -631,15 +610,13 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPVOID securit
         (flags & ~FILE_ATTRIBUTE_NORMAL) != 0)
         Unmodelled(call + ": only making a plain file and reading one are modelled");
     if (Injected()) {
-        Fail(ERROR_ACCESS_DENIED);
-        return Log(call, INVALID_HANDLE_VALUE, std::string("INVALID_HANDLE_VALUE (5)"));
+        return LogFailure(call, INVALID_HANDLE_VALUE, "INVALID_HANDLE_VALUE", ERROR_ACCESS_DENIED);
     }
     std::string last;
     std::string full;
     Node* folder = ParentOf(path, &last, &full);
     if (folder == nullptr)
-        return Log(call, INVALID_HANDLE_VALUE,
-                   "INVALID_HANDLE_VALUE (" + D(Current().lastError) + ")");
+        return LogFailed(call, INVALID_HANDLE_VALUE, "INVALID_HANDLE_VALUE");
     auto existing = folder->children.find(last);
     bool existed = existing != folder->children.end();
     DWORD error = 0;
@@ -650,8 +627,7 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPVOID securit
     else if (making && folder->adminOnly && !Current().administrator)
         error = ERROR_ACCESS_DENIED;
     if (error != 0) {
-        Fail(error);
-        return Log(call, INVALID_HANDLE_VALUE, "INVALID_HANDLE_VALUE (" + D(error) + ")");
+        return LogFailure(call, INVALID_HANDLE_VALUE, "INVALID_HANDLE_VALUE", error);
     }
     if (making) {
         auto node = std::make_unique<Node>();
@@ -701,8 +677,7 @@ DWORD WINAPI GetFileSize(HANDLE file, LPDWORD high) {
     std::string call = Current().journalOn ? "GetFileSize(" + H(file) + ")" : std::string();
     Handle* handle = FindHandle(file, HandleKind::File);
     if (handle == nullptr) {
-        Fail(ERROR_INVALID_HANDLE);
-        return Log(call, INVALID_FILE_SIZE, std::string("INVALID_FILE_SIZE (6)"));
+        return LogFailure(call, INVALID_FILE_SIZE, "INVALID_FILE_SIZE", ERROR_INVALID_HANDLE);
     }
     Node* node = FindNode(handle->name);
     if (node == nullptr || node->directory)

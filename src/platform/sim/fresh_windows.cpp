@@ -2,6 +2,8 @@
 // Windows itself installs them.
 #include "internal.h"
 
+#include <iterator>
+
 namespace Sim {
 
 static const char SERVICES[] = KEY_SERVICES "\\";
@@ -44,8 +46,54 @@ static GUID Guid(DWORD a, WORD b, WORD c, std::initializer_list<BYTE> d) {
     return g;
 }
 
-void LayFreshWindows() {
-    Machine& m = Current();
+// The service group order of a fresh Windows XP, in its order.
+static const char* const GROUP_ORDER[] = {"System Reserved",
+                                          "Boot Bus Extender",
+                                          "System Bus Extender",
+                                          "SCSI miniport",
+                                          "Port",
+                                          "Primary Disk",
+                                          "SCSI Class",
+                                          "SCSI CDROM Class",
+                                          "FSFilter Infrastructure",
+                                          "FSFilter System",
+                                          "Filter",
+                                          "Boot File System",
+                                          "Base",
+                                          "Pointer Port",
+                                          "Keyboard Port",
+                                          "Pointer Class",
+                                          "Keyboard Class",
+                                          "Video Init",
+                                          "Video",
+                                          "Video Save",
+                                          "File System",
+                                          "Event Log",
+                                          "Streams Drivers",
+                                          "NDIS Wrapper",
+                                          "COM Infrastructure",
+                                          "UIGroup",
+                                          "LocalValidation",
+                                          "PlugPlay",
+                                          "PNP_TDI",
+                                          "NDIS",
+                                          "TDI",
+                                          "NetBIOSGroup",
+                                          "ShellSvcGroup",
+                                          "SchedulerGroup",
+                                          "SpoolerGroup",
+                                          "AudioGroup",
+                                          "SmartCardGroup",
+                                          "NetworkProvider",
+                                          "RemoteValidation",
+                                          "NetDDEGroup",
+                                          "Parallel arbitrator",
+                                          "Extended Base",
+                                          "PCI Configuration",
+                                          "MS Transactions"};
+
+// Windows' own keys and values among those the product touches.
+static void LayKeys() {
     MakeKey(HKEY_LOCAL_MACHINE,
             KEY_MACHINE_CLASSES "\\" KEY_CLASS_IDS "\\{20D04FE0-3AEA-1069-A2D8-08002B30309D}");
     SetValue(HKEY_CLASSES_ROOT, KEY_CLASS_IDS "\\{20D04FE0-3AEA-1069-A2D8-08002B30309D}", "",
@@ -66,62 +114,25 @@ void LayFreshWindows() {
              Sz("crypt32.dll"));
     SetValue(HKEY_LOCAL_MACHINE, KEY_WINLOGON_NOTIFY "\\sclgntfy", "DLLName", REG_EXPAND_SZ,
              Sz("sclgntfy.dll"));
-
     SetValue(HKEY_LOCAL_MACHINE, KEY_SERVICE_GROUP_ORDER, "List", REG_MULTI_SZ,
-             MultiSz({"System Reserved",
-                      "Boot Bus Extender",
-                      "System Bus Extender",
-                      "SCSI miniport",
-                      "Port",
-                      "Primary Disk",
-                      "SCSI Class",
-                      "SCSI CDROM Class",
-                      "FSFilter Infrastructure",
-                      "FSFilter System",
-                      "Filter",
-                      "Boot File System",
-                      "Base",
-                      "Pointer Port",
-                      "Keyboard Port",
-                      "Pointer Class",
-                      "Keyboard Class",
-                      "Video Init",
-                      "Video",
-                      "Video Save",
-                      "File System",
-                      "Event Log",
-                      "Streams Drivers",
-                      "NDIS Wrapper",
-                      "COM Infrastructure",
-                      "UIGroup",
-                      "LocalValidation",
-                      "PlugPlay",
-                      "PNP_TDI",
-                      "NDIS",
-                      "TDI",
-                      "NetBIOSGroup",
-                      "ShellSvcGroup",
-                      "SchedulerGroup",
-                      "SpoolerGroup",
-                      "AudioGroup",
-                      "SmartCardGroup",
-                      "NetworkProvider",
-                      "RemoteValidation",
-                      "NetDDEGroup",
-                      "Parallel arbitrator",
-                      "Extended Base",
-                      "PCI Configuration",
-                      "MS Transactions"}));
+             MultiSz(std::vector<std::string>(std::begin(GROUP_ORDER), std::end(GROUP_ORDER))));
+}
 
+// The six setup classes whose filters the product edits, as Windows installs them.
+static void LaySetupClasses() {
     SetupClass("{4D36E980-E325-11CE-BFC1-08002BE10318}", "FloppyDisk", {});
     SetupClass("{4D36E967-E325-11CE-BFC1-08002BE10318}", "DiskDrive", {"PartMgr"});
     SetupClass("{71A27CDD-812A-11D0-BEC7-08002BE2092F}", "Volume", {"VolSnap"});
     SetupClass("{4D36E96B-E325-11CE-BFC1-08002BE10318}", "Keyboard", {"kbdclass"});
     SetupClass("{4D36E96F-E325-11CE-BFC1-08002BE10318}", "Mouse", {"mouclass"});
     SetupClass("{745A17A0-74D3-11D0-B6FE-00A0C90F57DA}", "HIDClass", {});
+}
 
-    WindowsService("TermService", SERVICE_WIN32_SHARE_PROCESS, SERVICE_DEMAND_START,
-                   "%SystemRoot%\\System32\\svchost -k DComLaunch", "TermService", {"RPCSS"},
+// TermService and the services Windows' own filters and classes name.
+static void LayServices() {
+    Machine& m = Current();
+    WindowsService(SERVICE_TERMSERVICE, SERVICE_WIN32_SHARE_PROCESS, SERVICE_DEMAND_START,
+                   "%SystemRoot%\\System32\\svchost -k DComLaunch", GROUP_TERMSERVICE, {"RPCSS"},
                    "Terminal Services", true);
     WindowsService("RpcSs", SERVICE_WIN32_SHARE_PROCESS, SERVICE_AUTO_START,
                    "%SystemRoot%\\system32\\svchost -k rpcss", "COM Infrastructure", {},
@@ -140,7 +151,9 @@ void LayFreshWindows() {
                    "System32\\DRIVERS\\PartMgr.sys", "Filter", {}, "PartMgr", true);
     WindowsService("VolSnap", SERVICE_KERNEL_DRIVER, SERVICE_BOOT_START,
                    "System32\\DRIVERS\\VolSnap.sys", "Filter", {}, "Storage volumes", true);
+}
 
+static void LayDevices() {
     const GUID keyboard =
         Guid(0x4D36E96B, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18});
     const GUID mouse =
@@ -153,7 +166,11 @@ void LayFreshWindows() {
     AddDevice("ACPI\\PNP0F13\\4&2658D0A0&0", mouse, {"ACPI\\PNP0F13", "*PNP0F13"});
     AddDevice("IDE\\DISKVBOX_HARDDISK\\42562D3231", disk, {"IDE\\DiskVBOX_HARDDISK", "GenDisk"});
     AddDevice("ROOT\\ACPI_HAL\\0000", system, {"acpiapic"});
+}
 
+// The Windows folder, the images its services name, and the Start menus.
+static void LayFiles() {
+    Machine& m = Current();
     MakeDirectory("C:\\WINDOWS", true);
     MakeDirectory("C:\\WINDOWS\\system32\\drivers");
     MakeFile("C:\\WINDOWS\\system32\\kernel32.dll", "", true);
@@ -168,6 +185,14 @@ void LayFreshWindows() {
     MakeDirectory(m.commonProgramsFolder, true);
     MakeFile(m.commonProgramsFolder + "\\Accessories\\Paint.lnk");
     MakeFile(m.commonProgramsFolder + "\\Windows Media Player.lnk", "", true);
+}
+
+void LayFreshWindows() {
+    LayKeys();
+    LaySetupClasses();
+    LayServices();
+    LayDevices();
+    LayFiles();
 }
 
 } // namespace Sim

@@ -1,6 +1,7 @@
 // Shared helpers of the simulated Windows' sources.
 #pragma once
 
+#include "../pending_renames.h"
 #include "../unicode.h"
 #include "../windows_keys.h"
 #include "machine.h"
@@ -33,9 +34,15 @@ template <typename T> T Log(const std::string& call, T result, const std::string
         throw Killed{};
     return result;
 }
+// Appends a failed call: its result shown as `shown`, then the last error
+// in brackets ("NULL (5)"), then `more`.
+template <typename T>
+T LogFailed(const std::string& call, T result, const char* shown, const std::string& more = "") {
+    return Log(call, result, shown + (" (" + D(Current().lastError) + ")") + more);
+}
 inline BOOL LogBool(const std::string& call, BOOL result) {
     if (!result)
-        return Log(call, result, "FALSE (" + D(Current().lastError) + ")");
+        return LogFailed(call, result, "FALSE");
     return Log(call, result, std::string("TRUE"));
 }
 inline LONG LogStatus(const std::string& call, LONG status) {
@@ -46,6 +53,14 @@ inline LONG LogStatus(const std::string& call, LONG status) {
 inline BOOL Fail(DWORD error) {
     Current().lastError = error;
     return FALSE;
+}
+// Fails the call with `error` and appends it as LogFailed does: the error
+// is written once, the journal shows what it was set to.
+template <typename T>
+T LogFailure(const std::string& call, T result, const char* shown, DWORD error,
+             const std::string& more = "") {
+    Fail(error);
+    return LogFailed(call, result, shown, more);
 }
 
 // Counts a call that can fail; true when it is the one a test asked to fail
@@ -107,7 +122,7 @@ constexpr char SECURITY_MARK[4] = {'V', 'K', 'S', 'D'};
 // A GUID as the registry names it, without braces (machine_lines.cpp).
 std::string GuidText(const GUID& guid);
 
-// Text: the ANSI code page (unicode.h), UTF-8 and upper case (text.cpp).
+// Text: the ANSI code page (unicode.h), UTF-8 (utf.h) and upper case (text.cpp).
 using Unicode::AnsiToWide;
 using Unicode::WideToAnsi; // -1 where the code page has no such character
 std::string AnsiToText(const char* bytes, size_t size);
@@ -115,7 +130,6 @@ bool Ascii(const char* bytes, size_t size); // ASCII reads the same in ANSI and 
 inline bool Ascii(const std::string& text) {
     return Ascii(text.data(), text.size());
 }
-char32_t NextChar(const std::string& text, size_t* at);
 // Windows' upper case of a character (Unicode::Upper); one beyond the Basic
 // Multilingual Plane is its own, as each of its surrogates is.
 char32_t Upcase(char32_t c);

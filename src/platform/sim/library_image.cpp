@@ -50,20 +50,29 @@ struct Writer {
     void Text(DWORD at, const char* text) { std::memcpy(&image[at], text, std::strlen(text) + 1); }
 };
 
-} // namespace
-
-std::vector<BYTE> LibraryImage(const Library& library) {
-    const std::vector<std::string>& imports = library.imports;
-    const DWORD thunks = IMPORTS + DESCRIPTOR * (DWORD)(imports.size() + 1);
-    DWORD end = imports.empty() ? CODE + 3 : thunks + THUNKS * (DWORD)imports.size();
+// Where the section's parts end: the import descriptors' thunks, each
+// import's name, the section's end, and its size in the file.
+struct Layout {
+    DWORD thunks;
     std::vector<DWORD> names;
+    DWORD end;
+    DWORD rawSize;
+};
+
+Layout LayOut(const std::vector<std::string>& imports) {
+    Layout layout;
+    layout.thunks = IMPORTS + DESCRIPTOR * (DWORD)(imports.size() + 1);
+    layout.end = imports.empty() ? CODE + 3 : layout.thunks + THUNKS * (DWORD)imports.size();
     for (const std::string& name : imports) {
-        names.push_back(end);
-        end = Align(end + (DWORD)name.size() + 1, 2);
+        layout.names.push_back(layout.end);
+        layout.end = Align(layout.end + (DWORD)name.size() + 1, 2);
     }
-    const DWORD rawSize = Align(end, FILE_ALIGNMENT);
-    std::vector<BYTE> image(SECTION_FILE + rawSize, 0);
-    Writer w{image};
+    layout.rawSize = Align(layout.end, FILE_ALIGNMENT);
+    return layout;
+}
+
+// The DOS stub's pointer, the PE and optional headers, and the one section's entry.
+void WriteHeaders(Writer w, const Layout& layout) {
     w.Text(0, "MZ");
     w.Dword(0x3C, PE_HEADER);
     w.Text(PE_HEADER, "PE");      // and two NULs
@@ -80,11 +89,11 @@ std::vector<BYTE> LibraryImage(const Library& library) {
     w.Dword(o + 28, 0x10000000);  // image base
     w.Dword(o + 32, SECTION_ALIGNMENT);
     w.Dword(o + 36, FILE_ALIGNMENT);
-    w.Word(o + 40, 4);                                            // operating system 4.0
-    w.Word(o + 48, 4);                                            // subsystem 4.0
-    w.Dword(o + 56, SECTION_RVA + Align(end, SECTION_ALIGNMENT)); // size of image
-    w.Dword(o + 60, FILE_ALIGNMENT);                              // size of headers
-    w.Word(o + 68, 2);                                            // the Windows GUI subsystem
+    w.Word(o + 40, 4);                                                   // operating system 4.0
+    w.Word(o + 48, 4);                                                   // subsystem 4.0
+    w.Dword(o + 56, SECTION_RVA + Align(layout.end, SECTION_ALIGNMENT)); // size of image
+    w.Dword(o + 60, FILE_ALIGNMENT);                                     // size of headers
+    w.Word(o + 68, 2);         // the Windows GUI subsystem
     w.Dword(o + 72, 0x100000); // stack and heap: reserved, committed
     w.Dword(o + 76, 0x1000);
     w.Dword(o + 80, 0x100000);
@@ -92,19 +101,23 @@ std::vector<BYTE> LibraryImage(const Library& library) {
     w.Dword(o + 92, 16);                             // data directories
     w.Dword(o + 96, SECTION_RVA + EXPORT_DIRECTORY); // the first: exports
     w.Dword(o + 100, EXPORT_SIZE);
-    if (!imports.empty()) { // the second: imports
+    if (!layout.names.empty()) { // the second: imports
         w.Dword(o + 104, SECTION_RVA + IMPORTS);
-        w.Dword(o + 108, thunks - IMPORTS);
+        w.Dword(o + 108, layout.thunks - IMPORTS);
     }
 
     const DWORD s = SECTION_TABLE;
     w.Text(s, ".text");
-    w.Dword(s + 8, end); // virtual size
+    w.Dword(s + 8, layout.end); // virtual size
     w.Dword(s + 12, SECTION_RVA);
-    w.Dword(s + 16, rawSize);
+    w.Dword(s + 16, layout.rawSize);
     w.Dword(s + 20, SECTION_FILE);
     w.Dword(s + 36, 0x60000060); // code, initialised data; read and execute
+}
 
+// The export directory naming DllCanUnloadNow and DllUnregisterServer (or,
+// without it, DllRegisterServer), and the code both run.
+void WriteExports(Writer w, bool exportsUnregister) {
     const DWORD e = SECTION_FILE;
     w.Dword(e + EXPORT_DIRECTORY + 12, SECTION_RVA + MODULE_NAME);
     w.Dword(e + EXPORT_DIRECTORY + 16, 1); // ordinal base
@@ -122,20 +135,35 @@ std::vector<BYTE> LibraryImage(const Library& library) {
     w.Text(e + MODULE_NAME, "server.dll");
     w.Text(e + FIRST_NAME, "DllCanUnloadNow");
     // The near miss for a library without the export: a reader must match the whole name.
-    w.Text(e + SECOND_NAME,
-           library.exportsUnregister ? "DllUnregisterServer" : "DllRegisterServer");
+    w.Text(e + SECOND_NAME, exportsUnregister ? "DllUnregisterServer" : "DllRegisterServer");
     const BYTE code[] = {0x31, 0xC0, 0xC3};
-    std::memcpy(&image[e + CODE], code, sizeof code);
+    std::memcpy(&w.image[e + CODE], code, sizeof code);
+}
+
+// A descriptor each import, each with its lookup and address tables.
+void WriteImports(Writer w, const Layout& layout, const std::vector<std::string>& imports) {
+    const DWORD e = SECTION_FILE;
     for (DWORD i = 0; i < (DWORD)imports.size(); ++i) {
         const DWORD descriptor = e + IMPORTS + i * DESCRIPTOR;
-        const DWORD lookup = thunks + i * THUNKS;
+        const DWORD lookup = layout.thunks + i * THUNKS;
         w.Dword(descriptor, SECTION_RVA + lookup);
-        w.Dword(descriptor + 12, SECTION_RVA + names[i]);
+        w.Dword(descriptor + 12, SECTION_RVA + layout.names[i]);
         w.Dword(descriptor + 16, SECTION_RVA + lookup + 8); // the address table
         for (DWORD table : {lookup, lookup + 8})
             w.Dword(e + table, 0x80000001); // ordinal 1
-        w.Text(e + names[i], imports[i].c_str());
+        w.Text(e + layout.names[i], imports[i].c_str());
     }
+}
+
+} // namespace
+
+std::vector<BYTE> LibraryImage(const Library& library) {
+    const Layout layout = LayOut(library.imports);
+    std::vector<BYTE> image(SECTION_FILE + layout.rawSize, 0);
+    Writer w{image};
+    WriteHeaders(w, layout);
+    WriteExports(w, library.exportsUnregister);
+    WriteImports(w, layout, library.imports);
     return image;
 }
 

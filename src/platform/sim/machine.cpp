@@ -54,46 +54,47 @@ void EndProcess() {
     m.killAfterCall = 0;
 }
 
-void Restart() {
-    Machine& m = Current();
+namespace {
+
+// The session manager's deletions carried out (a file, or an empty folder),
+// and its list gone.
+void CarryOutPendingDeletions() {
     Key* session = FindKey(HKEY_LOCAL_MACHINE, KEY_SESSION_MANAGER);
-    Value* pending = session ? session->FindValue("PendingFileRenameOperations") : nullptr;
-    if (pending != nullptr) {
-        std::vector<std::string> entries = Strings::SplitMultiString(
-            AnsiData(*pending), Strings::KEEP_EMPTY | Strings::ENDED_ONLY);
-        for (size_t i = 0; i + 1 < entries.size(); i += 2) {
-            std::string source = entries[i];
-            if (source.empty())
-                break;
-            if (!entries[i + 1].empty())
-                Unmodelled("a pending rename at restart");
-            if (source.compare(0, 4, "\\??\\") == 0)
-                source = source.substr(4);
-            std::vector<std::string> parts;
-            if (!ResolvePath(source, &parts))
-                continue;
-            Node* parent = &m.fileRoot;
-            for (size_t k = 0; parent && k + 1 < parts.size(); ++k) {
-                auto child = parent->children.find(parts[k]);
-                parent = child == parent->children.end() ? nullptr : child->second.get();
-            }
-            if (parent == nullptr)
-                continue;
-            auto target = parent->children.find(parts.back());
-            if (target != parent->children.end() &&
-                (!target->second->directory || target->second->children.empty()))
-                parent->children.erase(target);
+    Value* pending = session ? session->FindValue(PendingRenames::VALUE) : nullptr;
+    if (pending == nullptr)
+        return;
+    for (const PendingRenames::Rename& rename : PendingRenames::Renames(AnsiData(*pending))) {
+        if (rename.source.empty())
+            break;
+        if (!rename.target.empty())
+            Unmodelled("a pending rename at restart");
+        std::vector<std::string> parts;
+        if (!ResolvePath(PendingRenames::Win32Path(rename.source), &parts))
+            continue;
+        Node* parent = &Current().fileRoot;
+        for (size_t k = 0; parent && k + 1 < parts.size(); ++k) {
+            auto child = parent->children.find(parts[k]);
+            parent = child == parent->children.end() ? nullptr : child->second.get();
         }
-        for (size_t i = 0; i < session->values.size(); ++i) {
-            if (SameName(session->values[i].first, "PendingFileRenameOperations")) {
-                session->values.erase(session->values.begin() + (long)i);
-                break;
-            }
+        if (parent == nullptr)
+            continue;
+        auto target = parent->children.find(parts.back());
+        if (target != parent->children.end() &&
+            (!target->second->directory || target->second->children.empty()))
+            parent->children.erase(target);
+    }
+    for (size_t i = 0; i < session->values.size(); ++i) {
+        if (SameName(session->values[i].first, PendingRenames::VALUE)) {
+            session->values.erase(session->values.begin() + (long)i);
+            break;
         }
     }
+}
 
-    // The service control manager deletes at boot every service whose key
-    // holds DeleteFlag, whoever set it, then rebuilds its database from the registry.
+// The service control manager deletes at boot every service whose key
+// holds DeleteFlag, whoever set it, then rebuilds its database from the registry.
+void RebuildServices() {
+    Machine& m = Current();
     std::vector<std::string> gone;
     for (auto& service : m.services) {
         if (service.second.deletePending)
@@ -129,6 +130,14 @@ void Restart() {
         rebuilt[name] = service;
     }
     m.services = rebuilt;
+}
+
+} // namespace
+
+void Restart() {
+    CarryOutPendingDeletions();
+    RebuildServices();
+    Machine& m = Current();
     m.handles.clear();
     m.hasConsole = false;
     m.consoleText.clear();
@@ -178,50 +187,14 @@ std::unique_ptr<Machine> Copy(const Machine& from) {
     if (!from.heapBlocks.empty() || !from.freedBlocks.empty())
         Unmodelled("a copy of a machine whose heap holds blocks");
     auto m = std::make_unique<Machine>();
-    m->version = from.version;
-    m->administrator = from.administrator;
-    m->shutdownRight = from.shutdownRight;
-    m->consoleFails = from.consoleFails;
-    m->heapFailsAfter = from.heapFailsAfter;
-    m->messageBoxAnswer = from.messageBoxAnswer;
-    m->failCall = from.failCall;
-    m->killAfterCall = from.killAfterCall;
-    m->computerName = from.computerName;
-    m->systemDirectory = from.systemDirectory;
-    m->windowsDirectory = from.windowsDirectory;
-    m->programFolder = from.programFolder;
-    m->programsFolder = from.programsFolder;
-    m->commonProgramsFolder = from.commonProgramsFolder;
-
+    static_cast<MachineState&>(*m) = from;
     // Handles hold keys, some perhaps deleted since: each key is copied once
     // and a handle names the copy of its key.
     std::map<const Key*, std::shared_ptr<Key>> copies;
     std::map<const Key*, std::shared_ptr<Key>>* track = from.handles.empty() ? nullptr : &copies;
     if (from.machineRoot)
         m->machineRoot = CopyKey(*from.machineRoot, nullptr, track);
-    m->services = from.services;
-    m->devices = from.devices;
     CopyNode(from.fileRoot, &m->fileRoot);
-    m->currentDirectory = from.currentDirectory;
-    m->lastError = from.lastError;
-    m->hasConsole = from.hasConsole;
-    m->consoleText = from.consoleText;
-    m->messageBoxes = from.messageBoxes;
-    m->unregistered = from.unregistered;
-    m->receivedByDeleted = from.receivedByDeleted;
-    m->restartRequests = from.restartRequests;
-    m->outcomes = from.outcomes;
-    m->privilegeEnabled = from.privilegeEnabled;
-    m->allocations = from.allocations;
-    m->liveAllocations = from.liveAllocations;
-    m->nextDevInst = from.nextDevInst;
-
-    m->imagesLooked = from.imagesLooked;
-    m->journalOn = from.journalOn;
-    m->failableCalls = from.failableCalls;
-    m->calls = from.calls;
-    m->journal = from.journal;
-    m->handles = from.handles;
     for (auto& handle : m->handles) {
         std::shared_ptr<Key>& key = handle.second.key;
         if (!key)
@@ -233,8 +206,6 @@ std::unique_ptr<Machine> Copy(const Machine& from) {
         }
         key = copy->second;
     }
-    m->nextHandle = from.nextHandle;
-    m->handleNumbers = from.handleNumbers;
     return m;
 }
 
@@ -245,6 +216,13 @@ void Replace(std::unique_ptr<Machine> machine) {
 std::unique_ptr<Machine> Exchange(std::unique_ptr<Machine> machine) {
     std::swap(current, machine);
     return machine;
+}
+
+ExchangeGuard::ExchangeGuard(std::unique_ptr<Machine> machine)
+    : saved(Exchange(std::move(machine))) {}
+
+ExchangeGuard::~ExchangeGuard() {
+    Replace(std::move(saved));
 }
 
 void Reset() {

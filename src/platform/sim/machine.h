@@ -8,6 +8,7 @@
 
 #include "../api.h"
 #include "../strings.h"
+#include "../utf.h"
 
 #include <map>
 #include <memory>
@@ -45,8 +46,14 @@ Value AnsiValue(DWORD type, const BYTE* data, size_t size);
 // Conversions through the ANSI code page (Windows-1252) and UTF-16.
 std::string AnsiToText(const std::string& ansi);
 std::string TextToAnsi(const std::string& text); // '?' for what the code page lacks
-std::string WideToText(const char16_t* wide, size_t units);
-std::u16string TextToWide(const std::string& text);
+// The registry's text from UTF-16 and back: a lone surrogate is kept, as
+// Windows keeps it (Unicode::Wtf8).
+inline std::string WideToText(const char16_t* wide, size_t units) {
+    return Unicode::Wtf8(wide, units);
+}
+inline std::u16string TextToWide(const std::string& text) {
+    return Unicode::Utf16(text);
+}
 
 struct Key {
     std::string name; // Unicode text
@@ -174,7 +181,10 @@ constexpr DWORD VERSION_XP = 0x0A280105;    // 5.1 build 2600
 constexpr DWORD VERSION_2003 = 0x0ECE0205;  // 5.2 build 3790
 constexpr DWORD VERSION_VISTA = 0x17700006; // 6.0 build 6000
 
-struct Machine {
+// What a copy of a machine (Copy) takes whole: its settings, its state but
+// the registry, the file tree and the heap, and its bookkeeping. Whatever
+// is added here is copied with the rest.
+struct MachineState {
     // Settings.
     DWORD version = VERSION_XP;
     bool administrator = true;   // the user holds administrative rights
@@ -197,11 +207,8 @@ struct Machine {
         "C:\\Documents and Settings\\All Users\\Start Menu\\Programs";
 
     // State.
-    std::shared_ptr<Key>
-        machineRoot; // HKEY_LOCAL_MACHINE; HKEY_CLASSES_ROOT is its SOFTWARE\Classes
     std::map<std::string, Service, NoCase> services; // the service control manager's database
     std::vector<Device> devices;
-    Node fileRoot; // children are the drives, "C:"
     std::string currentDirectory = "C:\\";
     DWORD lastError = 0;
     bool hasConsole = false;
@@ -216,11 +223,6 @@ struct Machine {
     bool privilegeEnabled = false;
     long allocations = 0;
     long liveAllocations = 0;
-    std::map<void*, size_t> heapBlocks; // live blocks and their sizes
-    // Blocks freed by the product are kept, unreadable under AddressSanitizer,
-    // until the machine goes: any later use of one is caught however much the
-    // simulator itself allocated since. Both go with the machine, as with the process.
-    std::vector<std::pair<void*, size_t>> freedBlocks;
     DWORD nextDevInst = 1;
 
     // Bookkeeping.
@@ -234,6 +236,19 @@ struct Machine {
     std::map<ULONG_PTR, Handle> handles;
     ULONG_PTR nextHandle = 0x1000;
     std::map<HandleKind, int> handleNumbers;
+};
+
+struct Machine : MachineState {
+    // What a copy makes anew: the registry and the file tree, deep, and the
+    // handles' keys pointed at the copies; and the heap, which it refuses.
+    std::shared_ptr<Key>
+        machineRoot; // HKEY_LOCAL_MACHINE; HKEY_CLASSES_ROOT is its SOFTWARE\Classes
+    Node fileRoot;   // children are the drives, "C:"
+    std::map<void*, size_t> heapBlocks; // live blocks and their sizes
+    // Blocks freed by the product are kept, unreadable under AddressSanitizer,
+    // until the machine goes: any later use of one is caught however much the
+    // simulator itself allocated since. Both go with the machine, as with the process.
+    std::vector<std::pair<void*, size_t>> freedBlocks;
 
     Machine() = default;
     Machine(const Machine&) = delete;
@@ -256,6 +271,19 @@ std::unique_ptr<Machine> Copy(const Machine& machine);
 void Replace(std::unique_ptr<Machine> machine);
 // Makes `machine` the current one and hands back the one that was (null if none).
 std::unique_ptr<Machine> Exchange(std::unique_ptr<Machine> machine);
+// Makes `machine` the current one for the guard's life (none: a fresh
+// Windows, made at the first call), and the one that was current again when
+// the guard goes, however the scope is left: an exception cannot lose it.
+class ExchangeGuard {
+  public:
+    explicit ExchangeGuard(std::unique_ptr<Machine> machine = nullptr);
+    ExchangeGuard(const ExchangeGuard&) = delete;
+    ExchangeGuard& operator=(const ExchangeGuard&) = delete;
+    ~ExchangeGuard();
+
+  private:
+    std::unique_ptr<Machine> saved;
+};
 
 // A Windows restart: pending file operations carried out, services marked
 // for deletion removed, running state forgotten.

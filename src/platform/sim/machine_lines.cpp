@@ -11,7 +11,7 @@ namespace Sim {
 static std::string ShownText(const std::string& text) {
     std::string shown;
     for (size_t at = 0; at < text.size();) {
-        char32_t c = NextChar(text, &at);
+        char32_t c = Unicode::NextUtf8(text, &at);
         int ansi = WideToAnsi(c);
         if (ansi >= 0) {
             shown += (char)ansi;

@@ -184,13 +184,7 @@ static std::vector<BYTE> Shown(const Value& value, bool wide) {
     std::string text(value.data.begin(), value.data.end());
     if (!wide)
         return Ascii(text) ? value.data : AnsiData(value);
-    std::u16string units = TextToWide(text);
-    std::vector<BYTE> bytes(units.size() * 2);
-    for (size_t i = 0; i < units.size(); ++i) {
-        bytes[2 * i] = (BYTE)(units[i] & 0xFF);
-        bytes[2 * i + 1] = (BYTE)(units[i] >> 8);
-    }
-    return bytes;
+    return Unicode::LittleEndian(TextToWide(text));
 }
 
 static LONG QueryValue(const char* function, HKEY hkey, const char* name, LPDWORD reserved,
@@ -256,9 +250,7 @@ static LONG SetValue(const char* function, HKEY hkey, const char* name, DWORD re
     }
     value->type = type;
     if (wide && IsText(type)) {
-        std::u16string units(size / 2, u'\0');
-        for (size_t i = 0; i < units.size(); ++i)
-            units[i] = (char16_t)(data[2 * i] | data[2 * i + 1] << 8);
+        std::u16string units = Unicode::FromLittleEndian(data, size);
         std::string text = WideToText(units.data(), units.size());
         value->data.assign(text.begin(), text.end());
     } else if (IsText(type) && !Ascii((const char*)data, size)) {

@@ -244,16 +244,14 @@ SC_HANDLE WINAPI OpenSCManagerA(LPCSTR machine, LPCSTR database, DWORD access) {
                                                  ", " + X(access) + ")"
                                            : std::string();
     if (Injected()) {
-        Fail(ERROR_ACCESS_DENIED);
-        return Log(call, (SC_HANDLE) nullptr, std::string("NULL (5)"));
+        return LogFailure(call, (SC_HANDLE) nullptr, "NULL", ERROR_ACCESS_DENIED);
     }
     if (machine != nullptr || (database != nullptr && std::string(database) != "ServicesActive"))
         Unmodelled(call);
     const DWORD userRights =
         SC_MANAGER_CONNECT | SC_MANAGER_ENUMERATE_SERVICE | 0x10 | READ_CONTROL;
     if (!Current().administrator && (access & ~userRights) != 0) {
-        Fail(ERROR_ACCESS_DENIED);
-        return Log(call, (SC_HANDLE) nullptr, "NULL (5)");
+        return LogFailure(call, (SC_HANDLE) nullptr, "NULL", ERROR_ACCESS_DENIED);
     }
     Handle handle{};
     handle.access = access;
@@ -266,25 +264,21 @@ SC_HANDLE WINAPI OpenServiceA(SC_HANDLE scm, LPCSTR name, DWORD access) {
                            ? "OpenServiceA(" + H(scm) + ", " + Q(name) + ", " + X(access) + ")"
                            : std::string();
     if (Injected()) {
-        Fail(ERROR_ACCESS_DENIED);
-        return Log(call, (SC_HANDLE) nullptr, std::string("NULL (5)"));
+        return LogFailure(call, (SC_HANDLE) nullptr, "NULL", ERROR_ACCESS_DENIED);
     }
     if (FindHandle(scm, HandleKind::Scm) == nullptr) {
-        Fail(ERROR_INVALID_HANDLE);
-        return Log(call, (SC_HANDLE) nullptr, "NULL (6)");
+        return LogFailure(call, (SC_HANDLE) nullptr, "NULL", ERROR_INVALID_HANDLE);
     }
     if (name == nullptr)
         Unmodelled(call);
     auto found = Current().services.find(name);
     if (found == Current().services.end()) {
-        Fail(ERROR_SERVICE_DOES_NOT_EXIST);
-        return Log(call, (SC_HANDLE) nullptr, "NULL (1060)");
+        return LogFailure(call, (SC_HANDLE) nullptr, "NULL", ERROR_SERVICE_DOES_NOT_EXIST);
     }
     const DWORD readRights = SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS | SERVICE_INTERROGATE |
                              0x8 | READ_CONTROL; // 0x8: enumerate dependents
     if (!Current().administrator && (access & ~readRights) != 0) {
-        Fail(ERROR_ACCESS_DENIED);
-        return Log(call, (SC_HANDLE) nullptr, "NULL (5)");
+        return LogFailure(call, (SC_HANDLE) nullptr, "NULL", ERROR_ACCESS_DENIED);
     }
     Handle handle{};
     handle.name = found->first;
@@ -305,12 +299,10 @@ SC_HANDLE WINAPI CreateServiceA(SC_HANDLE scm, LPCSTR name, LPCSTR displayName, 
                            : std::string();
     Handle* manager = FindHandle(scm, HandleKind::Scm);
     if (manager == nullptr) {
-        Fail(ERROR_INVALID_HANDLE);
-        return Log(call, (SC_HANDLE) nullptr, "NULL (6)");
+        return LogFailure(call, (SC_HANDLE) nullptr, "NULL", ERROR_INVALID_HANDLE);
     }
     if (!(manager->access & SC_MANAGER_CREATE_SERVICE)) {
-        Fail(ERROR_ACCESS_DENIED);
-        return Log(call, (SC_HANDLE) nullptr, "NULL (5)");
+        return LogFailure(call, (SC_HANDLE) nullptr, "NULL", ERROR_ACCESS_DENIED);
     }
     if (name == nullptr || binaryPath == nullptr)
         Unmodelled(call);
@@ -319,15 +311,13 @@ SC_HANDLE WINAPI CreateServiceA(SC_HANDLE scm, LPCSTR name, LPCSTR displayName, 
     if (existing != m.services.end()) {
         DWORD error =
             existing->second.deletePending ? ERROR_SERVICE_MARKED_FOR_DELETE : ERROR_SERVICE_EXISTS;
-        Fail(error);
-        return Log(call, (SC_HANDLE) nullptr, "NULL (" + D(error) + ")");
+        return LogFailure(call, (SC_HANDLE) nullptr, "NULL", error);
     }
     bool win32 = (serviceType & (SERVICE_WIN32_OWN_PROCESS | SERVICE_WIN32_SHARE_PROCESS)) != 0;
     if (!WriteConfig(name, serviceType, startType, errorControl, binaryPath, group, tag,
                      dependencies, win32 ? (account ? account : "LocalSystem") : nullptr,
                      displayName ? displayName : name)) {
-        Fail(ERROR_INVALID_PARAMETER);
-        return Log(call, (SC_HANDLE) nullptr, "NULL (87)");
+        return LogFailure(call, (SC_HANDLE) nullptr, "NULL", ERROR_INVALID_PARAMETER);
     }
     m.services[name] = Service();
     Handle handle{};
@@ -366,7 +356,7 @@ static BOOL ControlServiceAt(SC_HANDLE handle, DWORD control, LPSERVICE_STATUS s
     if (s == nullptr)
         return LogBool(call, Fail(ERROR_INVALID_HANDLE));
     if (status == nullptr)
-        return LogBool(call, Fail(487)); // ERROR_INVALID_ADDRESS
+        return LogBool(call, Fail(ERROR_INVALID_ADDRESS));
     bool custom = control >= 128 && control <= 255;
     if (control != SERVICE_CONTROL_STOP && control != SERVICE_CONTROL_INTERROGATE && !custom) {
         if (control == 0 || (control >= 5 && control < 128) || control > 255)
@@ -502,7 +492,7 @@ BOOL WINAPI QueryServiceStatus(SC_HANDLE handle, LPSERVICE_STATUS status) {
     if (s == nullptr)
         return LogBool(call, FALSE);
     if (status == nullptr)
-        return LogBool(call, Fail(487)); // ERROR_INVALID_ADDRESS
+        return LogBool(call, Fail(ERROR_INVALID_ADDRESS));
     FillStatus(entry->name, *s, status);
     return Log(call, (BOOL)TRUE, "TRUE state " + D(status->dwCurrentState));
 }

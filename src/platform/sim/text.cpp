@@ -7,36 +7,6 @@
 
 namespace Sim {
 
-static void PutUtf8(char32_t c, std::string* out) {
-    if (c < 0x80) {
-        *out += (char)c;
-    } else if (c < 0x800) {
-        *out += (char)(0xC0 | (c >> 6));
-        *out += (char)(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        *out += (char)(0xE0 | (c >> 12));
-        *out += (char)(0x80 | ((c >> 6) & 0x3F));
-        *out += (char)(0x80 | (c & 0x3F));
-    } else {
-        *out += (char)(0xF0 | (c >> 18));
-        *out += (char)(0x80 | ((c >> 12) & 0x3F));
-        *out += (char)(0x80 | ((c >> 6) & 0x3F));
-        *out += (char)(0x80 | (c & 0x3F));
-    }
-}
-
-// The text is always our own well-formed UTF-8.
-char32_t NextChar(const std::string& text, size_t* at) {
-    unsigned char c = (unsigned char)text[(*at)++];
-    if (c < 0x80)
-        return c;
-    int more = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : 1;
-    char32_t code = c & (0x3F >> more);
-    while (more-- > 0 && *at < text.size())
-        code = code << 6 | ((unsigned char)text[(*at)++] & 0x3F);
-    return code;
-}
-
 bool Ascii(const char* bytes, size_t size) {
     // Eight bytes at a time: lists run to kilobytes and are read often.
     size_t i = 0;
@@ -58,7 +28,7 @@ std::string AnsiToText(const char* bytes, size_t size) {
         return std::string(bytes, size);
     std::string text;
     for (size_t i = 0; i < size; ++i)
-        PutUtf8(AnsiToWide((unsigned char)bytes[i]), &text);
+        Unicode::AppendUtf8(AnsiToWide((unsigned char)bytes[i]), &text);
     return text;
 }
 
@@ -157,38 +127,13 @@ std::string TextToAnsi(const std::string& text) {
         return text;
     std::string ansi;
     for (size_t at = 0; at < text.size();) {
-        char32_t wide = NextChar(text, &at);
+        char32_t wide = Unicode::NextUtf8(text, &at);
         int c = WideToAnsi(wide);
         if (c < 0)
             c = BestFit(wide);
         ansi += c < 0 ? '?' : (char)c;
     }
     return ansi;
-}
-
-std::string WideToText(const char16_t* wide, size_t units) {
-    std::string text;
-    for (size_t i = 0; i < units; ++i) {
-        char32_t c = wide[i];
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < units && wide[i + 1] >= 0xDC00 &&
-            wide[i + 1] < 0xE000)
-            c = 0x10000 + ((c - 0xD800) << 10) + (wide[++i] - 0xDC00);
-        PutUtf8(c, &text);
-    }
-    return text;
-}
-
-std::u16string TextToWide(const std::string& text) {
-    std::u16string wide;
-    for (size_t at = 0; at < text.size();) {
-        char32_t c = NextChar(text, &at);
-        if (c >= 0x10000) {
-            wide += (char16_t)(0xD800 + ((c - 0x10000) >> 10));
-            c = 0xDC00 + ((c - 0x10000) & 0x3FF);
-        }
-        wide += (char16_t)c;
-    }
-    return wide;
 }
 
 char32_t Upcase(char32_t c) {
@@ -213,7 +158,7 @@ int CompareNames(const std::string& a, const std::string& b) {
     }
     size_t j = i;
     while (i < a.size() && j < b.size()) {
-        char32_t x = Upcase(NextChar(a, &i)), y = Upcase(NextChar(b, &j));
+        char32_t x = Upcase(Unicode::NextUtf8(a, &i)), y = Upcase(Unicode::NextUtf8(b, &j));
         if (x != y)
             return x < y ? -1 : 1;
     }
