@@ -107,7 +107,8 @@ void Note(Preview* preview, Reason reason, const std::string& where, const std::
 // Why the server at `path` did not load, from what was read of it and the
 // error the load ended with.
 std::string WhyNotLoaded(const Machine& machine, const std::string& path, DWORD error) {
-    std::string name = "%PRODUCT%\\" + path.substr(path.find_last_of("\\/") + 1);
+    std::string name =
+        Description::PRODUCT_PREFIX + ("\\" + path.substr(path.find_last_of("\\/") + 1));
     for (const Description::File& file : machine.files) {
         if (file.directory || !SameText(file.path, name))
             continue;

@@ -6,6 +6,7 @@
 #include "judge.h"
 
 #include "../catalogue/catalogue.h"
+#include "../platform/pending_renames.h"
 #include "../platform/strings.h"
 #include "../platform/windows_keys.h"
 #include "product.h"
@@ -139,13 +140,9 @@ std::string WhyNot(const View& view, const std::string& name, Role role,
 // The paths "PendingFileRenameOperations" deletes at the restart.
 std::vector<std::string> DeletedAtRestart(const Machine& machine) {
     std::vector<std::string> paths;
-    std::vector<std::string> pending =
-        Strings::SplitMultiString(machine.pending, Strings::KEEP_EMPTY | Strings::ENDED_ONLY);
-    for (size_t i = 0; i + 1 < pending.size(); i += 2) {
-        if (!pending[i + 1].empty())
-            continue;
-        std::string source = pending[i].rfind("\\??\\", 0) == 0 ? pending[i].substr(4) : pending[i];
-        paths.push_back(source);
+    for (const PendingRenames::Rename& rename : PendingRenames::Renames(machine.pending)) {
+        if (rename.target.empty())
+            paths.push_back(PendingRenames::Win32Path(rename.source));
     }
     return paths;
 }
@@ -281,7 +278,7 @@ class Starter {
 // and one still there is a leftover for a second run.
 bool Grave(const BootService& service) {
     return (service.errorControl && *service.errorControl >= SERVICE_ERROR_SEVERE) ||
-           SameUnicode(service.name, "TermService");
+           SameUnicode(service.name, SERVICE_TERMSERVICE);
 }
 
 // A group of the product's, which the uninstaller takes out of the order.
@@ -437,7 +434,7 @@ void JudgeServices(const View& view, const std::set<NameKey>& loadedForDevices,
     std::string services = ServicesPath(view);
     Starter starter(view, loadedForDevices);
     for (const BootService& service : set.services) {
-        if (!(StartsByItself(service) || SameUnicode(service.name, "TermService")) ||
+        if (!(StartsByItself(service) || SameUnicode(service.name, SERVICE_TERMSERVICE)) ||
             service.deleteFlag)
             continue;
         std::string where = services + "\\" + service.name;

@@ -2,8 +2,8 @@
 // machine: the same RunUninstall, steps and catalogue as the real program.
 #include "explain.h"
 
-#include "../simulated/load.h"
 #include "../platform/sim/machine.h"
+#include "../simulated/load.h"
 #include "../steps/steps.h"
 #include "../uninstall/uninstall.h"
 
@@ -52,7 +52,7 @@ void AfterStep(int step, void* context) {
 } // namespace
 
 Preview PreviewRun(const Machine& machine) {
-    std::unique_ptr<Sim::Machine> saved = Sim::Exchange(nullptr);
+    Sim::ExchangeGuard saved;
     Sim::Load(machine);
     Preview preview;
     // What the run's controls and servers do is observed on the simulated
@@ -67,7 +67,6 @@ Preview PreviewRun(const Machine& machine) {
     preview.result = RunUninstall(AfterStep, &watch);
     preview.changes = Description::Changes(before, watch.last);
     Explain(machine, watch.record, watch.last, &preview);
-    Sim::Replace(std::move(saved));
     return preview;
 }
 

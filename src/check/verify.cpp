@@ -6,6 +6,7 @@
 #include "product.h"
 
 #include "../catalogue/catalogue.h"
+#include "../platform/pending_renames.h"
 #include "../platform/sim/machine.h"
 #include "../platform/strings.h"
 #include "../platform/windows_keys.h"
@@ -44,10 +45,10 @@ std::vector<std::string> ProductFiles() {
     std::vector<std::string> files;
     for (const char* list : {MainFileList, ExtraFileList, SupportFileList}) {
         for (const std::string& name : ListNames(list))
-            files.push_back("%PRODUCT%\\" + name);
+            files.push_back(std::string(Description::PRODUCT_PREFIX) + "\\" + name);
     }
     for (const std::string& name : ListNames(DriverFileList))
-        files.push_back("%PRODUCT%\\drivers\\" + name);
+        files.push_back(std::string(Description::PRODUCT_PREFIX) + "\\drivers\\" + name);
     return files;
 }
 
@@ -56,10 +57,10 @@ std::vector<std::string> ProductFiles() {
 // entries it had (the product's names were already out of it). The restart
 // it asks for changes nothing a description holds.
 bool EveryRunRewrites(const Change& change) {
-    std::string termService = std::string("HKLM\\") + Description::SERVICES_KEY + "TermService";
+    std::string termService = "HKLM\\" KEY_TERMSERVICE;
     if ((IsValueChange(change.kind) && SameText(change.what, "HKLM\\" KEY_WINLOGON) &&
          SameText(change.value, "LogonType")) ||
-        SameText(change.what, "TermService") || Description::InTree(change.what, termService))
+        SameText(change.what, SERVICE_TERMSERVICE) || Description::InTree(change.what, termService))
         return true;
     return change.kind == ChangeKind::ValueChanged && change.valueAfter->type == REG_MULTI_SZ &&
            AnsiEntries(change.valueBefore->data) == AnsiEntries(change.valueAfter->data);
@@ -78,19 +79,18 @@ struct SecondRun {
 // read, without the preview's watching between steps: what a second run
 // would change here, less what every run rewrites.
 SecondRun RunAgain(const Machine& machine) {
-    std::unique_ptr<Sim::Machine> saved = Sim::Exchange(nullptr);
+    Sim::ExchangeGuard saved;
     Sim::Load(machine);
     Sim::Current().journalOn = false;
     Machine before = Description::Describe(machine.productFolder);
     RunUninstall();
     Machine after = Description::Describe(machine.productFolder);
-    Sim::Replace(std::move(saved));
     SecondRun run;
     for (const Change& change : Description::Changes(before, after)) {
         if (EveryRunRewrites(change))
             continue;
         const std::string& place = change.what;
-        run.places.push_back(place.rfind("\\??\\", 0) == 0 ? place.substr(4) : place);
+        run.places.push_back(PendingRenames::Win32Path(place));
         run.changes.push_back(change);
     }
     run.told.assign(run.changes.size(), false);
@@ -196,7 +196,8 @@ void Filters(const Machine& machine, SecondRun* run, Verdict* verdict) {
             continue;
         std::string guid = key.path.substr(classes.size());
         const Description::Value* value = FindValue(&key, "UpperFilters");
-        if (value == nullptr || guid.size() != 38 || !InList(cleaned, guid.substr(1, 36)))
+        if (value == nullptr || guid.size() != Description::GUID_TEXT_SIZE ||
+            !InList(cleaned, guid.substr(1, 36)))
             continue;
         for (const std::string& name : AnsiEntries(value->data)) {
             if (IsProductService(name))
@@ -246,8 +247,6 @@ void Registry(const Machine& machine, SecondRun* run, Verdict* verdict) {
 std::set<std::string> Queued(const Machine& machine, const std::vector<std::string>& product,
                              Verdict* verdict) {
     std::set<std::string> queued;
-    std::vector<std::string> pending =
-        Strings::SplitMultiString(machine.pending, Strings::KEEP_EMPTY | Strings::ENDED_ONLY);
     // As Windows records a path: either separator taken as a backslash, the
     // folder without its ending one, a share as "UNC\\server\\share".
     auto plain = [](std::string path) {
@@ -257,14 +256,14 @@ std::set<std::string> Queued(const Machine& machine, const std::vector<std::stri
     std::string folder = Upper(plain(machine.productFolder));
     while (!folder.empty() && folder.back() == '\\')
         folder.pop_back();
-    for (size_t i = 0; i + 1 < pending.size(); i += 2) {
-        std::string source = pending[i].rfind("\\??\\", 0) == 0 ? pending[i].substr(4) : pending[i];
+    for (const PendingRenames::Rename& rename : PendingRenames::Renames(machine.pending)) {
+        std::string source = PendingRenames::Win32Path(rename.source);
         if (Upper(source).rfind("UNC\\", 0) == 0)
             source = "\\" + source.substr(3);
         source = plain(source);
-        if (!pending[i + 1].empty() || Upper(source).rfind(folder + "\\", 0) != 0)
+        if (!rename.target.empty() || Upper(source).rfind(folder + "\\", 0) != 0)
             continue;
-        std::string described = "%PRODUCT%" + source.substr(folder.size());
+        std::string described = Description::PRODUCT_PREFIX + source.substr(folder.size());
         queued.insert(Upper(described));
         if (InList(product, described))
             Add(verdict, Reason::PendingDeletion, source, "deleted at the restart", RESTART);
@@ -333,8 +332,9 @@ void ProductFolderNotes(const Machine& machine, bool others, bool stranded, Verd
             "deletes it); for a product installed elsewhere, give --folder DIR",
             CLEAN);
     bool folderThere =
-        std::any_of(machine.files.begin(), machine.files.end(),
-                    [](const Description::File& f) { return f.path == "%PRODUCT%"; });
+        std::any_of(machine.files.begin(), machine.files.end(), [](const Description::File& f) {
+            return f.path == Description::PRODUCT_PREFIX;
+        });
     if (folderThere)
         Add(verdict, Reason::FolderLeft, machine.productFolder,
             others      ? "left: it holds files that are not the product's"
@@ -349,8 +349,10 @@ void Files(const Machine& machine, SecondRun* run, Verdict* verdict) {
     bool others = false;
     std::vector<std::string> stranded; // left, and a second run does not queue them
     for (const Description::File& file : machine.files) {
-        bool menu = file.path.rfind("%PRODUCT%", 0) != 0;
-        std::string shown = menu ? file.path : machine.productFolder + file.path.substr(9);
+        // A product file's path below its folder, and as the report shows it.
+        const size_t prefix = sizeof Description::PRODUCT_PREFIX - 1;
+        bool menu = file.path.rfind(Description::PRODUCT_PREFIX, 0) != 0;
+        std::string shown = menu ? file.path : machine.productFolder + file.path.substr(prefix);
         if (menu) {
             MenuFile(machine, file, shown, run, verdict);
             continue;
@@ -367,7 +369,7 @@ void Files(const Machine& machine, SecondRun* run, Verdict* verdict) {
             Add(verdict, Reason::FileLeft, shown,
                 "still there and not queued for deletion: run the uninstaller again", LEFTOVER);
         else
-            stranded.push_back(file.path.substr(10));
+            stranded.push_back(file.path.substr(prefix + 1));
     }
     if (!stranded.empty())
         Stranded(machine, stranded, verdict);

@@ -4,7 +4,9 @@
 #include "load.h"
 
 #include "../catalogue/catalogue.h"
+#include "../platform/pending_renames.h"
 #include "../platform/sim/machine.h"
+#include "../platform/utf.h"
 #include "../platform/windows_keys.h"
 
 #include <algorithm>
@@ -48,9 +50,7 @@ void ClearDescribedPlaces(const Description::Machine& machine) {
     for (const std::string& setupClass : setupClasses)
         clear(classes + "\\" + setupClass, false);
     Machine& m = Current();
-    std::vector<std::string> services = Description::ListNames(ServiceList);
-    services.push_back("TermService");
-    for (const std::string& name : services) {
+    for (const std::string& name : Description::DescribedServices()) {
         DeleteKeyAt(HKEY_LOCAL_MACHINE, Description::SERVICES_KEY + name);
         m.services.erase(name);
     }
@@ -86,9 +86,9 @@ std::string FilePath(const Description::Machine& machine, const std::string& des
                      bool directory) {
     const Machine& m = Current();
     const std::pair<const char*, std::string> folders[] = {
-        {"%PRODUCT%", machine.productFolder},
-        {"%PROGRAMS%", m.programsFolder},
-        {"%COMMONPROGRAMS%", m.commonProgramsFolder}};
+        {Description::PRODUCT_PREFIX, machine.productFolder},
+        {Description::PROGRAMS_PREFIX, m.programsFolder},
+        {Description::COMMON_PROGRAMS_PREFIX, m.commonProgramsFolder}};
     for (auto& folder : folders) {
         size_t length = std::strlen(folder.first);
         if (described.compare(0, length, folder.first) == 0)
@@ -319,12 +319,12 @@ void LayPending(const Description::Machine& machine) {
     auto& values = session->values;
     values.erase(std::remove_if(values.begin(), values.end(),
                                 [](const auto& value) {
-                                    return SameName(value.first, "PendingFileRenameOperations");
+                                    return SameName(value.first, PendingRenames::VALUE);
                                 }),
                  values.end());
     if (machine.hasPending)
-        SetValue(HKEY_LOCAL_MACHINE, KEY_SESSION_MANAGER, "PendingFileRenameOperations",
-                 REG_MULTI_SZ, machine.pending);
+        SetValue(HKEY_LOCAL_MACHINE, KEY_SESSION_MANAGER, PendingRenames::VALUE, REG_MULTI_SZ,
+                 machine.pending);
 }
 
 void LayServices(const Description::Machine& machine) {
@@ -357,14 +357,8 @@ void LayDevices(const Description::Machine& machine) {
             SetValue(HKEY_LOCAL_MACHINE, KEY_PROFILE_ENUM "\\" + device.instanceId, "CSConfigFlags",
                      REG_DWORD, Dword(*device.profileFlags));
         made.present = device.present;
-        if (!device.service.empty()) {
-            std::u16string wide = Description::Utf16(device.service);
-            for (char16_t unit : wide) {
-                made.service.push_back((BYTE)unit);
-                made.service.push_back((BYTE)(unit >> 8));
-            }
-            made.service.insert(made.service.end(), {0, 0});
-        }
+        if (!device.service.empty())
+            made.service = Unicode::LittleEndian(Unicode::Utf16(device.service) + u'\0');
     }
 }
 
@@ -427,10 +421,12 @@ void Observe(Description::Machine* machine) {
     }
     for (Description::File& file : machine->files) {
         // Libraries lie in the product folder only.
-        if (file.path.rfind("%PRODUCT%", 0) != 0)
+        if (file.path.rfind(Description::PRODUCT_PREFIX, 0) != 0)
             continue;
-        Node* node =
-            file.directory ? nullptr : FindNode(machine->productFolder + file.path.substr(9));
+        Node* node = file.directory
+                         ? nullptr
+                         : FindNode(machine->productFolder +
+                                    file.path.substr(sizeof Description::PRODUCT_PREFIX - 1));
         if (node != nullptr && node->library)
             file.library = node->library->exportsUnregister ? Description::Library::Unregisters
                                                             : Description::Library::NoExport;
