@@ -2,8 +2,8 @@
 
 #include "check/check.h"
 #include "check/judge.h"
-#include "simulated/load.h"
 #include "platform/sim/machine.h"
+#include "simulated/load.h"
 #include "uninstall/uninstall.h"
 
 #include <algorithm>

@@ -1,8 +1,8 @@
 #include "machine/footprint.h"
 
 #include "catalogue/catalogue.h"
-#include "simulated/load.h"
 #include "platform/sim/machine.h"
+#include "simulated/load.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -6,10 +6,10 @@
 #include "description/description.h"
 #include "fuzz/fuzz_machine.h"
 #include "machine/footprint.h"
-#include "simulated/load.h"
 #include "platform/sim/machine.h"
 #include "side/lay_down.h"
 #include "side/text_file.h"
+#include "simulated/load.h"
 
 #include <cstdio>
 #include <fstream>

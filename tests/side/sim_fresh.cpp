@@ -4,8 +4,8 @@
 #include "side_run.h"
 
 #include "lay_down.h"
-#include "simulated/load.h"
 #include "platform/sim/machine.h"
+#include "simulated/load.h"
 
 bool FreshMachine(std::string*) {
     Sim::Reset();
