@@ -20,12 +20,15 @@ fresh_prefix() {
 }
 
 wine_start=$(date +%s)
+begin_stage "  contract tests, 64-bit: build"
 echo "== contract tests against Windows itself: 64-bit Wine"
 cmake --preset wine >/dev/null
 cmake --build --preset wine --target vk_contract_tests -j "$(nproc)"
+begin_stage "  contract tests, 64-bit: run (the prefix made first)"
 fresh_prefix build/wine
 run_ctest wine 1
 
+begin_stage "  contract tests, 32-bit"
 if why=$(scripts/x86-32-status.sh); then
     echo "== contract tests against Windows itself: 32-bit Wine"
     cmake --preset wine32 >/dev/null
@@ -37,6 +40,7 @@ else
     outcome wine32 "(the-stage)" skipped
 fi
 
+begin_stage "  side by side, 64-bit (builds included)"
 echo "== side by side: the simulated Windows and 64-bit Wine, the same machines"
 mkdir -p build/side
 status=0
@@ -51,6 +55,7 @@ if [ -n "${VK_OUTCOMES:-}" ]; then
     done <build/side/list
 fi
 
+begin_stage "  the release programs, 32-bit"
 echo "== the release programs under 32-bit Wine (VkUninst.exe, and VkCheck.exe on the same machine)"
 status=0
 tests/side/side_by_side_exe.py | tee build/side/side-by-side-exe.out || status=$?
@@ -70,6 +75,7 @@ if [ -n "${VK_OUTCOMES:-}" ] && [ "$status" -ne 77 ]; then
         outcome side-by-side-exe "offline:$name" "$verdict"
     done
 fi
+begin_stage "  foreign list entries, 32-bit"
 echo "== foreign list entries: the release VkUninst.exe under 32-bit Wine"
 status=0
 scripts/foreign-lists-exe.sh | tee build/side/foreign-lists-exe.out || status=$?
@@ -79,11 +85,13 @@ if [ -n "${VK_OUTCOMES:-}" ] && [ "$status" -ne 77 ]; then
         while read -r list verdict; do outcome foreign-lists-exe "$list" "$(echo "$verdict" | tr ' ' -)"; done
 fi
 
+begin_stage "  servers beside them, 32-bit"
 echo "== servers beside them: the release VkUninst.exe from another folder, under 32-bit Wine"
 status=0
 scripts/servers-beside-exe.sh | tee build/side/servers-beside-exe.out || status=$?
 count_status servers-beside-exe "$status"
 
+begin_stage "  the startup-script recipe, 32-bit"
 echo "== the startup-script recipe from the release archive, under 32-bit Wine"
 status=0
 tests/side/fleet_recipe.py | tee build/side/fleet-recipe.out || status=$?
@@ -95,11 +103,13 @@ if [ -n "${VK_OUTCOMES:-}" ] && [ "$status" -ne 77 ]; then
         done
 fi
 
+begin_stage "  the startup script's later starts, 64-bit"
 echo "== the startup script's later starts, under 64-bit Wine's cmd with stand-in programs"
 status=0
 tests/side/fleet_later_starts.py | tee build/side/fleet-later-starts.out || status=$?
 count_status fleet-later-starts "$status"
 
+begin_stage ""
 echo "== the Wine stages took $(($(date +%s) - wine_start)) s"
 
 echo "wine stages: $passed passed, $failed failed, $skipped skipped"
