@@ -2,8 +2,9 @@
 # The Wine stages of scripts/test.sh: the contract tests against Windows
 # itself under 64-bit Wine and, where the kernel runs 32-bit x86 programs,
 # 32-bit Wine; the side-by-side machines; the release programs. Each stage
-# starts from a fresh prefix, and no program of one stage runs during
-# another. Prints what test.sh prints of them, and last one line:
+# starts from a fresh prefix (a copy of a clean one, scripts/wine-prefix.sh),
+# and no program of one stage runs during another. Prints what test.sh
+# prints of them, and last one line:
 #   wine stages: N passed, N failed, N skipped
 # With VK_OUTCOMES=FILE, appends each test's and machine's outcome to FILE,
 # one a line: STAGE NAME OUTCOME (a machine's holds a digest of the change
@@ -13,10 +14,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/counted.sh
 
-# A contract stage's prefix is made anew by wine-run.sh at its first test.
+# A contract stage's prefix, where wine-run.sh runs its tests: a fresh copy
+# of the clean prefix of its architecture.
 fresh_prefix() {
-    WINEPREFIX=$PWD/$1/wineprefix wineserver -k 2>/dev/null || true
-    rm -rf "$1/wineprefix" "$1/wineprefix.new"
+    rm -rf "$1/wineprefix.new"
+    scripts/wine-prefix.sh "$1/wineprefix" "$2"
 }
 
 wine_start=$(date +%s)
@@ -25,7 +27,7 @@ echo "== contract tests against Windows itself: 64-bit Wine"
 cmake --preset wine >/dev/null
 cmake --build --preset wine --target vk_contract_tests -j "$(nproc)"
 begin_stage "  contract tests, 64-bit: run (the prefix made first)"
-fresh_prefix build/wine
+fresh_prefix build/wine win64
 run_ctest wine 1
 
 begin_stage "  contract tests, 32-bit"
@@ -33,7 +35,7 @@ if why=$(scripts/x86-32-status.sh); then
     echo "== contract tests against Windows itself: 32-bit Wine"
     cmake --preset wine32 >/dev/null
     cmake --build --preset wine32 --target vk_contract_tests -j "$(nproc)"
-    fresh_prefix build/wine32
+    fresh_prefix build/wine32 win32
     run_ctest wine32 1
 else
     echo "== the 32-bit Wine stage was skipped: $why"
