@@ -27,7 +27,36 @@ begin_stage "host build"
 echo "== host build (the product against the simulated Windows)"
 cmake --preset host >/dev/null
 cmake --build --preset host -j "$(nproc)"
+
+# The Wine stages (scripts/wine-stages.sh) run beside the stages below: most
+# of their time one Wine program runs at a time, on one core, and a machine
+# they read after a run is let settle first, so that the load beside them
+# changes how long they take, not what they find (scripts/wine-load.sh shows
+# it). Their output is shown after those stages'; they are counted by its
+# last line. The windows build is theirs too (the release programs' stages):
+# they wait for it to end.
+exec 8>build/windows-build.lock
+flock 8
+begin_stage ""
+(
+    begin_stage "Wine stages, all (beside the stages below)"
+    scripts/wine-stages.sh >build/wine-stages.out 2>&1 || true
+    begin_stage ""
+) 8>&- &
+wine_stages=$!
+
+begin_stage "windows build"
+echo "== windows build (VkUninst.exe and VkCheck.exe)"
+cmake --preset windows >/dev/null
+cmake --build --preset windows -j "$(nproc)"
+exec 8>&-
+begin_stage "exe checks"
+for exe in VkUninst.exe VkCheck.exe; do
+    if scripts/check-exe.sh "build/windows/$exe"; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
+done
+
 begin_stage "host ctest"
+echo "== host tests"
 run_ctest host
 
 begin_stage "sanitizer build"
@@ -43,31 +72,15 @@ begin_stage "fuzz (build and run)"
 echo "== a short fuzzing run"
 if scripts/fuzz.sh 15; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
 
-begin_stage "windows build"
-echo "== windows build (VkUninst.exe and VkCheck.exe)"
-cmake --preset windows >/dev/null
-cmake --build --preset windows -j "$(nproc)"
-begin_stage "exe checks"
-for exe in VkUninst.exe VkCheck.exe; do
-    if scripts/check-exe.sh "build/windows/$exe"; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
-done
+begin_stage "release-linux build"
+echo "== the Debian package's optimised build"
+cmake --preset release-linux >/dev/null
+cmake --build --preset release-linux --target package -j "$(nproc)" >build/release-linux-build.log 2>&1 ||
+    echo "(the build failed: build/release-linux-build.log; the packages' checks say what is missing)"
 
-# The Debian package's optimised build runs beside the Wine stages, on the
-# core their one program at a time leaves idle; the packages are checked
-# after them.
-(
-    begin_stage "release-linux build (beside the Wine stages)"
-    status=0
-    { cmake --preset release-linux >/dev/null &&
-        nice -n 19 cmake --build --preset release-linux --target package -j 1; } || status=$?
-    begin_stage ""
-    exit $status
-) >build/release-linux-build.log 2>&1 &
-release_build=$!
-
-# The Wine stages (scripts/wine-stages.sh) are counted by their last line.
-begin_stage "Wine stages, all"
-scripts/wine-stages.sh | tee build/wine-stages.out || true
+begin_stage "the wait for the Wine stages"
+wait "$wine_stages" || true
+cat build/wine-stages.out
 counts=$(sed -n 's/^wine stages: \([0-9]*\) passed, \([0-9]*\) failed, \([0-9]*\) skipped$/\1 \2 \3/p' \
     build/wine-stages.out)
 if [ -z "$counts" ]; then
@@ -80,18 +93,18 @@ else
     skipped=$((skipped + wine_skipped))
 fi
 
-begin_stage "release packages (the wait for their build, and the checks)"
+begin_stage "release packages"
 echo "== the release packages: the ZIP and the Debian package, unpacked, installed, run and removed"
-wait "$release_build" || true
 status=0
 scripts/package-check.sh || status=$?
 count_status packages "$status"
 begin_stage ""
 
-# Each stage's time, in the order they ended (the Wine stages' own, indented,
-# before their sum), and the whole run's.
+# Each stage's time, in the order they ended; the Wine stages, and last their
+# own, indented, ran beside the others. Then the whole run's.
 echo "== stage times"
-awk -F '\t' '{printf "   %-66s %7.1f s\n", $2, $1}' "$VK_STAGE_TIMES"
+awk -F '\t' '$2 !~ /^  / {printf "   %-66s %7.1f s\n", $2, $1}' "$VK_STAGE_TIMES"
+awk -F '\t' '$2 ~ /^  / {printf "   %-66s %7.1f s\n", $2, $1}' "$VK_STAGE_TIMES"
 now=${EPOCHREALTIME/./}
 printf '   %-66s %7d s\n' "the whole run" $(((now - began) / 1000000))
 

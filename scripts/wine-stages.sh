@@ -58,6 +58,9 @@ if [ -n "${VK_OUTCOMES:-}" ]; then
 fi
 
 begin_stage "  the release programs, 32-bit"
+# scripts/test.sh builds the release programs beside these stages: theirs
+# wait for that build to end.
+[ ! -e build/windows-build.lock ] || flock build/windows-build.lock true
 echo "== the release programs under 32-bit Wine (VkUninst.exe, and VkCheck.exe on the same machine)"
 status=0
 tests/side/side_by_side_exe.py | tee build/side/side-by-side-exe.out || status=$?
