@@ -44,6 +44,8 @@ begin_stage ""
     begin_stage ""
 ) 8>&- &
 wine_stages=$!
+# Should a stage below stop this script, the Wine stages end first.
+trap 'wait "$wine_stages" 2>/dev/null || true' EXIT
 
 begin_stage "windows build"
 echo "== windows build (VkUninst.exe and VkCheck.exe)"
