@@ -26,7 +26,7 @@ begin_stage "  contract tests, 64-bit: build"
 echo "== contract tests against Windows itself: 64-bit Wine"
 cmake --preset wine >/dev/null
 cmake --build --preset wine --target vk_contract_tests -j "$(nproc)"
-begin_stage "  contract tests, 64-bit: run (the prefix made first)"
+begin_stage "  contract tests, 64-bit: run (the clean prefix made first)"
 fresh_prefix build/wine win64
 run_ctest wine 1
 
