@@ -22,41 +22,66 @@ echo "== the format of every C++ source and header (clang-format, a check)"
 status=0
 scripts/format-check.sh || status=$?
 count_status format "$status"
+begin_stage ""
+
+# Two lines of stages run at once, each a core's worth of work: the host's
+# below, and beside them the release programs' build and checks, the Wine
+# stages (scripts/wine-stages.sh) and the Debian package's build. Most of
+# their time one Wine program runs at a time, on one core, and a machine
+# they read after a run is let settle first, so that the load beside them
+# changes how long they take, not what they find (scripts/wine-load.sh
+# shows it). The side-by-side stage runs host programs: the Wine stages
+# wait for the host build to end. The stages beside are shown after the
+# host's, and counted by their last line.
+beside() {
+    passed=0 failed=0 skipped=0
+    VK_STAGE_TIMES=$VK_STAGE_TIMES.beside
+    : >"$VK_STAGE_TIMES"
+    begin_stage "windows build"
+    echo "== windows build (VkUninst.exe and VkCheck.exe)"
+    cmake --preset windows >/dev/null
+    cmake --build --preset windows -j "$(nproc)"
+    begin_stage "exe checks"
+    for exe in VkUninst.exe VkCheck.exe; do
+        if scripts/check-exe.sh "build/windows/$exe"; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
+    done
+
+    # The Wine stages are counted by their last line.
+    begin_stage "Wine stages, all"
+    scripts/wine-stages.sh | tee build/wine-stages.out || true
+    counts=$(sed -n 's/^wine stages: \([0-9]*\) passed, \([0-9]*\) failed, \([0-9]*\) skipped$/\1 \2 \3/p' \
+        build/wine-stages.out)
+    if [ -z "$counts" ]; then
+        echo "(the Wine stages gave no count: counted as one failure)"
+        failed=$((failed + 1))
+    else
+        read -r wine_passed wine_failed wine_skipped <<<"$counts"
+        passed=$((passed + wine_passed))
+        failed=$((failed + wine_failed))
+        skipped=$((skipped + wine_skipped))
+    fi
+
+    begin_stage "release-linux build"
+    echo "== the Debian package's optimised build"
+    cmake --preset release-linux >/dev/null
+    cmake --build --preset release-linux --target package -j "$(nproc)" >build/release-linux-build.log 2>&1 ||
+        echo "(the build failed: build/release-linux-build.log; the packages' checks say what is missing)"
+    begin_stage ""
+    echo "beside: $passed passed, $failed failed, $skipped skipped"
+}
+exec 8>build/host-build.lock
+flock 8
+beside >build/beside.out 2>&1 8>&- &
+beside_pid=$!
+# Should a stage below stop this script, the stages beside end first (the
+# host build's lock let go, which they may wait for).
+trap 'exec 8>&-; wait "$beside_pid" 2>/dev/null || true' EXIT
 
 begin_stage "host build"
 echo "== host build (the product against the simulated Windows)"
 cmake --preset host >/dev/null
 cmake --build --preset host -j "$(nproc)"
-
-# The Wine stages (scripts/wine-stages.sh) run beside the stages below: most
-# of their time one Wine program runs at a time, on one core, and a machine
-# they read after a run is let settle first, so that the load beside them
-# changes how long they take, not what they find (scripts/wine-load.sh shows
-# it). Their output is shown after those stages'; they are counted by its
-# last line. The windows build is theirs too (the release programs' stages):
-# they wait for it to end.
-exec 8>build/windows-build.lock
-flock 8
-begin_stage ""
-(
-    begin_stage "Wine stages, all (beside the stages below)"
-    scripts/wine-stages.sh >build/wine-stages.out 2>&1 || true
-    begin_stage ""
-) 8>&- &
-wine_stages=$!
-# Should a stage below stop this script, the Wine stages end first.
-trap 'wait "$wine_stages" 2>/dev/null || true' EXIT
-
-begin_stage "windows build"
-echo "== windows build (VkUninst.exe and VkCheck.exe)"
-cmake --preset windows >/dev/null
-cmake --build --preset windows -j "$(nproc)"
 exec 8>&-
-begin_stage "exe checks"
-for exe in VkUninst.exe VkCheck.exe; do
-    if scripts/check-exe.sh "build/windows/$exe"; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
-done
-
 begin_stage "host ctest"
 echo "== host tests"
 run_ctest host
@@ -74,25 +99,19 @@ begin_stage "fuzz (build and run)"
 echo "== a short fuzzing run"
 if scripts/fuzz.sh 15; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
 
-begin_stage "release-linux build"
-echo "== the Debian package's optimised build"
-cmake --preset release-linux >/dev/null
-cmake --build --preset release-linux --target package -j "$(nproc)" >build/release-linux-build.log 2>&1 ||
-    echo "(the build failed: build/release-linux-build.log; the packages' checks say what is missing)"
-
-begin_stage "the wait for the Wine stages"
-wait "$wine_stages" || true
-cat build/wine-stages.out
-counts=$(sed -n 's/^wine stages: \([0-9]*\) passed, \([0-9]*\) failed, \([0-9]*\) skipped$/\1 \2 \3/p' \
-    build/wine-stages.out)
+begin_stage "the wait for the stages beside"
+wait "$beside_pid" || true
+cat build/beside.out
+counts=$(sed -n 's/^beside: \([0-9]*\) passed, \([0-9]*\) failed, \([0-9]*\) skipped$/\1 \2 \3/p' \
+    build/beside.out)
 if [ -z "$counts" ]; then
-    echo "(the Wine stages gave no count: counted as one failure)"
+    echo "(the stages beside gave no count: counted as one failure)"
     failed=$((failed + 1))
 else
-    read -r wine_passed wine_failed wine_skipped <<<"$counts"
-    passed=$((passed + wine_passed))
-    failed=$((failed + wine_failed))
-    skipped=$((skipped + wine_skipped))
+    read -r beside_passed beside_failed beside_skipped <<<"$counts"
+    passed=$((passed + beside_passed))
+    failed=$((failed + beside_failed))
+    skipped=$((skipped + beside_skipped))
 fi
 
 begin_stage "release packages"
@@ -102,11 +121,13 @@ scripts/package-check.sh || status=$?
 count_status packages "$status"
 begin_stage ""
 
-# Each stage's time, in the order they ended; the Wine stages, and last their
-# own, indented, ran beside the others. Then the whole run's.
+# Each stage's time: the host's and the packages', then those beside the
+# host's (the Wine stages' own indented, before their sum); then the whole
+# run's.
 echo "== stage times"
-awk -F '\t' '$2 !~ /^  / {printf "   %-66s %7.1f s\n", $2, $1}' "$VK_STAGE_TIMES"
-awk -F '\t' '$2 ~ /^  / {printf "   %-66s %7.1f s\n", $2, $1}' "$VK_STAGE_TIMES"
+awk -F '\t' '{printf "   %-66s %7.1f s\n", $2, $1}' "$VK_STAGE_TIMES"
+echo "   beside the host's stages:"
+awk -F '\t' '{printf "   %-66s %7.1f s\n", "  " $2, $1}' "$VK_STAGE_TIMES.beside"
 now=${EPOCHREALTIME/./}
 printf '   %-66s %7d s\n' "the whole run" $(((now - began) / 1000000))
 

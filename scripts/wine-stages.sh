@@ -43,6 +43,9 @@ else
 fi
 
 begin_stage "  side by side, 64-bit (builds included)"
+# scripts/test.sh builds the host programs beside these stages: the side by
+# side and later stages run some, and wait for that build to end.
+[ ! -e build/host-build.lock ] || flock build/host-build.lock true
 echo "== side by side: the simulated Windows and 64-bit Wine, the same machines"
 mkdir -p build/side
 status=0
@@ -58,9 +61,6 @@ if [ -n "${VK_OUTCOMES:-}" ]; then
 fi
 
 begin_stage "  the release programs, 32-bit"
-# scripts/test.sh builds the release programs beside these stages: theirs
-# wait for that build to end.
-[ ! -e build/windows-build.lock ] || flock build/windows-build.lock true
 echo "== the release programs under 32-bit Wine (VkUninst.exe, and VkCheck.exe on the same machine)"
 status=0
 tests/side/side_by_side_exe.py | tee build/side/side-by-side-exe.out || status=$?
