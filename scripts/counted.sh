@@ -5,6 +5,21 @@ passed=0
 failed=0
 skipped=0
 
+# The time each stage takes: with $VK_STAGE_TIMES naming a file, `begin_stage NAME`
+# ends the stage before (if one is running) and starts NAME, and `begin_stage ""`
+# ends it; each ended stage is appended to the file as SECONDS<TAB>NAME.
+stage_name=
+stage_began=0
+begin_stage() {
+    local now=${EPOCHREALTIME/./}
+    if [ -n "$stage_name" ] && [ -n "${VK_STAGE_TIMES:-}" ]; then
+        printf '%d.%d\t%s\n' $(((now - stage_began) / 1000000)) $(((now - stage_began) / 100000 % 10)) \
+            "$stage_name" >>"$VK_STAGE_TIMES"
+    fi
+    stage_name=$1
+    stage_began=$now
+}
+
 outcome() {
     [ -z "${VK_OUTCOMES:-}" ] || echo "$1 $2 $3" >>"$VK_OUTCOMES"
 }

@@ -76,7 +76,11 @@ wine reg import "$(winpath "$work/plant.reg")" >>"$work/wine.log" 2>&1 </dev/nul
 
 status=0
 script -qefc "wine $exe" /dev/null </dev/null >"$work/console.txt" 2>&1 || status=$?
-sleep 1
+# The machine settles as it would on Windows (side_run.h, Settle) before it is read.
+if ! wine build/side32/side_run.exe --settle "$(winpath "$work/out")" "$(winpath "$machine")" \
+    >"$work/unsettled.txt" 2>>"$work/wine.log" </dev/null; then
+    echo "   still marked for deletion after the bound: $(tr -d '\r' <"$work/unsettled.txt" | paste -sd ' ')"
+fi
 
 # Each list as the registry holds it now, read back through reg.exe's export.
 failed=0

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs the Wine stages of scripts/test.sh (scripts/wine-stages.sh) N times
-# (default 5), each from empty Wine build folders and fresh prefixes, and
+# (default 5), each from empty Wine build folders (kept with
+# VK_KEEP_BUILDS=1) and fresh prefixes, the clean ones among them, and
 # prints every test's and machine's outcome in each run. Last, one line with
 # the number of differences: tests or machines whose outcome is not a pass
 # in some run, or is not the same in every run. Exits 0 only when it is 0.
@@ -16,13 +17,18 @@ cmake --preset host >/dev/null
 cmake --build --preset host -j "$(nproc)" >/dev/null
 
 for run in $(seq 1 "$runs"); do
-    # Every folder a Wine stage builds or keeps a prefix in, and the
-    # sessions of those prefixes.
-    for prefix in build/wine/wineprefix build/wine32/wineprefix build/side64/prefix \
-        build/side64/prefix.clean build/side32/prefix build/side32/prefix.clean; do
+    # Every prefix a Wine stage keeps, and its session; then every folder a
+    # Wine stage builds in, or only the prefixes.
+    for prefix in build/wine-clean/* build/wine/wineprefix build/wine32/wineprefix \
+        build/side64/prefix* build/side32/prefix* build/side/*/prefix; do
         [ ! -f "$prefix/system.reg" ] || WINEPREFIX=$PWD/$prefix wineserver -k 2>/dev/null || true
     done
-    rm -rf build/wine build/wine32 build/windows build/side64 build/side32 build/side
+    rm -rf build/wine-clean build/side
+    if [ -n "${VK_KEEP_BUILDS:-}" ]; then
+        rm -rf build/wine/wineprefix build/wine32/wineprefix build/side64/prefix* build/side32/prefix*
+    else
+        rm -rf build/wine build/wine32 build/windows build/side64 build/side32
+    fi
     start=$(date +%s)
     VK_OUTCOMES=$PWD/$work/$run.outcomes scripts/wine-stages.sh >"$work/$run.log" 2>&1 || true
     sort -o "$work/$run.outcomes" "$work/$run.outcomes"

@@ -5,6 +5,7 @@
 // as far as the run lets them (SOUND_AFTER).
 #include "check/judge.h"
 #include "description/description.h"
+#include "side_run.h"
 #include "text_file.h"
 
 #include <nlohmann/json.hpp>
@@ -43,6 +44,9 @@ struct Side {
     std::string error;
     int result = 0;
     std::vector<Description::Change> changes;
+    // Services still marked for deletion, their programs ended, when the runner gave up
+    // waiting for them to go (side_run.h, Settle).
+    std::vector<std::string> unsettled;
 };
 
 Side Load(const std::string& folder, const std::string& name) {
@@ -59,7 +63,9 @@ Side Load(const std::string& folder, const std::string& name) {
         side.error = why;
         return side;
     }
-    side.result = nlohmann::json::parse(text).value("result", -1);
+    nlohmann::json whole = nlohmann::json::parse(text);
+    side.result = whole.value("result", -1);
+    side.unsettled = whole.value("unsettled", std::vector<std::string>());
     side.ran = true;
     return side;
 }
@@ -263,6 +269,12 @@ int main(int argc, char** argv) {
         } else {
             (anyExplained ? explained : identical)++;
         }
+        // Said whether or not the change lists part: a service that has not
+        // gone by the bound is what the run left for that long.
+        for (const std::string& service : wine.unsettled)
+            std::printf(
+                "%s: %s still marked for deletion on Wine, its program ended, %u s after the run\n",
+                name.c_str(), service.c_str(), SETTLE_MS / 1000);
     }
     std::printf("side by side: %d machines, %d identical, %d identical but for known Wine "
                 "differences, %d different, %d not run\n",

@@ -64,9 +64,7 @@ def main():
     os.environ.pop("DISPLAY", None)
     shutil.rmtree(WORK, ignore_errors=True)
     os.makedirs(WORK)
-    subprocess.run(["wineboot", "-i"], check=True, stdout=subprocess.DEVNULL,
-                   stderr=subprocess.DEVNULL)
-    subprocess.run(["wineserver", "-w"], check=True)
+    subprocess.run([os.path.join(ROOT, "scripts", "wine-prefix.sh"), PREFIX, "win64"], check=True)
     os.makedirs(os.path.join(RELEASE, "fleet"))
     os.makedirs(SHARE)
     shutil.copy(os.path.join(ROOT, "fleet", "uninstall.cmd"), os.path.join(RELEASE, "fleet"))

@@ -215,8 +215,19 @@ def run_uninstaller():
     for image in images:
         if image:
             wine("taskkill", "/f", "/im", image, check=False)
-    time.sleep(1)
+    settle()
     return status
+
+
+def settle():
+    """The machine left to settle as it would on Windows (side_run.h, Settle);
+    what has not by the bound is said."""
+    with write_to("unsettled.txt") as out, log() as wine_log:
+        status = run("wine", SIDE_RUN, "--settle", winpath(os.path.join(WORK, "wine")),
+                     winpath(MACHINE), out=out, err=wine_log, check=False)
+    if status != 0:
+        left = open(os.path.join(WORK, "unsettled.txt"), errors="replace").read().split()
+        print("   still marked for deletion after the bound: " + " ".join(left))
 
 
 def restart(offline):

@@ -31,6 +31,14 @@ std::string BaseName(const std::string& path) {
     return dot == std::string::npos ? name : name.substr(0, dot);
 }
 
+// The machine as the runner described it before the run, from OUTDIR.
+bool ReadBefore(const std::string& outDir, const std::string& name, Description::Machine* before,
+                std::string* why) {
+    std::string text;
+    return ReadTextFile(outDir + "/" + name + ".before.json", &text) &&
+           Description::Read(text, before, why);
+}
+
 // One machine; false when it could not be laid down (the reason is written
 // instead). `stage` is "" for the whole run in this process, "before" to lay
 // the machine down and describe it only (another program runs the
@@ -47,8 +55,7 @@ bool RunOne(const std::string& input, const std::string& outDir, const std::stri
     }
     Description::Machine before;
     if (stage == "after") {
-        if (!ReadTextFile(outDir + "/" + name + ".before.json", &text) ||
-            !Description::Read(text, &before, &why)) {
+        if (!ReadBefore(outDir, name, &before, &why)) {
             WriteFile(outDir + "/" + name + ".error", "reading the machine before: " + why);
             return false;
         }
@@ -64,6 +71,7 @@ bool RunOne(const std::string& input, const std::string& outDir, const std::stri
             return true;
     }
     int result = stage == "after" ? givenResult : RunUninstall();
+    std::vector<std::string> unsettled = Settle(before);
     Description::Machine after = Description::Describe(before.productFolder);
     ObserveMachine(&after);
     WriteFile(outDir + "/" + name + ".after.json", Description::Write(after));
@@ -72,6 +80,8 @@ bool RunOne(const std::string& input, const std::string& outDir, const std::stri
     changes["result"] = result;
     if (!ConsoleText().empty())
         changes["console"] = ConsoleText();
+    if (!unsettled.empty())
+        changes["unsettled"] = unsettled;
     WriteFile(outDir + "/" + name + ".changes.json", changes.dump(1));
     return true;
 }
@@ -85,6 +95,20 @@ int main(int argc, char** argv) {
         return RunOne(argv[3], argv[2], "before") ? 0 : 1;
     if (argc == 5 && std::string(argv[1]) == "--after")
         return RunOne(argv[4], argv[3], "after", std::atoi(argv[2])) ? 0 : 1;
+    // --settle OUTDIR MACHINE.json: after a run of the real program, lets the
+    // machine settle (see Settle) and names what has not at the bound.
+    if (argc == 4 && std::string(argv[1]) == "--settle") {
+        Description::Machine before;
+        std::string why;
+        if (!ReadBefore(argv[2], BaseName(argv[3]), &before, &why)) {
+            std::fprintf(stderr, "side_run --settle: the machine before: %s\n", why.c_str());
+            return 2;
+        }
+        std::vector<std::string> unsettled = Settle(before);
+        for (const std::string& service : unsettled)
+            std::printf("%s\n", service.c_str());
+        return unsettled.empty() ? 0 : 1;
+    }
     // --lay MACHINE.json: lays the machine down on this one as it is (to
     // plant what a description adds to this machine's own).
     if (argc == 3 && std::string(argv[1]) == "--lay") {

@@ -32,6 +32,10 @@ bool LayOnThisMachine(const Description::Machine&, std::string* why) {
     return false;
 }
 
+std::vector<std::string> Settle(const Description::Machine&) {
+    return {};
+}
+
 void ObserveMachine(Description::Machine* machine) {
     Sim::Observe(machine);
 }

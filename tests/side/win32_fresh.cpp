@@ -11,6 +11,7 @@
 #include <setupapi.h>
 #include <shlobj.h>
 
+#include <cstdio>
 #include <set>
 
 namespace {
@@ -82,7 +83,8 @@ void RestoreServices(const Description::Machine& now) {
         waiting.push_back(service.name);
     }
     // A deletion is done once the program has ended and no handle is open.
-    for (int tries = 0; tries < 100 && !waiting.empty(); ++tries) {
+    DWORD began = GetTickCount();
+    while (!waiting.empty() && GetTickCount() - began < SETTLE_MS) {
         SC_HANDLE handle = OpenServiceA(scm, waiting.back().c_str(), SERVICE_QUERY_STATUS);
         if (handle == nullptr) {
             waiting.pop_back();
@@ -92,6 +94,41 @@ void RestoreServices(const Description::Machine& now) {
         Sleep(20);
     }
     CloseServiceHandle(scm);
+}
+
+// Whether a service is on its way out of the service manager: marked for
+// deletion, and stopped, stopping or with its program ended (a program that
+// refused to stop, ended as at a shutdown). ChangeServiceConfig answers
+// ERROR_SERVICE_MARKED_FOR_DELETE for a marked service before it looks at
+// what it is asked to change; asked for a start type that no service can
+// have, it changes nothing whatever it answers. A service whose program
+// runs on (it refused to stop) stays marked until the restart, on Windows as
+// here.
+bool Going(SC_HANDLE scm, const std::string& name) {
+    SC_HANDLE handle =
+        OpenServiceA(scm, name.c_str(), SERVICE_QUERY_STATUS | SERVICE_CHANGE_CONFIG);
+    if (handle == nullptr)
+        return false;
+    SERVICE_STATUS_PROCESS status;
+    DWORD size;
+    bool stopping = false;
+    if (QueryServiceStatusEx(handle, SC_STATUS_PROCESS_INFO, (BYTE*)&status, sizeof status,
+                             &size)) {
+        stopping = status.dwCurrentState == SERVICE_STOPPED ||
+                   status.dwCurrentState == SERVICE_STOP_PENDING;
+        if (!stopping && status.dwProcessId != 0) {
+            HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, status.dwProcessId);
+            stopping = process == nullptr || WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+            if (process != nullptr)
+                CloseHandle(process);
+        }
+    }
+    bool marked =
+        !ChangeServiceConfigA(handle, SERVICE_NO_CHANGE, SERVICE_DISABLED + 1, SERVICE_NO_CHANGE,
+                              nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr) &&
+        GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE;
+    CloseServiceHandle(handle);
+    return stopping && marked;
 }
 
 void RestoreDevices() {
@@ -234,6 +271,32 @@ bool FreshMachine(std::string* why) {
     RestoreRegistry(Description::Describe());
     RestoreBoot();
     return true;
+}
+
+std::vector<std::string> Settle(const Description::Machine& before) {
+    SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    std::vector<std::string> going;
+    std::string waited; // the services waited for, for the log
+    DWORD began = GetTickCount();
+    for (;;) {
+        going.clear();
+        for (const auto& service : before.services) {
+            if (scm != nullptr && Going(scm, service.name))
+                going.push_back(service.name);
+        }
+        if (waited.empty())
+            for (const std::string& name : going)
+                waited += " " + name;
+        if (going.empty() || GetTickCount() - began >= SETTLE_MS)
+            break;
+        Sleep(20);
+    }
+    if (scm != nullptr)
+        CloseServiceHandle(scm);
+    if (!waited.empty())
+        std::fprintf(stderr, "settled in %lu ms (waited for%s)\n",
+                     (unsigned long)(GetTickCount() - began), waited.c_str());
+    return going;
 }
 
 bool LayOnCleanMachine(const Description::Machine& machine, std::string* why) {
