@@ -68,3 +68,19 @@ count_status() {
         outcome "$1" "(the-stage)" passed
     fi
 }
+
+# Adds the counts of a part's last line, "PREFIX: P passed, F failed, S
+# skipped", in FILE; a part that gave no such line is one failure.
+count_last_line() {
+    local counts more_passed more_failed more_skipped
+    counts=$(sed -n "s/^$2: \([0-9]*\) passed, \([0-9]*\) failed, \([0-9]*\) skipped\$/\1 \2 \3/p" "$1")
+    if [ -z "$counts" ]; then
+        echo "($3 gave no count: counted as one failure)"
+        failed=$((failed + 1))
+        return
+    fi
+    read -r more_passed more_failed more_skipped <<<"$counts"
+    passed=$((passed + more_passed))
+    failed=$((failed + more_failed))
+    skipped=$((skipped + more_skipped))
+}

@@ -49,17 +49,7 @@ beside() {
     # The Wine stages are counted by their last line.
     begin_stage "Wine stages, all"
     scripts/wine-stages.sh | tee build/wine-stages.out || true
-    counts=$(sed -n 's/^wine stages: \([0-9]*\) passed, \([0-9]*\) failed, \([0-9]*\) skipped$/\1 \2 \3/p' \
-        build/wine-stages.out)
-    if [ -z "$counts" ]; then
-        echo "(the Wine stages gave no count: counted as one failure)"
-        failed=$((failed + 1))
-    else
-        read -r wine_passed wine_failed wine_skipped <<<"$counts"
-        passed=$((passed + wine_passed))
-        failed=$((failed + wine_failed))
-        skipped=$((skipped + wine_skipped))
-    fi
+    count_last_line build/wine-stages.out "wine stages" "the Wine stages"
 
     begin_stage "release-linux build"
     echo "== the Debian package's optimised build"
@@ -102,17 +92,7 @@ if scripts/fuzz.sh 15; then passed=$((passed + 1)); else failed=$((failed + 1));
 begin_stage "the wait for the stages beside"
 wait "$beside_pid" || true
 cat build/beside.out
-counts=$(sed -n 's/^beside: \([0-9]*\) passed, \([0-9]*\) failed, \([0-9]*\) skipped$/\1 \2 \3/p' \
-    build/beside.out)
-if [ -z "$counts" ]; then
-    echo "(the stages beside gave no count: counted as one failure)"
-    failed=$((failed + 1))
-else
-    read -r beside_passed beside_failed beside_skipped <<<"$counts"
-    passed=$((passed + beside_passed))
-    failed=$((failed + beside_failed))
-    skipped=$((skipped + beside_skipped))
-fi
+count_last_line build/beside.out beside "the stages beside"
 
 begin_stage "release packages"
 echo "== the release packages: the ZIP and the Debian package, unpacked, installed, run and removed"
