@@ -11,7 +11,8 @@
 #
 #   scripts/boot-figures.sh [RUNS]    RUNS runs each (default 5), the median
 #
-# Release builds (presets bench, windows, side32 or side64). Not part of the
+# Release builds (presets bench, windows, side32; the program that does
+# nothing from wine where 32-bit Wine cannot run). Not part of the
 # tests: its times depend on what else the machine runs.
 set -euo pipefail
 . "$(dirname "$0")/fixed-layout.sh"
@@ -49,10 +50,10 @@ elif [ -x /usr/lib/wine/wine64 ]; then
     cmake -S . -B build/check64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
         -DCMAKE_BUILD_TYPE=MinSizeRel >>"$log" 2>&1
     cmake --build build/check64 --target VkCheck -j2 >>"$log" 2>&1
-    cmake --preset side64 >>"$log" 2>&1
-    cmake --build --preset side64 --target empty_program -j2 >>"$log" 2>&1
+    cmake --preset wine >>"$log" 2>&1
+    cmake --build --preset wine --target empty_program -j2 >>"$log" 2>&1
     vkcheck_exe=build/check64/VkCheck.exe
-    empty_exe=build/side64/empty_program.exe
+    empty_exe=build/wine/empty_program.exe
 else
     wine_why="neither 32-bit Wine ($why32) nor 64-bit Wine can run"
 fi

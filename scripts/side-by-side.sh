@@ -19,8 +19,10 @@ unset DISPLAY
 # changes).
 [ -f build/host/CMakeCache.txt ] || cmake --preset host >/dev/null
 cmake --build --preset host -j2 --target vk_side vk_machines vk_side_compare >/dev/null
-cmake --preset side64 >/dev/null
-cmake --build --preset side64 -j2 >/dev/null
+# The runner and its helpers are built beside the 64-bit contract tests, on
+# the same library of the product's logic.
+cmake --preset wine >/dev/null
+cmake --build --preset wine -j2 --target side_programs >/dev/null
 
 mkdir -p "$work/machines"
 if [ $# -eq 0 ]; then
@@ -38,7 +40,7 @@ done >"$work/list.wine"
 prefixes=()
 for session in $(seq 0 $((sessions - 1))); do
     awk -v n="$sessions" -v i="$session" 'NR % n == i' "$work/list.wine" >"$work/list.wine.$session"
-    prefixes+=("$root/build/side64/prefix$session")
+    prefixes+=("$root/$work/prefix$session")
 done
 
 start=$(date +%s.%N)
@@ -63,9 +65,9 @@ session() {
     # The simulated machines are Windows XP: the runner sees the same version.
     wine reg add 'HKCU\Software\Wine\AppDefaults\side_run.exe' /v Version /d winxp64 /f \
         >>"$work/session.$1.log" 2>&1 </dev/null
-    cp build/side64/fake_wineboot.exe "$WINEPREFIX/drive_c/windows/system32/wineboot.exe"
+    cp build/wine/fake_wineboot.exe "$WINEPREFIX/drive_c/windows/system32/wineboot.exe"
     WINEDLLOVERRIDES="$WINEDLLOVERRIDES;wineboot.exe=n" \
-        wine build/side64/side_run.exe "$wout" "@Z:$(realpath "$work/list.wine.$1" | tr / '\\')" \
+        wine build/wine/side_run.exe "$wout" "@Z:$(realpath "$work/list.wine.$1" | tr / '\\')" \
         >"$work/wine.$1.log" 2>&1 </dev/null
     wineserver -k 2>/dev/null || true
 }

@@ -20,14 +20,14 @@ for run in $(seq 1 "$runs"); do
     # Every prefix a Wine stage keeps, and its session; then every folder a
     # Wine stage builds in, or only the prefixes.
     for prefix in build/wine-clean/* build/wine/wineprefix build/wine32/wineprefix \
-        build/side64/prefix* build/side32/prefix* build/side/*/prefix; do
+        build/side/prefix* build/side32/prefix* build/side/*/prefix; do
         [ ! -f "$prefix/system.reg" ] || WINEPREFIX=$PWD/$prefix wineserver -k 2>/dev/null || true
     done
     rm -rf build/wine-clean build/side
     if [ -n "${VK_KEEP_BUILDS:-}" ]; then
-        rm -rf build/wine/wineprefix build/wine32/wineprefix build/side64/prefix* build/side32/prefix*
+        rm -rf build/wine/wineprefix build/wine32/wineprefix build/side32/prefix*
     else
-        rm -rf build/wine build/wine32 build/windows build/side64 build/side32
+        rm -rf build/wine build/wine32 build/windows build/side32
     fi
     start=$(date +%s)
     VK_OUTCOMES=$PWD/$work/$run.outcomes scripts/wine-stages.sh >"$work/$run.log" 2>&1 || true

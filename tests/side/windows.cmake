@@ -1,25 +1,23 @@
 # The side-by-side programs for real Windows (run under Wine): the runner,
-# built from the product's own sources against Windows itself, the service
-# program, the server libraries and the stand-in for Wine's restart.
+# the product's own logic against Windows itself (vk_product_win32) with the
+# machines' installer and reader, the service program, the server libraries
+# and the stand-in for Wine's restart; all of them are side_programs.
 # nlohmann-json is header-only: its folder alone, not the host's include folder.
 file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/json-include)
 file(CREATE_LINK /usr/include/nlohmann ${CMAKE_BINARY_DIR}/json-include/nlohmann SYMBOLIC)
 
 add_executable(side_run
-    ${PRODUCT_SOURCES}
     ${DESCRIPTION_SOURCES}
     ${READER_SOURCES}
     tests/side/lay_down.cpp
     tests/side/layable.cpp
     tests/side/win32_hooks.cpp
-    src/platform/win32_guard.cpp
     tests/side/side_run.cpp
     tests/side/win32_fresh.cpp)
 target_include_directories(side_run PRIVATE src tests)
 target_include_directories(side_run SYSTEM PRIVATE ${CMAKE_BINARY_DIR}/json-include)
-target_compile_definitions(side_run PRIVATE VK_PLATFORM_WIN32)
 target_link_options(side_run PRIVATE -static)
-target_link_libraries(side_run PRIVATE advapi32 user32 shell32 setupapi)
+target_link_libraries(side_run PRIVATE vk_product_win32)
 
 add_executable(side_service tests/side/service_program.cpp)
 target_link_options(side_service PRIVATE -static)
@@ -51,7 +49,9 @@ target_link_libraries(fake_wineboot PRIVATE advapi32)
 add_executable(empty_program tests/side/empty_program.cpp)
 target_link_options(empty_program PRIVATE -static)
 
-foreach(program side_run side_service side_server side_plain side_import side_server_import fake_wineboot
-        empty_program)
+set(SIDE_PROGRAMS side_run side_service side_server side_plain side_import side_server_import
+    fake_wineboot empty_program)
+foreach(program ${SIDE_PROGRAMS})
     target_compile_options(${program} PRIVATE ${VK_WARNINGS})
 endforeach()
+add_custom_target(side_programs DEPENDS ${SIDE_PROGRAMS})
