@@ -6,27 +6,27 @@
 
 namespace {
 
-const char KEY[] = "SOFTWARE\\Test";
-constexpr BYTE SENTINEL = 0xA5;
+const char TEST_KEY[] = "SOFTWARE\\Test";
+constexpr BYTE BYTE_SENTINEL = 0xA5;
 
 class Registry : public FreshMachine {};
 
 } // namespace
 
 TEST_F(Registry, ReadsUpTo4096BytesAndNothingPastTheValue) {
-    Sim::SetValue(HKEY_LOCAL_MACHINE, KEY, "small", REG_MULTI_SZ, Sim::MultiSz({"A", "B"}));
-    Sim::SetValue(HKEY_LOCAL_MACHINE, KEY, "exact", REG_BINARY, std::vector<BYTE>(4096, 7));
-    Sim::SetValue(HKEY_LOCAL_MACHINE, KEY, "large", REG_BINARY, std::vector<BYTE>(5000, 7));
-    Sim::SetValue(HKEY_LOCAL_MACHINE, KEY, "empty", REG_SZ, {});
+    Sim::SetValue(HKEY_LOCAL_MACHINE, TEST_KEY, "small", REG_MULTI_SZ, Sim::MultiSz({"A", "B"}));
+    Sim::SetValue(HKEY_LOCAL_MACHINE, TEST_KEY, "exact", REG_BINARY, std::vector<BYTE>(4096, 7));
+    Sim::SetValue(HKEY_LOCAL_MACHINE, TEST_KEY, "large", REG_BINARY, std::vector<BYTE>(5000, 7));
+    Sim::SetValue(HKEY_LOCAL_MACHINE, TEST_KEY, "empty", REG_SZ, {});
 
-    std::vector<BYTE> buffer(VALUE_BUFFER_SIZE, SENTINEL);
-    EXPECT_EQ(5u, ReadRegistryValue(HKEY_LOCAL_MACHINE, KEY, "SMALL", buffer.data()));
-    EXPECT_EQ(std::vector<BYTE>({'A', 0, 'B', 0, 0, SENTINEL}),
+    std::vector<BYTE> buffer(VALUE_BUFFER_SIZE, BYTE_SENTINEL);
+    EXPECT_EQ(5u, ReadRegistryValue(HKEY_LOCAL_MACHINE, TEST_KEY, "SMALL", buffer.data()));
+    EXPECT_EQ(std::vector<BYTE>({'A', 0, 'B', 0, 0, BYTE_SENTINEL}),
               std::vector<BYTE>(buffer.begin(), buffer.begin() + 6));
-    EXPECT_EQ(4096u, ReadRegistryValue(HKEY_LOCAL_MACHINE, KEY, "exact", buffer.data()));
-    EXPECT_EQ(0u, ReadRegistryValue(HKEY_LOCAL_MACHINE, KEY, "large", buffer.data()));
-    EXPECT_EQ(0u, ReadRegistryValue(HKEY_LOCAL_MACHINE, KEY, "empty", buffer.data()));
-    EXPECT_EQ(0u, ReadRegistryValue(HKEY_LOCAL_MACHINE, KEY, "absent", buffer.data()));
+    EXPECT_EQ(4096u, ReadRegistryValue(HKEY_LOCAL_MACHINE, TEST_KEY, "exact", buffer.data()));
+    EXPECT_EQ(0u, ReadRegistryValue(HKEY_LOCAL_MACHINE, TEST_KEY, "large", buffer.data()));
+    EXPECT_EQ(0u, ReadRegistryValue(HKEY_LOCAL_MACHINE, TEST_KEY, "empty", buffer.data()));
+    EXPECT_EQ(0u, ReadRegistryValue(HKEY_LOCAL_MACHINE, TEST_KEY, "absent", buffer.data()));
     EXPECT_EQ(0u, ReadRegistryValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Nowhere", "x", buffer.data()));
     EXPECT_EQ(0, Sim::OpenHandles());
 }
@@ -34,42 +34,46 @@ TEST_F(Registry, ReadsUpTo4096BytesAndNothingPastTheValue) {
 TEST_F(Registry, ListsAreReadInUtf16AsStoredUpTo8192Bytes) {
     // U+0436 and U+4E00 (whose low byte is 0) have no place in the code page.
     const std::u16string stored = {u'k', 0x436, 0, 0x4E00, 0, 0};
-    Sim::SetTextValue(HKEY_LOCAL_MACHINE, KEY, "List", REG_MULTI_SZ,
+    Sim::SetTextValue(HKEY_LOCAL_MACHINE, TEST_KEY, "List", REG_MULTI_SZ,
                       Sim::WideToText(stored.data(), stored.size()));
-    Sim::SetValue(HKEY_LOCAL_MACHINE, KEY, "exact", REG_MULTI_SZ, std::vector<BYTE>(4096, 7));
-    Sim::SetValue(HKEY_LOCAL_MACHINE, KEY, "binary", REG_BINARY, {'A', 0, 0, 0, 0, 0});
-    Sim::SetValue(HKEY_LOCAL_MACHINE, KEY, "large", REG_MULTI_SZ, std::vector<BYTE>(4097, 7));
-    Sim::SetValue(HKEY_LOCAL_MACHINE, KEY, "odd", REG_BINARY, std::vector<BYTE>(7, 7));
+    Sim::SetValue(HKEY_LOCAL_MACHINE, TEST_KEY, "exact", REG_MULTI_SZ, std::vector<BYTE>(4096, 7));
+    Sim::SetValue(HKEY_LOCAL_MACHINE, TEST_KEY, "binary", REG_BINARY, {'A', 0, 0, 0, 0, 0});
+    Sim::SetValue(HKEY_LOCAL_MACHINE, TEST_KEY, "large", REG_MULTI_SZ, std::vector<BYTE>(4097, 7));
+    Sim::SetValue(HKEY_LOCAL_MACHINE, TEST_KEY, "odd", REG_BINARY, std::vector<BYTE>(7, 7));
 
     std::vector<WCHAR> buffer(LIST_BUFFER_SIZE / sizeof(WCHAR), 0xA5A5);
-    EXPECT_EQ(12u, ReadRegistryList(HKEY_LOCAL_MACHINE, KEY, WIDE_TEXT("LIST"), buffer.data()));
+    EXPECT_EQ(12u,
+              ReadRegistryList(HKEY_LOCAL_MACHINE, TEST_KEY, WIDE_TEXT("LIST"), buffer.data()));
     EXPECT_EQ(stored + u'\xA5A5', std::u16string(buffer.data(), 7));
-    EXPECT_EQ(8192u, ReadRegistryList(HKEY_LOCAL_MACHINE, KEY, WIDE_TEXT("exact"), buffer.data()));
-    EXPECT_EQ(0u, ReadRegistryList(HKEY_LOCAL_MACHINE, KEY, WIDE_TEXT("large"), buffer.data()));
-    EXPECT_EQ(0u, ReadRegistryList(HKEY_LOCAL_MACHINE, KEY, WIDE_TEXT("odd"), buffer.data()));
-    EXPECT_EQ(0u, ReadRegistryList(HKEY_LOCAL_MACHINE, KEY, WIDE_TEXT("binary"), buffer.data()));
+    EXPECT_EQ(8192u,
+              ReadRegistryList(HKEY_LOCAL_MACHINE, TEST_KEY, WIDE_TEXT("exact"), buffer.data()));
+    EXPECT_EQ(0u,
+              ReadRegistryList(HKEY_LOCAL_MACHINE, TEST_KEY, WIDE_TEXT("large"), buffer.data()));
+    EXPECT_EQ(0u, ReadRegistryList(HKEY_LOCAL_MACHINE, TEST_KEY, WIDE_TEXT("odd"), buffer.data()));
+    EXPECT_EQ(0u,
+              ReadRegistryList(HKEY_LOCAL_MACHINE, TEST_KEY, WIDE_TEXT("binary"), buffer.data()));
 
     // Written back as it was read, the list is the same list.
-    WriteMultiStringValue(HKEY_LOCAL_MACHINE, KEY, WIDE_TEXT("List"), stored.data(), 12);
+    WriteMultiStringValue(HKEY_LOCAL_MACHINE, TEST_KEY, WIDE_TEXT("List"), stored.data(), 12);
     EXPECT_EQ(stored,
-              Sim::TextToWide(Text(Sim::FindKey(HKEY_LOCAL_MACHINE, KEY)->values[0].second)));
+              Sim::TextToWide(Text(Sim::FindKey(HKEY_LOCAL_MACHINE, TEST_KEY)->values[0].second)));
     EXPECT_EQ(0, Sim::OpenHandles());
 }
 
 TEST_F(Registry, WritesFlushAndCloseButNeverCreateKeys) {
     const WCHAR list[] = {'k', 0, 0};
-    WriteMultiStringValue(HKEY_LOCAL_MACHINE, KEY, WIDE_TEXT("List"), list, 6);
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, WriteDwordValue(HKEY_LOCAL_MACHINE, KEY, "LogonType", 1));
-    EXPECT_EQ(nullptr, Sim::FindKey(HKEY_LOCAL_MACHINE, KEY));
+    WriteMultiStringValue(HKEY_LOCAL_MACHINE, TEST_KEY, WIDE_TEXT("List"), list, 6);
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, WriteDwordValue(HKEY_LOCAL_MACHINE, TEST_KEY, "LogonType", 1));
+    EXPECT_EQ(nullptr, Sim::FindKey(HKEY_LOCAL_MACHINE, TEST_KEY));
 
-    Sim::MakeKey(HKEY_LOCAL_MACHINE, KEY);
+    Sim::MakeKey(HKEY_LOCAL_MACHINE, TEST_KEY);
     M().journal.clear();
-    EXPECT_EQ(ERROR_SUCCESS, WriteDwordValue(HKEY_LOCAL_MACHINE, KEY, "LogonType", 1));
-    WriteMultiStringValue(HKEY_LOCAL_MACHINE, KEY, WIDE_TEXT("List"), list, 6);
-    Sim::Value value = Read(HKEY_LOCAL_MACHINE, KEY, "LogonType");
+    EXPECT_EQ(ERROR_SUCCESS, WriteDwordValue(HKEY_LOCAL_MACHINE, TEST_KEY, "LogonType", 1));
+    WriteMultiStringValue(HKEY_LOCAL_MACHINE, TEST_KEY, WIDE_TEXT("List"), list, 6);
+    Sim::Value value = Read(HKEY_LOCAL_MACHINE, TEST_KEY, "LogonType");
     EXPECT_EQ(REG_DWORD, value.type);
     EXPECT_EQ(Sim::Dword(1), value.data);
-    value = Read(HKEY_LOCAL_MACHINE, KEY, "List");
+    value = Read(HKEY_LOCAL_MACHINE, TEST_KEY, "List");
     EXPECT_EQ(REG_MULTI_SZ, value.type);
     EXPECT_EQ(std::vector<BYTE>({'k', 0, 0}), value.data);
     EXPECT_EQ(std::vector<std::string>({
@@ -87,13 +91,13 @@ TEST_F(Registry, WritesFlushAndCloseButNeverCreateKeys) {
 }
 
 TEST_F(Registry, DeletesValuesOnlyWhereTheyAre) {
-    Sim::SetValue(HKEY_LOCAL_MACHINE, KEY, "UpperFilters", REG_MULTI_SZ, Sim::MultiSz({"x"}));
-    Sim::SetValue(HKEY_LOCAL_MACHINE, KEY, "Other", REG_SZ, Sim::Sz("y"));
-    DeleteRegistryValue(HKEY_LOCAL_MACHINE, KEY, "upperfilters");
-    DeleteRegistryValue(HKEY_LOCAL_MACHINE, KEY, "absent");
+    Sim::SetValue(HKEY_LOCAL_MACHINE, TEST_KEY, "UpperFilters", REG_MULTI_SZ, Sim::MultiSz({"x"}));
+    Sim::SetValue(HKEY_LOCAL_MACHINE, TEST_KEY, "Other", REG_SZ, Sim::Sz("y"));
+    DeleteRegistryValue(HKEY_LOCAL_MACHINE, TEST_KEY, "upperfilters");
+    DeleteRegistryValue(HKEY_LOCAL_MACHINE, TEST_KEY, "absent");
     DeleteRegistryValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Nowhere", "Other");
-    EXPECT_FALSE(Sim::ReadValue(HKEY_LOCAL_MACHINE, KEY, "UpperFilters", nullptr));
-    EXPECT_TRUE(Sim::ReadValue(HKEY_LOCAL_MACHINE, KEY, "Other", nullptr));
+    EXPECT_FALSE(Sim::ReadValue(HKEY_LOCAL_MACHINE, TEST_KEY, "UpperFilters", nullptr));
+    EXPECT_TRUE(Sim::ReadValue(HKEY_LOCAL_MACHINE, TEST_KEY, "Other", nullptr));
     EXPECT_EQ(0, Sim::OpenHandles());
 }
 

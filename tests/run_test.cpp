@@ -25,7 +25,7 @@ const char DISK_CLASS[] =
     "SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E967-E325-11CE-BFC1-08002BE10318}";
 
 // The class's upper filters, or "(none)".
-std::string Filters(const char* classKey) {
+std::string FilterList(const char* classKey) {
     Sim::Value value;
     if (!Sim::ReadValue(HKEY_LOCAL_MACHINE, classKey, "UpperFilters", &value))
         return "(none)";
@@ -35,7 +35,7 @@ std::string Filters(const char* classKey) {
     return joined;
 }
 
-std::vector<std::string> Lines(const std::string& path) {
+std::vector<std::string> FileLines(const std::string& path) {
     std::ifstream in(path);
     std::vector<std::string> lines;
     for (std::string line; std::getline(in, line);)
@@ -64,7 +64,7 @@ TEST_F(Run, TheTypicalRunMakesExactlyTheCallsOfItsSteps) {
         for (auto& line : M().journal)
             out << line << "\n";
     }
-    std::vector<std::string> expected = Lines(golden);
+    std::vector<std::string> expected = FileLines(golden);
     ASSERT_FALSE(expected.empty()) << golden;
     EXPECT_EQ(expected, M().journal);
     // The service control manager's handle is the only one left open, beside
@@ -142,7 +142,7 @@ TEST_F(Run, AServerThatFaultsIsLeftAndTheRunGoesOn) {
               }));
     // Everything after the servers was still done.
     EXPECT_EQ(53u, CallsOf("MoveFileExA").size());
-    EXPECT_EQ("PartMgr|", Filters(DISK_CLASS));
+    EXPECT_EQ("PartMgr|", FilterList(DISK_CLASS));
     EXPECT_FALSE(Sim::FindKey(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Multiuser"));
     EXPECT_EQ(1u, M().restartRequests.size());
     // The two servers that faulted stay loaded; nothing else is left open.
