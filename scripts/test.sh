@@ -87,7 +87,7 @@ run_ctest host-sanitize
 
 begin_stage "fuzz (build and run)"
 echo "== a short fuzzing run"
-if scripts/fuzz.sh 15; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
+if scripts/fuzz.sh 30; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
 
 begin_stage "the wait for the stages beside"
 wait "$beside_pid" || true
